@@ -1,0 +1,65 @@
+// korva-cli: the analyses of the window from a shell.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli/command.h"
+
+namespace {
+
+void PrintUsage(std::ostream& out) {
+  out << "Usage: korva-cli COMMAND [options] FILE...\n"
+         "Impulse-noise hazard analysis with a model of the human ear.\n\n"
+         "Commands:\n";
+  for (const auto& [name, command] : korva::cli::Commands()) {
+    std::string padded = name;
+    padded.resize(10, ' ');
+    out << "  " << padded << command.summary << "\n";
+  }
+  out << "\nRun 'korva-cli COMMAND --help' for the options of a command.\n"
+         "Exit status: 0 success, 1 bad input, 2 bad usage.\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    PrintUsage(args.empty() ? std::cerr : std::cout);
+    return args.empty() ? 2 : 0;
+  }
+  if (args[0] == "--version") {
+    std::cout << "korva-cli 1.0\n";
+    return 0;
+  }
+  const auto& commands = korva::cli::Commands();
+  const auto found = commands.find(args[0]);
+  if (found == commands.end()) {
+    std::cerr << "korva-cli: unknown command '" << args[0] << "'\n";
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  const korva::cli::Command& command = found->second;
+  args.erase(args.begin());
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg == "--help" || arg == "-h") {
+      std::cout << command.help;
+      return 0;
+    }
+  }
+  korva::cli::Streams io{std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0};
+  try {
+    return command.run(args, io);
+  } catch (const korva::cli::UsageError& e) {
+    std::cerr << "korva-cli " << command.name << ": " << e.what() << "\n"
+              << "Try 'korva-cli " << command.name << " --help'.\n";
+    return 2;
+  } catch (const korva::Error& e) {
+    std::cerr << "korva-cli: " << e.what() << "\n";
+    return 1;
+  }
+}

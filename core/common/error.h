@@ -1,0 +1,40 @@
+// The three kinds of failure every command can meet. Each carries a message
+// fit to show the user as it stands.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace korva {
+
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An index outside an array's fixed range, or a value beyond a fixed limit.
+class RangeError : public Error {
+ public:
+  RangeError() : Error("Range check error") {}
+  explicit RangeError(const std::string& detail) : Error("Range check error: " + detail) {}
+};
+
+// A file that cannot be opened, read, created, written or renamed.
+class IoError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Content that cannot be what the file claims to be.
+class FormatError : public Error {
+ public:
+  using Error::Error;
+};
+
+// "FILE: reason" for an error met while working on FILE.
+std::string WithFile(const std::string& file, const std::string& reason);
+
+// IoError for FILE with the reason of the last failed system call (errno).
+[[noreturn]] void ThrowSystemError(const std::string& file, const std::string& action);
+
+}  // namespace korva

@@ -1,0 +1,41 @@
+// File helpers every reader and writer shares: whole-file reads, writes that
+// never leave a half-written target, case-insensitive name lookup (the
+// program's files carry fixed or upper-cased names; Linux folders are
+// case-sensitive) and the search for the data folder.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korva {
+
+// The whole file as bytes. IoError naming the file when it cannot be read;
+// RangeError when it is larger than `max_bytes`.
+std::string ReadWholeFile(const std::filesystem::path& path,
+                          std::uint64_t max_bytes = UINT64_MAX);
+
+// Writes `content` to a temporary file in the target's folder and renames it
+// over the target once complete: the old file survives any failure.
+void WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
+
+// The entry of `folder` whose name equals `name` ignoring ASCII case; an exact
+// match wins. Nothing when there is none.
+std::optional<std::filesystem::path> FindCaseInsensitive(const std::filesystem::path& folder,
+                                                         std::string_view name);
+
+// `path` if it exists, else the case-insensitive match in its folder, else `path`.
+std::filesystem::path ResolveCaseInsensitive(const std::filesystem::path& path);
+
+// ASCII upper case.
+std::string ToUpperAscii(std::string_view text);
+
+// The folder that holds the program's data files ("Man.Fig" and its
+// companions): the current folder when `marker` is there, else
+// $KORVA_DATA_DIR, else the installed data folder, else the source tree's
+// data folder. Nothing when none has it.
+std::optional<std::filesystem::path> FindDataDir(std::string_view marker = "Man.Fig");
+
+}  // namespace korva

@@ -1,0 +1,26 @@
+// How core routines ask the user. The window answers with dialogs, the CLI
+// from its flags, the tests from a script.
+#pragma once
+
+#include <string>
+
+namespace korva {
+
+enum class Answer { kYes, kNo, kCancel };
+
+class Prompter {
+ public:
+  virtual ~Prompter() = default;
+
+  // One edit field with OK and Cancel; Cancel returns `proposed`.
+  virtual std::string AskText(const std::string& title, const std::string& question,
+                              const std::string& proposed) = 0;
+  // A YES / NO / CANCEL question.
+  virtual Answer AskYesNoCancel(const std::string& title, const std::string& question) = 0;
+  // An OK / Cancel confirmation; true for OK.
+  virtual bool AskOkCancel(const std::string& title, const std::string& question) = 0;
+  // An information box with OK.
+  virtual void Inform(const std::string& title, const std::string& text) = 0;
+};
+
+}  // namespace korva

@@ -1,0 +1,106 @@
+// The numeric kernels every spectral computation shares: a radix-2 complex
+// FFT, the real forward and inverse transforms built on it, complex helpers
+// and the A and C frequency weightings.
+//
+// Conventions, fixed once for the whole program:
+// - Buffers are indexed from 1. A real series x[0..N-1], N = 2n, is packed as
+//   re[i] = x[2i-2], im[i] = x[2i-1], i = 1..n; transforms take n (pairs).
+// - After RealFFT bin k (k = 0..n, frequency k / (N dt)) is re[k+1] + j im[k+1]
+//   and equals dt * sum_t x[t] exp(-2 pi j k t / N): an estimate of the
+//   continuous Fourier transform (Pa s for x in Pa). Index 1 is DC, n+1 Nyquist.
+// - InverseRealFFT undoes RealFFT with the same n and dt.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace korva {
+
+// Single-precision values indexed 1..capacity, every access checked
+// (RangeError). The program's transforms need at most 2^19 + 1 bins; the
+// capacity can be sized to the run.
+class SpectrumBuffer {
+ public:
+  static constexpr std::int32_t kSpectrumCapacity = 525289;  // 2^19 + 1001
+
+  explicit SpectrumBuffer(std::int32_t capacity = kSpectrumCapacity);
+
+  std::int32_t capacity() const { return static_cast<std::int32_t>(values_.size()); }
+
+  float& operator[](std::int64_t index) {
+    Check(index);
+    return values_[static_cast<std::size_t>(index - 1)];
+  }
+  float operator[](std::int64_t index) const {
+    Check(index);
+    return values_[static_cast<std::size_t>(index - 1)];
+  }
+  // Unchecked element 1 for loops that checked their range once.
+  float* data1() { return values_.data(); }
+  const float* data1() const { return values_.data(); }
+  // Throws RangeError unless 1 <= first <= last <= capacity.
+  void CheckRange(std::int64_t first, std::int64_t last) const;
+  void Zero();
+
+ private:
+  void Check(std::int64_t index) const;
+  std::vector<float> values_;
+};
+
+struct Complex {
+  double re = 0.0;
+  double im = 0.0;
+};
+
+struct ComplexF {
+  float re = 0.0f;
+  float im = 0.0f;
+};
+
+// In-place transform of re[1..n] + j im[1..n]; n a power of two. Forward
+// multiplies by scale/2, inverse by 1/(2 n scale).
+void ComplexFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, bool forward, float scale);
+void RealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt);
+void InverseRealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt);
+
+Complex ComplexMultiply(Complex a, Complex b);
+Complex ComplexDivide(Complex numerator, Complex denominator);
+
+struct Polar {
+  double magnitude;
+  double phase;  // radians, in (-pi, pi]
+};
+Polar ToPolar(double x, double y);
+
+struct ComplexRoot {
+  Complex root;  // principal root, real part >= 0
+  double modulus;
+};
+ComplexRoot ComplexSqrt(double x, double y);
+
+struct CosSin {
+  double cos;
+  double sin;
+};
+CosSin SinCos(double angle);
+long double Tangent(long double angle);
+
+// The weighting filter constants; set by InitWeightingConstants, which must
+// run before a sweep of WeightingResponse.
+struct WeightingConstants {
+  float f1 = 20.598997f;
+  float f3 = 0.0f;
+  float f4 = 12194.217f;
+  float gainA = 1.0f;
+  float gainC = 1.0f;
+};
+void InitWeightingConstants();
+const WeightingConstants& CurrentWeightingConstants();
+
+struct Weighting {
+  ComplexF a;
+  ComplexF c;
+};
+Weighting WeightingResponse(float f);
+
+}  // namespace korva

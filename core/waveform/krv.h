@@ -1,0 +1,64 @@
+// The KRV waveform file: header rows of three TAB-separated cells, then one
+// sample per line. Readers for analysis (OpenNewFileType5) and for an overlay
+// (OpenNewFileType6), the Open rule for names, and the two writers.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "core/common/progress.h"
+#include "core/common/random.h"
+#include "core/waveform/session.h"
+
+namespace korva {
+
+// Files above this size are refused (the reader addresses bytes up to 2^26).
+inline constexpr std::size_t kMaxKrvBytes = std::size_t{1} << 26;
+// Save As refuses waveforms longer than this.
+inline constexpr std::int32_t kMaxSaveAsSamples = 1 << 20;
+
+// Single-precision value in the compact scientific form of the data lines:
+// 123.45 -> "1.2345E2", -0.000012345 -> "-1.2345E-5", 0 -> "0.0000E0".
+std::string FloatToCompactStr(float value);
+
+// The next header field from byte `position` (in/out) of `buffer`.
+std::string ReadHeaderField(std::string_view buffer, std::size_t& position);
+
+// The Open rule for names: whatever file was chosen, the file read is
+// BASENAME.KRV in the chosen file's folder (BASENAME = the upper-cased name up
+// to its first "."), found whatever the case of its name on disk. Sets
+// WaveformDir, DataFileName, BaseName and FileExt; changes nothing else.
+void ChooseWaveformFile(Session& session, const std::filesystem::path& chosen);
+
+// The path the readers open: WaveformDir / DataFileName, resolved case-insensitively.
+std::filesystem::path WaveformPath(const Session& session);
+
+// Reads the KRV file for analysis into the session: grid, samples, dither
+// (generator reseeded with 1, so a second read is bit-identical), power-of-two
+// length, LoadedPressure, UnweightedEnergy. On any error (IoError,
+// FormatError, RangeError naming the file) the session is left exactly as it
+// was.
+void OpenNewFileType5(Session& session, ProgressSink& progress);
+
+// Reads a second waveform for the overlay comparison: uniform dither from the
+// program's own stream `generator` (not reseeded), zero padding, no change to
+// LoadedPressure, FftLength or UnweightedEnergy.
+void OpenNewFileType6(Session& session, Lcg& generator, ProgressSink& progress);
+
+// ChooseWaveformFile + OpenNewFileType5 + the full-range display times, as
+// the Open command does; what the CLI calls for each input file.
+void OpenWaveform(Session& session, const std::filesystem::path& chosen, ProgressSink& progress);
+
+// Save: writes header rows 0..HeaderLastRow and the samples (padded with
+// zeros to a power of two, LastSample updated) to `target`, atomically.
+// Clears WaveformLoaded.
+void SaveKrv(Session& session, const std::filesystem::path& target);
+
+// Save As: `chosen` up to its first "." + ".KRV"; writes the non-empty rows of
+// 0..29 (HeaderLastRow becomes 29). Refuses (RangeError) more than 2^20
+// samples. Returns the path written. Clears WaveformLoaded.
+std::filesystem::path SaveKrvAs(Session& session, const std::filesystem::path& chosen);
+
+}  // namespace korva

@@ -1,0 +1,70 @@
+#include "core/waveform/session.h"
+
+#include <gtest/gtest.h>
+
+#include "core/common/error.h"
+
+namespace korva {
+namespace {
+
+TEST(Session, CapacityFollowsAvailableMemoryWithinFloorAndCeiling) {
+  EXPECT_EQ(SampleCapacityFor(0), kMinSampleCapacity);
+  EXPECT_EQ(SampleCapacityFor(4'000'000'000ull), 100'000'000);
+  EXPECT_EQ(SampleCapacityFor(1ull << 40), kMaxSampleCapacity);
+  EXPECT_GE(DefaultSampleCapacity(), kMinSampleCapacity);
+}
+
+TEST(Session, EveryArrayAccessIsChecked) {
+  Session s(kClearedSamples);
+  EXPECT_NO_THROW(s.Pressure[kClearedSamples - 1] = 1.0f);
+  EXPECT_THROW(s.Pressure[kClearedSamples] = 1.0f, RangeError);
+  EXPECT_THROW(s.LoadedPressure[-1], RangeError);
+  EXPECT_THROW(s.PressureBackup.Range(0, kClearedSamples), RangeError);
+  EXPECT_THROW(s.Grid.Cell(3, 0), RangeError);
+  EXPECT_THROW(s.Grid.Cell(0, 30), RangeError);
+  EXPECT_THROW(Session(1000), RangeError);
+}
+
+TEST(Session, CopiesCarryWrittenSamplesAndStayIndependent) {
+  Session a(kClearedSamples);
+  a.Pressure.Fill(0, 9, 2.0f);
+  a.Pressure[100] = 5.0f;
+  a.LastSample = 100;
+  Session b = a;
+  EXPECT_EQ(b.Pressure[9], 2.0f);
+  EXPECT_EQ(b.Pressure[100], 5.0f);
+  EXPECT_EQ(b.Pressure[101], 0.0f);
+  b.Pressure[100] = 7.0f;
+  EXPECT_EQ(a.Pressure[100], 5.0f);
+}
+
+TEST(Session, ExtremesReplaceOnlyOnStrictlyLargerOrSmaller) {
+  Session s(kClearedSamples);
+  s.LastSample = 2;
+  s.Pressure[0] = 3.0f;
+  s.Pressure[1] = -4.0f;
+  s.Pressure[2] = 1.0f;
+  UpdateExtremes(s);
+  EXPECT_EQ(s.PeakPressure, 3.0f);
+  EXPECT_EQ(s.MinPressure, -4.0f);
+  // Samples beyond the starting values leave them in place.
+  s.Pressure.Fill(0, 2, 2.0e6f);
+  UpdateExtremes(s);
+  EXPECT_EQ(s.PeakPressure, 2.0e6f);
+  EXPECT_EQ(s.MinPressure, 1.0e6f);
+}
+
+TEST(Session, ImportTemplateAndResetRows) {
+  HeaderGrid g;
+  g.SetImportTemplate();
+  EXPECT_EQ(g.Cell(2, 1), "NEW SOURCE");
+  EXPECT_EQ(g.Cell(1, 2), "200000");
+  EXPECT_EQ(g.Cell(0, 4), "Number of Samples");
+  EXPECT_TRUE(g.RowEmpty(12));
+  g.ResetResultRows();
+  EXPECT_EQ(g.Cell(0, 5), "Number of exposures with no protector, warned");
+  EXPECT_EQ(g.Cell(2, 11), "Joules/m^2");
+}
+
+}  // namespace
+}  // namespace korva
