@@ -13,9 +13,13 @@ std::map<std::string, Command>& Registry() {
 }
 }  // namespace
 
-const std::map<std::string, Command>& Commands() { return Registry(); }
+const std::map<std::string, Command>& Commands() {
+  return Registry();
+}
 
-Registrar::Registrar(const Command& command) { Registry().emplace(command.name, command); }
+Registrar::Registrar(const Command& command) {
+  Registry().emplace(command.name, command);
+}
 
 Args::Args(const std::vector<std::string>& argv, const std::set<std::string>& with_value,
            const std::set<std::string>& flags) {

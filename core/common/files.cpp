@@ -24,8 +24,8 @@ std::string ReadWholeFile(const fs::path& path, std::uint64_t max_bytes) {
   const std::streamoff size = in.tellg();
   if (size < 0) ThrowSystemError(path.string(), "read the file");
   if (static_cast<std::uint64_t>(size) > max_bytes) {
-    throw RangeError(WithFile(path.string(), "the file is larger than " +
-                                                 std::to_string(max_bytes) + " bytes"));
+    throw RangeError(
+        WithFile(path.string(), "the file is larger than " + std::to_string(max_bytes) + " bytes"));
   }
   in.seekg(0, std::ios::beg);
   std::string bytes(static_cast<std::size_t>(size), '\0');

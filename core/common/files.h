@@ -14,8 +14,7 @@ namespace korva {
 
 // The whole file as bytes. IoError naming the file when it cannot be read;
 // RangeError when it is larger than `max_bytes`.
-std::string ReadWholeFile(const std::filesystem::path& path,
-                          std::uint64_t max_bytes = UINT64_MAX);
+std::string ReadWholeFile(const std::filesystem::path& path, std::uint64_t max_bytes = UINT64_MAX);
 
 // Writes `content` to a temporary file in the target's folder and renames it
 // over the target once complete: the old file survives any failure.

@@ -8,7 +8,9 @@
 namespace korva {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Length of the longest prefix of `s` (no leading blanks) that is a decimal
 // number: sign, digits, point, digits, exponent. 0 when there is none.

@@ -30,7 +30,9 @@ std::uint64_t AvailableMemory() {
   return 0;
 }
 
-std::int32_t DefaultSampleCapacity() { return SampleCapacityFor(AvailableMemory()); }
+std::int32_t DefaultSampleCapacity() {
+  return SampleCapacityFor(AvailableMemory());
+}
 
 // calloc hands large blocks out as fresh zero pages from the system, so
 // capacity that is never written costs no memory.
@@ -40,7 +42,9 @@ SampleArray::SampleArray(std::int32_t capacity) : capacity_(capacity) {
   if (data_ == nullptr) throw std::bad_alloc();
 }
 
-SampleArray::~SampleArray() { std::free(data_); }
+SampleArray::~SampleArray() {
+  std::free(data_);
+}
 
 SampleArray::SampleArray(const SampleArray& other) : SampleArray(other.capacity_) {
   std::memcpy(data_, other.data_, static_cast<std::size_t>(other.extent_) * sizeof(float));
@@ -107,7 +111,9 @@ void HeaderGrid::SetRow(int row, std::string c0, std::string c1, std::string c2)
   Cell(2, row) = std::move(c2);
 }
 
-void HeaderGrid::ClearRow(int row) { SetRow(row, {}, {}, {}); }
+void HeaderGrid::ClearRow(int row) {
+  SetRow(row, {}, {}, {});
+}
 
 bool HeaderGrid::RowEmpty(int row) const {
   return Cell(0, row).empty() && Cell(1, row).empty() && Cell(2, row).empty();
@@ -126,7 +132,8 @@ void HeaderGrid::SetImportTemplate() {
   SetRow(7, "Peak pressure level", "", "dB");
   SetRow(8, "Establish start level", "", "dB");
   SetRow(9, "LAeq8hr", "", "dB");
-  SetRow(10, "Na", "", "allowed number of exposures based on A-weight energy at eardrum of manikin");
+  SetRow(10, "Na", "",
+         "allowed number of exposures based on A-weight energy at eardrum of manikin");
   SetRow(11, "A-weighted energy", "", "joules per square meter");
   for (int row = 12; row < kRows; ++row) ClearRow(row);
 }
