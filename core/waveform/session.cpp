@@ -153,8 +153,9 @@ Session::Session(std::int32_t capacity)
 
 Extremes FindExtremes(const SampleArray& samples, std::int32_t last, float start_max,
                       float start_min) {
-  Extremes result{start_max, start_min};
-  for (const float p : samples.Range(0, last)) {
+  if (last < 0) return {start_max, start_min};
+  Extremes result{samples[0], samples[0]};
+  for (const float p : samples.Range(1, last)) {
     if (p > result.maximum) result.maximum = p;
     if (p < result.minimum) result.minimum = p;
   }

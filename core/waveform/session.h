@@ -143,9 +143,12 @@ struct Session {
   std::int32_t SampleCount() const { return LastSample + 1; }
 };
 
-// Largest and smallest of samples 0..last, from the starting values given
-// (the session's rule starts at -1e6 / +1e6; the importer at -1e10 / +1e10),
-// replacing only on strictly greater / smaller samples.
+// Largest and smallest of samples 0..last. The scan starts from the first
+// sample rather than from fixed sentinels: unscaled imports (24- and 32-bit
+// PCM) lie beyond any sentinel a pressure in pascals would suggest, and a
+// stretch wholly above it would otherwise report a minimum that is no sample
+// at all. With no samples (last < 0) the given starting values come back
+// (the session's rule uses -1e6 / +1e6; the importer -1e10 / +1e10).
 struct Extremes {
   float maximum;
   float minimum;

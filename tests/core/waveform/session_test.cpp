@@ -38,7 +38,7 @@ TEST(Session, CopiesCarryWrittenSamplesAndStayIndependent) {
   EXPECT_EQ(a.Pressure[100], 5.0f);
 }
 
-TEST(Session, ExtremesReplaceOnlyOnStrictlyLargerOrSmaller) {
+TEST(Session, ExtremesAreTrueSampleValuesWhateverTheirSize) {
   Session s(kClearedSamples);
   s.LastSample = 2;
   s.Pressure[0] = 3.0f;
@@ -47,11 +47,17 @@ TEST(Session, ExtremesReplaceOnlyOnStrictlyLargerOrSmaller) {
   UpdateExtremes(s);
   EXPECT_EQ(s.PeakPressure, 3.0f);
   EXPECT_EQ(s.MinPressure, -4.0f);
-  // Samples beyond the starting values leave them in place.
-  s.Pressure.Fill(0, 2, 2.0e6f);
+  // Unscaled 24-bit PCM well above any pressure sentinel.
+  s.Pressure[0] = 5.0e6f;
+  s.Pressure[1] = 2.0e6f;
+  s.Pressure[2] = 8.0e6f;
   UpdateExtremes(s);
-  EXPECT_EQ(s.PeakPressure, 2.0e6f);
-  EXPECT_EQ(s.MinPressure, 1.0e6f);
+  EXPECT_EQ(s.PeakPressure, 8.0e6f);
+  EXPECT_EQ(s.MinPressure, 2.0e6f);
+  // No samples: the starting values come back.
+  const Extremes none = FindExtremes(s.Pressure, -1, -1.0e10f, 1.0e10f);
+  EXPECT_EQ(none.maximum, -1.0e10f);
+  EXPECT_EQ(none.minimum, 1.0e10f);
 }
 
 TEST(Session, ImportTemplateAndResetRows) {
