@@ -58,12 +58,16 @@ struct ComplexF {
 };
 
 // In-place transform of re[1..n] + j im[1..n]; n a power of two. Forward
-// multiplies by scale/2, inverse by 1/(2 n scale).
+// multiplies by scale/2, inverse by 1/(2 n scale). The transforms throw Error
+// for an n that is not a power of two or a scale/dt that is not finite and
+// positive, and RangeError when the buffers hold fewer than n (complex) or
+// n + 1 (real) elements; the buffers are untouched then.
 void ComplexFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, bool forward, float scale);
 void RealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt);
 void InverseRealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt);
 
 Complex ComplexMultiply(Complex a, Complex b);
+// Throws Error ("Floating point error: ...") for a zero denominator.
 Complex ComplexDivide(Complex numerator, Complex denominator);
 
 struct Polar {
@@ -85,8 +89,10 @@ struct CosSin {
 CosSin SinCos(double angle);
 long double Tangent(long double angle);
 
-// The weighting filter constants; set by InitWeightingConstants, which must
-// run before a sweep of WeightingResponse.
+// The weighting filter constants. They are computed once per process on first
+// use (thread-safe, so analyses on several threads may weight at once);
+// InitWeightingConstants only makes sure that has happened, and
+// WeightingResponse is always normalised to unit magnitude at 1000 Hz.
 struct WeightingConstants {
   float f1 = 20.598997f;
   float f3 = 0.0f;
