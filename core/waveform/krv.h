@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -51,10 +52,21 @@ void OpenNewFileType6(Session& session, Lcg& generator, ProgressSink& progress);
 // the Open command does; what the CLI calls for each input file.
 void OpenWaveform(Session& session, const std::filesystem::path& chosen, ProgressSink& progress);
 
+// The sample count after the power-of-two rule shared by the readers and
+// the writers: 2^k with k = trunc(log2 n), raised by one when the fraction of
+// log2 n (single precision) exceeds 0.025. So 4,100 -> 4,096 and 4,200 -> 8,192.
+// `count` must be at least 1.
+std::int32_t PowerOfTwoLength(std::int32_t count);
+
 // Save: writes header rows 0..HeaderLastRow and the samples (padded with
 // zeros to a power of two, LastSample updated) to `target`, atomically.
-// Clears WaveformLoaded.
+// Clears WaveformLoaded. Refuses (before touching anything) a waveform
+// whose rounded length exceeds the capacity, or a non-finite sample.
 void SaveKrv(Session& session, const std::filesystem::path& target);
+
+// Save as the window's "Save KRV waveform" does it: back to the file that was
+// read (WaveformPath), never to another file picked through "All Files".
+void SaveKrv(Session& session);
 
 // Save As: `chosen` up to its first "." + ".KRV"; writes the non-empty rows of
 // 0..29 (HeaderLastRow becomes 29). Refuses (RangeError) more than 2^20
