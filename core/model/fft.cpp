@@ -119,7 +119,7 @@ inline void Rotate(double& ur, double& ui, double wr, double wi) {
 }  // namespace
 
 SpectrumBuffer::SpectrumBuffer(std::int32_t capacity) {
-  if (capacity < 1 || capacity > kSpectrumCapacity) {
+  if (capacity < 1 || capacity > kLargestCapacity) {
     throw RangeError("spectrum buffer of " + std::to_string(capacity) + " elements");
   }
   values_.assign(static_cast<std::size_t>(capacity), 0.0f);

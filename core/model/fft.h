@@ -17,11 +17,15 @@
 namespace korva {
 
 // Single-precision values indexed 1..capacity, every access checked
-// (RangeError). The program's transforms need at most 2^19 + 1 bins; the
-// capacity can be sized to the run.
+// (RangeError). The program's transforms need at most 2^19 + 1 bins, except
+// the interval metrics; the capacity can be sized to the run (1 to
+// kLargestCapacity, else RangeError).
 class SpectrumBuffer {
  public:
   static constexpr std::int32_t kSpectrumCapacity = 525289;  // 2^19 + 1001
+  // Buffers sized to a run may be larger, so that the interval metrics of a
+  // waveform of up to 2^20 samples (transform of 2^21) fit: 2^21 + 1.
+  static constexpr std::int32_t kLargestCapacity = (1 << 21) + 1;
 
   explicit SpectrumBuffer(std::int32_t capacity = kSpectrumCapacity);
 

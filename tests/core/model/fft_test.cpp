@@ -176,7 +176,7 @@ TEST(SpectrumBuffer, ChecksEveryIndexAndItsSize) {
   EXPECT_THROW(buffer.CheckRange(3, 11), RangeError);
   EXPECT_NO_THROW(buffer.CheckRange(1, 10));
   EXPECT_THROW(SpectrumBuffer(0), RangeError);
-  EXPECT_THROW(SpectrumBuffer(SpectrumBuffer::kSpectrumCapacity + 1), RangeError);
+  EXPECT_THROW(SpectrumBuffer(SpectrumBuffer::kLargestCapacity + 1), RangeError);
 }
 
 TEST(ComplexHelpers, MultiplyAndDivideAreInverse) {
