@@ -1,0 +1,39 @@
+// The user's edits of the header grid. Four cells are inputs: the title
+// (2, 1), the sample rate (1, 2), the microphone location (1, 3) and the
+// number of samples (1, 4). An edit becomes pending when its cell is entered
+// and is processed when the user leaves the cell or presses Enter; commands
+// that read the grid process pending edits first.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/waveform/session.h"
+
+namespace korva {
+
+struct PendingGridEdits {
+  bool title = false;
+  bool rate = false;
+  bool location = false;
+  bool count = false;
+
+  // Marks the cell (column, row) pending when it is one of the four inputs;
+  // other cells hold text only.
+  void Mark(int column, int row);
+  bool Any() const { return title || rate || location || count; }
+};
+
+struct GridEditResult {
+  bool redraw = false;                // the pressure plot must be drawn again
+  std::vector<std::string> refusals;  // one message per entry that was refused
+};
+
+// Processes the pending edits in the order title, rate, location, count.
+// Accepted entries reach the session; a refused entry is replaced in its cell
+// by the value the session keeps. A refused rate or location stays pending. A
+// count beyond the sample capacity puts the previous count back and throws
+// RangeError after the other edits have been processed.
+GridEditResult ProcessCell(Session& session, PendingGridEdits& pending);
+
+}  // namespace korva
