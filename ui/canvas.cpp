@@ -1,0 +1,87 @@
+#include "ui/canvas.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QResizeEvent>
+
+namespace korva::ui {
+
+Canvas::Canvas(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMouseTracking(false);
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  image_ = QImage(1, 1, QImage::Format_RGB32);
+  image_.fill(Qt::white);
+  snapshot_ = image_;
+}
+
+void Canvas::FollowWidgetSize() {
+  const QSize wanted = size().expandedTo(QSize(1, 1));
+  if (wanted == image_.size()) return;
+  QImage grown(wanted, QImage::Format_RGB32);
+  grown.fill(Qt::white);
+  QPainter painter(&grown);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.drawImage(0, 0, image_);
+  painter.end();
+  image_ = std::move(grown);
+}
+
+void Canvas::SaveForm() {
+  snapshot_ = image_.copy();
+}
+
+void Canvas::RestoreForm() {
+  {
+    CanvasPainter painter(*this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, snapshot_);
+  }
+}
+
+void Canvas::ClearCanvas() {
+  image_.fill(Qt::white);
+  update();
+}
+
+void Canvas::StretchPicture(const QImage& picture) {
+  CanvasPainter painter(*this);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+  painter.drawImage(QRect(QPoint(0, 0), image_.size()), picture);
+}
+
+void Canvas::XorLine(QPoint from, QPoint to, QColor shown) {
+  CanvasPainter painter(*this);
+  painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+  painter.setPen(QPen(QColor::fromRgb(shown.rgb() ^ 0xFFFFFFu), 0));
+  painter.drawLine(from, to);
+}
+
+void Canvas::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  painter.fillRect(event->rect(), Qt::white);
+  painter.drawImage(event->rect(), image_, event->rect());
+}
+
+void Canvas::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FollowWidgetSize();
+}
+
+void Canvas::mousePressEvent(QMouseEvent* event) {
+  emit Pressed(event->button(), event->position().toPoint());
+  QWidget::mousePressEvent(event);
+}
+
+CanvasPainter::CanvasPainter(Canvas& canvas) : QPainter(&canvas.Image()), canvas_(canvas) {
+  setRenderHint(QPainter::Antialiasing, false);
+  setRenderHint(QPainter::TextAntialiasing, true);
+  setPen(QPen(Qt::black, 0));
+}
+
+CanvasPainter::~CanvasPainter() {
+  end();
+  canvas_.update();
+}
+
+}  // namespace korva::ui

@@ -1,0 +1,173 @@
+#include "ui/plot_painter.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QPolygon>
+#include <vector>
+
+namespace korva::ui {
+namespace {
+
+QPoint ToQPoint(plot::ScreenPoint p) {
+  return {p.x, p.y};
+}
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Windows font names mapped to installed faces: the Liberation fonts share
+// the metrics of Arial and Times New Roman.
+QString SansFamily() {
+  static const QString family = [] {
+    const QStringList families = QFontDatabase::families();
+    if (families.contains("Arial")) return QString("Arial");
+    if (families.contains("Liberation Sans")) return QString("Liberation Sans");
+    return QString("Sans Serif");
+  }();
+  return family;
+}
+
+QPainter& Prepare(QPainter& painter) {
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  return painter;
+}
+
+}  // namespace
+
+QColor ToQColor(plot::Rgb rgb) {
+  return QColor(rgb.r, rgb.g, rgb.b);
+}
+
+QFont PlotFont(int client_width, int client_height) {
+  QFont font(SansFamily());
+  font.setStyleHint(QFont::SansSerif);
+  font.setBold(true);
+  font.setPixelSize(plot::PointsToPixels(plot::PlotFontPoints(client_width, client_height)));
+  return font;
+}
+
+void LabelOut(QPainter& painter, int x, int y, const QString& text, int anchor) {
+  const QFontMetrics metrics(painter.font());
+  const int width = metrics.horizontalAdvance(text);
+  const int height = metrics.height();
+  const plot::ScreenPoint top_left = plot::AnchorTopLeft(anchor, x, y, width, height);
+  painter.drawText(QRect(top_left.x, top_left.y, width + 1, height), Qt::AlignLeft | Qt::AlignTop,
+                   text);
+}
+
+void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int anchor) {
+  const QFontMetrics metrics(painter.font());
+  const int width = metrics.horizontalAdvance(text);
+  const int height = metrics.height();
+  const plot::ScreenPoint start = plot::AnchorRotatedStart(anchor, x, y, width, height);
+  painter.save();
+  painter.translate(start.x, start.y);
+  painter.rotate(-90.0);
+  painter.drawText(QRect(0, 0, width + 1, height), Qt::AlignLeft | Qt::AlignTop, text);
+  painter.restore();
+}
+
+void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes) {
+  Prepare(painter);
+  painter.setPen(QPen(Qt::black, 0));
+  const QPoint lower_left(axes.box_left, axes.box_bottom);
+  const QPoint lower_right(axes.box_right, axes.box_bottom);
+  const QPoint upper_right(axes.box_right, axes.box_top);
+  const QPoint upper_left(axes.box_left, axes.box_top);
+  painter.drawLine(lower_left, lower_right);
+  painter.drawLine(lower_right, upper_right);
+  painter.drawLine(upper_right, upper_left);
+  painter.drawLine(upper_left, lower_left);
+  for (const auto* side : {&axes.bottom, &axes.right, &axes.top, &axes.left}) {
+    for (const plot::AxisTick& tick : *side) {
+      painter.drawLine(ToQPoint(tick.at), ToQPoint(tick.tip));
+      if (tick.labelled) {
+        LabelOut(painter, tick.label_at.x, tick.label_at.y, Latin1(tick.label), tick.anchor);
+      }
+    }
+  }
+  for (const plot::Caption* caption : {&axes.x_caption, &axes.title}) {
+    LabelOut(painter, caption->at.x, caption->at.y, Latin1(caption->text), caption->anchor);
+  }
+  RotatedLabelOut(painter, axes.y_caption.at.x, axes.y_caption.at.y, Latin1(axes.y_caption.text),
+                  axes.y_caption.anchor);
+}
+
+void PressureTimePlot(QImage& image, Session& session, PlotState& state) {
+  if (session.LastSample < 0) return;
+  session.KeepPlotRange = true;
+  const int width = image.width();
+  const int height = image.height();
+  plot::PressurePlotSetup setup =
+      plot::SetUpPressurePlot(width, height, session.StartTime, session.EndTime,
+                              session.MinPressure, session.PeakPressure, session.SampleInterval);
+  session.PlotYMax = setup.frame.PlotYMax;
+  session.PlotYMin = setup.frame.PlotYMin;
+  state.layout = setup.layout;
+  setup.axes.Title = session.WaveformTitle;
+  state.axes = setup.axes;
+  const plot::Layout& layout = setup.layout;
+
+  QPainter painter(&image);
+  Prepare(painter);
+  const bool clear = session.ClearPlotFirst || !state.frame2_set;
+  plot::Frame frame = setup.frame;
+  QColor trace_colour;
+  if (clear) {
+    painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
+    float x0 = frame.PlotXMin, y0 = 0.0f, x1 = frame.PlotXMax, y1 = 0.0f;
+    const plot::ScreenPoint zero_from = plot::WorldToScreen(frame, x0, y0);
+    const plot::ScreenPoint zero_to = plot::WorldToScreen(frame, x1, y1);
+    painter.setPen(QPen(ToQColor(plot::kPurple), 0));
+    painter.drawLine(ToQPoint(zero_from), ToQPoint(zero_to));
+    trace_colour = state.TraceCount == 0 ? Qt::white : ToQColor(plot::kBlue);
+  } else {
+    // An overlay shares the axes of the previous pressure plot.
+    frame = state.frames[1];
+    trace_colour = ToQColor(plot::OverlayTraceColour(state.TraceCount));
+    ++state.TraceCount;
+  }
+  state.frames[0] = frame;
+
+  painter.setPen(QPen(trace_colour, 0));
+  const plot::TraceGeometry trace =
+      plot::PressureTrace(frame, layout.PlotWidth, session.Pressure.Range(0, session.LastSample),
+                          session.SampleInterval, session.StartTime);
+  if (trace.strokes) {
+    for (const plot::Stroke& stroke : trace.groups) {
+      painter.drawLine(ToQPoint(stroke.from), ToQPoint(stroke.to));
+    }
+  } else if (trace.polyline.size() == 1) {
+    painter.drawPoint(ToQPoint(trace.polyline.front()));
+  } else {
+    QPolygon polygon;
+    polygon.reserve(static_cast<qsizetype>(trace.polyline.size()));
+    for (const plot::ScreenPoint& p : trace.polyline) polygon.append(ToQPoint(p));
+    painter.drawPolyline(polygon);
+  }
+
+  painter.setFont(PlotFont(width, height));
+  if (clear) {
+    PlotLinearAxes(painter, plot::PlanLinearAxes(frame, layout, state.axes));
+  }
+  state.frames[1] = frame;
+  state.frame2_set = true;
+}
+
+void DrawReflexCurve(QImage& image, const Session& session, const PlotState& state,
+                     std::int32_t onset_sample, float factor, float decay) {
+  const std::vector<plot::ScreenPoint> curve = plot::ReflexCurve(
+      state.frames[0], session.LastSample, session.SampleInterval, onset_sample, factor, decay);
+  if (curve.size() < 2) return;
+  QPainter painter(&image);
+  Prepare(painter);
+  painter.setPen(QPen(ToQColor(plot::kReflexCurve), 0));
+  QPolygon polygon;
+  polygon.reserve(static_cast<qsizetype>(curve.size()));
+  for (const plot::ScreenPoint& p : curve) polygon.append(ToQPoint(p));
+  painter.drawPolyline(polygon);
+}
+
+}  // namespace korva::ui

@@ -1,0 +1,53 @@
+// Drawing of the pressure-time plot and its linear axes with QPainter, on any
+// image the size of a client area: the window's canvas or an off-screen
+// image of the plot command. The geometry comes from core/plot.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QString>
+#include <array>
+
+#include "core/plot/axes.h"
+#include "core/plot/frame.h"
+#include "core/plot/pressure_plot.h"
+#include "core/waveform/session.h"
+
+namespace korva::ui {
+
+// Frames and axis values that persist between drawings.
+struct PlotState {
+  std::array<plot::Frame, 4> frames{};  // frames[0] is frame 1
+  bool frame2_set = false;              // a pressure plot has defined frame 2
+  plot::Layout layout;
+  plot::AxesSpec axes;
+  int TraceCount = 0;  // 1 after Open or Import; counts overlay traces
+};
+
+QColor ToQColor(plot::Rgb rgb);
+
+// "Arial" bold (or its metric twin Liberation Sans) at the plot size rule.
+QFont PlotFont(int client_width, int client_height);
+
+// Text placed at (x, y) by the anchor code (0..8), in the painter's font and pen.
+void LabelOut(QPainter& painter, int x, int y, const QString& text, int anchor);
+// The same with the text rotated by 90 degrees, reading upward.
+void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int anchor);
+
+// Box, ticks, labels and captions of `axes` in black.
+void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes);
+
+// The session waveform in the lower half of `image`. With ClearPlotFirst the
+// band is cleared and axes are drawn; otherwise the trace overlays the
+// previous plot in the colour of TraceCount. Sets KeepPlotRange and the
+// session's plot range; frame 2 becomes a copy of frame 1. Draws nothing
+// while there is no waveform.
+void PressureTimePlot(QImage& image, Session& session, PlotState& state);
+
+// The reflex activation curve in RGB(0,170,170) over frame 1.
+void DrawReflexCurve(QImage& image, const Session& session, const PlotState& state,
+                     std::int32_t onset_sample, float factor, float decay);
+
+}  // namespace korva::ui

@@ -1,0 +1,93 @@
+#include "ui/qt_prompter.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QScreen>
+#include <cmath>
+
+namespace korva::ui {
+namespace {
+
+QString FromLatin1(const std::string& text) {
+  QString converted = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  // Message texts carry Windows line ends; a box breaks lines at "\n".
+  converted.replace("\r\n", "\n");
+  return converted;
+}
+
+std::filesystem::path ToPath(const QString& file) {
+  return std::filesystem::path(file.toStdString());
+}
+
+std::optional<std::filesystem::path> RunDialog(QFileDialog& dialog, const FileDialogSpec& spec,
+                                               QWidget* parent) {
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setWindowTitle(spec.title);
+  dialog.setNameFilters(spec.filters);
+  dialog.setViewMode(QFileDialog::Detail);
+  if (!spec.directory.isEmpty()) dialog.setDirectory(spec.directory);
+  if (spec.place_centred) {
+    // Centred, top at 0 and nearly the full screen height, so long folders
+    // of recordings show many rows at once.
+    QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+      const QRect area = screen->geometry();
+      dialog.adjustSize();
+      const int width = dialog.width();
+      const int height = static_cast<int>(std::nearbyint(0.975 * area.height()));
+      dialog.setGeometry(area.x() + (area.width() - width) / 2, area.y(), width, height);
+    }
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return ToPath(dialog.selectedFiles().front());
+}
+
+}  // namespace
+
+std::string QtPrompter::AskText(const std::string& title, const std::string& question,
+                                const std::string& proposed) {
+  bool ok = false;
+  const QString text = QInputDialog::getText(parent_, FromLatin1(title), FromLatin1(question),
+                                             QLineEdit::Normal, FromLatin1(proposed), &ok);
+  if (!ok) return proposed;
+  return text.toLatin1().toStdString();
+}
+
+Answer QtPrompter::AskYesNoCancel(const std::string& title, const std::string& question) {
+  const auto button = QMessageBox::question(
+      parent_, FromLatin1(title), FromLatin1(question),
+      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+  if (button == QMessageBox::Yes) return Answer::kYes;
+  if (button == QMessageBox::No) return Answer::kNo;
+  return Answer::kCancel;
+}
+
+bool QtPrompter::AskOkCancel(const std::string& title, const std::string& question) {
+  return QMessageBox::question(parent_, FromLatin1(title), FromLatin1(question),
+                               QMessageBox::Ok | QMessageBox::Cancel,
+                               QMessageBox::Ok) == QMessageBox::Ok;
+}
+
+void QtPrompter::Inform(const std::string& title, const std::string& text) {
+  QMessageBox::information(parent_, FromLatin1(title), FromLatin1(text));
+}
+
+std::optional<std::filesystem::path> QtFileChooser::ChooseOpenFile(const FileDialogSpec& spec) {
+  QFileDialog dialog(parent_);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  return RunDialog(dialog, spec, parent_);
+}
+
+std::optional<std::filesystem::path> QtFileChooser::ChooseSaveFile(const FileDialogSpec& spec) {
+  QFileDialog dialog(parent_);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  if (!spec.default_suffix.isEmpty()) dialog.setDefaultSuffix(spec.default_suffix);
+  if (!spec.proposed_name.isEmpty()) dialog.selectFile(spec.proposed_name);
+  return RunDialog(dialog, spec, parent_);
+}
+
+}  // namespace korva::ui
