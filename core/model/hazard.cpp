@@ -1,0 +1,206 @@
+#include "core/model/hazard.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "core/common/error.h"
+#include "core/common/files.h"
+#include "core/common/numbers.h"
+
+namespace korva {
+namespace {
+
+// Man.Fig names the parameter file in at most this many characters.
+constexpr std::size_t kManFigNameLength = 12;
+
+// Progress of one stage mapped onto [offset, offset + span] of 1000.
+class StageProgress final : public ProgressSink {
+ public:
+  StageProgress(ProgressSink& outer, long long offset, long long span)
+      : outer_(outer), offset_(offset), span_(span) {}
+  void Report(long long done, long long total) override {
+    const long long part = total > 0 ? done * span_ / total : span_;
+    outer_.Report(offset_ + part, 1000);
+  }
+
+ private:
+  ProgressSink& outer_;
+  long long offset_;
+  long long span_;
+};
+
+std::string Trim(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
+// The microphone location of the grid, when it is a whole number.
+std::optional<long long> LocationOf(const Session& session) {
+  const std::string cell = Trim(session.Grid.Cell(1, 3));
+  if (auto whole = ParseWholeInteger(cell)) return whole;
+  if (auto number = ParseWholeNumber(cell)) {
+    if (*number == std::trunc(*number) && std::fabs(*number) < 1e9) {
+      return static_cast<long long>(*number);
+    }
+  }
+  return std::nullopt;
+}
+
+bool FolderWritable(const std::filesystem::path& folder) {
+  const std::filesystem::path dir = folder.empty() ? std::filesystem::path(".") : folder;
+  return ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+const char* ListenerName(Listener listener) {
+  return listener == Listener::Warned ? "warned" : "unwarned";
+}
+
+std::optional<EarVariant> VariantForLocation(long long location) {
+  switch (location) {
+    case 1:
+    case 4:
+      return EarVariant::FreeField;
+    case 2:
+      return EarVariant::CanalEntrance;
+    case 3:
+      return EarVariant::Eardrum;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string TrimLeadingChar(std::string_view text, char c) {
+  while (!text.empty() && text.front() == c) text.remove_prefix(1);
+  return std::string(text);
+}
+
+std::string HazardText(float total_hazard_aru) {
+  const double h = total_hazard_aru;
+  const int decimals = h < 1.0 ? 4 : h < 10.0 ? 3 : h < 100.0 ? 2 : h < 1000.0 ? 1 : 0;
+  return TrimLeadingChar(FormatFixed(h, 12, decimals), ' ');
+}
+
+std::string AllowedExposuresText(float total_hazard_aru) {
+  if (total_hazard_aru == 0.0f) return "unlimited";
+  return FormatFixed(500.0 / double{total_hazard_aru}, 1);
+}
+
+std::filesystem::path ModelFileFromManFig(const std::filesystem::path& data_dir) {
+  const std::filesystem::path fig =
+      FindCaseInsensitive(data_dir, "Man.Fig").value_or(data_dir / "Man.Fig");
+  const std::string text = ReadWholeFile(fig, 1 << 16);
+  std::string_view first(text);
+  first = first.substr(0, first.find('\n'));
+  if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
+  std::string name = Trim(first.substr(0, kManFigNameLength));
+  std::replace(name.begin(), name.end(), '\\', '/');
+  if (name.empty()) {
+    throw FormatError(WithFile(fig.string(), "the first line must name the ear-model file"));
+  }
+  return ResolveCaseInsensitive(data_dir / name);
+}
+
+std::filesystem::path DefaultModelFile() {
+  const std::optional<std::filesystem::path> dir = FindDataDir("Man.Fig");
+  if (!dir) {
+    throw IoError(
+        "Man.Fig not found in the current folder, in $KORVA_DATA_DIR or in the data folder, "
+        "so the ear-model parameter file is unknown");
+  }
+  return ModelFileFromManFig(*dir);
+}
+
+HazardRunResult RunHazardAnalysis(Session& session, const HazardRunOptions& options,
+                                  ProgressSink& progress) {
+  // Everything that can refuse the run is checked before anything changes.
+  if (!session.WaveformLoaded) {
+    throw Error("The hazard analysis needs a waveform opened from a KRV file; open it again");
+  }
+  const std::optional<long long> location = LocationOf(session);
+  const std::optional<EarVariant> variant = location ? VariantForLocation(*location) : std::nullopt;
+  if (!variant) throw Error(kBadLocationMessage);
+  const std::int32_t last = session.LastSample;
+  if (last < 1) throw Error("The hazard analysis needs a waveform of at least 2 samples");
+  if (FftLengthFor(last + 1) > kMaxFftLength) {
+    // Longer records would round up to a transform beyond the largest one.
+    const auto most = static_cast<long long>(std::floor(std::exp2(std::log2(kMaxFftLength) + 0.5)));
+    throw Error("The waveform is too long for the hazard analysis: at most " + FormatInteger(most) +
+                " samples");
+  }
+  if (!(session.SampleInterval > 0.0f) || !std::isfinite(session.SampleInterval)) {
+    throw Error("The sampling interval of the waveform must be a positive number");
+  }
+  if (session.LoadedPressure.capacity() <= last || session.PressureBackup.capacity() <= last) {
+    throw RangeError();
+  }
+
+  HazardRunResult result;
+  result.listener = options.listener;
+  result.variant = *variant;
+  result.MicLocation = static_cast<std::int32_t>(*location);
+  result.ModelStateCount = StateCount(*variant);
+
+  // Every run starts from the parameters on disk.
+  const EarModelConstants model =
+      LoadEarModel(options.model_file.empty() ? DefaultModelFile() : options.model_file);
+
+  // Analyse the waveform as it was opened, from its first sample.
+  std::copy_n(std::as_const(session.LoadedPressure).Range(0, last).begin(), last + 1,
+              session.Pressure.Range(0, last).begin());
+  session.StartTime = 0.0f;
+  session.EndTime = static_cast<float>(last * double{session.SampleInterval});
+  session.MovieAvailable = false;
+
+  result.ReflexOffset = options.listener == Listener::Warned ? kWarnedReflexOffset
+                                                             : model.params.UnwarnedReflexDelay();
+  result.timing = ComputeReflexTiming(result.ReflexOffset, session.SampleInterval,
+                                      model.params.ReflexTimeConstant());
+
+  StageProgress ear_progress(progress, 0, 950);
+  result.middle_ear = RunMiddleEarModel(*variant, model, result.timing, session.SampleInterval,
+                                        std::as_const(session.Pressure).Range(0, last),
+                                        session.PressureBackup.Range(0, last), ear_progress);
+
+  if (options.keep_movie) {
+    result.movie = std::make_shared<MovieBuffer>(FftLengthFor(last + 1) + 4);
+  }
+  result.cochlea = CochlearModel(model, session, result.movie.get());
+  progress.Report(1000, 1000);
+
+  const float aru = result.cochlea.TotalHazardARU;
+  result.HazardText = HazardText(aru);
+  result.AllowedText = AllowedExposuresText(aru);
+  result.PlaceTable = PlaceTableText(model.params, result.cochlea);
+
+  if (options.write_place_table && FolderWritable(session.WaveformDir) &&
+      !session.BaseName.empty()) {
+    const std::filesystem::path target =
+        std::filesystem::path(session.WaveformDir.empty() ? "." : session.WaveformDir) /
+        (session.BaseName + ".HAZ");
+    WriteFileAtomically(target, result.PlaceTable);
+    result.place_table_path = target;
+  }
+
+  // Both captions follow the location: free-field recordings (1 and 4) were
+  // made without a protector, the others under the selected one.
+  const double v = ParseLeadingNumber(session.Grid.Cell(1, 3));
+  const bool free_field = v == 1.0 || v == 4.0;
+  session.Grid.Cell(0, 5) = free_field ? "Number of exposures with no protector, warned"
+                                       : "Number of exposures with selected protector, warned";
+  session.Grid.Cell(0, 6) = free_field ? "Number of exposures with no protector, unwarned"
+                                       : "Number of exposures with selected protector, unwarned";
+  const int row = options.listener == Listener::Warned ? 5 : 6;
+  session.Grid.Cell(1, row) = result.AllowedText;
+  session.Grid.Cell(2, row) = result.HazardText + " A.R.U.";
+  session.MovieAvailable = true;
+  return result;
+}
+
+}  // namespace korva

@@ -1,0 +1,102 @@
+// The hazard analysis as the window's two Analyze commands and the CLI run
+// it: reload the ear model, analyse the waveform as opened (not as edited),
+// run the middle ear chosen by the microphone location and the cochlea, and
+// report the hazard, the allowed number of exposures and the grid rows.
+//
+// The routine works on one Session; several analyses may run at once on
+// separate Session copies (nothing here is shared or global).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/common/progress.h"
+#include "core/model/cochlea.h"
+#include "core/model/ear_model.h"
+#include "core/model/middle_ear.h"
+#include "core/model/reflex.h"
+#include "core/waveform/session.h"
+
+namespace korva {
+
+// A warned listener's reflex is already active when the sound arrives; an
+// unwarned listener's starts after the delay of the parameter file.
+enum class Listener { Warned, Unwarned };
+
+// "warned" / "unwarned".
+const char* ListenerName(Listener listener);
+
+// The middle-ear variant for a microphone location (header cell (1, 3)):
+// 1 and 4 free field, 2 ear-canal entrance, 3 eardrum; nothing otherwise.
+std::optional<EarVariant> VariantForLocation(long long location);
+
+// The message for a location outside 1..4.
+inline constexpr const char* kBadLocationMessage =
+    "Microphone location (header row 3) must be 1, 2, 3 or 4";
+
+// Removes every leading `c` from `text`.
+std::string TrimLeadingChar(std::string_view text, char c);
+
+// The hazard as shown: 4 decimals below 1, 3 below 10, 2 below 100, 1 below
+// 1000, none from 1000 on, without leading blanks ("0.0123", "40", "1234").
+std::string HazardText(float total_hazard_aru);
+
+// The allowed number of exposures, 500 / hazard with one decimal
+// ("40518.6"); "unlimited" for a hazard of 0, where no number would be true.
+std::string AllowedExposuresText(float total_hazard_aru);
+
+// The ear-model file named by a "Man.Fig" in `data_dir`: its first line (at
+// most 12 characters, trimmed) is the file name, resolved case-insensitively
+// in the same folder. IoError when Man.Fig cannot be read, FormatError when
+// its first line is empty.
+std::filesystem::path ModelFileFromManFig(const std::filesystem::path& data_dir);
+
+// The ear-model file the program uses: Man.Fig found in the current folder,
+// else in $KORVA_DATA_DIR, else in the installed or source-tree data folder.
+// IoError with a clear message when there is none.
+std::filesystem::path DefaultModelFile();
+
+struct HazardRunOptions {
+  Listener listener = Listener::Warned;
+  // The ear-model parameter file, re-read for every run.
+  std::filesystem::path model_file;
+  // Fill a movie buffer for the replay (FftLength + 4 rows of 25 singles).
+  bool keep_movie = true;
+  // Write BASENAME.HAZ next to the waveform when its folder is writable.
+  bool write_place_table = true;
+};
+
+struct HazardRunResult {
+  Listener listener = Listener::Warned;
+  EarVariant variant = EarVariant::FreeField;
+  std::int32_t MicLocation = 1;
+  std::int32_t ModelStateCount = 24;
+  float ReflexOffset = 0.0f;
+  ReflexTiming timing;
+  MiddleEarStats middle_ear;
+  CochlearResult cochlea;  // TotalHazardARU, SectionHazard, WorstSection, FftLength
+  std::string HazardText;
+  std::string AllowedText;
+  std::string PlaceTable;                  // the .HAZ content
+  std::filesystem::path place_table_path;  // empty when not written
+  std::shared_ptr<MovieBuffer> movie;      // null unless keep_movie
+};
+
+// Runs one hazard analysis on `session`, which must hold a waveform opened
+// from a KRV file (WaveformLoaded). Refuses, before changing anything, a
+// microphone location outside 1..4, fewer than 2 samples and a waveform
+// longer than the cochlea takes. Then reloads the parameter file, copies
+// LoadedPressure to Pressure (edits since the opening are not analysed),
+// sets the full-range display times, runs the middle ear into PressureBackup
+// and the cochlea, writes the .HAZ table (atomically) when asked, and writes
+// the captions of grid rows 5 and 6 and the result row (5 warned, 6
+// unwarned). MovieAvailable is set only when the run succeeded. Progress
+// runs from 0 to 1000 over the run.
+HazardRunResult RunHazardAnalysis(Session& session, const HazardRunOptions& options,
+                                  ProgressSink& progress);
+
+}  // namespace korva
