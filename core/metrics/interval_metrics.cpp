@@ -1,0 +1,159 @@
+#include "core/metrics/interval_metrics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "core/common/error.h"
+#include "core/common/numbers.h"
+#include "core/model/fft.h"
+
+namespace korva {
+
+namespace {
+
+using Extended = long double;
+
+constexpr double kReferenceOffsetDb = 94.0;  // 10 log10 of (1 Pa / 20 uPa)^2
+constexpr double kRhoC = 415.0;              // characteristic impedance of air, Pa s/m
+constexpr double kEightHours = 28800.0;      // s
+constexpr double kCriterionDb = 85.0;        // dB(A) over 8 hours
+constexpr double kExchangeDb = 3.0;          // each 3 dB less doubles the exposures
+
+std::optional<double> LevelOf(double mean_square) {
+  if (!(mean_square > 0.0)) return std::nullopt;
+  return 10.0 * std::log10(mean_square) + kReferenceOffsetDb;
+}
+
+void RequireFinite(double value) {
+  if (!std::isfinite(value)) throw Error("Floating point error in Statistics");
+}
+
+std::string Fixed(const std::optional<double>& value, int decimals, const char* otherwise) {
+  return value ? FormatFixed(*value, decimals) : std::string(otherwise);
+}
+
+double Milliseconds(std::int64_t samples, float dt) {
+  return static_cast<double>(Extended(samples) * dt * 1000);
+}
+
+}  // namespace
+
+std::int64_t IntervalTransformLength(std::int32_t last_sample) {
+  if (last_sample < 1) throw Error("The interval metrics need at least 2 samples");
+  std::int64_t above = 1;
+  while (above <= last_sample) above *= 2;
+  return 2 * above;
+}
+
+IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::int32_t first,
+                                std::int32_t last) {
+  if (samples.size() < 2) throw Error("The interval metrics need at least 2 samples");
+  if (samples.size() > std::size_t{kMaxStatisticsLastSample} + 1) {
+    throw Error("Statistics needs a waveform of at most 1,048,576 samples.");
+  }
+  if (!std::isfinite(dt) || dt <= 0.0f) throw Error("The sample interval must be positive");
+  const auto last_sample = static_cast<std::int32_t>(samples.size() - 1);
+  if (first < 0 || last < first || last > last_sample) throw RangeError();
+
+  // The whole waveform, zero-padded to at least twice its length so that the
+  // weighting's circular convolution does not wrap the end onto the start.
+  const std::int64_t n_total = IntervalTransformLength(last_sample);
+  const auto pairs = static_cast<std::int32_t>(n_total / 2);
+  SpectrumBuffer re(pairs + 1);
+  SpectrumBuffer im(pairs + 1);
+  float* const r1 = re.data1() - 1;
+  float* const i1 = im.data1() - 1;
+  for (std::size_t t = 0; t < samples.size(); ++t) {
+    (t % 2 == 0 ? r1 : i1)[t / 2 + 1] = samples[t];
+  }
+  RealFFT(pairs, re, im, dt);
+
+  InitWeightingConstants();
+  const double df = 1.0 / (static_cast<double>(n_total) * dt);
+  for (std::int32_t k = 0; k <= pairs; ++k) {
+    const ComplexF a = WeightingResponse(static_cast<float>(k * df)).a;
+    const Extended xr = r1[k + 1];
+    const Extended xi = i1[k + 1];
+    r1[k + 1] = static_cast<float>(xr * a.re - xi * a.im);
+    i1[k + 1] = static_cast<float>(xr * a.im + xi * a.re);
+  }
+  i1[pairs + 1] = 0.0f;
+  InverseRealFFT(pairs, re, im, dt);
+
+  double ea = 0.0;
+  double e = 0.0;
+  for (std::int32_t t = first; t <= last; ++t) {
+    const double weighted = (t % 2 == 0 ? r1 : i1)[t / 2 + 1];
+    ea += weighted * weighted;
+    const double plain = samples[static_cast<std::size_t>(t)];
+    e += plain * plain;
+  }
+  RequireFinite(ea);
+  RequireFinite(e);
+
+  // The levels divide by the index difference; one sample counts as one.
+  const double divisor = std::max(1, last - first);
+  IntervalResults r;
+  r.LAeq8hr = LevelOf(ea * dt / kEightHours);
+  if (r.LAeq8hr) {
+    const double rounds = std::pow(2.0, (kCriterionDb - *r.LAeq8hr) / kExchangeDb);
+    if (std::isfinite(rounds)) r.AllowedRounds = rounds;
+  }
+  r.LAeqInterval = LevelOf(ea / divisor);
+  r.AWeightedExposure = ea * dt / kRhoC;
+  r.LeqInterval = LevelOf(e / divisor);
+  return r;
+}
+
+IntervalResults IntervalMetrics(const Session& session) {
+  if (session.LastSample < 1) throw Error("The interval metrics need at least 2 samples");
+  return IntervalMetrics(session.Pressure.Range(0, session.LastSample), session.SampleInterval,
+                         session.SelFirst, session.SelLast);
+}
+
+Selection ReadoutSelection(std::int32_t last_sample, int x_a, int x_b, const PlotRect& plot) {
+  const int a = std::max(std::max(x_a, x_b), plot.left);
+  const int b = std::max(std::min(x_a, x_b), plot.left);
+  return {SampleAtX(last_sample, b, plot), SampleAtX(last_sample, a, plot)};
+}
+
+std::int32_t ReadoutLengthSamples(std::int32_t last_sample, int x_a, int x_b,
+                                  const PlotRect& plot) {
+  const int right = plot.left + plot.width;
+  const int a = std::clamp(std::max(x_a, x_b), plot.left, right);
+  const int b = std::clamp(std::min(x_a, x_b), plot.left, right);
+  const double count = std::nearbyint(std::fabs(static_cast<double>(a) - b + 1) /
+                                      std::max(plot.width, 1) * last_sample);
+  return static_cast<std::int32_t>(count);
+}
+
+void ShowStatisticsReadout(HeaderGrid& grid, const IntervalResults& results, std::int32_t sel_first,
+                           std::int32_t length_samples, float dt) {
+  const std::string d = FormatFixed(Milliseconds(length_samples, dt), 2);
+  const std::string s = FormatFixed(Milliseconds(sel_first, dt), 2);
+  grid.Cell(1, 8) = Fixed(results.LAeqInterval, 3, "n/a");
+  grid.Cell(1, 9) = Fixed(results.LAeq8hr, 3, "n/a");
+  grid.Cell(1, 10) = Fixed(results.AllowedRounds, 3, "unlimited");
+  grid.Cell(1, 11) = FormatFixed(results.AWeightedExposure, 3);
+  grid.Cell(2, 8) =
+      "dB equivalent A-wt level over time interval of " + d + " msec starting at " + s +
+      " msec.  Leq = equivalent Unweighted level = " + Fixed(results.LeqInterval, 3, "n/a") +
+      " dB.";
+  grid.Cell(2, 9) = "dB equivalent A-wt level over 8 hours.";
+  grid.Cell(2, 10) = "allowed number of rounds based on A-weighted energy.";
+  grid.Cell(2, 11) = "joules/m^2.";
+}
+
+void ShowSpectrumIntervalReadout(HeaderGrid& grid, const IntervalResults& results,
+                                 std::int32_t sel_first, std::int32_t length_samples, float dt) {
+  grid.Cell(1, 6) = Fixed(results.LAeq8hr, 1, "n/a");
+  grid.Cell(2, 6) = "dB";
+  grid.Cell(1, 7) = Fixed(results.LAeqInterval, 1, "n/a");
+  grid.Cell(2, 7) = "dB over time interval of " + FormatFixed(Milliseconds(length_samples, dt), 1) +
+                    " msec starting at " + FormatFixed(Milliseconds(sel_first, dt), 1) + " msec";
+  grid.Cell(1, 8) = FormatFixed(results.AWeightedExposure, 3);
+  grid.Cell(2, 8) = "joules/m^2";
+}
+
+}  // namespace korva
