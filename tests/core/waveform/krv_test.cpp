@@ -331,6 +331,60 @@ TEST(SaveKrv, RefusalsWriteNothingAndKeepTheSession) {
   EXPECT_EQ(s.LastSample, 3);
 }
 
+// The overlay read replaces Pressure and the header but leaves what the
+// analysis of the first waveform depends on.
+TEST(OpenNewFileType6, ReadsASecondWaveformWithoutTouchingTheLoadedOne) {
+  TempDir dir;
+  dir.Write("FIRST.KRV", FiveRowHeader() + Samples(4096));
+  std::string second = FiveRowHeader("100000", "1") + "Nu \tabc \tkept? \r\nNw \t7 \t \r\n";
+  for (int i = 0; i < 3000; ++i) second += (i == 10 ? "-40" : "30") + std::string("\r\n");
+  dir.Write("SECOND.KRV", second);
+  dir.Write("BAD.KRV", FiveRowHeader());
+
+  Session s(kCapacity);
+  NoProgress progress;
+  OpenWaveform(s, dir / "FIRST.KRV", progress);
+  s.Grid.SetRow(25, "note", "", "");
+  s.KeepPlotRange = true;
+  const auto loaded = s.LoadedPressure.Range(0, 4095);
+  const std::vector<float> first(loaded.begin(), loaded.end());
+  const float energy = s.UnweightedEnergy;
+
+  Lcg generator(0);
+  ChooseWaveformFile(s, dir / "BAD.KRV");
+  EXPECT_THROW(OpenNewFileType6(s, generator, progress), FormatError);
+  EXPECT_EQ(generator.seed(), 0u);
+  EXPECT_EQ(s.Grid.Cell(0, 25), "note");
+
+  ChooseWaveformFile(s, dir / "SECOND.KRV");
+  OpenNewFileType6(s, generator, progress);
+  EXPECT_EQ(s.LastSample, 4095);  // 3000 samples padded up
+  EXPECT_EQ(s.SampleRate, 100000.0f);
+  EXPECT_EQ(s.MicLocation, 1);
+  EXPECT_EQ(s.PeakPressure, 30.0f);  // set although KeepPlotRange is
+  EXPECT_EQ(s.MinPressure, -40.0f);
+  EXPECT_NEAR(s.Pressure[0], 30.0f, 30.0 / 262144.0 + 1e-6);
+  EXPECT_NE(s.Pressure[0], 30.0f);
+  EXPECT_EQ(s.Pressure[3000], 0.0f);  // zero padding
+  EXPECT_EQ(s.Pressure[4095], 0.0f);
+  EXPECT_EQ(s.Grid.Cell(1, 4), "3000");
+  EXPECT_EQ(s.Grid.Cell(0, 5), "Nu");
+  EXPECT_EQ(s.Grid.Cell(1, 5), "abc");
+  EXPECT_EQ(s.Grid.Cell(2, 5), "allowed number of unwarned exposures");
+  EXPECT_EQ(s.Grid.Cell(1, 6), "7");
+  EXPECT_EQ(s.Grid.Cell(0, 15), "Tb");
+  EXPECT_EQ(s.Grid.Cell(2, 15), "B-duration milliseconds");
+  EXPECT_TRUE(s.Grid.RowEmpty(25));
+  EXPECT_EQ(s.FftLength, 4096);
+  EXPECT_EQ(s.UnweightedEnergy, energy);
+  EXPECT_TRUE(BitIdentical({loaded.begin(), loaded.end()}, first));
+
+  // The generator runs on: a second read gets other deviates.
+  const float dithered = s.Pressure[0];
+  OpenNewFileType6(s, generator, progress);
+  EXPECT_NE(s.Pressure[0], dithered);
+}
+
 // Each bad file is refused with a message naming it, and the session keeps
 // the waveform, grid, names and flags of the previous good read.
 TEST(OpenWaveform, BadFilesAreRefusedAndLeaveTheSessionAsItWas) {
