@@ -395,6 +395,7 @@ std::int32_t PowerOfTwoLength(std::int32_t count) {
   const float l = std::log2(static_cast<float>(count));
   int k = static_cast<int>(l);
   if (static_cast<double>(l) - k > 0.025) ++k;
+  if (k > 30) throw RangeError("power-of-two length of " + FormatInteger(count) + " samples");
   return std::int32_t{1} << k;
 }
 

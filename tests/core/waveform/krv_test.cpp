@@ -103,6 +103,7 @@ TEST(PowerOfTwoLength, RoundsDownOnlyJustAboveAPowerOfTwo) {
   EXPECT_EQ(PowerOfTwoLength(2), 2);
   EXPECT_EQ(PowerOfTwoLength(3), 4);
   EXPECT_THROW(PowerOfTwoLength(0), RangeError);
+  EXPECT_THROW(PowerOfTwoLength(2147483647), RangeError);
 }
 
 TEST(OpenWaveform, ReadsHeaderSamplesAndSessionScalars) {
@@ -410,6 +411,9 @@ TEST(OpenWaveform, BadFilesAreRefusedAndLeaveTheSessionAsItWas) {
   // Rounds up beyond the capacity although it fits.
   dir.Write("ROUNDUP.KRV", FiveRowHeader() + zeros((1 << 20) + 40000));
 
+  // Sparse: past the byte limit without writing 64 MiB.
+  fs::resize_file(dir.Write("BIG.KRV", FiveRowHeader() + Samples(100)), kMaxKrvBytes + 1);
+
   NoProgress progress;
   Session s(kSmallCapacity);
   OpenWaveform(s, dir / "GOOD.KRV", progress);
@@ -417,9 +421,9 @@ TEST(OpenWaveform, BadFilesAreRefusedAndLeaveTheSessionAsItWas) {
   const Session before = s;
   const std::vector<float> samples = Loaded(s);
 
-  const std::vector<std::string> bad = {"EMPTY.KRV",   "NOSAMPLE.KRV", "ONE.KRV",     "NOHEAD.KRV",
-                                        "RATE0.KRV",   "RATEABC.KRV",  "HUGEVAL.KRV", "ROWS31.KRV",
-                                        "TOOMANY.KRV", "ROUNDUP.KRV",  "MISSING.KRV"};
+  const std::vector<std::string> bad = {
+      "EMPTY.KRV",   "NOSAMPLE.KRV", "ONE.KRV",     "NOHEAD.KRV",  "RATE0.KRV", "RATEABC.KRV",
+      "HUGEVAL.KRV", "ROWS31.KRV",   "TOOMANY.KRV", "ROUNDUP.KRV", "BIG.KRV",   "MISSING.KRV"};
   for (const std::string& name : bad) {
     try {
       OpenWaveform(s, dir / name, progress);
