@@ -24,6 +24,9 @@ constexpr int kLastGridRow = HeaderGrid::kRows - 1;
 // far below anything a recording resolves, enough to break exact ties and
 // silences that would otherwise give logarithms of zero downstream.
 constexpr double kDitherDivisor = 131072.0;
+// Values from here on round to infinity when stored as singles (the largest
+// single plus half its last unit).
+constexpr double kSingleOverflow = 3.4028235677973366e38;
 // How many samples are parsed between two progress reports.
 constexpr std::size_t kSamplesPerReport = 1 << 16;
 
@@ -181,13 +184,13 @@ ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
       throw RangeError(WithFile(
           name, "more samples than the " + FormatInteger(capacity) + " the session can hold"));
     }
-    const float value = static_cast<float>(ParseLeadingNumber(token));
-    if (!std::isfinite(value)) {
+    const double number = ParseLeadingNumber(token);
+    if (std::fabs(number) >= kSingleOverflow) {
       throw FormatError(WithFile(name, "sample " + FormatInteger(parsed.samples.size() + 1) +
                                            " (\"" + std::string(token.substr(0, 40)) +
                                            "\") is beyond the single-precision range"));
     }
-    parsed.samples.push_back(value);
+    parsed.samples.push_back(static_cast<float>(number));
     while (position < bytes.size() && IsSampleSeparator(bytes[position])) ++position;
     if (parsed.samples.size() % kSamplesPerReport == 0) {
       progress.Report(static_cast<long long>(position), total);

@@ -11,6 +11,9 @@
 namespace korva {
 namespace {
 
+// Entries from here on would round to infinity as a single.
+constexpr double kSingleOverflow = 3.4028235677973366e38;
+
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -75,8 +78,9 @@ float FloatPrompt(Prompter& prompter, const std::string& caption, float value, f
     if (!entry) continue;
     // Compared as the single it will be stored as, so that typing a bound
     // (0.1, not exactly representable) is accepted.
+    if (std::fabs(*entry) >= kSingleOverflow) continue;
     const auto number = static_cast<float>(*entry);
-    if (!std::isfinite(number) || number < lowest || number > highest) continue;
+    if (number < lowest || number > highest) continue;
     return number;
   }
 }
