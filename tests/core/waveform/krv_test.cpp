@@ -138,10 +138,8 @@ TEST(OpenWaveform, ReadsHeaderSamplesAndSessionScalars) {
   // The dither is tiny: 100 Pa / 2^17 standard deviation.
   EXPECT_NEAR(s.Pressure[1], std::sin(0.01) * 100.0, 0.01);
   EXPECT_NE(s.Pressure[0], 0.0f);
-  EXPECT_TRUE(BitIdentical(Loaded(s), [&] {
-    const auto span = s.LoadedPressure.Range(0, s.LastSample);
-    return std::vector<float>(span.begin(), span.end());
-  }()));
+  const auto loaded = s.LoadedPressure.Range(0, s.LastSample);
+  EXPECT_TRUE(BitIdentical(Loaded(s), {loaded.begin(), loaded.end()}));
   double energy = 0.0;
   for (const float p : Loaded(s)) energy += static_cast<double>(p) * p;
   EXPECT_NEAR(s.UnweightedEnergy, energy / 200000.0 / 415.0, 1e-5 * s.UnweightedEnergy);
@@ -203,6 +201,9 @@ TEST(OpenWaveform, NameRuleFindsTheKrvOfAnyCase) {
   EXPECT_EQ(s.WaveformDir, dir.path().string());
   EXPECT_EQ(WaveformPath(s), dir / "shot.krv");
   EXPECT_EQ(s.LastSample, 4095);
+  SaveKrv(s);  // back to the file read, never over the recording picked
+  EXPECT_EQ(ReadWholeFile(dir / "shot.wav"), "RIFF, not a KRV file");
+  EXPECT_EQ(ReadWholeFile(dir / "shot.krv").rfind("PARAMETER \tVALUE \tCOMMENT \r\n", 0), 0u);
 
   // A chosen KRV with more dots is read itself, not SHOT.KRV.
   OpenWaveform(s, dir / "shot.2.krv", progress);
@@ -294,19 +295,6 @@ TEST(SaveKrv, WritesTheLineFormatAndPadsWithZeros) {
             "1.2345E2\r\n-1.2345E-5\r\n1.0000E0\r\n0.0000E0\r\n");
   EXPECT_EQ(s.LastSample, 3);
   EXPECT_EQ(s.Pressure[3], 0.0f);
-}
-
-TEST(SaveKrv, SaveGoesBackToTheKrvThatWasReadNeverToThePickedFile) {
-  TempDir dir;
-  dir.Write("SHOT.KRV", FiveRowHeader() + Samples(4096));
-  const std::string wav = "RIFF....WAVEfmt recording";
-  dir.Write("SHOT.WAV", wav);
-  Session s(kCapacity);
-  NoProgress progress;
-  OpenWaveform(s, dir / "SHOT.WAV", progress);
-  SaveKrv(s);
-  EXPECT_EQ(ReadWholeFile(dir / "SHOT.WAV"), wav);
-  EXPECT_EQ(ReadWholeFile(dir / "SHOT.KRV").rfind("PARAMETER \tVALUE \tCOMMENT \r\n", 0), 0u);
 }
 
 TEST(SaveKrv, RefusalsWriteNothingAndKeepTheSession) {
