@@ -19,11 +19,13 @@ Cx Sqrt(Cx z) {
   return {r.root.re, r.root.im};
 }
 
-// e^z formed as magnitude and angle.
+// e^z formed as magnitude and angle. Double-precision sine and cosine: the
+// spectra are kept as singles, so extended precision would buy nothing here,
+// and this runs for every bin of every place.
 Cx Exp(Cx z) {
-  const CosSin cs = SinCos(z.imag());
   const double magnitude = std::exp(z.real());
-  return {magnitude * cs.cos, magnitude * cs.sin};
+  if (magnitude == 0.0) return {0.0, 0.0};
+  return {magnitude * std::cos(z.imag()), magnitude * std::sin(z.imag())};
 }
 
 // Place constants: the gain G and the phase constant Delta.
@@ -49,7 +51,7 @@ PlaceConstants ConstantsAt(const EarModelParameters& params, double x) {
 struct BinBase {
   Cx s;
   Cx delta_over_s;
-  Cx sqrt_w0;
+  Cx inv_sqrt_w0;
   Cx base;  // t0 + j u0
 };
 
@@ -66,8 +68,8 @@ BinBase BaseAt(const EarModelParameters& params, double delta, double f) {
   b.delta_over_s = delta / b.s;
   const Cx u0 = (f / P[45]) * b.s;
   const Cx t0 = Sqrt(1.0 - u0 * u0);
-  if (std::abs(t0) < 1e-300) Degenerate(f);
-  b.sqrt_w0 = Sqrt(u0 / t0);
+  if (std::fabs(t0.real()) + std::fabs(t0.imag()) < 1e-300) Degenerate(f);
+  b.inv_sqrt_w0 = 1.0 / Sqrt(u0 / t0);
   b.base = t0 + Cx(0.0, 1.0) * u0;
   return b;
 }
@@ -75,20 +77,36 @@ BinBase BaseAt(const EarModelParameters& params, double delta, double f) {
 // ln E at place x for one bin, and the amplitude term Z.
 struct PlaceTerms {
   Cx log_e;
-  Cx z;
+  Cx w;  // u / t
 };
+
+// a / b without the overflow guards of the library's complex division: the
+// operands here are far from the limits of a double.
+Cx Div(Cx a, Cx b) {
+  const double n = b.real() * b.real() + b.imag() * b.imag();
+  return {(a.real() * b.real() + a.imag() * b.imag()) / n,
+          (a.imag() * b.real() - a.real() * b.imag()) / n};
+}
+
+bool Vanishes(Cx z) {
+  return std::fabs(z.real()) + std::fabs(z.imag()) < 1e-300;
+}
 
 PlaceTerms TermsAt(const BinBase& b, double f, double cf) {
   const Cx u = (f / cf) * b.s;
   const Cx t = Sqrt(1.0 - u * u);
-  if (std::abs(t) < 1e-300) Degenerate(f);
-  const Cx w = u / t;
+  if (Vanishes(t)) Degenerate(f);
   PlaceTerms terms;
-  terms.z = b.delta_over_s * w * Sqrt(w) / b.sqrt_w0;
-  const Cx r = b.base / (t + Cx(0.0, 1.0) * u);
+  terms.w = Div(u, t);
+  const Cx r = Div(b.base, t + Cx(-u.imag(), u.real()));
   const Polar polar = ToPolar(r.real(), r.imag());
   terms.log_e = b.delta_over_s * Cx(std::log(1e-20 + polar.magnitude), polar.phase);
   return terms;
+}
+
+// The amplitude term Z = (Delta/s) w^(3/2) / sqrt(w0).
+Cx AmplitudeAt(const BinBase& b, Cx w) {
+  return b.delta_over_s * w * Sqrt(w) * b.inv_sqrt_w0;
 }
 
 }  // namespace
@@ -144,18 +162,26 @@ double CharacteristicFrequency(const EarModelParameters& params, double x) {
   return params.P[45] * std::exp(-x / params.P[52]);
 }
 
-CochlearReference CochlearReferenceTerm(const EarModelConstants& model, double df,
-                                        std::int32_t half) {
-  const auto& params = model.params;
+namespace {
+
+// The place-independent terms of every bin k = 1..half (index 0 unused).
+std::vector<BinBase> BinBases(const EarModelParameters& params, double df, std::int32_t half) {
+  const double delta = ConstantsAt(params, 0.0).delta;  // the same at every place
+  std::vector<BinBase> bases(static_cast<std::size_t>(half) + 1);
+  for (std::int32_t k = 1; k <= half; ++k) bases[k] = BaseAt(params, delta, k * df);
+  return bases;
+}
+
+CochlearReference ReferenceFromBases(const EarModelParameters& params, double df, std::int32_t half,
+                                     const std::vector<BinBase>& bases) {
   const double x0 = params.P[56];
-  const PlaceConstants pc = ConstantsAt(params, x0);
   const double cf = CharacteristicFrequency(params, x0);
   CochlearReference r;
   r.ref.assign(static_cast<std::size_t>(half) + 1, Complex{1.0, 0.0});
   r.log_e0.assign(static_cast<std::size_t>(half) + 1, Complex{});
   for (std::int32_t k = 1; k <= half; ++k) {
     const double f = k * df;
-    const PlaceTerms terms = TermsAt(BaseAt(params, pc.delta, f), f, cf);
+    const PlaceTerms terms = TermsAt(bases[k], f, cf);
     r.log_e0[k] = {terms.log_e.real(), terms.log_e.imag()};
     if (params.P[80] == 0.0f) {
       const Cx e0 = Exp(terms.log_e);
@@ -166,16 +192,16 @@ CochlearReference CochlearReferenceTerm(const EarModelConstants& model, double d
   return r;
 }
 
-void CochlearTransfer(const EarModelConstants& model, double x, double df, std::int32_t half,
-                      const CochlearReference& reference, std::vector<Complex>& transfer) {
-  const auto& params = model.params;
+void TransferFromBases(const EarModelParameters& params, double x, double df, std::int32_t half,
+                       const std::vector<BinBase>& bases, const CochlearReference& reference,
+                       std::vector<Complex>& transfer) {
   const PlaceConstants pc = ConstantsAt(params, x);
   const double cf = CharacteristicFrequency(params, x);
   const bool reflects = params.P[80] == 0.0f;
   transfer.assign(static_cast<std::size_t>(half) + 1, Complex{});
   for (std::int32_t k = 1; k <= half; ++k) {
     const double f = k * df;
-    const PlaceTerms terms = TermsAt(BaseAt(params, pc.delta, f), f, cf);
+    const PlaceTerms terms = TermsAt(bases[k], f, cf);
     const Cx ref(reference.ref[k].re, reference.ref[k].im);
     // W = Ref E + (Ref - 1)/E. With the reflection (Ref - 1)/E equals
     // -Ref E0^2 / E; formed from the logarithms it stays 0 where E and E0
@@ -185,12 +211,26 @@ void CochlearTransfer(const EarModelConstants& model, double x, double df, std::
       const Cx log_e0(reference.log_e0[k].re, reference.log_e0[k].im);
       w -= ref * Exp(2.0 * log_e0 - terms.log_e);
     }
-    const Cx zw = terms.z * w;
+    if (w == Cx(0.0, 0.0)) continue;  // the wave has died out before this place
+    const Cx zw = AmplitudeAt(bases[k], terms.w) * w;
     const double re = pc.gain * zw.imag();
     const double im = k == half ? 0.0 : -pc.gain * zw.real();
     if (!std::isfinite(re) || !std::isfinite(im)) Degenerate(f);
     transfer[k] = {re, im};
   }
+}
+
+}  // namespace
+
+CochlearReference CochlearReferenceTerm(const EarModelConstants& model, double df,
+                                        std::int32_t half) {
+  return ReferenceFromBases(model.params, df, half, BinBases(model.params, df, half));
+}
+
+void CochlearTransfer(const EarModelConstants& model, double x, double df, std::int32_t half,
+                      const CochlearReference& reference, std::vector<Complex>& transfer) {
+  TransferFromBases(model.params, x, df, half, BinBases(model.params, df, half), reference,
+                    transfer);
 }
 
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie) {
@@ -252,14 +292,15 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   const double growth = std::exp(-lambda * step);
 
   const double df = 1.0 / (static_cast<double>(length) * dt);
-  const CochlearReference reference = CochlearReferenceTerm(model, df, half);
+  const std::vector<BinBase> bases = BinBases(params, df, half);
+  const CochlearReference reference = ReferenceFromBases(params, df, half, bases);
   std::vector<Complex> transfer;
   SpectrumBuffer place_re(half + 1), place_im(half + 1);
   const float* sr = stapes_re.data1();
   const float* si = stapes_im.data1();
   for (int c = 1; c <= params.Places; ++c) {
     const double x = PlaceDistance(params, c);
-    CochlearTransfer(model, x, df, half, reference, transfer);
+    TransferFromBases(params, x, df, half, bases, reference, transfer);
     float* pr = place_re.data1();
     float* pi = place_im.data1();
     for (std::int32_t k = 0; k <= half; ++k) {

@@ -103,10 +103,11 @@ inline void StepSampleInterval(const EarModelConstants& c, const EarState& start
   const double df1 = (d.f1e - d.f1s) / substeps;
   const double df2 = (d.f2e - d.f2s) / substeps;
 
+  // Stage slopes are folded into running sums as they come, in the order of
+  // h/6 (V + 2 V2 + 2 V3 + V4), so no stage needs to be kept.
   double Q[27], V[27];
-  double Qt[27], Vt[27];
-  double a1[27], a2[27], a3[27], a4[27];
-  double V2[27], V3[27];
+  double Qt[27], Vt[27], a[27];
+  double sum_v[27], sum_a[27];
   for (int j = 1; j <= n; ++j) {
     Q[j] = start.Q[j];
     V[j] = start.V[j];
@@ -115,27 +116,31 @@ inline void StepSampleInterval(const EarModelConstants& c, const EarState& start
     const double s0 = m - 1.0;
     const double sh = m - 0.5;
     const double s1 = m;
-    EarDerivatives<kVariant>(c, Q, V, d.p_prev + s0 * dp, d.f1s + s0 * df1, d.f2s + s0 * df2, a1);
+    EarDerivatives<kVariant>(c, Q, V, d.p_prev + s0 * dp, d.f1s + s0 * df1, d.f2s + s0 * df2, a);
     for (int j = 1; j <= n; ++j) {
+      sum_v[j] = V[j];
+      sum_a[j] = a[j];
       Qt[j] = Q[j] + half * V[j];
-      Vt[j] = V[j] + half * a1[j];
-      V2[j] = Vt[j];
+      Vt[j] = V[j] + half * a[j];
     }
-    EarDerivatives<kVariant>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1, d.f2s + sh * df2, a2);
+    EarDerivatives<kVariant>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1, d.f2s + sh * df2, a);
     for (int j = 1; j <= n; ++j) {
-      Qt[j] = Q[j] + half * V2[j];
-      Vt[j] = V[j] + half * a2[j];
-      V3[j] = Vt[j];
+      sum_v[j] += 2.0 * Vt[j];
+      sum_a[j] += 2.0 * a[j];
+      Qt[j] = Q[j] + half * Vt[j];
+      Vt[j] = V[j] + half * a[j];
     }
-    EarDerivatives<kVariant>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1, d.f2s + sh * df2, a3);
+    EarDerivatives<kVariant>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1, d.f2s + sh * df2, a);
     for (int j = 1; j <= n; ++j) {
-      Qt[j] = Q[j] + h * V3[j];
-      Vt[j] = V[j] + h * a3[j];
+      sum_v[j] += 2.0 * Vt[j];
+      sum_a[j] += 2.0 * a[j];
+      Qt[j] = Q[j] + h * Vt[j];
+      Vt[j] = V[j] + h * a[j];
     }
-    EarDerivatives<kVariant>(c, Qt, Vt, d.p_prev + s1 * dp, d.f1s + s1 * df1, d.f2s + s1 * df2, a4);
+    EarDerivatives<kVariant>(c, Qt, Vt, d.p_prev + s1 * dp, d.f1s + s1 * df1, d.f2s + s1 * df2, a);
     for (int j = 1; j <= n; ++j) {
-      Q[j] += sixth * (V[j] + 2.0 * V2[j] + 2.0 * V3[j] + Vt[j]);
-      V[j] += sixth * (a1[j] + 2.0 * a2[j] + 2.0 * a3[j] + a4[j]);
+      Q[j] += sixth * (sum_v[j] + Vt[j]);
+      V[j] += sixth * (sum_a[j] + a[j]);
     }
   }
   for (int j = 1; j <= n; ++j) {
