@@ -58,7 +58,10 @@ BinEnergies Leq300msBinEnergies(std::span<const float> samples, float dt) {
     const Extended y = i1[j + 1];
     const float p = static_cast<float>(scale * (x * x + y * y));
     out.P[static_cast<std::size_t>(j)] = p;
-    out.largest = std::max(out.largest, p);
+    if (p > out.largest) {
+      out.largest = p;
+      out.largest_bin = j;
+    }
   }
   out.P[0] /= 2;
   out.P[static_cast<std::size_t>(h)] /= 2;

@@ -35,6 +35,7 @@ struct BinEnergies {
   std::int32_t half = 0;              // transform_length / 2
   std::vector<float> P;               // 0..half
   float largest = 0.0f;               // largest P before the halving
+  std::int32_t largest_bin = 0;       // its bin (first of equals)
 };
 
 // Transforms samples (zero-padded to the next power of two when their count
