@@ -1,0 +1,169 @@
+#include "core/model/cochlea.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "core/common/error.h"
+#include "tests/core/model/model_test_support.h"
+
+namespace korva {
+namespace {
+
+using testing::TestModel;
+
+TEST(FftLength, IsThePowerOfTwoNearestOnALogScale) {
+  EXPECT_EQ(FftLengthFor(3000), 4096);  // log2 = 11.55
+  EXPECT_EQ(FftLengthFor(2500), 2048);  // log2 = 11.29: the record is cut
+  EXPECT_EQ(FftLengthFor(4096), 4096);
+  EXPECT_EQ(FftLengthFor(2), 2);
+  EXPECT_EQ(FftLengthFor(1 << 20), 1 << 20);
+  EXPECT_EQ(FftLengthFor(1482910), 1 << 20);
+  EXPECT_EQ(FftLengthFor(1482911), 1 << 21);
+}
+
+TEST(HalfCycleRule, OnlyClosedHalfCyclesAboveTheThresholdCount) {
+  // Scale 2, threshold 1, exponent 2: a displacement peak d counts (2d - 1)^2.
+  // Peak exactly at the threshold: nothing.
+  EXPECT_EQ(ScanPlace(std::vector<float>{0.0f, 0.25f, 0.5f, 0.0f}, 2.0, 1.0f, 2.0f).hazard, 0.0f);
+  // Just above: (peak - threshold)^exponent.
+  const float d = 0.5f + 1e-3f;
+  const float expected = static_cast<float>(std::pow(2.0 * d - 1.0, 2.0));
+  EXPECT_FLOAT_EQ(ScanPlace(std::vector<float>{0.0f, d, -0.1f}, 2.0, 1.0f, 2.0f).hazard, expected);
+  // Two half-cycles, the largest value of each counting once; a third still
+  // open at the end of the record adds nothing.
+  const PlaceScan scan =
+      ScanPlace(std::vector<float>{0.2f, 1.0f, 0.7f, 0.0f, -3.0f, 2.0f, 1.5f, -1.0f, 5.0f, 4.0f},
+                2.0, 1.0f, 2.0f);
+  EXPECT_FLOAT_EQ(scan.hazard, 1.0f + 9.0f);
+  EXPECT_EQ(scan.maximum, 5.0f);
+  EXPECT_EQ(scan.minimum, -3.0f);
+  // Exponent other than 2.
+  EXPECT_FLOAT_EQ(ScanPlace(std::vector<float>{3.0f, 0.0f}, 1.0, 1.0f, 1.5f).hazard,
+                  static_cast<float>(std::pow(2.0, 1.5)));
+}
+
+TEST(CochlearTransfer, EachPlacePeaksNearItsCharacteristicFrequency) {
+  const EarModelConstants& model = TestModel();
+  const double df = 10.0;
+  const std::int32_t half = 2500;  // up to 25 kHz
+  const CochlearReference reference = CochlearReferenceTerm(model, df, half);
+  std::vector<Complex> transfer;
+  for (int place = 1; place <= model.params.Places; place += 3) {
+    const double x = PlaceDistance(model.params, place);
+    const double cf = CharacteristicFrequency(model.params, x);
+    CochlearTransfer(model, x, df, half, reference, transfer);
+    ASSERT_EQ(transfer.size(), static_cast<std::size_t>(half) + 1);
+    EXPECT_EQ(transfer[0].re, 0.0);
+    EXPECT_EQ(transfer[half].im, 0.0);
+    int best = 1;
+    for (int k = 1; k <= half; ++k) {
+      if (std::hypot(transfer[k].re, transfer[k].im) >
+          std::hypot(transfer[best].re, transfer[best].im)) {
+        best = k;
+      }
+    }
+    // Within a quarter octave, and the response well above CF has died out.
+    EXPECT_LT(std::fabs(std::log2(best * df / cf)), 0.25) << "place " << place;
+    const auto at = [&](double f) {
+      const auto k = static_cast<std::size_t>(std::lround(f / df));
+      return std::hypot(transfer[k].re, transfer[k].im);
+    };
+    if (2.0 * cf < half * df) {
+      EXPECT_LT(at(2.0 * cf), 1e-3 * at(best * df)) << "place " << place;
+    }
+  }
+}
+
+TEST(CochlearTransfer, PlaceDistancesSpanTheFileAndASinglePlaceSitsAtTheFirst) {
+  const EarModelParameters& p = TestModel().params;
+  EXPECT_DOUBLE_EQ(PlaceDistance(p, 1), p.P[57]);
+  EXPECT_NEAR(PlaceDistance(p, p.Places), p.P[58], 1e-6);
+  EarModelParameters one = p;
+  one.Places = 1;
+  EXPECT_DOUBLE_EQ(PlaceDistance(one, 1), p.P[57]);
+}
+
+// A session holding a stapes displacement, as the middle ear leaves it.
+Session StapesSession(const std::vector<float>& stapes) {
+  Session s(1 << 21);
+  s.LastSample = static_cast<std::int32_t>(stapes.size()) - 1;
+  s.SampleInterval = 5e-6f;
+  for (std::size_t i = 0; i < stapes.size(); ++i) {
+    s.PressureBackup[static_cast<std::int64_t>(i)] = stapes[i];
+    s.Pressure[static_cast<std::int64_t>(i)] = 100.0f * stapes[i];
+  }
+  return s;
+}
+
+TEST(CochlearModel, SilenceGivesNoHazardAndTheFirstPlaceAsWorst) {
+  Session s = StapesSession(std::vector<float>(1024, 0.0f));
+  MovieBuffer movie(1024 + 4);
+  const CochlearResult r = CochlearModel(TestModel(), s, &movie);
+  EXPECT_EQ(r.TotalHazardARU, 0.0f);
+  EXPECT_EQ(r.WorstSection, 1);
+  for (int c = 1; c <= r.Places; ++c) EXPECT_EQ(r.SectionHazard[c], 0.0f);
+  for (std::int32_t i = 0; i < 1024; ++i) ASSERT_EQ(s.PressureBackup[i], 0.0f);
+}
+
+TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovie) {
+  // 2 kHz stapes tone of 1 um: the place whose CF is nearest 2 kHz is worst.
+  std::vector<float> stapes(3000);
+  for (std::size_t i = 0; i < stapes.size(); ++i) {
+    stapes[i] = static_cast<float>(std::sin(2.0 * 3.14159265358979 * 2000.0 * i * 5e-6));
+  }
+  Session s = StapesSession(stapes);
+  s.PeakPressure = 100.0f;
+  MovieBuffer movie(4096 + 4);
+  const CochlearResult r = CochlearModel(TestModel(), s, &movie);
+  EXPECT_EQ(r.FftLength, 4096);  // 3000 samples, zero-padded
+  EXPECT_EQ(s.FftLength, 4096);
+  ASSERT_GT(r.TotalHazardARU, 0.0f);
+  const double cf = CharacteristicFrequency(TestModel().params,
+                                            PlaceDistance(TestModel().params, r.WorstSection));
+  EXPECT_LT(std::fabs(std::log2(cf / 2000.0)), 0.3) << "worst place " << r.WorstSection;
+  for (int c = 1; c <= r.Places; ++c) EXPECT_LE(r.SectionHazard[c], r.TotalHazardARU);
+  // Movie: pressure and stapes columns, zero past the record; header rows.
+  EXPECT_EQ(movie.At(4 + 10, 1), s.Pressure[10]);
+  EXPECT_EQ(movie.At(4 + 10, 2), stapes[10]);
+  EXPECT_EQ(movie.At(4 + 3500, 1), 0.0f);
+  EXPECT_EQ(movie.At(4 + 3500, 2), 0.0f);
+  EXPECT_EQ(movie.At(2, 1), 100.0f);
+  EXPECT_FLOAT_EQ(movie.At(2, 2), 1.0f);
+  EXPECT_EQ(movie.At(1, r.WorstSection + 2), r.TotalHazardARU);
+  // The last place's displacement is left in PressureBackup and the movie.
+  EXPECT_EQ(movie.At(4 + 100, r.Places + 2), s.PressureBackup[100]);
+  EXPECT_THROW(movie.At(0, 26), RangeError);
+}
+
+TEST(CochlearModel, SamplesBeyondTheTransformLengthTakeNoPart) {
+  // 2,500 samples analyse as 2,048: a burst in the last 452 samples is ignored.
+  std::vector<float> stapes(2500, 0.0f);
+  Session quiet = StapesSession(stapes);
+  for (std::size_t i = 2100; i < 2400; ++i) {
+    stapes[i] = static_cast<float>(10.0 * std::sin(0.5 * static_cast<double>(i)));
+  }
+  Session loud = StapesSession(stapes);
+  const CochlearResult r = CochlearModel(TestModel(), loud, nullptr);
+  EXPECT_EQ(r.FftLength, 2048);
+  EXPECT_EQ(r.TotalHazardARU, CochlearModel(TestModel(), quiet, nullptr).TotalHazardARU);
+}
+
+TEST(PlaceTable, HasTheExactColumns) {
+  CochlearResult r;
+  r.Places = 3;
+  r.SectionHazard[1] = 0.0f;
+  r.SectionHazard[2] = 12.345678f;
+  r.SectionHazard[3] = 1234.5f;
+  EarModelParameters p = TestModel().params;
+  p.Places = 3;
+  EXPECT_EQ(PlaceTableText(p, r),
+            "BIndex Freq(kHz) Hazard(AHU) Distance(cm)\r\n"
+            "   1    14.39      0.00000      0.300\r\n"
+            "   2     2.51     12.34568      1.450\r\n"
+            "   3     0.44   1234.50000      2.600\r\n");
+}
+
+}  // namespace
+}  // namespace korva

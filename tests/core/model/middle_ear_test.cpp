@@ -1,0 +1,183 @@
+#include "core/model/middle_ear.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/common/error.h"
+#include "tests/core/model/model_test_support.h"
+
+namespace korva {
+namespace {
+
+using testing::Friedlander;
+using testing::PascalsForLevel;
+using testing::TestModel;
+
+constexpr float kDt = 5e-6f;
+
+ReflexTiming NoReflex() {
+  return ComputeReflexTiming(100.0f, kDt, 0.011f);  // onset far beyond any test waveform
+}
+ReflexTiming Warned() {
+  return ComputeReflexTiming(kWarnedReflexOffset, kDt, TestModel().params.ReflexTimeConstant());
+}
+
+struct ModelRun {
+  std::vector<float> out;
+  MiddleEarStats stats;
+};
+
+ModelRun RunVariant(EarVariant variant, const std::vector<float>& p, const ReflexTiming& timing,
+                    std::int32_t minimum_substeps = 1) {
+  ModelRun run{std::vector<float>(p.size(), -1.0f), {}};
+  NoProgress none;
+  run.stats =
+      RunMiddleEarModel(variant, TestModel(), timing, kDt, p, run.out, none, minimum_substeps);
+  return run;
+}
+
+double Peak(const std::vector<float>& v) {
+  double m = 0.0;
+  for (float x : v) m = std::max(m, double{std::fabs(x)});
+  return m;
+}
+
+const EarVariant kVariants[] = {EarVariant::FreeField, EarVariant::CanalEntrance,
+                                EarVariant::Eardrum};
+
+TEST(MiddleEar, SilenceStaysExactlyAtRestWithOneRefinementPerSample) {
+  const std::vector<float> zeros(2000, 0.0f);
+  for (const EarVariant v : kVariants) {
+    const ModelRun run = RunVariant(v, zeros, Warned());
+    for (float x : run.out) ASSERT_EQ(x, 0.0f);
+    // One pass, then exactly one refinement, for each of samples 1..last.
+    EXPECT_EQ(run.stats.passes, 2 * 1999);
+    EXPECT_EQ(run.stats.capped_samples, 0);
+  }
+}
+
+TEST(MiddleEar, TheFirstSampleNeverDrivesTheModel) {
+  std::vector<float> p(500, 0.0f);
+  p[0] = 5000.0f;
+  for (const EarVariant v : kVariants) {
+    for (float x : RunVariant(v, p, NoReflex()).out) ASSERT_EQ(x, 0.0f);
+  }
+}
+
+TEST(MiddleEar, SmallSignalsScaleLinearlyAndLoudOnesCompress) {
+  for (const EarVariant v : kVariants) {
+    const auto quiet = Friedlander(3000, kDt, PascalsForLevel(100));
+    auto twice = quiet;
+    for (float& x : twice) x *= 2.0f;
+    const ModelRun a = RunVariant(v, quiet, NoReflex());
+    const ModelRun b = RunVariant(v, twice, NoReflex());
+    ASSERT_GT(Peak(a.out), 0.0);
+    EXPECT_NEAR(Peak(b.out) / Peak(a.out), 2.0, 0.002) << "variant " << static_cast<int>(v);
+
+    // Near 170 dB the stapes spring has hardened: doubling the pressure
+    // gives clearly less than double the displacement.
+    const auto loud = Friedlander(3000, kDt, PascalsForLevel(170));
+    auto louder = loud;
+    for (float& x : louder) x *= 2.0f;
+    const double ratio =
+        Peak(RunVariant(v, louder, NoReflex()).out) / Peak(RunVariant(v, loud, NoReflex()).out);
+    EXPECT_LT(ratio, 1.8) << "variant " << static_cast<int>(v);
+    EXPECT_GT(ratio, 1.0) << "variant " << static_cast<int>(v);
+  }
+}
+
+TEST(MiddleEar, AdaptiveSubstepsAgreeWithAMuchFinerFixedRun) {
+  const auto p = Friedlander(600, kDt, PascalsForLevel(160), 0.0003);
+  for (const EarVariant v : kVariants) {
+    const ModelRun adaptive = RunVariant(v, p, Warned());
+    const ModelRun fine = RunVariant(v, p, Warned(), 256);
+    EXPECT_GE(fine.stats.max_substeps, 512);
+    EXPECT_LT(adaptive.stats.derivative_evaluations, fine.stats.derivative_evaluations / 4);
+    const double scale = Peak(fine.out);
+    double worst = 0.0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      worst = std::max(worst, std::fabs(double{adaptive.out[i]} - fine.out[i]));
+    }
+    EXPECT_LT(worst, 0.01 * scale) << "variant " << static_cast<int>(v);
+  }
+}
+
+TEST(MiddleEar, ReflexActsFromTheStartWhenWarnedAndOnlyAfterTheOnsetWhenNot) {
+  // A steady 1 kHz tone: the reflex stiffens the chain and lowers the output.
+  std::vector<float> p(6000);
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    p[i] = static_cast<float>(20.0 * std::sin(2.0 * 3.14159265358979 * 1000.0 * i * kDt));
+  }
+  // The eardrum network: the pressure reaches the stapes within the first
+  // interval, so the first driven sample shows the reflex.
+  const ModelRun none = RunVariant(EarVariant::Eardrum, p, NoReflex());
+  const ModelRun warned = RunVariant(EarVariant::Eardrum, p, Warned());
+  ASSERT_NE(none.out[1], 0.0f);
+  EXPECT_NE(warned.out[1], none.out[1]);
+  // Unwarned with the onset at sample 3000: identical up to it, then weaker.
+  const ReflexTiming late = ComputeReflexTiming(0.01f, kDt, 0.002f);
+  const std::int32_t k0 = late.ReflexOnsetSample;
+  ASSERT_GT(k0, 2900);
+  ASSERT_LT(k0, 3100);
+  const ModelRun unwarned = RunVariant(EarVariant::Eardrum, p, late);
+  for (int i = 0; i <= k0; ++i) ASSERT_EQ(unwarned.out[i], none.out[i]) << i;
+  EXPECT_NE(unwarned.out[k0 + 1], none.out[k0 + 1]);
+  const auto tail_peak = [](const std::vector<float>& v) {
+    return Peak(std::vector<float>(v.end() - 1000, v.end()));
+  };
+  EXPECT_LT(tail_peak(unwarned.out), 0.7 * tail_peak(none.out));
+  EXPECT_NEAR(tail_peak(unwarned.out), tail_peak(warned.out), 0.05 * tail_peak(warned.out));
+}
+
+TEST(MiddleEar, SubstepCountStaysBoundedWhenTheRuleCannotConverge) {
+  // A reduction below 1 makes N grow every sample: it must stop at the bound.
+  const EarModelConstants model =
+      DeriveEarModelConstants(ParseEarModelText(testing::ModelTextWith(67, "0.5"), "test"));
+  const auto p = Friedlander(6, kDt, PascalsForLevel(150), 0.0);
+  std::vector<float> out(p.size());
+  NoProgress none;
+  const MiddleEarStats stats = TimeDomainModel1(model, NoReflex(), kDt, p, out, none);
+  EXPECT_EQ(stats.max_substeps, kMaxSubsteps);
+  for (float x : out) EXPECT_TRUE(std::isfinite(x));
+}
+
+TEST(MiddleEar, AnUnstableNetworkStopsWithAMessageInsteadOfWritingNaN) {
+  // A negative stapes mass makes the network blow up.
+  const EarModelConstants model =
+      DeriveEarModelConstants(ParseEarModelText(testing::ModelTextWith(27, "-0.0035"), "test"));
+  const auto p = Friedlander(4000, kDt, PascalsForLevel(140), 0.0);
+  std::vector<float> out(p.size());
+  NoProgress none;
+  EXPECT_THROW(TimeDomainModel3(model, NoReflex(), kDt, p, out, none), Error);
+}
+
+TEST(MiddleEar, EardrumPredictionPassesLowFrequenciesAndWorksInPlace) {
+  // 250 Hz: the outer ear adds little; the prediction is in pascals.
+  std::vector<float> p(8000);
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    p[i] = static_cast<float>(std::sin(2.0 * 3.14159265358979 * 250.0 * i * kDt));
+  }
+  std::vector<float> samples = p;
+  TimeDomainModel9(TestModel(), kDt, samples);
+  EXPECT_EQ(samples[0], 0.0f);
+  const double gain = Peak(std::vector<float>(samples.begin() + 4000, samples.end()));
+  EXPECT_GT(gain, 0.8);
+  EXPECT_LT(gain, 1.5);
+}
+
+TEST(MiddleEar, ProgressIsReportedForTinyWaveformsToo) {
+  struct Count final : ProgressSink {
+    int calls = 0;
+    void Report(long long, long long) override { ++calls; }
+  } count;
+  const std::vector<float> p(8, 1.0f);
+  std::vector<float> out(8);
+  TimeDomainModel1(TestModel(), NoReflex(), kDt, p, out, count);
+  EXPECT_EQ(count.calls, 7);
+}
+
+}  // namespace
+}  // namespace korva
