@@ -1,0 +1,43 @@
+// korva: the window. Data files are found in the current folder, else in
+// $KORVA_DATA_DIR, else in the installed (or source-tree) data folder.
+#include <QApplication>
+#include <QMessageBox>
+#include <clocale>
+#include <filesystem>
+
+#include "core/common/error.h"
+#include "core/common/files.h"
+#include "ui/main_window.h"
+#include "ui/qt_prompter.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(korva::ui::kApplicationTitle);
+  // Qt has taken the user's locale; numbers in files stay with '.' whatever it is.
+  std::setlocale(LC_NUMERIC, "C");
+
+  const std::optional<std::filesystem::path> data_dir = korva::FindDataDir();
+  if (!data_dir) {
+    QMessageBox::critical(nullptr, korva::ui::kApplicationTitle,
+                          "Man.Fig: not found in the current folder, in $KORVA_DATA_DIR or in "
+                          "the installed data folder. Start korva from its data folder.");
+    return 1;
+  }
+  korva::ui::QtPrompter prompter;
+  korva::ui::QtFileChooser chooser;
+  korva::ui::WindowOptions options;
+  options.data_dir = *data_dir;
+  options.open_dir = std::filesystem::current_path();
+  korva::ui::MainWindow window(prompter, chooser, options);
+  prompter.SetParent(&window);
+  chooser.SetParent(&window);
+  window.showMaximized();
+  QCoreApplication::processEvents();
+  try {
+    window.FormCreate();
+  } catch (const korva::Error& e) {
+    QMessageBox::critical(&window, korva::ui::kApplicationTitle, e.what());
+    return 1;
+  }
+  return app.exec();
+}

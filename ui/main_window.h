@@ -1,0 +1,213 @@
+// The main window: menus, pop-up menu, header grid, read-outs and the canvas,
+// with one slot per command named after its menu item. Commands are thin:
+// gather inputs, call the core, show the result. While a command that lets
+// the window repaint is running, no other command can start and a close
+// request waits for it to end.
+#pragma once
+
+#include <QAction>
+#include <QImage>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/common/error.h"
+#include "core/common/progress.h"
+#include "core/common/prompter.h"
+#include "core/model/hazard.h"
+#include "core/waveform/grid_edit.h"
+#include "core/waveform/session.h"
+#include "ui/canvas.h"
+#include "ui/plot_painter.h"
+#include "ui/qt_prompter.h"
+
+namespace korva::ui {
+
+inline constexpr const char* kWindowCaption = "KORVA INTENSE SOUND HAZARD ANALYSIS";
+inline constexpr const char* kOpenCaption = "KORVA INTENSE SOUND HAZARD ANALYSIS OF: ";
+inline constexpr const char* kImportCaption = "KORVA INTENSE SOUND HAZARD IMPORTING FILE: ";
+inline constexpr const char* kApplicationTitle = "KORVA Ver 1.0";
+inline constexpr const char* kSplashText = "KORVA Ver 2.1";
+inline constexpr const char* kSplashPicture = "EarModel.jpg";
+inline constexpr const char* kHelpPicture = "Image5.jpg";
+inline constexpr const char* kModelConfiguration = "Man.Fig";
+extern const char* const kHelpText;
+extern const char* const kMovieClosingMessage;
+// The progress bar runs over this many steps of the middle-ear model.
+inline constexpr int kProgressSteps = 23;
+
+struct WindowOptions {
+  // The folder of "Man.Fig", the ear-model file, the pictures and the
+  // protector table.
+  std::filesystem::path data_dir;
+  // Capacity of the session's sample arrays.
+  std::int32_t sample_capacity = DefaultSampleCapacity();
+  // Initial folder of the open dialog; the current folder when empty.
+  std::filesystem::path open_dir;
+};
+
+// Start-up cannot go on: a data file is missing or unreadable.
+class StartupError : public Error {
+ public:
+  using Error::Error;
+};
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions options,
+             QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The start-up sequence: data files, pictures, splash and first snapshot.
+  // Call once the window is shown. Throws StartupError naming the file.
+  void FormCreate();
+
+  Session& session() { return session_; }
+  const Session& session() const { return session_; }
+  Canvas& canvas() { return *canvas_; }
+  PlotState& plot_state() { return plot_; }
+  QMenu* PopupMenu1() const { return popup_menu_; }
+  QMenu* Analyze1() const { return analyze_menu_; }
+  QTableWidget* StringGrid1() const { return grid_; }
+  QLineEdit* Edit1() const { return edit1_; }
+  QProgressBar* ProgressBar1() const { return progress_bar_; }
+  // The nine pop-up items that commands enable and disable together.
+  const std::array<QAction*, 9>& PopupItems() const { return popup_items_; }
+  // Whether a right click opens the pop-up menu.
+  bool PopupEnabled() const { return popup_on_; }
+  bool Busy() const { return busy_; }
+  bool HelpPictureShowing() const { return help_showing_; }
+  // The movie items on the menu bar after a hazard run (none otherwise).
+  std::vector<QAction*> MovieItems() const;
+  // Protector items under "DEFAULT MODE" after "HELP".
+  const std::vector<QAction*>& ProtectorItems() const { return protector_items_; }
+
+  // The last successful hazard run (movie buffer, place hazards, timing).
+  const std::optional<HazardRunResult>& LastHazardRun() const { return last_run_; }
+  // The ear-model parameter file named by Man.Fig.
+  const std::filesystem::path& ModelFile() const { return model_file_; }
+
+  // Redraws the pressure-time plot of the session (lower half).
+  void PressureTimePlot();
+
+ public slots:
+  void OpenKRVwaveform1Click();
+  void Importwaveform1Click();
+  void SaveKRVwaveform1Click();
+  void SaveKRVwaveformas1Click();
+  void SaveWAVwaveform1Click();
+  void Copyscreentoclipboard1Click();
+  void CopyWaveformToClipboard1Click();
+  void Copyospectrumtoclipboard1Click();
+  void Exit1Click();
+  void Help1Click();
+  void Help2Click();
+  void ApplyEarProtector1Click();
+  void NoProtectorWarned1Click();
+  void NoProtectorUnWarned1Click();
+  void CancelMovieClick();
+  void PopupMenu1Popup();
+  // Header grid: selecting a cell processes the pending edits and makes the
+  // new cell pending; Enter processes them too.
+  void StringGrid1SelectCell(int column, int row);
+  void StringGrid1KeyDown();
+
+ signals:
+  // "Stapes Displacement]" was chosen: the movie chain takes over.
+  void AnimateRequested();
+  // A running movie must stop (the movie items are being removed).
+  void MovieCancelled();
+  // A protector item under "DEFAULT MODE" was chosen (its record number).
+  void ProtectorChosen(int record_index);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class WindowProgress;
+  friend class WindowProgress;
+
+  void BuildMenus();
+  void BuildControls();
+  void LoadModelConfiguration();
+  void LoadPictures();
+  void LoadProtectorItems();
+  void DrawSplash();
+
+  // Runs a command unless another is running; reports errors in a box.
+  template <class Body>
+  void RunCommand(Body&& body);
+  void ShowError(const std::string& message);
+  void ShowFileError(const std::filesystem::path& file, const std::string& message);
+  // The message naming `file` once; thrown as StartupError at start-up.
+  void ShowFileErrorText(const std::filesystem::path& file, const std::string& message,
+                         bool at_startup);
+
+  void SetPopupItemsEnabled(bool enabled);
+  void LayoutReadouts(bool import_layout);
+  void RefreshGrid();
+  void ProcessPendingEdits();
+  void GridCellChanged(int row, int column);
+  void RunHazard(bool warned);
+  void AddMovieItems();
+  void RemoveMovieItems();
+  void CanvasPressed(Qt::MouseButton button, QPoint position);
+  void ShowPopup(const QPoint& position);
+  std::filesystem::path DataFile(const std::string& name) const;
+
+  Prompter& prompter_;
+  FileChooser& chooser_;
+  WindowOptions options_;
+  Session session_;
+  PlotState plot_;
+
+  Canvas* canvas_ = nullptr;
+  QTableWidget* grid_ = nullptr;
+  QLineEdit* edit1_ = nullptr;
+  QProgressBar* progress_bar_ = nullptr;
+  std::vector<QPushButton*> done_buttons_;
+
+  QMenu* file_menu_ = nullptr;
+  QMenu* analyze_menu_ = nullptr;
+  QAction* open_action_ = nullptr;
+  QAction* overlay_action_ = nullptr;
+  QAction* import_action_ = nullptr;
+  QAction* save_action_ = nullptr;
+  QAction* save_as_action_ = nullptr;
+  QAction* save_wav_action_ = nullptr;
+  QAction* warned_action_ = nullptr;
+  QAction* unwarned_action_ = nullptr;
+  QMenu* popup_menu_ = nullptr;
+  QMenu* default_mode_menu_ = nullptr;
+  std::array<QAction*, 9> popup_items_{};
+  std::vector<QAction*> protector_items_;
+  QAction* movie_cancel_item_ = nullptr;
+  QAction* movie_next_item_ = nullptr;
+
+  QImage splash_picture_;
+  QImage help_picture_;
+  std::filesystem::path model_file_;
+  std::optional<HazardRunResult> last_run_;
+  PendingGridEdits pending_;
+  std::filesystem::path open_dir_;
+  std::filesystem::path last_open_choice_;
+
+  bool popup_on_ = false;
+  bool busy_ = false;
+  bool close_pending_ = false;
+  bool help_showing_ = false;
+  bool filling_grid_ = false;
+};
+
+}  // namespace korva::ui
