@@ -1,0 +1,200 @@
+// korva-cli protect: the window's hearing-protector command from a shell.
+// The chosen default-mode record of the protector table is read (or modelled
+// from its seed file), its circuit values are written back into the table,
+// and the waveform is predicted under the protector and at the eardrum and
+// written as FILE_NAME_90.KRV.
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/cli/command.h"
+#include "core/common/files.h"
+#include "core/common/numbers.h"
+#include "core/model/ear_model.h"
+#include "core/model/hazard.h"
+#include "core/protection/protect_command.h"
+#include "core/waveform/krv.h"
+
+namespace korva::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Json(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+// Peak level in dB re 20 uPa, two decimals; "null"/"-" for silence.
+std::string PeakDb(float pascals, bool json) {
+  if (!(pascals > 0.0f)) return json ? "null" : "-";
+  return FormatFixed(20.0 * std::log10(pascals / 0.00002), 2);
+}
+
+fs::path DefaultTable() {
+  if (const auto dir = FindDataDir(kProtectorTableName)) {
+    return ResolveCaseInsensitive(*dir / kProtectorTableName);
+  }
+  throw IoError(std::string("\"") + kProtectorTableName +
+                "\" not found in the current folder, in $KORVA_DATA_DIR or in the data folder "
+                "(name one with --table FILE)");
+}
+
+int List(const fs::path& table_path, Streams& io) {
+  const ProtectorTable table = ReadProtectorTable(table_path);
+  for (const int index : table.DefaultModeItems()) {
+    const ProtectorRecord& r = table.records[static_cast<std::size_t>(index)];
+    const ProtectorCodeInfo code = ClassifyProtectorCode(r.code, "");
+    io.out << r.name << "\t" << KindText(code.word) << "\t" << r.code << "\n";
+  }
+  if (table.truncated)
+    io.err << "korva-cli: " << table_path.string() << ": only the first 1001 records are read\n";
+  return 0;
+}
+
+int RunProtect(const std::vector<std::string>& argv, Streams& io) {
+  const Args args(argv, {"--protector", "--table", "--model", "--output-dir"},
+                  {"--list", "--json"});
+  fs::path table_path;
+  try {
+    table_path = args.Value("--table") ? fs::path(*args.Value("--table")) : DefaultTable();
+  } catch (const Error& e) {
+    io.err << "korva-cli: " << e.what() << "\n";
+    return 1;
+  }
+  if (args.Has("--list")) {
+    if (!args.Positional().empty()) throw UsageError("--list takes no input file");
+    int status = 1;
+    ForFile(table_path.string(), io, [&] { status = List(table_path, io); });
+    return status;
+  }
+  if (args.Positional().size() != 1) throw UsageError("give exactly one input file");
+  if (!args.Value("--protector")) throw UsageError("name the protector with --protector NAME");
+  const std::string file = args.Positional().front();
+
+  // Everything is found and checked before the table is touched.
+  std::optional<EarModelParameters> ear_model;
+  std::optional<int> record;
+  try {
+    const fs::path model_file =
+        args.Value("--model") ? fs::path(*args.Value("--model")) : DefaultModelFile();
+    ear_model = ReadEarModelFile(model_file);
+  } catch (const Error& e) {
+    io.err << "korva-cli: " << e.what() << "\n";
+    return 1;
+  }
+  if (!ForFile(table_path.string(), io, [&] {
+        record = ReadProtectorTable(table_path).FindDefaultMode(*args.Value("--protector"));
+        if (!record) {
+          throw Error("no default-mode protector named \"" + *args.Value("--protector") +
+                      "\" (see korva-cli protect --list)");
+        }
+      })) {
+    return 1;
+  }
+
+  ProtectResult result;
+  const bool ok = ForFile(file, io, [&] {
+    NoProgress progress;
+    Session session;
+    OpenWaveform(session, file, progress);
+    ProtectorCommandState state;
+    ProtectOptions options;
+    options.table = table_path;
+    options.seed_folder = table_path.has_parent_path() ? table_path.parent_path() : fs::path(".");
+    options.output_folder =
+        args.Value("--output-dir") ? fs::path(*args.Value("--output-dir")) : fs::path(".");
+    options.chosen_file_name = fs::path(file).filename().string();
+    options.record_index = *record;
+    options.expected_name = *args.Value("--protector");
+    result = GetHPDData(session, state, *ear_model, options, progress);
+  });
+  if (!ok) return 1;
+
+  const double ipil = 20.0 * std::log10(result.peak_free_field / result.peak_under_protector);
+  const bool finite_ipil = std::isfinite(ipil);
+  if (args.Has("--json")) {
+    io.out << "{\"file\":" << Json(file) << ",\"protector\":" << Json(result.data.record.name)
+           << ",\"kind\":" << Json(KindText(result.code.word))
+           << ",\"code\":" << Json(result.code.model_code)
+           << ",\"seeded\":" << (result.seeded ? "true" : "false")
+           << ",\"rms_error_db\":" << FormatFixed(result.plot.rms_error, 3)
+           << ",\"output\":" << Json(result.output.string())
+           << ",\"samples\":" << FormatInteger(result.samples_written)
+           << ",\"peak_free_field_db\":" << PeakDb(result.peak_free_field, true)
+           << ",\"peak_under_protector_db\":" << PeakDb(result.peak_under_protector, true)
+           << ",\"peak_eardrum_db\":" << PeakDb(result.peak_eardrum, true)
+           << ",\"peak_insertion_loss_db\":" << (finite_ipil ? FormatFixed(ipil, 2) : "null")
+           << ",\"table_rewritten\":" << (result.table_error.empty() ? "true" : "false") << "}\n";
+  } else {
+    io.out << file << ": " << result.data.record.name << " (" << KindText(result.code.word)
+           << (result.seeded ? ", modelled from the seed file" : "") << ")\n"
+           << "  " << result.plot.rms_text << "\n"
+           << "  peak level: free field " << PeakDb(result.peak_free_field, false)
+           << " dB, under the protector " << PeakDb(result.peak_under_protector, false)
+           << " dB, at the eardrum " << PeakDb(result.peak_eardrum, false) << " dB\n"
+           << "  peak insertion loss " << (finite_ipil ? FormatFixed(ipil, 2) : "-") << " dB\n"
+           << "  wrote " << result.output.string() << " (" << FormatInteger(result.samples_written)
+           << " samples)\n";
+  }
+  if (!result.table_error.empty()) {
+    ReportFileError(
+        table_path.string(),
+        "the circuit values were not written back, the table is unchanged: " + result.table_error,
+        io);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+KORVA_CLI_COMMAND(
+    {"protect", "predict a waveform under a hearing protector (rewrites the protector table)",
+     "Usage: korva-cli protect FILE.KRV --protector NAME [options]\n"
+     "       korva-cli protect --list [--table FILE]\n"
+     "Runs the window's hearing-protector command on FILE.KRV: shows how well the\n"
+     "protector's circuit values match its measured attenuation (RMS error), predicts\n"
+     "the waveform under the protector and at the eardrum for sound at normal\n"
+     "incidence, and writes it as BASE_NAME_90.KRV (BASE: FILE up to its first \".\")\n"
+     "with microphone location 3 (eardrum).\n"
+     "Like the window, the command REWRITES THE PROTECTOR TABLE: the record's line of\n"
+     "circuit values is written back in the program's own form (a record that had\n"
+     "none gets the values of its seed file). The table is replaced in one step, so a\n"
+     "failure leaves it as it was.\n"
+     "Options:\n"
+     "  --protector NAME  a default-mode record of the table (see --list); '-', '.',\n"
+     "                    '/' and the like may be given as '_', any case\n"
+     "  --table FILE      the protector table (default: \"HPD Atten.txt\" in the current\n"
+     "                    folder, $KORVA_DATA_DIR or the program's data folder); the\n"
+     "                    seed files are read from its folder\n"
+     "  --model FILE      the ear-model parameter file (default: named by Man.Fig)\n"
+     "  --output-dir DIR  where the protected KRV file goes (default: current folder)\n"
+     "  --list            list the default-mode protectors: name, kind, code\n"
+     "  --json            one JSON object: protector, kind, code, seeded, rms_error_db,\n"
+     "                    output, samples, peak levels (dB re 20 uPa) of the free\n"
+     "                    field, under the protector and at the eardrum, the peak\n"
+     "                    insertion loss (free field to under the protector) and\n"
+     "                    table_rewritten\n"
+     "Exit status: 0 done, 1 bad input or the table could not be rewritten, 2 bad usage.\n",
+     &RunProtect});
+
+}  // namespace korva::cli

@@ -1,0 +1,151 @@
+#include "core/protection/protect_command.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <utility>
+
+#include "core/common/error.h"
+#include "core/common/files.h"
+#include "core/common/numbers.h"
+#include "core/model/middle_ear.h"
+#include "core/waveform/krv.h"
+
+namespace korva {
+
+namespace {
+
+float PeakOf(std::span<const float> samples) {
+  float peak = 0.0f;
+  for (float x : samples) peak = std::max(peak, std::fabs(x));
+  return peak;
+}
+
+// A record that has not been fitted starts from the seed file of its kind.
+ProtectorCircuit SeededCircuit(const std::filesystem::path& seed_file) {
+  ProtectorCircuit c = LoadSeedValues(seed_file);
+  // The wall-side pair is the softer one; a seed file may list them the other way round.
+  if (c.SuspensionStiffness > c.PistonStiffness) {
+    std::swap(c.SuspensionStiffness, c.PistonStiffness);
+    std::swap(c.SuspensionResistance, c.PistonResistance);
+  }
+  c.SuspensionStiffness = 100.0f * c.PistonStiffness;
+  c.SuspensionResistance = 100.0f * c.PistonResistance;
+  c.LeakResistanceTransition = 0.0f;
+  c.LeakMassTransition = 0.0f;
+  c.SecondaryTransition = 0.0f;
+  c.SecondaryMassTransition = 0.0f;
+  c.SecondaryResistanceTransition = 0.0f;
+  return c;
+}
+
+}  // namespace
+
+float IncidenceGainFor(int angle) {
+  return static_cast<float>(1.0 + std::cos((angle - 90) * std::numbers::pi / 180.0));
+}
+
+std::string ProtectedFileName(const std::string& chosen, const std::string& title) {
+  const std::string name = std::filesystem::path(chosen).filename().string();
+  return name.substr(0, name.find('.')) + "_" + title + ".KRV";
+}
+
+ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
+                         const EarModelParameters& ear_model, const ProtectOptions& options,
+                         ProgressSink& progress) {
+  if (session.LastSample < 1) {
+    throw Error("The protector prediction needs a waveform of at least two samples");
+  }
+  if (session.SampleCount() > kMaxProtectedSamples) {
+    throw Error("The protector prediction takes waveforms of at most 1,048,576 samples");
+  }
+  const std::string table_name = options.table.string();
+  const std::string content = ReadWholeFile(options.table);
+  const ProtectorTable table = ParseProtectorTable(content);
+  if (options.record_index < 0 || options.record_index >= static_cast<int>(table.records.size()) ||
+      (options.expected_name &&
+       table.records[static_cast<std::size_t>(options.record_index)].name !=
+           ProtectorMenuName(*options.expected_name))) {
+    throw Error("The protector table has changed; restart KORVA");
+  }
+
+  ProtectResult result;
+  result.data = ReadProtectorData(content, options.record_index);
+  const ProtectorRecord& record = result.data.record;
+  result.code = ClassifyProtectorCode(record.code, state.ProtectorCode);
+  int power_law = result.code.power_law;
+  if (result.data.circuit) {
+    result.circuit = *result.data.circuit;
+  } else {
+    const char* seed = result.code.kind == 0 ? kPlugSeedName : kMuffSeedName;
+    result.circuit = SeededCircuit(ResolveCaseInsensitive(options.seed_folder / seed));
+    result.seeded = true;
+    power_law = 0;
+  }
+  // The prediction always couples the piston through a suspension 100 times
+  // stiffer and more resistive than the wall side, whatever the record holds.
+  ProtectorCircuit predicted = result.circuit;
+  predicted.SuspensionStiffness = 100.0f * predicted.PistonStiffness;
+  predicted.SuspensionResistance = 100.0f * predicted.PistonResistance;
+  CheckProtectorCircuit(result.circuit);
+  CheckProtectorCircuit(predicted);
+  result.plot = ProtectorPlot(result.circuit, result.data.frequencies_hz, result.data.target);
+
+  // The ear model for sound at normal incidence; the parameter file itself is
+  // read afresh by every hazard run, so nothing of this outlives the command.
+  EarModelParameters incident = ear_model;
+  incident.P[3] = IncidenceGainFor(kIncidenceAngle);
+  const EarModelConstants model = DeriveEarModelConstants(incident);
+
+  // Everything is checked: write the circuit values back. The table is
+  // replaced in one atomic step, so a failure leaves it exactly as it was.
+  try {
+    WriteFileAtomically(options.table,
+                        ReplaceCircuitLine(content, options.record_index, result.circuit));
+  } catch (const IoError& e) {
+    result.table_error = e.what();
+  }
+  state.circuit = result.circuit;
+  state.PowerLaw = power_law;
+  state.ProtectorCode = result.code.model_code;
+  state.ProtectorKind = result.code.kind;
+
+  // Predict on a copy: the loaded free-field waveform stays as it is.
+  progress.Report(0, 2);
+  Session work = session;
+  const std::int32_t last = work.LastSample;
+  result.protector_stats =
+      TimeDomainModel4(work, predicted, power_law, ear_model.SubstepReduction(), state.dither);
+  std::span<float> predicted_samples = work.PressureBackup.Range(0, last);
+  result.peak_free_field = PeakOf(std::as_const(work.Pressure).Range(0, last));
+  result.peak_under_protector = PeakOf(predicted_samples);
+  progress.Report(1, 2);
+  TimeDomainModel9(model, work.SampleInterval, predicted_samples);
+  result.peak_eardrum = PeakOf(predicted_samples);
+  result.eardrum.assign(predicted_samples.begin(), predicted_samples.end());
+  for (float x : result.eardrum) {
+    if (!std::isfinite(x)) throw Error("Floating point error in the eardrum prediction");
+  }
+  progress.Report(2, 2);
+
+  // The protected waveform: the session's header with location 3, the
+  // prediction padded (or cut) to a power of two.
+  result.title = record.name + "_" + FormatInteger(kIncidenceAngle);
+  const std::int32_t count =
+      std::min(PowerOfTwoLength(session.SampleCount()), kMaxProtectedSamples);
+  Session out = work;
+  out.Pressure.Fill(0, count - 1, 0.0f);
+  const std::int32_t kept = std::min(count, last + 1);
+  std::copy(result.eardrum.begin(), result.eardrum.begin() + kept,
+            out.Pressure.Range(0, kept - 1).begin());
+  out.LastSample = count - 1;
+  out.Grid.Cell(1, 3) = FormatInteger(kPredictionLocation);
+  out.Grid.Cell(2, 3) = kLocationComment;
+  out.Grid.Cell(1, 4) = FormatInteger(count);
+  result.output = SaveKrvAs(
+      out, options.output_folder / ProtectedFileName(options.chosen_file_name, result.title));
+  result.samples_written = count;
+  return result;
+}
+
+}  // namespace korva
