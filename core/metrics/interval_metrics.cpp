@@ -64,8 +64,9 @@ IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::i
   SpectrumBuffer im(pairs + 1);
   float* const r1 = re.data1() - 1;
   float* const i1 = im.data1() - 1;
-  for (std::size_t t = 0; t < samples.size(); ++t) {
-    (t % 2 == 0 ? r1 : i1)[t / 2 + 1] = samples[t];
+  for (std::size_t t = 0; t < samples.size(); t += 2) {
+    r1[t / 2 + 1] = samples[t];
+    if (t + 1 < samples.size()) i1[t / 2 + 1] = samples[t + 1];
   }
   RealFFT(pairs, re, im, dt);
 
@@ -84,7 +85,8 @@ IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::i
   double ea = 0.0;
   double e = 0.0;
   for (std::int32_t t = first; t <= last; ++t) {
-    const double weighted = (t % 2 == 0 ? r1 : i1)[t / 2 + 1];
+    const std::int32_t m = t / 2 + 1;
+    const double weighted = t % 2 == 0 ? r1[m] : i1[m];
     ea += weighted * weighted;
     const double plain = samples[static_cast<std::size_t>(t)];
     e += plain * plain;

@@ -46,8 +46,9 @@ BinEnergies Leq300msBinEnergies(std::span<const float> samples, float dt) {
   SpectrumBuffer im(h + 1);
   float* const r1 = re.data1() - 1;
   float* const i1 = im.data1() - 1;
-  for (std::size_t t = 0; t < samples.size(); ++t) {
-    (t % 2 == 0 ? r1 : i1)[t / 2 + 1] = samples[t];
+  for (std::size_t t = 0; t < samples.size(); t += 2) {
+    r1[t / 2 + 1] = samples[t];
+    if (t + 1 < samples.size()) i1[t / 2 + 1] = samples[t + 1];
   }
   RealFFT(h, re, im, dt);
 
