@@ -446,8 +446,10 @@ void MainWindow::OpenKRVwaveform1Click() {
     spec.title = "Korva Files";
     spec.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
     spec.directory = QString::fromStdString(open_dir_.string());
+    place_next_dialog_ = true;
     spec.place_centred = true;
     const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(spec);
+    place_next_dialog_ = false;
     canvas_->RestoreForm();
     if (!chosen) return;
     popup_on_ = true;
@@ -488,8 +490,13 @@ void MainWindow::Importwaveform1Click() {
     spec.title = "Korva Files";
     spec.filters = QStringList{"All files (*)", "WAV files (*.WAV *.wav)"};
     spec.directory = QString::fromStdString(open_dir_.string());
+    // Only Open places its dialog, and the very first dialog after start-up.
+    spec.place_centred = place_next_dialog_;
     const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(spec);
+    place_next_dialog_ = false;
     if (!chosen) return;
+    // The next dialog starts in the folder of this recording.
+    open_dir_ = chosen->parent_path();
     QDir::setCurrent(QString::fromStdString(chosen->parent_path().string()));
     WindowProgress progress(*this);
     ImportOutcome outcome;
@@ -795,6 +802,8 @@ void MainWindow::RunHazard(bool warned) {
       const float offset = warned ? kWarnedReflexOffset : parameters.UnwarnedReflexDelay();
       const ReflexTiming timing =
           ComputeReflexTiming(offset, session_.SampleInterval, parameters.ReflexTimeConstant());
+      // Closing the previous run restored an older picture: draw afresh.
+      PressureTimePlot();
       DrawReflexCurve(canvas_->Image(), session_, plot_, timing.ReflexOnsetSample,
                       timing.ReflexFactor, timing.ReflexDecay);
       canvas_->update();

@@ -204,6 +204,7 @@ class MainWindow : public QMainWindow {
   std::filesystem::path last_open_choice_;
 
   bool popup_on_ = false;
+  bool place_next_dialog_ = true;  // the next open dialog is centred, nearly full height
   bool busy_ = false;
   bool close_pending_ = false;
   bool help_showing_ = false;

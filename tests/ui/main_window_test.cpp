@@ -104,6 +104,21 @@ TEST(WindowStartup, AMissingDataFileStopsStartUpNamingTheFile) {
   }
 }
 
+TEST(WindowStartup, StartsWithTheShippedDataFiles) {
+  ScriptedPrompter prompter;
+  ScriptedFileChooser chooser;
+  ui::WindowOptions options;
+  options.data_dir = KORVA_SOURCE_DATA_DIR;
+  options.sample_capacity = kMinSampleCapacity;
+  ui::MainWindow window(prompter, chooser, options);
+  window.resize(640, 480);
+  window.show();
+  PumpEvents();
+  ASSERT_NO_THROW(window.FormCreate());
+  EXPECT_FALSE(window.ProtectorItems().empty());
+  EXPECT_FALSE(window.ModelFile().empty());
+}
+
 TEST_F(WindowTest, OpenShowsGridCaptionAndPlotAndEnablesAnalysis) {
   OpenTestFile("blast.krv");
   ASSERT_EQ(chooser_.shown().size(), 1u);
@@ -278,6 +293,7 @@ TEST_F(WindowTest, ImportOfWavAndTextTakesTheImportLayoutAndLeavesAnalysisOff) {
   chooser_.Choose(work_.Write("shot.wav", wav));
   window_->Importwaveform1Click();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
+  EXPECT_TRUE(chooser_.shown().back().place_centred);  // the first dialog after start-up
   EXPECT_EQ(window_->windowTitle(), "KORVA INTENSE SOUND HAZARD IMPORTING FILE: shot.wav");
   EXPECT_EQ(window_->session().LastSample, 7);
   EXPECT_EQ(window_->StringGrid1()->item(2, 1)->text(), "44100");
@@ -292,6 +308,7 @@ TEST_F(WindowTest, ImportOfWavAndTextTakesTheImportLayoutAndLeavesAnalysisOff) {
   chooser_.Choose(work_.Write("table.txt", "time pressure other\r\n1 10 100\r\n2 20 200\r\n"));
   prompter_.Choice(Answer::kYes).Text("2");
   window_->Importwaveform1Click();
+  EXPECT_FALSE(chooser_.shown().back().place_centred);
   const auto& asked = prompter_.asked();
   ASSERT_GE(asked.size(), 2u);
   EXPECT_EQ(asked[asked.size() - 2].kind, "yesnocancel");
