@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenuBar>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 
@@ -385,6 +386,28 @@ TEST_F(WindowTest, NoCommandStartsWhileAnotherRunsAndCloseWaitsForIt) {
   EXPECT_EQ(nested_dialogs, 0);
   EXPECT_EQ(window_->session().LastSample, 4095);  // the outer Open finished
   EXPECT_FALSE(window_->isVisible());              // and then the window closed
+}
+
+TEST_F(WindowTest, EventsDeliveredDuringAHazardRunCannotStartCommands) {
+  OpenTestFile("blast.krv");
+  const std::size_t dialogs = chooser_.shown().size();
+  bool fired = false;
+  // Timers still run while the hazard run lets the window repaint.
+  QTimer::singleShot(0, window_.get(), [&] {
+    fired = true;
+    for (const char* name : {"OpenKRVwaveform1", "Importwaveform1", "SaveKRVwaveform1",
+                             "NoProtectorUnWarned1", "NoProtectorWarned1"}) {
+      FindAction(*window_, name)->trigger();
+    }
+    window_->close();
+  });
+  window_->NoProtectorWarned1Click();
+  EXPECT_TRUE(fired);
+  EXPECT_EQ(chooser_.shown().size(), dialogs);
+  EXPECT_TRUE(window_->session().WaveformLoaded);  // Save did not run
+  EXPECT_FALSE(window_->StringGrid1()->item(5, 1)->text().isEmpty());
+  EXPECT_TRUE(window_->StringGrid1()->item(6, 1)->text().isEmpty());  // nor did Unwarned
+  EXPECT_FALSE(window_->isVisible());  // the close waited for the run
 }
 
 TEST_F(WindowTest, HelpTextsAndTheProtectorHelpPictureUntilTheNextPress) {
