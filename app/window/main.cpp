@@ -1,7 +1,9 @@
 // korva: the window. Data files are found in the current folder, else in
 // $KORVA_DATA_DIR, else in the installed (or source-tree) data folder.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QWindow>
 #include <clocale>
 #include <filesystem>
 
@@ -32,6 +34,14 @@ int main(int argc, char** argv) {
   prompter.SetParent(&window);
   chooser.SetParent(&window);
   window.showMaximized();
+  // The splash is stretched over the client area, so let the window manager
+  // finish maximising (bounded: some never expose a window at all).
+  QElapsedTimer waited;
+  waited.start();
+  while (waited.elapsed() < 1000 &&
+         (window.windowHandle() == nullptr || !window.windowHandle()->isExposed())) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
   QCoreApplication::processEvents();
   try {
     window.FormCreate();
