@@ -45,8 +45,9 @@ struct ImpulseSpec {
   std::string title;
 };
 
+// Levels as the program shows them everywhere: 94 dB for 1 Pa.
 double PeakPascal(double level_db) {
-  return 20e-6 * std::pow(10.0, level_db / 20.0);
+  return std::pow(10.0, (level_db - 94.0) / 20.0);
 }
 
 std::vector<double> Friedlander(const ImpulseSpec& spec) {

@@ -54,7 +54,7 @@ Session SessionWith(const std::vector<double>& p) {
 // Friedlander wave, 1 ms A-duration, peak at 5 ms.
 std::vector<double> Friedlander(double level_db) {
   std::vector<double> p(kSamples, 0.0);
-  const double peak = 20e-6 * std::pow(10.0, level_db / 20.0);
+  const double peak = std::pow(10.0, (level_db - 94.0) / 20.0);  // 94 dB for 1 Pa
   for (std::size_t i = 1000; i < p.size(); ++i) {
     const double tau = static_cast<double>(i - 1000) * kDt / 0.001;
     p[i] = peak * (1.0 - tau) * std::exp(-tau);
@@ -148,7 +148,7 @@ TEST(HazardCalibration, PlaceScaleMakesEqualAWeightedTonesRoughlyEquallyHazardou
     }
     const ComplexF a = WeightingResponse(static_cast<float>(frequency)).a;
     const double a_gain = std::hypot(double{a.re}, double{a.im});
-    const double amplitude = std::sqrt(2.0) * 20e-6 * std::pow(10.0, 130.0 / 20.0) / a_gain;
+    const double amplitude = std::sqrt(2.0) * std::pow(10.0, (130.0 - 94.0) / 20.0) / a_gain;
     std::vector<double> p(kSamples, 0.0);
     for (std::size_t i = 1000; i < 6000; ++i) {
       const double t = static_cast<double>(i - 1000) * kDt;

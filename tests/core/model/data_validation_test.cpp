@@ -225,7 +225,7 @@ TEST(ShippedEarModel, StapesGrowsLinearlyThenHardens) {
 
   const auto impulse_peak = [](double level) {
     std::vector<float> p(6000, 0.0f);
-    const double peak = 20e-6 * std::pow(10.0, level / 20.0);
+    const double peak = std::pow(10.0, (level - 94.0) / 20.0);
     for (std::size_t i = 1000; i < p.size(); ++i) {
       const double tau = static_cast<double>(i - 1000) * kDt / 0.001;
       p[i] = static_cast<float>(peak * (1.0 - tau) * std::exp(-tau));
