@@ -101,6 +101,8 @@ enum class Reader { kAnalysis, kOverlay };
 ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
                    ProgressSink& progress) {
   const std::string name = path.string();
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) throw IoError(WithFile(name, "a folder, not a file"));
   const std::string buffer = ReadWholeFile(path, kMaxKrvBytes);
   const std::string_view bytes(buffer);
 

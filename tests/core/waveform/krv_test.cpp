@@ -401,6 +401,7 @@ TEST(OpenWaveform, BadFilesAreRefusedAndLeaveTheSessionAsItWas) {
 
   // Sparse: past the byte limit without writing 64 MiB.
   fs::resize_file(dir.Write("BIG.KRV", FiveRowHeader() + Samples(100)), kMaxKrvBytes + 1);
+  fs::create_directory(dir / "FOLDER.KRV");
 
   NoProgress progress;
   Session s(kSmallCapacity);
@@ -409,9 +410,10 @@ TEST(OpenWaveform, BadFilesAreRefusedAndLeaveTheSessionAsItWas) {
   const Session before = s;
   const std::vector<float> samples = Loaded(s);
 
-  const std::vector<std::string> bad = {
-      "EMPTY.KRV",   "NOSAMPLE.KRV", "ONE.KRV",     "NOHEAD.KRV",  "RATE0.KRV", "RATEABC.KRV",
-      "HUGEVAL.KRV", "ROWS31.KRV",   "TOOMANY.KRV", "ROUNDUP.KRV", "BIG.KRV",   "MISSING.KRV"};
+  const std::vector<std::string> bad = {"EMPTY.KRV",   "NOSAMPLE.KRV", "ONE.KRV",     "NOHEAD.KRV",
+                                        "RATE0.KRV",   "RATEABC.KRV",  "HUGEVAL.KRV", "ROWS31.KRV",
+                                        "TOOMANY.KRV", "ROUNDUP.KRV",  "BIG.KRV",     "FOLDER.KRV",
+                                        "MISSING.KRV"};
   for (const std::string& name : bad) {
     try {
       OpenWaveform(s, dir / name, progress);
