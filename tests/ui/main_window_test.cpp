@@ -304,6 +304,7 @@ TEST_F(WindowTest, ImportOfWavAndTextTakesTheImportLayoutAndLeavesAnalysisOff) {
   EXPECT_FALSE(FindAction(*window_, "SaveKRVwaveform1")->isEnabled());
   EXPECT_TRUE(FindAction(*window_, "SaveKRVwaveformas1")->isEnabled());
   EXPECT_TRUE(window_->PopupEnabled());
+  SaveCanvas("korva-window-import.png");
 
   // Three columns after a title line: the spreadsheet question, column 2.
   chooser_.Choose(work_.Write("table.txt", "time pressure other\r\n1 10 100\r\n2 20 200\r\n"));

@@ -247,15 +247,5 @@ TEST(ReflexCurve, StaysAtZeroUntilTheOnsetThenRisesTowardTheTop) {
   EXPECT_NEAR(factor, std::pow(0.9f, 90), 1e-6);
 }
 
-TEST(OverlayTraceColour, FollowsTheTraceCount) {
-  EXPECT_EQ(OverlayTraceColour(1), (Rgb{255, 0, 0}));
-  EXPECT_EQ(OverlayTraceColour(2), (Rgb{0, 128, 0}));
-  EXPECT_EQ(OverlayTraceColour(3), (Rgb{255, 0, 255}));
-  EXPECT_EQ(OverlayTraceColour(4), (Rgb{0, 255, 255}));
-  EXPECT_EQ(OverlayTraceColour(5), (Rgb{0, 128, 0}));
-  EXPECT_EQ(OverlayTraceColour(0), (Rgb{128, 0, 0}));
-  EXPECT_EQ(OverlayTraceColour(6), (Rgb{128, 0, 0}));
-}
-
 }  // namespace
 }  // namespace korva::plot
