@@ -441,7 +441,7 @@ void MainWindow::OpenKRVwaveform1Click() {
   RunCommand([this] {
     SetPopupItemsEnabled(true);
     canvas_->RestoreForm();
-    if (session_.MovieAvailable) CancelMovieClick();
+    if (session_.MovieAvailable) CloseMovie();
     FileDialogSpec spec;
     spec.title = "Korva Files";
     spec.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
@@ -485,7 +485,7 @@ void MainWindow::OpenKRVwaveform1Click() {
 void MainWindow::Importwaveform1Click() {
   RunCommand([this] {
     SetPopupItemsEnabled(true);
-    if (session_.MovieAvailable) CancelMovieClick();
+    if (session_.MovieAvailable) CloseMovie();
     FileDialogSpec spec;
     spec.title = "Korva Files";
     spec.filters = QStringList{"All files (*)", "WAV files (*.WAV *.wav)"};
@@ -701,6 +701,10 @@ void MainWindow::RemoveMovieItems() {
 }
 
 void MainWindow::CancelMovieClick() {
+  RunCommand([this] { CloseMovie(); });
+}
+
+void MainWindow::CloseMovie() {
   emit MovieCancelled();
   RemoveMovieItems();
   edit1_->hide();
@@ -789,7 +793,7 @@ void MainWindow::RunHazard(bool warned) {
     }
     session_.ClearPlotFirst = true;
     PressureTimePlot();
-    if (session_.MovieAvailable) CancelMovieClick();
+    if (session_.MovieAvailable) CloseMovie();
 
     progress_bar_->setValue(0);
     progress_bar_->show();

@@ -161,6 +161,8 @@ class MainWindow : public QMainWindow {
   void GridCellChanged(int row, int column);
   void RunHazard(bool warned);
   void AddMovieItems();
+  // Ends the previous run's movie: items removed, closing message, snapshot back.
+  void CloseMovie();
   void RemoveMovieItems();
   void CanvasPressed(Qt::MouseButton button, QPoint position);
   void ShowPopup(const QPoint& position);
