@@ -33,7 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct ImpulseSpec {
-  double peak_db = 150.0;     // peak level, dB re 20 uPa
+  double peak_db = 150.0;     // peak level, dB (94 dB for 1 Pa)
   double a_duration = 0.001;  // s
   double decay = 1.0;         // Friedlander b
   double onset = 0.005;       // s
@@ -241,7 +241,7 @@ KORVA_CLI_COMMAND(
      "Writes the Friedlander wave p(t) = P (1 - t/T) exp(-b t/T) (0 before the\n"
      "onset) as a KRV file named OUTPUT up to its first \".\" plus \".KRV\", with a\n"
      "title row saying what it is, and prints the path written.\n\n"
-     "  --peak DB          peak level, dB re 20 uPa (0 to 194; default 150)\n"
+     "  --peak DB          peak level in dB, 94 dB for 1 Pa (0 to 194; default 150)\n"
      "  --a-duration MS    positive-phase duration T (default 1)\n"
      "  --decay B          decay constant b (default 1: no net impulse)\n"
      "  --onset MS         time of the peak from the start (default 5)\n"
