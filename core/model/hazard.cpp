@@ -181,9 +181,10 @@ HazardRunResult RunHazardAnalysis(Session& session, const HazardRunOptions& opti
 
   if (options.write_place_table && FolderWritable(session.WaveformDir) &&
       !session.BaseName.empty()) {
-    const std::filesystem::path target =
+    // An existing table of the waveform is replaced whatever the case of its name.
+    const std::filesystem::path target = ResolveCaseInsensitive(
         std::filesystem::path(session.WaveformDir.empty() ? "." : session.WaveformDir) /
-        (session.BaseName + ".HAZ");
+        (session.BaseName + ".HAZ"));
     WriteFileAtomically(target, result.PlaceTable);
     result.place_table_path = target;
   }
