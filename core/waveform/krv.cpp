@@ -386,6 +386,7 @@ std::string FloatToCompactStr(float value) {
 }
 
 std::string ReadHeaderField(std::string_view buffer, std::size_t& position) {
+  position = std::min(position, buffer.size());
   std::string field;
   if (position < buffer.size() && buffer[position] == '\t') field = " ";
   const std::size_t start = position;
