@@ -64,41 +64,25 @@ TEST(IntervalMetrics, EightHourLevelRoundsAndExposureFollowTheCriterion) {
   EXPECT_NEAR(*lower.AllowedRounds / *at_criterion.AllowedRounds, 2.0, 1e-4);
 }
 
-TEST(IntervalMetrics, DegenerateIntervalsGiveNoInfinities) {
-  const auto x = Sine(1.0, 1000.0, 4096, kDt);
+TEST(IntervalMetrics, DegenerateIntervalsAndLongWaveforms) {
   // Both lines on one sample: the divisor counts as one.
+  const auto x = Sine(1.0, 1000.0, 4096, kDt);
   const IntervalResults one = IntervalMetrics(x, kDt, 1000, 1000);
-  ASSERT_TRUE(one.LeqInterval.has_value());
   EXPECT_NEAR(*one.LeqInterval, 10 * std::log10(double{x[1000]} * x[1000]) + 94.0, 1e-9);
-
-  // A silent stretch has no level and unlimited exposures, not -inf / inf.
+  // Silence has no level and unlimited exposures, not -inf / inf.
   const IntervalResults silent = IntervalMetrics(std::vector<float>(4096, 0.0f), kDt, 0, 4095);
   EXPECT_FALSE(silent.LAeqInterval || silent.LAeq8hr || silent.AllowedRounds || silent.LeqInterval);
-  EXPECT_EQ(silent.AWeightedExposure, 0.0);
-
   HeaderGrid grid;
   ShowStatisticsReadout(grid, silent, 0, 4095, kDt);
   EXPECT_EQ(grid.Cell(1, 8), "n/a");
   EXPECT_EQ(grid.Cell(1, 10), "unlimited");
   EXPECT_EQ(grid.Cell(1, 11), "0.000");
-  EXPECT_NE(grid.Cell(2, 8).find("Unweighted level = n/a dB."), std::string::npos);
-}
 
-TEST(IntervalMetrics, RefusesWhatItCannotMeasureAndFitsLongWaveforms) {
-  const std::vector<float> x(100, 1.0f);
-  EXPECT_THROW(IntervalMetrics(x, kDt, 50, 100), RangeError);
-  EXPECT_THROW(IntervalMetrics(x, kDt, 60, 50), RangeError);
+  EXPECT_THROW(IntervalMetrics(x, kDt, 50, 4096), RangeError);
   EXPECT_THROW(IntervalMetrics(x, 0.0f, 0, 10), Error);
-  EXPECT_THROW(IntervalMetrics(std::vector<float>(1, 1.0f), kDt, 0, 0), Error);
-  EXPECT_THROW(IntervalMetrics(std::vector<float>((1 << 20) + 1, 1.0f), kDt, 0, 10), Error);
-
-  // 800,000 samples need a transform of 2^21: sized to the waveform.
-  EXPECT_EQ(IntervalTransformLength(799999), std::int64_t{1} << 21);
-  EXPECT_EQ(IntervalTransformLength(4096), 16384);
+  // 800,000 samples need a transform of 2^21: the storage is sized to fit.
   const auto long_tone = Sine(1.0, 1000.0, 800000, kDt);
-  const IntervalResults r = IntervalMetrics(long_tone, kDt, 100000, 700000);
-  ASSERT_TRUE(r.LAeqInterval.has_value());
-  EXPECT_NEAR(*r.LAeqInterval, 94.0, 0.02);
+  EXPECT_NEAR(*IntervalMetrics(long_tone, kDt, 100000, 700000).LAeqInterval, 94.0, 0.02);
 }
 
 TEST(StatisticsReadout, WritesTheGridTextsAndClampsTheLines) {
@@ -111,28 +95,21 @@ TEST(StatisticsReadout, WritesTheGridTextsAndClampsTheLines) {
   HeaderGrid grid;
   ShowStatisticsReadout(grid, r, 1000, 500, kDt);
   EXPECT_EQ(grid.Cell(1, 8), "94.000");
-  EXPECT_EQ(grid.Cell(1, 9), "40.500");
   EXPECT_EQ(grid.Cell(1, 10), "31622.777");
   EXPECT_EQ(grid.Cell(1, 11), "0.002");
   EXPECT_EQ(grid.Cell(2, 8),
             "dB equivalent A-wt level over time interval of 5.00 msec starting at 10.00 msec.  "
             "Leq = equivalent Unweighted level = 94.000 dB.");
-  EXPECT_EQ(grid.Cell(2, 9), "dB equivalent A-wt level over 8 hours.");
   EXPECT_EQ(grid.Cell(2, 10), "allowed number of rounds based on A-weighted energy.");
-  EXPECT_EQ(grid.Cell(2, 11), "joules/m^2.");
-
   ShowSpectrumIntervalReadout(grid, r, 1000, 500, kDt);
   EXPECT_EQ(grid.Cell(1, 6), "40.5");
-  EXPECT_EQ(grid.Cell(1, 7), "94.0");
   EXPECT_EQ(grid.Cell(2, 7), "dB over time interval of 5.0 msec starting at 10.0 msec");
-  EXPECT_EQ(grid.Cell(1, 8), "0.002");
 
-  // Lines dragged off either side of a 1000-pixel plot of 4095 samples stay
-  // on the waveform; the order of the lines does not matter.
+  // Lines off either side of a 1000-pixel plot of 4095 samples stay on the
+  // waveform, in either order.
   const PlotRect plot{50, 0, 1000, 400};
-  const Selection s = ReadoutSelection(4095, 1300, -20, plot);
-  EXPECT_EQ(s.first, 0);
-  EXPECT_EQ(s.last, 4095);
+  EXPECT_EQ(ReadoutSelection(4095, 1300, -20, plot).first, 0);
+  EXPECT_EQ(ReadoutSelection(4095, 1300, -20, plot).last, 4095);
   EXPECT_EQ(ReadoutSelection(4095, 550, 300, plot).first, 1024);  // round(250 x 4.095)
   EXPECT_EQ(ReadoutLengthSamples(4095, 550, 300, plot), 1028);    // round(251 x 4.095)
 }
