@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "core/common/error.h"
 #include "core/common/files.h"
@@ -84,21 +85,14 @@ double BandEnergies::CentreFrequency(int band) {
 
 BandRange ThirdOctaveBandRange(double df, double nyquist, std::int32_t half) {
   BandRange range;
-  if (!(df > 0.0) || !(nyquist > 0.0) || half < 1) return range;
+  if (!(df > 0.0) || !(nyquist > 0.0) || !std::isfinite(nyquist) || half < 1) return range;
   const int b0 = static_cast<int>(std::trunc(10.0 * std::log10(df)));
   int b_reach = b0;
   while (BandEnergies::CentreFrequency(b_reach) < nyquist) ++b_reach;
   range.first = std::max(b0, kLowestBand);
   range.last = std::min(b_reach - 2, kHighestBand);
-  // A band whose upper edge lies past the Nyquist bin has no bins to
-  // interpolate from (only waveforms of a few dozen samples have one).
-  for (int b = range.first; b <= range.last; ++b) {
-    const auto upper_bin = static_cast<std::int64_t>(std::trunc(BandEdge(b, 0.5) / df)) + 1;
-    if (upper_bin > half) {
-      range.last = b - 1;
-      break;
-    }
-  }
+  // The last band's upper edge lies below the centre of the next band, and
+  // so below the Nyquist frequency: every band has bins on both sides.
   return range;
 }
 
@@ -117,8 +111,8 @@ BandEnergies IntegrateThirdOctaveBands(const BinEnergies& bins, BandRange range)
 
   // Bin value at a frequency inside bins i-1..i.
   auto at_edge = [&](double f, std::int64_t i) {
-    const Extended below = P.at(static_cast<std::size_t>(i - 1));
-    const Extended above = P.at(static_cast<std::size_t>(i));
+    const Extended below = P[static_cast<std::size_t>(i - 1)];
+    const Extended above = P[static_cast<std::size_t>(i)];
     return below + (Extended(f) / df - Extended(i) + 1) * (above - below);
   };
 
@@ -129,15 +123,19 @@ BandEnergies IntegrateThirdOctaveBands(const BinEnergies& bins, BandRange range)
     // The first bins above each edge.
     const auto il = static_cast<std::int64_t>(std::trunc(fl / df)) + 1;
     const auto iu = static_cast<std::int64_t>(std::trunc(fu / df)) + 1;
+    // A range chosen by the caller may hold bands the bins do not cover.
+    if (!(df > 0.0) || iu >= static_cast<std::int64_t>(P.size())) {
+      throw RangeError("band " + std::to_string(b) + " lies beyond the computed bins");
+    }
     const Extended p_lower = at_edge(fl, il);
     const Extended p_upper = at_edge(fu, iu);
     Extended e;
     if (iu == il) {
       e = (Extended(fu) - fl) * (p_lower + p_upper) / 2;
     } else {
-      e = (Extended(il) * df - fl) * (p_lower + P.at(static_cast<std::size_t>(il))) / 2 +
-          (Extended(fu) - Extended(iu - 1) * df) *
-              (p_upper + P.at(static_cast<std::size_t>(iu - 1))) / 2;
+      e = (Extended(il) * df - fl) * (p_lower + P[static_cast<std::size_t>(il)]) / 2 +
+          (Extended(fu) - Extended(iu - 1) * df) * (p_upper + P[static_cast<std::size_t>(iu - 1)]) /
+              2;
       for (std::int64_t j = il + 1; j <= iu - 1; ++j) {
         e += (Extended(P[static_cast<std::size_t>(j - 1)]) + P[static_cast<std::size_t>(j)]) / 2 *
              df;

@@ -59,8 +59,7 @@ struct BandEnergies {
 
 // The band range for a narrow-band spectrum: from b0 = trunc(10 log10 df) to
 // two bands below the first whose centre reaches the Nyquist frequency,
-// kept within kLowestBand..kHighestBand and ending before the first band
-// whose upper edge lies beyond the last bin.
+// kept within kLowestBand..kHighestBand.
 struct BandRange {
   int first = 0;
   int last = -1;
@@ -70,7 +69,8 @@ BandRange ThirdOctaveBandRange(double df, double nyquist, std::int32_t half);
 // Trapezoidal integration of the bin energies over each band of the range,
 // with the values at the band edges interpolated between neighbouring bins;
 // the energy of a band is the integral divided by df. The reusable core of
-// the spectrum, shared with the overlay comparison.
+// the spectrum, shared with the overlay comparison. RangeError for a band
+// outside kLowestBand..kHighestBand or beyond the bins.
 BandEnergies IntegrateThirdOctaveBands(const BinEnergies& bins);
 BandEnergies IntegrateThirdOctaveBands(const BinEnergies& bins, BandRange range);
 

@@ -58,6 +58,7 @@ TEST(Leq300ms, BandIntegrationIsExactForALinearSpectrum) {
     EXPECT_NEAR(bands.Energy(b), expected, 2e-6 * expected + 1e-6) << b;
   }
   EXPECT_THROW(bands.Energy(46), RangeError);
+  EXPECT_THROW(IntegrateThirdOctaveBands(bins, {10, 50}), RangeError);  // 100 kHz > 41 kHz
 }
 
 TEST(Leq300ms, ToneLastingThreeHundredMillisecondsReadsItsLevel) {
