@@ -16,7 +16,9 @@ namespace {
 struct Constants {
   double M1inv, K1, R1, K4, R4, M2, R2, M3, K3, R3, Kc;
   double aR2, aM2, aK3, aM3, aR3;
-  double nodeInv;  // 1 / (R4 + R1)
+  double nodeInv;       // 1 / (R4 + R1)
+  double M2inv, M3inv;  // for the linear circuit
+  bool linear;
 };
 
 Constants Widen(const ProtectorCircuit& c, int power_law) {
@@ -40,6 +42,9 @@ Constants Widen(const ProtectorCircuit& c, int power_law) {
   k.aM3 = shared ? c.SecondaryTransition : c.SecondaryMassTransition;
   k.aR3 = shared ? c.SecondaryTransition : c.SecondaryResistanceTransition;
   k.nodeInv = 1.0 / (static_cast<double>(c.SuspensionResistance) + c.PistonResistance);
+  k.M2inv = 1.0 / k.M2;
+  k.M3inv = 1.0 / k.M3;
+  k.linear = k.aR2 == 0.0 && k.aM2 == 0.0 && k.aK3 == 0.0 && k.aM3 == 0.0 && k.aR3 == 0.0;
   return k;
 }
 
@@ -54,20 +59,27 @@ inline double Measure(double w) {
   }
 }
 
+// Law -1: no transition coefficient is set, so the circuit is linear and the
+// divisions by the velocity-dependent masses become multiplications.
 template <int Law>
 inline void Accelerations(const Constants& k, const double* x, const double* w, double p,
                           double* a) {
   const double d = p - (x[0] + x[1] + x[2]) * k.Kc;
-  const double u2 = Measure<Law>(w[1]);
-  const double u3 = Measure<Law>(w[2]);
-  const double R2 = k.R2 * (1.0 + k.aR2 * u2);
-  const double M2 = k.M2 * (1.0 + k.aM2 * u2);
-  const double K3 = k.K3 * (1.0 + k.aK3 * u3);
-  const double M3 = k.M3 * (1.0 + k.aM3 * u3);
-  const double R3 = k.R3 * (1.0 + k.aR3 * u3);
   a[0] = (d - k.R1 * w[3] - k.K1 * x[3]) * k.M1inv;
-  a[1] = (d - R2 * w[1]) / M2;
-  a[2] = (d - R3 * w[2] - K3 * x[2]) / M3;
+  if constexpr (Law < 0) {
+    a[1] = (d - k.R2 * w[1]) * k.M2inv;
+    a[2] = (d - k.R3 * w[2] - k.K3 * x[2]) * k.M3inv;
+  } else {
+    const double u2 = Measure<Law>(w[1]);
+    const double u3 = Measure<Law>(w[2]);
+    const double R2 = k.R2 * (1.0 + k.aR2 * u2);
+    const double M2 = k.M2 * (1.0 + k.aM2 * u2);
+    const double K3 = k.K3 * (1.0 + k.aK3 * u3);
+    const double M3 = k.M3 * (1.0 + k.aM3 * u3);
+    const double R3 = k.R3 * (1.0 + k.aR3 * u3);
+    a[1] = (d - R2 * w[1]) / M2;
+    a[2] = (d - R3 * w[2] - K3 * x[2]) / M3;
+  }
   // Time derivative of the force balance of the massless inner node.
   a[3] = (k.R4 * a[0] + k.K4 * w[0] - (k.K4 + k.K1) * w[3]) * k.nodeInv;
 }
@@ -119,7 +131,8 @@ void Step(const Constants& k, ProtectorState& s, double dt, std::int32_t n, floa
 
 using StepFn = void (*)(const Constants&, ProtectorState&, double, std::int32_t, float, float);
 
-StepFn StepFor(int power_law) {
+StepFn StepFor(int power_law, bool linear) {
+  if (linear) return &Step<-1>;
   switch (power_law) {
     case 2:
       return &Step<2>;
@@ -205,7 +218,7 @@ ProtectorState ProtectorStep(const ProtectorCircuit& circuit, int power_law,
   if (substeps < 1) throw Error("The protector step needs at least one substep");
   const Constants k = Widen(circuit, power_law);
   ProtectorState s = start;
-  StepFor(power_law)(k, s, dt, substeps, p_start, p_end);
+  StepFor(power_law, k.linear)(k, s, dt, substeps, p_start, p_end);
   return s;
 }
 
@@ -226,7 +239,7 @@ ProtectorRunStats TimeDomainModel4(Session& session, const ProtectorCircuit& cir
   const std::span<const float> input = std::as_const(session.Pressure).Range(0, last);
   const std::span<float> output = session.PressureBackup.Range(0, last);
   const Constants k = Widen(circuit, power_law);
-  const StepFn step = StepFor(power_law);
+  const StepFn step = StepFor(power_law, k.linear);
   const double dt = session.SampleInterval;
   const double dither_span =
       (static_cast<double>(session.PeakPressure) - session.MinPressure) / 131072.0;
