@@ -164,6 +164,22 @@ TEST(GetHPDData, AFailedRewriteLeavesTheTableAsItWasAndIsReported) {
   EXPECT_TRUE(fs::exists(r.output));  // the prediction still ran
 }
 
+TEST(GetHPDData, LengthBecomesAPowerOfTwoByTheReadersRule) {
+  // 4,100 samples lie within 2.5 % (in log2) of 4,096 and are cut; 5,000 are padded.
+  Fixture f;
+  ProtectorCommandState state;
+  NoProgress progress;
+  for (const auto& [count, expected] : {std::pair{4100, 4096}, std::pair{5000, 8192}}) {
+    Session s = f.session;
+    s.LastSample = count - 1;
+    const ProtectResult r = GetHPDData(s, state, f.ear, f.Options(1), progress);
+    EXPECT_EQ(r.samples_written, expected) << count;
+    Session written{1 << 21};
+    OpenWaveform(written, r.output, progress);
+    EXPECT_EQ(written.LastSample + 1, expected) << count;
+  }
+}
+
 TEST(IncidenceGain, NormalIncidenceDoublesThePressure) {
   EXPECT_FLOAT_EQ(IncidenceGainFor(90), 2.0f);
   EXPECT_NEAR(IncidenceGainFor(0), 1.0f, 1e-6f);
