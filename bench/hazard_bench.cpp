@@ -140,5 +140,27 @@ void BM_EarDerivativesIsolated(benchmark::State& state) {
 }
 BENCHMARK(BM_EarDerivativesIsolated);
 
+// One sample interval of 64 substeps (256 evaluations) on its own: the
+// evaluations plus the Runge-Kutta stage arithmetic, without the per-sample
+// work of the adaptive rule. Reported per evaluation.
+void BM_StepSampleInterval64(benchmark::State& state) {
+  const EarModelConstants& model = Model();
+  EarState start;
+  for (int j = 1; j <= 24; ++j) {
+    start.Q[static_cast<std::size_t>(j)] = 1e-6 * std::sin(0.37 * j);
+    start.V[static_cast<std::size_t>(j)] = 1e-3 * std::cos(0.23 * j);
+  }
+  EarState out;
+  const IntervalDrive drive{632.0, 640.0, 10.0, 10.0, 4.0, 4.0};
+  for (auto _ : state) {
+    StepSampleInterval<EarVariant::FreeField>(model, start, out, 64, kDt, drive);
+    benchmark::DoNotOptimize(out.Q.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["ns_per_eval"] = benchmark::Counter(
+      256e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_StepSampleInterval64);
+
 }  // namespace
 }  // namespace korva
