@@ -452,7 +452,6 @@ void MainWindow::OpenKRVwaveform1Click() {
     place_next_dialog_ = false;
     canvas_->RestoreForm();
     if (!chosen) return;
-    popup_on_ = true;
     // Relative names in later commands resolve against the chosen folder.
     QDir::setCurrent(QString::fromStdString(chosen->parent_path().string()));
     WindowProgress progress(*this);
@@ -462,6 +461,7 @@ void MainWindow::OpenKRVwaveform1Click() {
       ShowFileError(*chosen, e.what());
       return;
     }
+    popup_on_ = true;
     plot_.TraceCount = 1;
     pending_ = {};
     last_open_choice_ = *chosen;

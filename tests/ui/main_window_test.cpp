@@ -164,6 +164,15 @@ TEST_F(WindowTest, OpenShowsGridCaptionAndPlotAndEnablesAnalysis) {
   SaveCanvas("korva-window-open.png");
 }
 
+TEST_F(WindowTest, AFailedFirstOpenLeavesThePopUpMenuOff) {
+  chooser_.Choose(work_.Write("EMPTY.KRV", ""));
+  window_->OpenKRVwaveform1Click();
+  EXPECT_EQ(Informed().size(), 1u);
+  EXPECT_FALSE(window_->PopupEnabled());
+  EXPECT_FALSE(window_->Analyze1()->menuAction()->isEnabled());
+  EXPECT_EQ(window_->windowTitle(), "KORVA INTENSE SOUND HAZARD ANALYSIS");
+}
+
 TEST_F(WindowTest, CancelledOrFailedOpenKeepsTheSession) {
   OpenTestFile("blast.krv");
   const Session before = window_->session();
