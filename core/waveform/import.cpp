@@ -318,7 +318,8 @@ ImportOutcome ImportLargeText(Session& session, const std::filesystem::path& pat
                               ProgressSink& progress, const ImportOptions& options) {
   std::ifstream in(path, std::ios::binary);
   if (!in) ThrowSystemError(path.string(), "cannot open");
-  const std::size_t block_size = static_cast<std::size_t>(options.buffer_limit);
+  const auto block_size =
+      static_cast<std::size_t>(std::max<std::uint64_t>(options.buffer_limit, 1));
   std::string block(block_size, '\0');
   auto read_block = [&]() {
     in.read(block.data(), static_cast<std::streamsize>(block_size));
