@@ -55,12 +55,18 @@ int RunOverlay(const std::vector<std::string>& argv, Streams& io) {
   }
   io.out << result.OverlayLabel << "\n"
          << "band\tcentre (Hz)\tdifference (dB)\tcorrection (dB)\twritten (dB)\n";
+  // One decimal or two: a value that rounds to nothing is shown without a sign.
+  const auto text = [](double value, int decimals) {
+    std::string t = FormatFixed(value, decimals);
+    if (t.find_first_not_of("-0.") == std::string::npos && t[0] == '-') t.erase(0, 1);
+    return t;
+  };
   for (int n = kTableFirstBand; n <= kTableLastBand; ++n) {
     const auto& d = result.differences[static_cast<std::size_t>(n - kTableFirstBand)];
     const float c = EarCanalCorrection(n);
     io.out << FormatInteger(n) << "\t" << FormatFixed(std::pow(10.0, n / 10.0), 1) << "\t"
-           << (d ? FormatFixed(*d, 2) : "-") << "\t" << FormatFixed(c, 1) << "\t"
-           << (d ? FormatFixed(*d - c, 1) : "-") << "\n";
+           << (d ? text(*d, 2) : "-") << "\t" << FormatFixed(c, 1) << "\t"
+           << (d ? text(*d - c, 1) : "-") << "\n";
   }
   io.out << (result.header_written ? "created " : "appended to ") << result.table.string() << "\n";
   return 0;

@@ -63,7 +63,9 @@ int List(const fs::path& table_path, Streams& io) {
   for (const int index : table.DefaultModeItems()) {
     const ProtectorRecord& r = table.records[static_cast<std::size_t>(index)];
     const ProtectorCodeInfo code = ClassifyProtectorCode(r.code, "");
-    io.out << r.name << "\t" << KindText(code.word) << "\t" << r.code << "\n";
+    std::string shown = r.code;
+    while (!shown.empty() && shown.back() == ' ') shown.pop_back();
+    io.out << r.name << "\t" << KindText(code.word) << "\t" << shown << "\n";
   }
   if (table.truncated)
     io.err << "korva-cli: " << table_path.string() << ": only the first 1001 records are read\n";

@@ -136,6 +136,9 @@ OverlayResult OverlayKRVWaveform(Session& session, Lcg& generator, const fs::pat
 
   result.table = ResolveCaseInsensitive(table);
   result.header_written = AppendNoiseReductionLine(result.table, result.line);
+  // The session now mixes the second waveform with the first one's loaded
+  // samples: it must be opened again before it is analysed or saved.
+  work.WaveformLoaded = false;
   session = std::move(work);
   return result;
 }

@@ -69,6 +69,8 @@ struct OverlayResult {
 // LoadedPressure and is analysed with its own sampling interval over the same
 // time span. On any error (unreadable file, windows that do not overlap, an
 // unwritable table) the session is left as it was; the table is written last.
+// Afterwards WaveformLoaded is false: the mixed session must be reopened
+// before a hazard run or a save.
 OverlayResult OverlayKRVWaveform(Session& session, Lcg& generator,
                                  const std::filesystem::path& second_file,
                                  const std::filesystem::path& table, ProgressSink& progress);
