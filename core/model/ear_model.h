@@ -117,7 +117,9 @@ struct EarModelConstants {
   double SigmaScale = 0.0;      // (1 + P37) / tan(pi P37 / (2 P38))
 };
 
-// Derives the coefficients of one parameter set. FormatError naming the file
+// Derives the coefficients of one parameter set. To run the model with a
+// changed value (the protector prediction sets its own P3), change a copy of
+// the parameters and derive again. FormatError naming the file
 // when a derived coefficient is not finite.
 EarModelConstants DeriveEarModelConstants(const EarModelParameters& params);
 
