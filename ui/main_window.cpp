@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QAbstractItemDelegate>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -214,6 +215,12 @@ void MainWindow::BuildControls() {
   connect(grid_, &QTableWidget::currentCellChanged, this,
           [this](int row, int column, int, int) { StringGrid1SelectCell(column, row); });
   grid_->installEventFilter(this);
+  // Enter inside a cell editor reaches the delegate, not the grid: the
+  // editor's text has been committed when it asks to close.
+  connect(grid_->itemDelegate(), &QAbstractItemDelegate::closeEditor, this,
+          [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
+            if (hint == QAbstractItemDelegate::SubmitModelCache) StringGrid1KeyDown();
+          });
 
   edit1_ = new QLineEdit(canvas_);
   edit1_->setObjectName("Edit1");

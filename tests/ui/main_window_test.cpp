@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QTimer>
 #include <algorithm>
@@ -347,6 +349,18 @@ TEST_F(WindowTest, GridEditsAreRefusedOrAcceptedWhenTheCellIsLeft) {
   window_->StringGrid1KeyDown();
   EXPECT_EQ(window_->session().MicLocation, 2);
   EXPECT_EQ(grid->item(3, 1)->text().trimmed(), "2");
+
+  // Typing into the cell editor and pressing Enter there processes the edit.
+  grid->setFocus();
+  grid->setCurrentCell(3, 1);
+  grid->editItem(grid->item(3, 1));
+  auto* editor = grid->findChild<QLineEdit*>();
+  ASSERT_NE(editor, nullptr);
+  editor->setText("3");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(editor, &enter);
+  PumpEvents();  // the delegate commits and closes the editor from the event queue
+  EXPECT_EQ(window_->session().MicLocation, 3);
 }
 
 TEST_F(WindowTest, ClipboardCopiesTakeTheHalvesOfAnOddClientHeight) {
