@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "core/common/error.h"
@@ -20,6 +21,15 @@ std::int32_t NextPowerOfTwo(std::int32_t count) {
   std::int32_t n = 1;
   while (n < count) n *= 2;
   return n;
+}
+
+// Energies are stored in single precision; one beyond its range (pressures
+// no recording has) stops the command instead of becoming infinite.
+float StoreEnergy(Extended value) {
+  if (!(value <= std::numeric_limits<float>::max())) {
+    throw Error("Floating point error in Leq300ms spectrum: the energies overflow");
+  }
+  return static_cast<float>(value);
 }
 
 double BandEdge(int band, double half_band) {
@@ -58,7 +68,7 @@ BinEnergies Leq300msBinEnergies(std::span<const float> samples, float dt) {
   for (std::int32_t j = 0; j <= h; ++j) {
     const Extended x = r1[j + 1];
     const Extended y = i1[j + 1];
-    const float p = static_cast<float>(scale * (x * x + y * y));
+    const float p = StoreEnergy(scale * (x * x + y * y));
     out.P[static_cast<std::size_t>(j)] = p;
     if (p > out.largest) {
       out.largest = p;
@@ -141,7 +151,7 @@ BandEnergies IntegrateThirdOctaveBands(const BinEnergies& bins, BandRange range)
              df;
       }
     }
-    out.energy.push_back(static_cast<float>(e / df));
+    out.energy.push_back(StoreEnergy(e / df));
   }
   return out;
 }
@@ -157,7 +167,7 @@ Leq300msSpectrum ComputeLeq300msSpectrum(std::span<const float> samples, float d
     s.largest = std::max(s.largest, e);
     silent_band = silent_band || !(e > 0.0f);
   }
-  if (!(s.largest > 0.0f) || silent_band || !std::isfinite(s.largest)) {
+  if (!(s.largest > 0.0f) || silent_band) {
     throw Error("The waveform has no energy in the analysed bands");
   }
   s.PlotYMax = static_cast<float>(10.0 * std::log10(double{s.largest}));

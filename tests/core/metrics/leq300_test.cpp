@@ -95,6 +95,13 @@ TEST(Leq300ms, SilenceAndTinyWaveformsStopBeforeAnyOutput) {
   EXPECT_THROW(ComputeLeq300msSpectrum(std::vector<float>(1, 1.0f), kDt), Error);
   EXPECT_THROW(ComputeLeq300msSpectrum(std::vector<float>((1 << 20) + 1, 1.0f), kDt), Error);
   EXPECT_THROW(ComputeLeq300msSpectrum(std::vector<float>(64, 1.0f), 0.0f), Error);
+  // Pressures no recording has: energies beyond single precision.
+  try {
+    ComputeLeq300msSpectrum(std::vector<float>(4096, 3.0e30f), kDt);
+    ADD_FAILURE() << "overflowing energies were accepted";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("Floating point error"), std::string::npos);
+  }
 }
 
 TEST(Leq300ms, TobTableAndTheCommandOnTheSession) {
