@@ -32,7 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ImpulseSpec {
+struct ImpulseShape {
   double peak_db = 150.0;     // peak level, dB (94 dB for 1 Pa)
   double a_duration = 0.001;  // s
   double decay = 1.0;         // Friedlander b
@@ -50,17 +50,17 @@ double PeakPascal(double level_db) {
   return std::pow(10.0, (level_db - 94.0) / 20.0);
 }
 
-std::vector<double> Friedlander(const ImpulseSpec& spec) {
-  std::vector<double> p(static_cast<std::size_t>(spec.samples), 0.0);
-  const double peak = PeakPascal(spec.peak_db);
-  const double dt = 1.0 / spec.rate;
+std::vector<double> Friedlander(const ImpulseShape& shape) {
+  std::vector<double> p(static_cast<std::size_t>(shape.samples), 0.0);
+  const double peak = PeakPascal(shape.peak_db);
+  const double dt = 1.0 / shape.rate;
   for (std::size_t i = 0; i < p.size(); ++i) {
-    const double t = static_cast<double>(i) * dt - spec.onset;
+    const double t = static_cast<double>(i) * dt - shape.onset;
     // A sample within a picosecond of the onset is the onset: i dt - onset
     // rounds to either side of 0 for an onset that falls on a sample.
     if (t < -1e-12) continue;
-    const double tau = std::max(t, 0.0) / spec.a_duration;
-    p[i] = peak * (1.0 - tau) * std::exp(-spec.decay * tau);
+    const double tau = std::max(t, 0.0) / shape.a_duration;
+    p[i] = peak * (1.0 - tau) * std::exp(-shape.decay * tau);
   }
   return p;
 }
@@ -69,9 +69,9 @@ std::vector<double> Friedlander(const ImpulseSpec& spec) {
 // pseudo-random delays of 0.3 to 2 ms apart, with random signs, whose amplitude
 // falls by 20 dB over the B-duration. The program's own generator with a fixed
 // seed makes every run write the same file.
-void AddReverberation(const ImpulseSpec& spec, std::vector<double>& p) {
+void AddReverberation(const ImpulseShape& shape, std::vector<double>& p) {
   const std::vector<double> direct = p;
-  const double dt = 1.0 / spec.rate;
+  const double dt = 1.0 / shape.rate;
   const auto n = static_cast<std::int64_t>(p.size());
   Lcg generator(1);
   double delay = 0.0;
@@ -81,60 +81,60 @@ void AddReverberation(const ImpulseSpec& spec, std::vector<double>& p) {
     const auto shift = static_cast<std::int64_t>(std::llround(delay / dt));
     if (shift >= n) break;
     const double sign = generator.Uniform() < 0.5 ? -1.0 : 1.0;
-    const double gain = sign * first_reflection * std::pow(10.0, -delay / *spec.b_duration);
+    const double gain = sign * first_reflection * std::pow(10.0, -delay / *shape.b_duration);
     for (std::int64_t i = shift; i < n; ++i) {
       p[static_cast<std::size_t>(i)] += gain * direct[static_cast<std::size_t>(i - shift)];
     }
   }
   const double largest = *std::max_element(p.begin(), p.end());
-  const double scale = PeakPascal(spec.peak_db) / largest;
+  const double scale = PeakPascal(shape.peak_db) / largest;
   for (double& v : p) v *= scale;
 }
 
-std::string DefaultTitle(const ImpulseSpec& spec) {
-  std::string kind = spec.b_duration ? "Reverberant Friedlander impulse" : "Friedlander impulse";
-  std::string text = kind + ", " + FormatShortest(spec.peak_db) + " dB peak, A-duration " +
-                     FormatShortest(spec.a_duration * 1000.0) + " ms";
-  if (spec.b_duration) {
-    text += ", B-duration about " + FormatShortest(*spec.b_duration * 1000.0) + " ms";
+std::string DefaultTitle(const ImpulseShape& shape) {
+  std::string kind = shape.b_duration ? "Reverberant Friedlander impulse" : "Friedlander impulse";
+  std::string text = kind + ", " + FormatShortest(shape.peak_db) + " dB peak, A-duration " +
+                     FormatShortest(shape.a_duration * 1000.0) + " ms";
+  if (shape.b_duration) {
+    text += ", B-duration about " + FormatShortest(*shape.b_duration * 1000.0) + " ms";
   }
-  if (spec.at_eardrum)
+  if (shape.at_eardrum)
     return "Eardrum pressure predicted from a free-field " + text + " (synthetic)";
   static const char* const kWhere[] = {"", "free field", "ear-canal entrance", "eardrum"};
-  return text + ", " + kWhere[spec.location] + " (synthetic)";
+  return text + ", " + kWhere[shape.location] + " (synthetic)";
 }
 
 // Builds the waveform in a session laid out as an opened KRV file and saves it.
-fs::path WriteImpulse(const ImpulseSpec& spec, const fs::path& target,
+fs::path WriteImpulse(const ImpulseShape& shape, const fs::path& target,
                       const std::optional<fs::path>& model_file) {
-  std::vector<double> p = Friedlander(spec);
-  if (spec.b_duration) AddReverberation(spec, p);
+  std::vector<double> p = Friedlander(shape);
+  if (shape.b_duration) AddReverberation(shape, p);
 
-  Session session(std::max<std::int32_t>(kMinSampleCapacity, spec.samples));
-  const std::int32_t last = spec.samples - 1;
+  Session session(std::max<std::int32_t>(kMinSampleCapacity, shape.samples));
+  const std::int32_t last = shape.samples - 1;
   auto pressure = session.Pressure.Range(0, last);
   for (std::size_t i = 0; i < p.size(); ++i) pressure[i] = static_cast<float>(p[i]);
 
-  std::int32_t location = spec.location;
-  if (spec.at_eardrum) {
+  std::int32_t location = shape.location;
+  if (shape.at_eardrum) {
     const EarModelConstants model = LoadEarModel(model_file ? *model_file : DefaultModelFile());
-    TimeDomainModel9(model, static_cast<float>(1.0 / spec.rate), pressure);
+    TimeDomainModel9(model, static_cast<float>(1.0 / shape.rate), pressure);
     location = 3;
   }
 
   session.LastSample = last;
-  session.SampleRate = static_cast<float>(spec.rate);
-  session.SampleInterval = static_cast<float>(1.0 / spec.rate);
+  session.SampleRate = static_cast<float>(shape.rate);
+  session.SampleInterval = static_cast<float>(1.0 / shape.rate);
   session.MicLocation = location;
   session.Grid.SetImportTemplate();
   session.Grid.ResetResultRows();
-  session.Grid.Cell(2, 1) = spec.title.empty() ? DefaultTitle(spec) : spec.title;
+  session.Grid.Cell(2, 1) = shape.title.empty() ? DefaultTitle(shape) : shape.title;
   // Whole rates as integers ("200000"), as every KRV file shows them.
-  session.Grid.Cell(1, 2) = spec.rate == std::floor(spec.rate)
-                                ? FormatInteger(static_cast<long long>(spec.rate))
-                                : FormatShortest(spec.rate);
+  session.Grid.Cell(1, 2) = shape.rate == std::floor(shape.rate)
+                                ? FormatInteger(static_cast<long long>(shape.rate))
+                                : FormatShortest(shape.rate);
   session.Grid.Cell(1, 3) = FormatInteger(location);
-  session.Grid.Cell(1, 4) = FormatInteger(spec.samples);
+  session.Grid.Cell(1, 4) = FormatInteger(shape.samples);
   session.WaveformTitle = session.Grid.Cell(2, 1);
   UpdateExtremes(session);
   return SaveKrvAs(session, target);
@@ -143,22 +143,22 @@ fs::path WriteImpulse(const ImpulseSpec& spec, const fs::path& target,
 // The bundled examples: free-field impulses at four levels, a reverberant
 // one, a rifle-like impulse recorded at the ear-canal entrance, and the
 // eardrum pressure the ear model predicts for the 150 dB free-field impulse.
-std::vector<std::pair<std::string, ImpulseSpec>> ExampleSet() {
-  std::vector<std::pair<std::string, ImpulseSpec>> set;
+std::vector<std::pair<std::string, ImpulseShape>> ExampleSet() {
+  std::vector<std::pair<std::string, ImpulseShape>> set;
   for (const double level : {140.0, 150.0, 160.0, 170.0}) {
-    ImpulseSpec spec;
-    spec.peak_db = level;
-    set.emplace_back("FRIED" + FormatShortest(level) + ".KRV", spec);
+    ImpulseShape shape;
+    shape.peak_db = level;
+    set.emplace_back("FRIED" + FormatShortest(level) + ".KRV", shape);
   }
-  ImpulseSpec reverberant;
+  ImpulseShape reverberant;
   reverberant.b_duration = 0.05;
   set.emplace_back("REVERB.KRV", reverberant);
-  ImpulseSpec entrance;
+  ImpulseShape entrance;
   entrance.peak_db = 155.0;
   entrance.a_duration = 0.0003;
   entrance.location = 2;
   set.emplace_back("ENTRANCE.KRV", entrance);
-  ImpulseSpec eardrum;
+  ImpulseShape eardrum;
   eardrum.at_eardrum = true;
   set.emplace_back("EARDRUM.KRV", eardrum);
   return set;
@@ -184,52 +184,52 @@ int RunSynth(const std::vector<std::string>& argv, Streams& io) {
   if (const auto dir = args.Value("--examples")) {
     if (!args.Positional().empty()) throw UsageError("--examples takes no output file");
     bool all_ok = true;
-    for (const auto& [name, spec] : ExampleSet()) {
+    for (const auto& [name, shape] : ExampleSet()) {
       const fs::path target = fs::path(*dir) / name;
       all_ok &= ForFile(target.string(), io, [&]() {
-        io.out << WriteImpulse(spec, target, model_file).string() << "\n";
+        io.out << WriteImpulse(shape, target, model_file).string() << "\n";
       });
     }
     return all_ok ? 0 : 1;
   }
 
   if (args.Positional().size() != 1) throw UsageError("give one output file");
-  ImpulseSpec spec;
+  ImpulseShape shape;
   if (const auto v = args.Number("--peak")) {
     // Below 0 dB the samples vanish in the file's five digits; above 194 dB
     // the trough would be a negative absolute pressure.
     if (!(*v >= 0.0 && *v <= 194.0)) throw UsageError("--peak must be from 0 to 194 dB");
-    spec.peak_db = *v;
+    shape.peak_db = *v;
   }
-  spec.a_duration = Positive(args, "--a-duration", 1.0, 1000.0) / 1000.0;
-  spec.decay = Positive(args, "--decay", 1.0, 100.0);
-  spec.rate = Positive(args, "--rate", 200000.0, 10e6);
+  shape.a_duration = Positive(args, "--a-duration", 1.0, 1000.0) / 1000.0;
+  shape.decay = Positive(args, "--decay", 1.0, 100.0);
+  shape.rate = Positive(args, "--rate", 200000.0, 10e6);
   if (const auto v = args.Integer("--samples")) {
     if (*v < 2 || *v > kMaxSaveAsSamples) {
       throw UsageError("--samples must be from 2 to " + FormatInteger(kMaxSaveAsSamples));
     }
-    spec.samples = static_cast<std::int32_t>(*v);
+    shape.samples = static_cast<std::int32_t>(*v);
   }
   if (const auto v = args.Number("--onset")) {
-    if (!(*v >= 0.0 && *v / 1000.0 < spec.samples / spec.rate)) {
+    if (!(*v >= 0.0 && *v / 1000.0 < shape.samples / shape.rate)) {
       throw UsageError("--onset must lie within the record");
     }
-    spec.onset = *v / 1000.0;
+    shape.onset = *v / 1000.0;
   }
   if (const auto v = args.Integer("--location")) {
     if (*v < 1 || *v > 3) throw UsageError("--location must be 1, 2 or 3");
-    spec.location = static_cast<std::int32_t>(*v);
+    shape.location = static_cast<std::int32_t>(*v);
   }
-  if (args.Has("--b-duration")) spec.b_duration = Positive(args, "--b-duration", 0, 10000) / 1000;
-  spec.at_eardrum = args.Has("--at-eardrum");
-  if (spec.at_eardrum && args.Has("--location")) {
+  if (args.Has("--b-duration")) shape.b_duration = Positive(args, "--b-duration", 0, 10000) / 1000;
+  shape.at_eardrum = args.Has("--at-eardrum");
+  if (shape.at_eardrum && args.Has("--location")) {
     throw UsageError("--at-eardrum makes an eardrum waveform; leave out --location");
   }
-  if (const auto t = args.Value("--title")) spec.title = *t;
+  if (const auto t = args.Value("--title")) shape.title = *t;
 
   const std::string& output = args.Positional().front();
   return ForFile(output, io,
-                 [&]() { io.out << WriteImpulse(spec, output, model_file).string() << "\n"; })
+                 [&]() { io.out << WriteImpulse(shape, output, model_file).string() << "\n"; })
              ? 0
              : 1;
 }
