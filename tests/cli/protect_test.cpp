@@ -99,21 +99,6 @@ TEST(CliProtect, ShippedProtectorsListAndPredict) {
   EXPECT_GT(std::stod(JsonField(out, "peak_insertion_loss_db")), ipil150 + 5.0);
 }
 
-TEST(CliProtect, SeededRecordIsWrittenBackOnce) {
-  Workspace w;
-  int status = 0;
-  std::string out = w.Protect("--protector generic-earmuff --json", &status);
-  ASSERT_EQ(status, 0) << out;
-  EXPECT_EQ(JsonField(out, "seeded"), "true");
-  EXPECT_EQ(JsonField(out, "kind"), "\"Muff\"");
-  const std::string after = ReadWholeFile(w.table);
-  EXPECT_NE(after.find("GENERIC-EARMUFF"), std::string::npos);
-  out = w.Protect("--protector GENERIC_EARMUFF --json", &status);
-  ASSERT_EQ(status, 0) << out;
-  EXPECT_EQ(JsonField(out, "seeded"), "false");  // the table now holds the values
-  EXPECT_EQ(ReadWholeFile(w.table), after);
-}
-
 TEST(CliProtect, BadRequestsChangeNothing) {
   Workspace w;
   const std::string before = ReadWholeFile(w.table);
