@@ -115,6 +115,37 @@ TEST(CliImport, BinaryIntegersNeedTheByteOrder) {
   EXPECT_NE(krv.header[2].find("\t100000 \t"), std::string::npos) << krv.header[2];
 }
 
+TEST(CliImport, FilesOverTheBufferLimitNeedTheirChannels) {
+  // 40 multiplexed channels; channel 7 counts the lines, the others are constant.
+  std::string line;
+  for (int c = 0; c < 40; ++c) line += (c == 7 ? std::string("@") : FormatInteger(c)) + ",";
+  line.back() = '\n';
+  std::string text;
+  const int lines = 620000;
+  text.reserve(static_cast<std::size_t>(lines) * (line.size() + 4));
+  for (int i = 0; i < lines; ++i) {
+    const std::size_t at = line.find('@');
+    text.append(line, 0, at).append(FormatInteger(i % 1000)).append(line, at + 1);
+  }
+  ASSERT_GT(text.size(), 67108864u);
+  TempDir dir;
+  const fs::path big = dir.Write("daq.txt", text);
+  text.clear();
+  const std::string target = " --out " + Quoted(dir / "daq.krv");
+  std::string out;
+  EXPECT_EQ(RunImport(Quoted(big) + target, &out), 1);
+  EXPECT_NE(out.find("exceeds input buffer limit of 67108864"), std::string::npos) << out;
+  EXPECT_NE(out.find("--channels"), std::string::npos) << out;
+  out.clear();
+  ASSERT_EQ(RunImport(Quoted(big) + target + " --channels 40 --channel 7", &out), 0) << out;
+  const KrvContent krv = ReadKrv(dir / "daq.KRV");
+  EXPECT_EQ(krv.header[4].substr(0, 26), "Number of Samples \t620000 ");
+  ASSERT_EQ(krv.samples.size(), 1u << 20);
+  EXPECT_EQ(krv.samples[999], 999.0);
+  EXPECT_EQ(krv.samples[1000], 0.0);
+  EXPECT_EQ(krv.samples[619999], 999.0);
+}
+
 TEST(CliImport, RefusedHeaderValuesAndUndecodableFilesWriteNothing) {
   TempDir dir;
   const fs::path text = dir.Write("p.txt", "1 2 3 4");
