@@ -56,9 +56,6 @@ ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
   if (session.LastSample < 1) {
     throw Error("The protector prediction needs a waveform of at least two samples");
   }
-  if (session.SampleCount() > kMaxProtectedSamples) {
-    throw Error("The protector prediction takes waveforms of at most 1,048,576 samples");
-  }
   const std::string table_name = options.table.string();
   const std::string content = ReadWholeFile(options.table);
   const ProtectorTable table = ParseProtectorTable(content);

@@ -43,7 +43,8 @@ struct ProtectorCommandState {
 inline constexpr int kIncidenceAngle = 90;
 inline constexpr int kPredictionLocation = 3;
 inline constexpr const char* kLocationComment = "1: Free-field, 2: Ear-canal entrance, 3: Eardrum";
-// The protected file holds at most this many samples.
+// The protected file holds at most this many samples; a longer prediction
+// loses its tail, as the readers would drop it anyway.
 inline constexpr std::int32_t kMaxProtectedSamples = 1 << 20;
 
 // The free-field gain for sound arriving at `angle` degrees: 1 + cos(angle - 90).
