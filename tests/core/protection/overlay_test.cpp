@@ -98,7 +98,7 @@ TEST(Overlay, SecondWaveformIsCutToTheKeptWindowAndPaddedForTheTransform) {
   OpenWaveform(s, first, progress);
   s.SavedEndTime = 2999 * s.SampleInterval;  // a kept window shorter than the file
   const OverlayResult r = OverlayKRVWaveform(s, generator, second, dir / "TOB.txt", progress);
-  EXPECT_EQ(s.LastSample, 2999);  // cut at the first waveform's kept end
+  EXPECT_EQ(s.LastSample, 2999);   // cut at the first waveform's kept end
   EXPECT_FALSE(s.WaveformLoaded);  // a mixed session must be reopened before analysis
   EXPECT_EQ(r.second_bins.sample_count, 3000);
   EXPECT_EQ(r.second_bins.transform_length, 4096);
