@@ -18,6 +18,8 @@ namespace fs = std::filesystem;
 namespace korva {
 
 std::string ReadWholeFile(const fs::path& path, std::uint64_t max_bytes) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) throw IoError(WithFile(path.string(), "is a folder, not a file"));
   std::ifstream in(path, std::ios::binary);
   if (!in) ThrowSystemError(path.string(), "open the file");
   in.seekg(0, std::ios::end);
