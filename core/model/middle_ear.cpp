@@ -20,6 +20,9 @@ std::int32_t ProgressStride(std::int32_t last) {
   return std::clamp<std::int32_t>(step, 1, 64);
 }
 
+// About 10 ms of integration on one core.
+constexpr long long kSubstepsPerReport = 32768;
+
 double RefinementError(const double* v_prev, const EarState& s) {
   double err = 0.0;
   for (int j = 2; j <= 7; ++j) {
@@ -61,6 +64,7 @@ MiddleEarStats Integrate(const EarModelConstants& c, const ReflexTiming& timing,
   float r = timing.ReflexStart;
   std::int32_t n = kInitialSubsteps;
   long long substeps_total = 0;
+  long long reported_at = 0;
 
   double p_prev = 0.0;  // the first sample never drives the model
   out[0] = 0.0f;
@@ -107,7 +111,13 @@ MiddleEarStats Integrate(const EarModelConstants& c, const ReflexTiming& timing,
     } else {
       out[i] = static_cast<float>(state.Q[2] * c.OutputScale);
     }
-    if (progress != nullptr && i % stride == 0) progress->Report(i, last);
+    // Loud stretches can cost many milliseconds per sample: report then by
+    // work done as well, so that a window keeps repainting.
+    if (progress != nullptr &&
+        (i % stride == 0 || substeps_total - reported_at >= kSubstepsPerReport)) {
+      progress->Report(i, last);
+      reported_at = substeps_total;
+    }
     p_prev = p_next;
     f1s = f1e;
     f2s = f2e;

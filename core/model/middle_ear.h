@@ -45,7 +45,8 @@ struct MiddleEarStats {
 // displacement in micrometres (same length; sample 0 is always 0, because the
 // model starts at rest with the pressure before the first interval taken as
 // 0). The reflex factors follow `timing`; progress is reported every few
-// samples (never inside the integration), as samples done of the total.
+// samples and after every stretch of heavy integration (never inside it), as
+// samples done of the total.
 // `minimum_substeps` puts a floor under N (1 follows the adaptive rule alone;
 // a large floor gives a reference run for checking the rule's accuracy).
 MiddleEarStats RunMiddleEarModel(EarVariant variant, const EarModelConstants& model,
