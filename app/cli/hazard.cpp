@@ -315,10 +315,20 @@ int RunHazard(const std::vector<std::string>& argv, Streams& io) {
       continue;
     }
     for (const Listener listener : listeners) {
-      const std::string& error = file->errors[static_cast<std::size_t>(Index(listener))];
+      const std::size_t slot = static_cast<std::size_t>(Index(listener));
+      const std::string& error = file->errors[slot];
       if (!error.empty()) {
         ReportFileError(file->name, error, io);
         status = 1;
+      }
+      // Samples where the substep refinement stopped at its bound rather
+      // than by agreement: worth knowing, not a failure.
+      if (const auto& r = file->results[slot]; r && r->middle_ear.capped_samples > 0) {
+        ReportFileError(file->name,
+                        std::string("note: the ") + ListenerName(listener) + " run accepted " +
+                            FormatInteger(r->middle_ear.capped_samples) +
+                            " samples at the limit of " + FormatInteger(kMaxSubsteps) + " substeps",
+                        io);
       }
     }
     switch (format) {
