@@ -73,6 +73,16 @@ void Canvas::mousePressEvent(QMouseEvent* event) {
   QWidget::mousePressEvent(event);
 }
 
+void Canvas::mouseMoveEvent(QMouseEvent* event) {
+  emit Moved(event->position().toPoint());
+  QWidget::mouseMoveEvent(event);
+}
+
+void Canvas::mouseReleaseEvent(QMouseEvent* event) {
+  emit Released(event->button(), event->position().toPoint());
+  QWidget::mouseReleaseEvent(event);
+}
+
 CanvasPainter::CanvasPainter(Canvas& canvas) : QPainter(&canvas.Image()), canvas_(canvas) {
   setRenderHint(QPainter::Antialiasing, false);
   setRenderHint(QPainter::TextAntialiasing, true);

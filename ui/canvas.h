@@ -44,11 +44,17 @@ class Canvas : public QWidget {
 
  signals:
   void Pressed(Qt::MouseButton button, QPoint position);
+  // Moves arrive only while a button is held (the widget keeps the mouse
+  // until release, so x may lie outside it).
+  void Moved(QPoint position);
+  void Released(Qt::MouseButton button, QPoint position);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
   QImage image_;

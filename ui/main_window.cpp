@@ -109,7 +109,10 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   setPalette(palette);
   BuildMenus();
   BuildControls();
-  connect(canvas_, &Canvas::Pressed, this, &MainWindow::CanvasPressed);
+  connect(canvas_, &Canvas::Pressed, this, &MainWindow::FormMouseDown);
+  connect(canvas_, &Canvas::Moved, this, &MainWindow::FormMouseMove);
+  connect(canvas_, &Canvas::Released, this, &MainWindow::FormMouseUp);
+  ConnectEditCommands();
   connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
   open_dir_ = options_.open_dir.empty() ? fs::current_path() : options_.open_dir;
 }
@@ -322,24 +325,6 @@ void MainWindow::FormCreate() {
   LoadProtectorItems();
 }
 
-template <class Body>
-void MainWindow::RunCommand(Body&& body) {
-  if (busy_) return;
-  busy_ = true;
-  try {
-    body();
-  } catch (const Error& e) {
-    ShowError(e.what());
-  } catch (const std::bad_alloc&) {
-    ShowError("Not enough memory for this command");
-  }
-  busy_ = false;
-  if (close_pending_) {
-    close_pending_ = false;
-    close();
-  }
-}
-
 void MainWindow::ShowError(const std::string& message) {
   prompter_.Inform("Error", message);
 }
@@ -470,6 +455,7 @@ void MainWindow::OpenKRVwaveform1Click() {
     }
     popup_on_ = true;
     plot_.TraceCount = 1;
+    new_spectrum_scale_ = true;
     pending_ = {};
     last_open_choice_ = *chosen;
     setWindowTitle(QString(kOpenCaption) + Latin1(session_.BaseName));
@@ -515,6 +501,7 @@ void MainWindow::Importwaveform1Click() {
     }
     if (outcome == ImportOutcome::kCancelled) return;
     plot_.TraceCount = 1;
+    new_spectrum_scale_ = true;
     pending_ = {};
     session_.ClearPlotFirst = true;
     last_open_choice_ = *chosen;
@@ -668,15 +655,6 @@ void MainWindow::PopupMenu1Popup() {
 void MainWindow::ShowPopup(const QPoint& position) {
   if (!popup_on_ || busy_) return;
   popup_menu_->popup(canvas_->mapToGlobal(position));
-}
-
-void MainWindow::CanvasPressed(Qt::MouseButton, QPoint) {
-  if (busy_) return;
-  // The protector help picture stays until the next press on the window.
-  if (help_showing_) {
-    canvas_->RestoreForm();
-    help_showing_ = false;
-  }
 }
 
 std::vector<QAction*> MainWindow::MovieItems() const {

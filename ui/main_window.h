@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <array>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@
 #include "core/common/error.h"
 #include "core/common/progress.h"
 #include "core/common/prompter.h"
+#include "core/metrics/edits.h"
+#include "core/metrics/leq300.h"
 #include "core/model/hazard.h"
 #include "core/waveform/grid_edit.h"
 #include "core/waveform/session.h"
@@ -41,6 +44,8 @@ inline constexpr const char* kHelpPicture = "Image5.jpg";
 inline constexpr const char* kModelConfiguration = "Man.Fig";
 extern const char* const kHelpText;
 extern const char* const kMovieClosingMessage;
+// The message shown on leaving the spectrum mode.
+std::string SpectrumExitMessage(const std::string& base_name);
 // The progress bar runs over this many steps of the middle-ear model.
 inline constexpr int kProgressSteps = 23;
 
@@ -100,6 +105,23 @@ class MainWindow : public QMainWindow {
   // Redraws the pressure-time plot of the session (lower half).
   void PressureTimePlot();
 
+  // The red cursor lines of the edit commands and what they are doing.
+  struct CursorState {
+    int CursorX1 = 0;
+    int CursorX2 = 0;
+    bool CursorsActive = false;
+    int CursorTask = 0;
+    bool Dragging = false;
+    Qt::MouseButton DragButton = Qt::NoButton;
+  };
+  const CursorState& Cursors() const { return cursor_; }
+  // The pixel rectangle of the pressure plot the lines stand on.
+  PlotRect CursorPlot() const;
+  // The Done button showing, or null when no edit is armed.
+  QPushButton* ArmedButton() const { return armed_button_; }
+  // "[Exit Leq300 Spectrum]" on the menu bar while in spectrum mode.
+  QAction* ExitSpectrumItem() const { return exit_spectrum_item_; }
+
  public slots:
   void OpenKRVwaveform1Click();
   void Importwaveform1Click();
@@ -117,6 +139,29 @@ class MainWindow : public QMainWindow {
   void NoProtectorUnWarned1Click();
   void CancelMovieClick();
   void PopupMenu1Popup();
+
+  // Pop-up edit commands and the Done buttons that finish them.
+  void SelectSegment1Click();
+  void Button2Click();
+  void SetBaselineClick();
+  void Button3Click();
+  void Button4Click();
+  void EstablishStartClick();
+  void Button5Click();
+  void ApplyTaper1Click();
+  void Button6Click();
+  void Stats1Click();
+  void Button12Click();
+  // Calibration, CalUnit 0 (keyboard factor) to 8 (P.S.I.).
+  void CalibrateClick(int cal_unit);
+  void Resample1Click();
+  void Leq300msspectrum1Click();
+  void CancelLeq300Click();
+
+  // The mouse on the plot; x and y in client pixels.
+  void FormMouseDown(Qt::MouseButton button, QPoint position);
+  void FormMouseMove(QPoint position);
+  void FormMouseUp(Qt::MouseButton button, QPoint position);
   // Header grid: selecting a cell processes the pending edits and makes the
   // new cell pending; Enter processes them too.
   void StringGrid1SelectCell(int column, int row);
@@ -164,7 +209,19 @@ class MainWindow : public QMainWindow {
   // Ends the previous run's movie: items removed, closing message, snapshot back.
   void CloseMovie();
   void RemoveMovieItems();
-  void CanvasPressed(Qt::MouseButton button, QPoint position);
+  void ConnectEditCommands();
+  QPushButton* DoneButton(const char* name) const;
+  // Draws both lines, shows `button` above the plot, turns the pop-up off
+  // and locks the commands that would pull the waveform from under the edit.
+  void ArmCursors(CursorPair lines, QPushButton* button);
+  // Parks the lines, hides the button, unlocks, pop-up on, redraws.
+  void FinishCursors();
+  void DrawCursorLine(int x);
+  void MoveNearerLine(int x);
+  void ShowMoveReadout();
+  void ShowReleaseReadout();
+  void LockForArmedEdit(bool armed);
+  void DrawSpectrum(const Leq300msSpectrum& spectrum);
   void ShowPopup(const QPoint& position);
   std::filesystem::path DataFile(const std::string& name) const;
 
@@ -179,6 +236,14 @@ class MainWindow : public QMainWindow {
   QLineEdit* edit1_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
   std::vector<QPushButton*> done_buttons_;
+  QPushButton* armed_button_ = nullptr;
+  CursorState cursor_;
+  std::int32_t saved_last_sample_ = 0;
+  EstablishStartView start_view_;
+  // Enabled states kept while an armed edit locks the file and analysis commands.
+  std::vector<std::pair<QAction*, bool>> locked_actions_;
+  QAction* exit_spectrum_item_ = nullptr;
+  bool new_spectrum_scale_ = true;
 
   QMenu* file_menu_ = nullptr;
   QMenu* analyze_menu_ = nullptr;
@@ -212,5 +277,23 @@ class MainWindow : public QMainWindow {
   bool help_showing_ = false;
   bool filling_grid_ = false;
 };
+
+template <class Body>
+inline void MainWindow::RunCommand(Body&& body) {
+  if (busy_) return;
+  busy_ = true;
+  try {
+    body();
+  } catch (const Error& e) {
+    ShowError(e.what());
+  } catch (const std::bad_alloc&) {
+    ShowError("Not enough memory for this command");
+  }
+  busy_ = false;
+  if (close_pending_) {
+    close_pending_ = false;
+    close();
+  }
+}
 
 }  // namespace korva::ui

@@ -95,6 +95,62 @@ void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes) {
                   axes.y_caption.anchor);
 }
 
+void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes) {
+  PlotLinearAxes(painter, axes.axes);
+  RotatedLabelOut(painter, axes.units_caption.at.x, axes.units_caption.at.y,
+                  Latin1(axes.units_caption.text), axes.units_caption.anchor);
+}
+
+void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const std::string& title,
+                          bool clear_band) {
+  const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
+  plot::Frame frame;
+  frame.PlotXMin = spectrum.PlotXMin;
+  frame.PlotXMax = spectrum.PlotXMax;
+  frame.PlotYMin = spectrum.PlotYMin;
+  frame.PlotYMax = spectrum.PlotYMax;
+  frame.left = layout.PlotLeft;
+  frame.top = layout.PlotTop;
+  frame.SetScales(layout.PlotWidth, layout.PlotHeight);
+  plot::AxesSpec spec;
+  spec.YTickStep = spectrum.YTickStep;
+  spec.YLabelEvery = spectrum.YLabelEvery;
+  spec.XTickLength = plot::XTickLengthFor(layout);
+  spec.YTickLength = plot::YTickLengthFor(layout);
+  spec.Title = title;
+
+  QPainter painter(&image);
+  Prepare(painter);
+  if (clear_band) {
+    painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
+  }
+  painter.setFont(PlotFont(image.width(), image.height()));
+  PlotLogAxes(painter,
+              plot::PlanLogAxes(frame, layout, spec, kSpectrumCaption, kSpectrumUnitsCaption));
+
+  auto point = [&frame](double x, double y) {
+    float wx = static_cast<float>(x);
+    float wy = static_cast<float>(y);
+    return ToQPoint(plot::WorldToScreen(frame, wx, wy));
+  };
+  // Narrow band: bins 1 .. half - 1 (DC and Nyquist have no mirror image and
+  // would misstate the level).
+  const BinEnergies& bins = spectrum.bins;
+  QPolygon narrow;
+  for (std::int32_t j = 1; j < bins.half; ++j) {
+    narrow.append(point(std::log10(j * bins.df),
+                        10.0 * std::log10(double{bins.P[static_cast<std::size_t>(j)]})));
+  }
+  painter.setPen(QPen(QColor(0, 0, 255), 0));
+  if (narrow.size() > 1) painter.drawPolyline(narrow);
+  QPolygon band;
+  for (int b = spectrum.bands.first; b <= spectrum.bands.last; ++b) {
+    band.append(point(b / 10.0, spectrum.bands.Level(b)));
+  }
+  painter.setPen(QPen(QColor(0, 128, 0), 0));
+  if (band.size() > 1) painter.drawPolyline(band);
+}
+
 void PressureTimePlot(QImage& image, Session& session, PlotState& state) {
   if (session.LastSample < 0) return;
   session.KeepPlotRange = true;

@@ -10,8 +10,10 @@
 #include <QString>
 #include <array>
 
+#include "core/metrics/leq300.h"
 #include "core/plot/axes.h"
 #include "core/plot/frame.h"
+#include "core/plot/log_axes.h"
 #include "core/plot/pressure_plot.h"
 #include "core/waveform/session.h"
 
@@ -38,6 +40,16 @@ void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int a
 
 // Box, ticks, labels and captions of `axes` in black.
 void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes);
+
+// The log-frequency axes with their two vertical captions.
+void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes);
+
+// The Leq300ms spectrum in the upper half of `image`: the axes, the
+// narrow-band trace in blue and the third-octave band trace in green. With
+// `clear_band` the upper half is whitened first. The pressure plot's frame is
+// left as it was: the cursor lines keep standing on it.
+void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const std::string& title,
+                          bool clear_band);
 
 // The session waveform in the lower half of `image`. With ClearPlotFirst the
 // band is cleared and axes are drawn; otherwise the trace overlays the

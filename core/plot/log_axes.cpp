@@ -1,0 +1,161 @@
+#include "core/plot/log_axes.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/common/numbers.h"
+
+namespace korva::plot {
+namespace {
+
+int RoundToInt(double value) {
+  return static_cast<int>(std::nearbyint(value));
+}
+
+int TruncToInt(double value) {
+  return static_cast<int>(std::trunc(std::clamp(value, -1.0e6, 1.0e6)));
+}
+
+// |value / end - 1| < 1 %, false for an end of zero (no relative distance).
+bool NearEnd(double value, double end) {
+  if (end == 0.0) return false;
+  return std::fabs(value / end - 1.0) < 0.01;
+}
+
+}  // namespace
+
+Layout SpectrumBandLayout(int client_width, int client_height) {
+  Layout layout;
+  layout.FrameWidth = std::max(client_width, 1);
+  layout.FrameHeight = std::max(RoundToInt(0.5 * client_height), 1);
+  layout.PlotTop = 0;
+  layout.BottomMargin = static_cast<int>(std::trunc(0.13 * layout.FrameHeight));
+  layout.PlotLeft = static_cast<int>(std::trunc(0.0625 * layout.FrameWidth));
+  layout.PlotWidth = std::max(layout.FrameWidth - 1 - layout.PlotLeft, 1);
+  layout.PlotHeight = std::max(layout.FrameHeight - layout.BottomMargin, 1);
+  return layout;
+}
+
+int YTickLengthFor(const Layout& layout) {
+  return RoundToInt(0.006435 * layout.PlotWidth);
+}
+
+int XTickLengthFor(const Layout& layout) {
+  return RoundToInt(0.0195 * layout.PlotHeight);
+}
+
+std::string KiloHertzLabel(float x) {
+  const int r = RoundToInt(double{x} - 3.0 - 0.495);
+  const int decimals = r < 1 ? std::abs(r) : 0;
+  return FormatFixed(std::pow(10.0, double{x}) / 1000.0, decimals);
+}
+
+std::string LevelLabel(float y) {
+  const int r = RoundToInt(std::log10(std::fabs(double{y}) + 0.000001) - 1.8);
+  int decimals = 0;
+  if (r < -7) {
+    decimals = 0;
+  } else if (r < -2) {
+    decimals = 2;
+  } else {
+    decimals = r < 1 ? std::abs(r) : 0;
+  }
+  return FormatFixed(double{y}, decimals);
+}
+
+LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesSpec& spec,
+                    const std::string& spectrum_caption, const std::string& units_caption) {
+  LogAxes result;
+  LinearAxes& axes = result.axes;
+  auto to_screen = [&frame](float x, float y) { return WorldToScreen(frame, x, y); };
+  const float x_lo = frame.PlotXMin;
+  const float x_hi = frame.PlotXMax;
+  const float y_lo = frame.PlotYMin;
+  const float y_hi = frame.PlotYMax;
+  const ScreenPoint lower_left = to_screen(x_lo, y_lo);
+  const ScreenPoint upper_right = to_screen(x_hi, y_hi);
+  axes.box_left = lower_left.x;
+  axes.box_bottom = lower_left.y;
+  axes.box_right = upper_right.x;
+  axes.box_top = upper_right.y;
+
+  // Bottom axis: 1..9 of every decade, long and labelled at 1, labelled at 2 and 5.
+  for (int d = TruncToInt(x_lo) - 1; d <= TruncToInt(x_hi); ++d) {
+    for (int k = 1; k <= 9; ++k) {
+      const auto x = static_cast<float>(d + std::log10(double(k)));
+      if (!TickInRange(x, x_lo, x_hi)) continue;
+      AxisTick tick;
+      tick.at = to_screen(x, y_lo);
+      tick.tip = {tick.at.x, tick.at.y - (k == 1 ? 2 : 1) * spec.XTickLength};
+      if (k == 1 || k == 2 || k == 5) {
+        tick.labelled = true;
+        tick.label = KiloHertzLabel(x);
+        tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.3 * spec.XTickLength)};
+        tick.anchor = NearEnd(x, x_lo) ? 0 : NearEnd(x, x_hi) ? 2 : 1;
+      }
+      axes.bottom.push_back(std::move(tick));
+    }
+  }
+  // Top axis, right to left: 10 down to 2 of every decade, long at 10.
+  for (int d = TruncToInt(x_hi); d >= TruncToInt(x_lo); --d) {
+    for (int k = 10; k >= 2; --k) {
+      const auto x = static_cast<float>(d + std::log10(double(k)));
+      if (!TickInRange(x, x_lo, x_hi)) continue;
+      AxisTick tick;
+      tick.at = to_screen(x, y_hi);
+      tick.tip = {tick.at.x, tick.at.y + (k == 10 ? 2 : 1) * spec.XTickLength};
+      axes.top.push_back(tick);
+    }
+  }
+
+  // Level ticks: whole label groups one beyond either end of the range.
+  const int every = std::max(spec.YLabelEvery, 1);
+  const double group = double{spec.YTickStep} * every;
+  if (spec.YTickStep > 0.0f && std::isfinite(group) && group > 0.0) {
+    const std::int64_t first = (std::llround(y_lo / group) - 1) * every;
+    const std::int64_t last = (std::llround(y_hi / group) + 1) * every;
+    if (last - first <= kMaxTicksPerAxis) {
+      auto length = [&](std::int64_t i) { return (i % every == 0 ? 2 : 1) * spec.YTickLength; };
+      for (std::int64_t i = first; i <= last; ++i) {
+        const float y = TickValue(i, spec.YTickStep);
+        if (!TickInRange(y, y_lo, y_hi)) continue;
+        AxisTick tick;
+        tick.at = to_screen(x_hi, y);
+        tick.tip = {tick.at.x - length(i), tick.at.y};
+        axes.right.push_back(tick);
+      }
+      for (std::int64_t i = last; i >= first; --i) {
+        const float y = TickValue(i, spec.YTickStep);
+        if (!TickInRange(y, y_lo, y_hi)) continue;
+        AxisTick tick;
+        tick.at = to_screen(x_lo, y);
+        tick.tip = {tick.at.x + length(i), tick.at.y};
+        if (i % every == 0) {
+          tick.labelled = true;
+          tick.label = LevelLabel(y);
+          tick.label_at = {tick.at.x - RoundToInt(0.4 * spec.YTickLength), tick.at.y};
+          if (std::fabs(double{y} - y_hi) < 0.01 * std::fabs(double{y_hi})) {
+            tick.anchor = 2;
+          } else if (std::fabs(double{y} - y_lo) < std::fabs(0.01 * y_lo)) {
+            tick.anchor = 8;
+          } else {
+            tick.anchor = 5;
+          }
+        }
+        axes.left.push_back(std::move(tick));
+      }
+    }
+  }
+
+  const int centre_x = layout.PlotLeft + layout.PlotWidth / 2;
+  axes.x_caption = {
+      "FREQUENCY IN kHZ", {centre_x, layout.PlotTop + layout.FrameHeight - 1}, 7, false};
+  axes.title = {
+      spec.Title, {centre_x, RoundToInt(0.03 * layout.FrameHeight + layout.PlotTop) - 1}, 1, false};
+  const int centre_y = layout.PlotTop + layout.PlotHeight / 2;
+  axes.y_caption = {spectrum_caption, {0, centre_y}, 1, true};
+  result.units_caption = {units_caption, {RoundToInt(0.3 * layout.PlotLeft), centre_y}, 1, true};
+  return result;
+}
+
+}  // namespace korva::plot
