@@ -1,0 +1,113 @@
+// The Leq300ms spectrum mode: the exit entry on the menu bar, the disabled
+// pop-up items, the drawing in the upper half and the ".TOB" table.
+#include <gtest/gtest.h>
+
+#include <QMenuBar>
+#include <filesystem>
+
+#include "core/common/files.h"
+#include "tests/ui/window_fixture.h"
+
+namespace korva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+QStringList BarCaptions(const ui::MainWindow& window) {
+  QStringList captions;
+  for (QAction* action : window.menuBar()->actions()) captions << action->text();
+  return captions;
+}
+
+int CountColour(const QImage& image, QRgb colour, int top, int bottom) {
+  int count = 0;
+  for (int y = top; y < bottom; ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if ((image.pixel(x, y) & 0xFFFFFFu) == colour) ++count;
+    }
+  }
+  return count;
+}
+
+bool AnyPopupItemEnabled(const ui::MainWindow& window) {
+  for (QAction* item : window.PopupItems()) {
+    if (item->isEnabled()) return true;
+  }
+  return false;
+}
+
+TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
+  OpenTestFile("SHOT.KRV", 4096, 2000.0);
+  window_->PopupMenu1Popup();  // the snapshot the exit restores
+  const QImage before = window_->canvas().Image().copy();
+  const QStringList bar = BarCaptions(*window_);
+  ASSERT_EQ(bar.size(), 3);
+
+  window_->findChild<QAction*>("Leq300msspectrum1")->trigger();
+  ASSERT_TRUE(Informed().empty()) << Informed().front();
+  EXPECT_EQ(BarCaptions(*window_), bar + QStringList{"[Exit Leq300 Spectrum]"});
+  EXPECT_FALSE(AnyPopupItemEnabled(*window_));
+  EXPECT_EQ(window_->Cursors().CursorTask, 7);
+  EXPECT_EQ(window_->session().SelLast, 4095);
+
+  const QImage& image = window_->canvas().Image();
+  const int half = image.height() / 2;
+  EXPECT_GT(CountColour(image, 0x0000FFu, 0, half), 100);  // narrow-band trace
+  EXPECT_GT(CountColour(image, 0x008000u, 0, half), 50);   // band trace
+  EXPECT_FALSE(window_->StringGrid1()->isVisible());
+  SaveCanvas("korva-window-spectrum.png");
+
+  const fs::path table = work_.path() / "SHOT.TOB";
+  ASSERT_TRUE(fs::exists(table));
+  const std::string text = ReadWholeFile(table);
+  EXPECT_EQ(text.rfind("Leq300ms: steady 1/3 octave-band sound pressure levels", 0), 0u);
+  EXPECT_NE(text.find("\r\n1000.00\t"), std::string::npos);
+
+  window_->findChild<QAction*>("CancelLeq300")->trigger();
+  EXPECT_EQ(BarCaptions(*window_), bar);
+  ASSERT_EQ(Informed().size(), 1u);
+  EXPECT_EQ(Informed()[0], ui::SpectrumExitMessage("SHOT"));
+  EXPECT_NE(Informed()[0].find("named SHOT containing"), std::string::npos);
+  EXPECT_EQ(window_->canvas().Image(), before);
+  EXPECT_TRUE(window_->StringGrid1()->isVisible());
+  EXPECT_FALSE(AnyPopupItemEnabled(*window_));  // until the next Open
+
+  // After Open the items return, and a second spectrum adds one entry only.
+  OpenTestFile("SHOT.KRV", 4096, 2000.0);
+  EXPECT_TRUE(AnyPopupItemEnabled(*window_));
+  window_->Leq300msspectrum1Click();
+  window_->Leq300msspectrum1Click();
+  EXPECT_EQ(BarCaptions(*window_).count("[Exit Leq300 Spectrum]"), 1);
+}
+
+TEST_F(WindowTest, LeavingTheSpectrumKeepsTheMovieEntriesOfAHazardRun) {
+  OpenTestFile("SHOT.KRV", 2048, 2000.0);
+  window_->NoProtectorUnWarned1Click();
+  ASSERT_EQ(window_->MovieItems().size(), 2u);
+  const QStringList bar = BarCaptions(*window_);
+  ASSERT_EQ(bar.size(), 5);
+  window_->Leq300msspectrum1Click();
+  EXPECT_EQ(BarCaptions(*window_).size(), 6);
+  window_->CancelLeq300Click();
+  EXPECT_EQ(BarCaptions(*window_), bar);
+  EXPECT_EQ(window_->MovieItems().size(), 2u);
+}
+
+TEST_F(WindowTest, AnImportedWaveformEntersTheModeWithoutASpectrum) {
+  chooser_.Choose(work_.Write("plain.txt", "1\r\n5\r\n-3\r\n2\r\n"));
+  prompter_.Choice(Answer::kYes).Text("1");
+  window_->Importwaveform1Click();
+  ASSERT_TRUE(Informed().empty()) << Informed().front();
+  const QImage before = window_->canvas().Image().copy();
+  window_->Leq300msspectrum1Click();
+  EXPECT_NE(window_->ExitSpectrumItem(), nullptr);
+  EXPECT_FALSE(AnyPopupItemEnabled(*window_));
+  EXPECT_TRUE(Informed().empty());
+  EXPECT_EQ(window_->canvas().Image(), before);
+  for (const auto& entry : fs::directory_iterator(work_.path())) {
+    EXPECT_NE(entry.path().extension(), ".TOB") << entry.path();
+  }
+}
+
+}  // namespace
+}  // namespace korva::testing
