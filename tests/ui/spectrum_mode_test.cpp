@@ -2,7 +2,10 @@
 // pop-up items, the drawing in the upper half and the ".TOB" table.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <filesystem>
 
 #include "core/common/files.h"
@@ -78,6 +81,32 @@ TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
   window_->Leq300msspectrum1Click();
   window_->Leq300msspectrum1Click();
   EXPECT_EQ(BarCaptions(*window_).count("[Exit Leq300 Spectrum]"), 1);
+}
+
+TEST_F(WindowTest, AfterTheSpectrumTaperLinesShowTheShortIntervalReadout) {
+  OpenTestFile("SHOT.KRV", 4096, 2000.0);
+  window_->Leq300msspectrum1Click();
+  window_->CancelLeq300Click();
+  OpenTestFile("SHOT.KRV", 4096, 2000.0);
+  // Taper leaves the task as the spectrum set it.
+  window_->ApplyTaper1Click();
+  QWidget* canvas = &window_->canvas();
+  const QPointF at(window_->Cursors().CursorX2, window_->CursorPlot().top + 20);
+  QMouseEvent press(QEvent::MouseButtonPress, at, canvas->mapToGlobal(at), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(canvas, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, canvas->mapToGlobal(at), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(canvas, &release);
+  auto cell = [this](int column, int row) {
+    return window_->StringGrid1()->item(row, column)->text().toStdString();
+  };
+  EXPECT_EQ(cell(2, 6), "dB");
+  EXPECT_EQ(cell(2, 7).rfind("dB over time interval of ", 0), 0u) << cell(2, 7);
+  EXPECT_EQ(cell(2, 8), "joules/m^2");
+  EXPECT_FALSE(cell(1, 8).empty());
+  window_->findChild<QPushButton*>("Button6")->click();
+  EXPECT_FALSE(window_->Cursors().CursorsActive);
 }
 
 TEST_F(WindowTest, LeavingTheSpectrumKeepsTheMovieEntriesOfAHazardRun) {
