@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli/json.h"
 #include "core/common/numbers.h"
 #include "core/common/progress.h"
 #include "core/waveform/krv.h"
@@ -40,25 +41,6 @@ std::string DoubleText(double value) {
   std::array<char, 32> buffer{};
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
   return std::string(buffer.data(), result.ptr);
-}
-
-std::string JsonString(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
 }
 
 // A CSV field, quoted when it needs to be.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli/json.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
 #include "core/model/ear_model.h"
@@ -23,25 +24,6 @@ namespace korva::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Json(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
 
 // Peak level in dB re 20 uPa, two decimals; "null"/"-" for silence.
 std::string PeakDb(float pascals, bool json) {
@@ -134,12 +116,13 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
   const double ipil = 20.0 * std::log10(result.peak_free_field / result.peak_under_protector);
   const bool finite_ipil = std::isfinite(ipil);
   if (args.Has("--json")) {
-    io.out << "{\"file\":" << Json(file) << ",\"protector\":" << Json(result.data.record.name)
-           << ",\"kind\":" << Json(KindText(result.code.word))
-           << ",\"code\":" << Json(result.code.model_code)
+    io.out << "{\"file\":" << JsonString(file)
+           << ",\"protector\":" << JsonString(result.data.record.name)
+           << ",\"kind\":" << JsonString(KindText(result.code.word))
+           << ",\"code\":" << JsonString(result.code.model_code)
            << ",\"seeded\":" << (result.seeded ? "true" : "false")
            << ",\"rms_error_db\":" << FormatFixed(result.plot.rms_error, 3)
-           << ",\"output\":" << Json(result.output.string())
+           << ",\"output\":" << JsonString(result.output.string())
            << ",\"samples\":" << FormatInteger(result.samples_written)
            << ",\"peak_free_field_db\":" << PeakDb(result.peak_free_field, true)
            << ",\"peak_under_protector_db\":" << PeakDb(result.peak_under_protector, true)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli/json.h"
 #include "core/common/error.h"
 #include "core/common/numbers.h"
 #include "core/common/progress.h"
@@ -19,25 +20,6 @@ namespace korva::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string JsonString(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
 
 double NarrowBandMaximumDb(const BinEnergies& bins) {
   return 10.0 * std::log10(double{bins.largest});
