@@ -22,9 +22,11 @@
 #include "core/model/ear_model.h"
 #include "core/model/hazard.h"
 #include "core/protection/hpd_table.h"
+#include "core/protection/protect_command.h"
 #include "core/waveform/grid_edit.h"
 #include "core/waveform/import.h"
 #include "core/waveform/krv.h"
+#include "ui/protector_plot.h"
 
 namespace korva::ui {
 
@@ -113,6 +115,7 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   connect(canvas_, &Canvas::Moved, this, &MainWindow::FormMouseMove);
   connect(canvas_, &Canvas::Released, this, &MainWindow::FormMouseUp);
   ConnectEditCommands();
+  connect(this, &MainWindow::ProtectorChosen, this, &MainWindow::GetHPDData);
   connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
   open_dir_ = options_.open_dir.empty() ? fs::current_path() : options_.open_dir;
 }
@@ -714,6 +717,71 @@ void MainWindow::LoadProtectorItems() {
     connect(item, &QAction::triggered, this, [this, index] { emit ProtectorChosen(index); });
     protector_items_.push_back(item);
   }
+}
+
+void MainWindow::GetHPDData(int record_index) {
+  if (!busy_) ProcessPendingEdits();
+  RunCommand([this, record_index] {
+    // The picture starts from the window as it was before the menu opened.
+    canvas_->RestoreForm();
+    const bool popup_before = popup_on_;
+    popup_on_ = false;
+    struct PopupBack {
+      bool& flag;
+      bool value;
+      ~PopupBack() { flag = value; }
+    } popup_back{popup_on_, popup_before};
+
+    ProtectOptions options;
+    options.table = DataFile(kProtectorTableName);
+    options.seed_folder = options.table.parent_path();
+    options.output_folder = fs::current_path();
+    options.chosen_file_name = last_open_choice_.filename().string();
+    options.record_index = record_index;
+    for (const QAction* item : protector_items_) {
+      if (item->data().toInt() == record_index) {
+        const QByteArray name = item->text().toLatin1();
+        options.expected_name =
+            std::string(name.constData(), static_cast<std::size_t>(name.size()));
+      }
+    }
+    const fs::path model_file =
+        model_file_.empty() ? ModelFileFromManFig(session_.StartupDir) : model_file_;
+    EarModelParameters parameters;
+    try {
+      parameters = ReadEarModelFile(model_file);
+    } catch (const Error& e) {
+      ShowFileError(model_file, e.what());
+      return;
+    }
+
+    progress_bar_->setValue(0);
+    progress_bar_->show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    ProtectResult result;
+    {
+      WindowProgress progress(*this);
+      try {
+        result = korva::GetHPDData(session_, protector_state_, parameters, options, progress);
+      } catch (const Error&) {
+        progress_bar_->hide();
+        throw;
+      }
+    }
+    progress_bar_->setValue(kProgressSteps);
+
+    // The caption is the record's name; the file name adds the incidence angle.
+    DrawProtectorModel(canvas_->Image(), result.plot, result.data.record.name);
+    canvas_->SaveForm();
+    if (!plot_.frame2_set) PressureTimePlot();
+    DrawPredictedWaveform(canvas_->Image(), plot_,
+                          std::span<const float>(result.eardrum.data(), result.eardrum.size()),
+                          session_.SampleInterval, session_.StartTime);
+    canvas_->update();
+    progress_bar_->hide();
+    if (!result.table_error.empty()) prompter_.Inform("Information", result.table_error);
+    last_protection_ = std::move(result);
+  });
 }
 
 void MainWindow::NoProtectorWarned1Click() {

@@ -26,6 +26,7 @@
 #include "core/metrics/edits.h"
 #include "core/metrics/leq300.h"
 #include "core/model/hazard.h"
+#include "core/protection/protect_command.h"
 #include "core/waveform/grid_edit.h"
 #include "core/waveform/session.h"
 #include "ui/canvas.h"
@@ -99,6 +100,8 @@ class MainWindow : public QMainWindow {
 
   // The last successful hazard run (movie buffer, place hazards, timing).
   const std::optional<HazardRunResult>& LastHazardRun() const { return last_run_; }
+  // The last protector command that ran to its end.
+  const std::optional<ProtectResult>& LastProtection() const { return last_protection_; }
   // The ear-model parameter file named by Man.Fig.
   const std::filesystem::path& ModelFile() const { return model_file_; }
 
@@ -139,6 +142,8 @@ class MainWindow : public QMainWindow {
   void NoProtectorUnWarned1Click();
   void CancelMovieClick();
   void PopupMenu1Popup();
+  // The protector command for record `record_index` of the protector table.
+  void GetHPDData(int record_index);
 
   // Pop-up edit commands and the Done buttons that finish them.
   void SelectSegment1Click();
@@ -266,6 +271,9 @@ class MainWindow : public QMainWindow {
   QImage help_picture_;
   std::filesystem::path model_file_;
   std::optional<HazardRunResult> last_run_;
+  // Circuit values, power law and dither stream carried between protector commands.
+  ProtectorCommandState protector_state_;
+  std::optional<ProtectResult> last_protection_;
   PendingGridEdits pending_;
   std::filesystem::path open_dir_;
   std::filesystem::path last_open_choice_;

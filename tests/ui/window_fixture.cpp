@@ -52,7 +52,8 @@ std::string TestKrvText(const std::string& title, int count, double peak, int lo
 void WindowTest::SetUp() {
   previous_dir_ = fs::current_path();
   const fs::path source = KORVA_SOURCE_DATA_DIR;
-  for (const char* name : {"Man.Fig", "EarModel.jpg", "Image5.jpg"}) {
+  for (const char* name : {"Man.Fig", "EarModel.jpg", "Image5.jpg", "Seed_REAT_Values_Earplug.txt",
+                           "Seed_REAT_Values_Earmuff.txt"}) {
     fs::copy_file(source / name, data_.path() / name);
   }
   // The parameter file Man.Fig names.
