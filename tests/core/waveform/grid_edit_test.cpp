@@ -71,26 +71,7 @@ TEST(GridEdit, LocationIsAnIntegerFromOneToThree) {
   EXPECT_FALSE(pending.location);
 }
 
-TEST(GridEdit, CountTruncatesOrAppendsZeros) {
-  Session s = Imported();
-  PendingGridEdits pending;
-  Edit(s, pending, 1, 4, "60");
-  EXPECT_EQ(s.LastSample, 59);
-  EXPECT_EQ(s.Pressure[59], 1.0f);
-  EXPECT_EQ(s.Pressure[60], 0.0f);  // the dropped tail is cleared
-  EXPECT_EQ(s.Pressure[99], 0.0f);
-  EXPECT_EQ(s.SelLast, 59);
-  EXPECT_FLOAT_EQ(s.EndTime, 59 * s.SampleInterval + s.StartTime);
-
-  s.Pressure[150] = 5.0f;  // stale content beyond the waveform
-  Edit(s, pending, 1, 4, "200");
-  EXPECT_EQ(s.LastSample, 199);
-  EXPECT_EQ(s.Pressure[150], 0.0f);
-  EXPECT_EQ(s.Pressure[199], 0.0f);
-  EXPECT_EQ(s.Pressure[59], 1.0f);
-}
-
-TEST(GridEdit, ImpossibleCountsLeaveTheWaveformAlone) {
+TEST(GridEdit, CountTruncatesOrAppendsZerosAndImpossibleCountsChangeNothing) {
   Session s = Imported();
   PendingGridEdits pending;
   for (const char* bad : {"0", "-5", "1"}) {
@@ -112,6 +93,21 @@ TEST(GridEdit, ImpossibleCountsLeaveTheWaveformAlone) {
   EXPECT_EQ(s.LastSample, 99);
   EXPECT_EQ(s.Pressure[99], 1.0f);
   EXPECT_FALSE(pending.count);
+
+  Edit(s, pending, 1, 4, "60");
+  EXPECT_EQ(s.LastSample, 59);
+  EXPECT_EQ(s.Pressure[59], 1.0f);
+  EXPECT_EQ(s.Pressure[60], 0.0f);  // the dropped tail is cleared
+  EXPECT_EQ(s.Pressure[99], 0.0f);
+  EXPECT_EQ(s.SelLast, 59);
+  EXPECT_FLOAT_EQ(s.EndTime, 59 * s.SampleInterval + s.StartTime);
+
+  s.Pressure[150] = 5.0f;  // stale content beyond the waveform
+  Edit(s, pending, 1, 4, "200");
+  EXPECT_EQ(s.LastSample, 199);
+  EXPECT_EQ(s.Pressure[150], 0.0f);
+  EXPECT_EQ(s.Pressure[199], 0.0f);
+  EXPECT_EQ(s.Pressure[59], 1.0f);
 }
 
 TEST(GridEdit, PendingEditsRunInOrderAndOnlyTheInputCellsCount) {

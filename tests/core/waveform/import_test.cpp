@@ -80,6 +80,15 @@ ImportOutcome Import(Session& s, const fs::path& file, Prompter& prompter,
   return ImportWaveform(s, file, prompter, progress, options);
 }
 
+// Imports a file that needs no answer: any question fails the test.
+Session ImportSilently(const fs::path& file) {
+  Session s(kClearedSamples);
+  ScriptedPrompter none;
+  EXPECT_EQ(Import(s, file, none), ImportOutcome::kImported) << file;
+  EXPECT_TRUE(none.asked().empty()) << file;
+  return s;
+}
+
 std::string Le32Bytes(std::uint32_t v) {
   std::string out(4, '\0');
   for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -139,10 +148,7 @@ TEST(ImportWav, EveryDecodingMatchesWhatSoxReads) {
     const std::size_t frames = reference.size() / v.channels;
     ASSERT_EQ(frames, 480u);
 
-    Session s(kClearedSamples);
-    ScriptedPrompter prompter;
-    ASSERT_EQ(Import(s, wav, prompter), ImportOutcome::kImported);
-    EXPECT_TRUE(prompter.asked().empty());
+    const Session s = ImportSilently(wav);
     EXPECT_EQ(s.Grid.Cell(2, 2), v.description);
     EXPECT_EQ(s.SampleRate, 48000.0f);
     EXPECT_EQ(s.Grid.Cell(1, 2), "48000");
@@ -200,9 +206,6 @@ TEST(ImportWav, ChunksAreWalkedNotSearched) {
   const fs::path plain = dir / "plain.wav";
   Sox("-n -r 44100 -c 1 -b 16 " + Quote(plain) + " synth 0.005 sine 700");
   const std::string original = ReadWholeFile(plain);
-  Session expected(kClearedSamples);
-  ScriptedPrompter none;
-  Import(expected, plain, none);
 
   // A LIST/INFO chunk whose title reads "metadata" holds the letters "data"
   // before the real data chunk; its odd size needs a pad byte to be skipped.
@@ -210,11 +213,9 @@ TEST(ImportWav, ChunksAreWalkedNotSearched) {
   const std::string with_list = WithChunkBeforeData(original, "LIST", info);
   // A fmt-like trap inside an unknown chunk must not be read either.
   const std::string with_trap = WithChunkBeforeData(with_list, "junk", "fmt data fmt data!");
-  const fs::path trapped = dir.Write("trapped.wav", with_trap);
-  Session s(kClearedSamples);
-  ASSERT_EQ(Import(s, trapped, none), ImportOutcome::kImported);
+  const Session s = ImportSilently(dir.Write("trapped.wav", with_trap));
   EXPECT_EQ(s.Grid.Cell(2, 2), "PCM Data, PCM, 16 bits per sample, Mono");
-  EXPECT_EQ(Samples(s), Samples(expected));
+  EXPECT_EQ(Samples(s), Samples(ImportSilently(plain)));
 }
 
 TEST(ImportWav, DataSizesAreClampedToTheBytesPresent) {
@@ -222,9 +223,7 @@ TEST(ImportWav, DataSizesAreClampedToTheBytesPresent) {
   const fs::path plain = dir / "plain.wav";
   Sox("-n -r 44100 -c 2 -b 16 " + Quote(plain) + " synth 0.01 sine 700");
   const std::string original = ReadWholeFile(plain);
-  Session full(kClearedSamples);
-  ScriptedPrompter none;
-  Import(full, plain, none);
+  const Session full = ImportSilently(plain);
   const std::int32_t frames = full.SampleCount() / 2;
   const std::size_t size_at = ChunkSizeOffset(original, "data");
   const std::size_t data_at = size_at + 4;
@@ -234,9 +233,8 @@ TEST(ImportWav, DataSizesAreClampedToTheBytesPresent) {
     std::string patched = original;
     patched.replace(size_at, 4, Le32Bytes(placeholder));
     patched.replace(4, 4, Le32Bytes(placeholder));
-    Session s(kClearedSamples);
-    ASSERT_EQ(Import(s, dir.Write("stream.wav", patched), none), ImportOutcome::kImported);
-    EXPECT_EQ(Samples(s), Samples(full)) << placeholder;
+    EXPECT_EQ(Samples(ImportSilently(dir.Write("stream.wav", patched))), Samples(full))
+        << placeholder;
   }
 
   // RF64: the 32-bit sizes say 0xFFFFFFFF and the ds64 chunk holds the real
@@ -246,15 +244,11 @@ TEST(ImportWav, DataSizesAreClampedToTheBytesPresent) {
   std::string ds64 = Le32Bytes(0) + Le32Bytes(0) + Le32Bytes(4 * frames) + std::string(16, '\0');
   rf64.insert(12, "ds64" + Le32Bytes(28) + ds64);
   rf64.replace(0, 8, "RF64\xff\xff\xff\xff");
-  Session s64(kClearedSamples);
-  ASSERT_EQ(Import(s64, dir.Write("long.wav", rf64), none), ImportOutcome::kImported);
-  EXPECT_EQ(Samples(s64), Samples(full));
+  EXPECT_EQ(Samples(ImportSilently(dir.Write("long.wav", rf64))), Samples(full));
 
   // Truncated in the middle of a frame: only whole frames present are read,
   // left channel then right channel of those frames.
-  const std::string cut = original.substr(0, data_at + 4 * 100 + 3);
-  Session s(kClearedSamples);
-  ASSERT_EQ(Import(s, dir.Write("cut.wav", cut), none), ImportOutcome::kImported);
+  const Session s = ImportSilently(dir.Write("cut.wav", original.substr(0, data_at + 4 * 100 + 3)));
   ASSERT_EQ(s.SampleCount(), 200);
   for (int i = 0; i < 100; ++i) {
     ASSERT_EQ(s.Pressure[i], full.Pressure[i]);
@@ -262,6 +256,7 @@ TEST(ImportWav, DataSizesAreClampedToTheBytesPresent) {
   }
 
   // Headers too short for their fields are refused, leaving the session be.
+  ScriptedPrompter none;
   for (std::size_t length : {std::size_t{10}, std::size_t{30}, data_at - 4}) {
     Session primed = PrimedSession();
     EXPECT_THROW(Import(primed, dir.Write("short.wav", original.substr(0, length)), none),
@@ -315,9 +310,7 @@ TEST(ImportWav, ReadsRecordingsWrittenByOtherPrograms) {
   for (const Pluck& p : plucks) {
     SCOPED_TRACE(p.file);
     ASSERT_TRUE(fs::exists(kPluck + p.file)) << "scripts/setup installs libpython3.11-testsuite";
-    Session s(kClearedSamples);
-    ScriptedPrompter none;
-    ASSERT_EQ(Import(s, kPluck + p.file, none), ImportOutcome::kImported);
+    const Session s = ImportSilently(kPluck + p.file);
     EXPECT_EQ(s.SampleRate, 11025.0f);
     ASSERT_EQ(s.SampleCount(), 2 * 3307);
     EXPECT_EQ(s.Pressure[0], p.left);
@@ -326,11 +319,9 @@ TEST(ImportWav, ReadsRecordingsWrittenByOtherPrograms) {
   // Castanets recorded in 24 bits: a PAD chunk before the data and an odd
   // data chunk that ends the file without its pad byte.
   TempDir dir;
-  ScriptedPrompter none;
   const fs::path castanets = kData + "castanets_cut.wav";
   const std::vector<std::int32_t> reference = SoxDecode(dir, castanets);
-  Session c(kClearedSamples);
-  ASSERT_EQ(Import(c, castanets, none), ImportOutcome::kImported);
+  const Session c = ImportSilently(castanets);
   EXPECT_EQ(c.Grid.Cell(2, 2), "PCM Data, PCM, 24 bits per sample, Mono");
   ASSERT_EQ(c.SampleCount(), 1999);
   ASSERT_EQ(reference.size(), 1999u);
@@ -428,21 +419,19 @@ TEST(ImportBinary, RawSinglesByTheFourBytePattern) {
   std::string bytes(values.size() * 4, '\0');
   std::memcpy(bytes.data(), values.data(), bytes.size());
   TempDir dir;
-  Session s(kClearedSamples);
-  ScriptedPrompter none;
-  ASSERT_EQ(Import(s, dir.Write("blast.050", bytes), none), ImportOutcome::kImported);
+  const Session s = ImportSilently(dir.Write("blast.050", bytes));
   EXPECT_EQ(Samples(s), values);
   EXPECT_EQ(s.SampleRate, 200000.0f);
   EXPECT_EQ(s.Grid.Cell(1, 2), "200000");
   EXPECT_EQ(s.PeakPressure, 1.0e5f);
   EXPECT_EQ(s.MinPressure, -1250.0f);
-  ASSERT_EQ(Import(s, dir.Write("blast.bin", bytes), none), ImportOutcome::kImported);
-  EXPECT_EQ(s.SampleRate, 200000.0f);  // 5 microseconds without a numeric extension
-  ASSERT_EQ(Import(s, dir.Write("blast.250", bytes), none), ImportOutcome::kImported);
-  EXPECT_EQ(s.SampleRate, 40000.0f);
+  // 5 microseconds without a numeric extension.
+  EXPECT_EQ(ImportSilently(dir.Write("blast.bin", bytes)).SampleRate, 200000.0f);
+  EXPECT_EQ(ImportSilently(dir.Write("blast.250", bytes)).SampleRate, 40000.0f);
 
   // More values than the capacity: refused before anything changes.
   const std::string too_many(static_cast<std::size_t>(kClearedSamples + 1) * 4, '\x01');
+  ScriptedPrompter none;
   Session primed = PrimedSession();
   EXPECT_THROW(Import(primed, dir.Write("huge.raw", too_many), none), RangeError);
   ExpectUnchanged(primed);
