@@ -116,6 +116,14 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   connect(canvas_, &Canvas::Released, this, &MainWindow::FormMouseUp);
   ConnectEditCommands();
   connect(this, &MainWindow::ProtectorChosen, this, &MainWindow::GetHPDData);
+  movie_ = new HazardMovie(canvas_->Image(), this);
+  connect(this, &MainWindow::AnimateRequested, this, &MainWindow::AnimateClick);
+  connect(this, &MainWindow::MovieCancelled, movie_, &HazardMovie::Stop);
+  connect(movie_, &HazardMovie::FrameDrawn, canvas_, qOverload<>(&QWidget::update));
+  connect(movie_, &HazardMovie::ReplayRequested, this, [this] {
+    session_.ClearPlotFirst = true;
+    PressureTimePlot();
+  });
   connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
   open_dir_ = options_.open_dir.empty() ? fs::current_path() : options_.open_dir;
 }
@@ -406,6 +414,7 @@ void MainWindow::StringGrid1KeyDown() {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == grid_ && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
+    if (movie_->Key(key)) return true;
     if (key == Qt::Key_Return || key == Qt::Key_Enter) StringGrid1KeyDown();
   }
   return QMainWindow::eventFilter(watched, event);
@@ -686,6 +695,86 @@ void MainWindow::RemoveMovieItems() {
     (*item)->deleteLater();
     *item = nullptr;
   }
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  if (movie_->Key(event->key())) {
+    event->accept();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::ReplaceNextMovieItem(const char* caption, const char* name,
+                                      void (MainWindow::*step)()) {
+  if (movie_next_item_ != nullptr) {
+    menuBar()->removeAction(movie_next_item_);
+    movie_next_item_->deleteLater();
+  }
+  movie_next_item_ = menuBar()->addAction(caption);
+  movie_next_item_->setObjectName(name);
+  connect(movie_next_item_, &QAction::triggered, this, step);
+}
+
+void MainWindow::AnimateClick() {
+  RunCommand([this] {
+    if (!last_run_ || !last_run_->movie || movie_next_item_ == nullptr) return;
+    progress_bar_->hide();
+    grid_->hide();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    const std::int32_t last_frame =
+        LastMovieFrame(session_.LastSample, last_run_->cochlea.FftLength);
+    PlotStDispTime(canvas_->Image(), *last_run_->movie, last_frame, session_.SampleInterval,
+                   session_.StartTime);
+    canvas_->update();
+    ReplaceNextMovieItem("Unwrap Cochlea]", "UnwrapCochlea", &MainWindow::UnwrapCochleaClick);
+  });
+}
+
+void MainWindow::UnwrapCochleaClick() {
+  RunCommand([this] {
+    if (!last_run_ || !last_run_->movie || movie_next_item_ == nullptr) return;
+    const fs::path model_file =
+        model_file_.empty() ? ModelFileFromManFig(session_.StartupDir) : model_file_;
+    try {
+      movie_params_ = ReadEarModelFile(model_file);
+    } catch (const Error& e) {
+      ShowFileError(model_file, e.what());
+      return;
+    }
+    const MovieBuffer& movie = *last_run_->movie;
+    const int places = last_run_->cochlea.Places;
+    const auto frames =
+        PlotBMDispSpace(canvas_->Image(), movie_params_, ScanEnvelope(movie, places));
+    DrawEnvelope(canvas_->Image(), frames, movie, movie_params_, places);
+    session_.ClearPlotFirst = true;
+    PressureTimePlot();
+    ReplaceNextMovieItem("Hazard Animation]", "HazardAnimation", &MainWindow::MovieStartClick);
+  });
+}
+
+void MainWindow::MovieStartClick() {
+  RunCommand([this] {
+    if (!last_run_ || !last_run_->movie || movie_next_item_ == nullptr) return;
+    RemoveMovieItems();
+    movie_cancel_item_ = menuBar()->addAction("Movie[Cancel]");
+    movie_cancel_item_->setObjectName("MovieCancel");
+    connect(movie_cancel_item_, &QAction::triggered, this, &MainWindow::CancelMovieClick);
+
+    MovieInput input;
+    input.movie = last_run_->movie;
+    input.params = movie_params_;
+    input.places = last_run_->cochlea.Places;
+    input.worst_section = last_run_->cochlea.WorstSection;
+    input.last_frame = LastMovieFrame(session_.LastSample, last_run_->cochlea.FftLength);
+    input.dt = session_.SampleInterval;
+    const auto pressure = session_.Pressure.Range(0, input.last_frame);
+    input.pressure.assign(pressure.begin(), pressure.end());
+    session_.ClearPlotFirst = true;
+    PressureTimePlot();
+    movie_->Start(std::move(input), plot_.frames[1]);
+    canvas_->update();
+  });
 }
 
 void MainWindow::CancelMovieClick() {

@@ -30,6 +30,7 @@
 #include "core/waveform/grid_edit.h"
 #include "core/waveform/session.h"
 #include "ui/canvas.h"
+#include "ui/hazard_movie.h"
 #include "ui/plot_painter.h"
 #include "ui/qt_prompter.h"
 
@@ -100,6 +101,7 @@ class MainWindow : public QMainWindow {
 
   // The last successful hazard run (movie buffer, place hazards, timing).
   const std::optional<HazardRunResult>& LastHazardRun() const { return last_run_; }
+  HazardMovie& Movie() { return *movie_; }
   // The last protector command that ran to its end.
   const std::optional<ProtectResult>& LastProtection() const { return last_protection_; }
   // The ear-model parameter file named by Man.Fig.
@@ -142,6 +144,10 @@ class MainWindow : public QMainWindow {
   void NoProtectorUnWarned1Click();
   void CancelMovieClick();
   void PopupMenu1Popup();
+  // The movie chain on the menu bar after a hazard run.
+  void AnimateClick();
+  void UnwrapCochleaClick();
+  void MovieStartClick();
   // The protector command for record `record_index` of the protector table.
   void GetHPDData(int record_index);
 
@@ -182,6 +188,8 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The movie's keys (FormKeyDown).
+  void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -214,6 +222,8 @@ class MainWindow : public QMainWindow {
   // Ends the previous run's movie: items removed, closing message, snapshot back.
   void CloseMovie();
   void RemoveMovieItems();
+  // Replaces the last movie item by `caption`, which runs `step`.
+  void ReplaceNextMovieItem(const char* caption, const char* name, void (MainWindow::*step)());
   void ConnectEditCommands();
   QPushButton* DoneButton(const char* name) const;
   // Draws both lines, shows `button` above the plot, turns the pop-up off
@@ -273,6 +283,8 @@ class MainWindow : public QMainWindow {
   std::optional<HazardRunResult> last_run_;
   // Circuit values, power law and dither stream carried between protector commands.
   ProtectorCommandState protector_state_;
+  HazardMovie* movie_ = nullptr;
+  EarModelParameters movie_params_;
   std::optional<ProtectResult> last_protection_;
   PendingGridEdits pending_;
   std::filesystem::path open_dir_;

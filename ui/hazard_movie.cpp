@@ -1,0 +1,369 @@
+#include "ui/hazard_movie.h"
+
+#include <QPainter>
+#include <QPolygon>
+#include <algorithm>
+#include <cmath>
+
+#include "core/common/numbers.h"
+#include "core/plot/axes.h"
+
+namespace korva::ui {
+namespace {
+
+QPoint Point(const plot::Frame& frame, double x, double y) {
+  float wx = static_cast<float>(x);
+  float wy = static_cast<float>(y);
+  const plot::ScreenPoint p = plot::WorldToScreen(frame, wx, wy);
+  return {p.x, p.y};
+}
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A range that has collapsed to a point still spans something, so the
+// scales stay finite.
+void Widen(float& low, float& high) {
+  if (!std::isfinite(low) || !std::isfinite(high)) low = high = 0.0f;
+  if (high <= low) {
+    const float pad = std::max(std::fabs(low) * 0.5f, 1.0e-6f);
+    low -= pad;
+    high += pad;
+  }
+}
+
+// The upper band laid out like the pressure plot below it.
+plot::Layout UpperLayout(int width, int height) {
+  plot::Layout layout = plot::PressureBandLayout(width, height);
+  layout.PlotTop = 0;
+  return layout;
+}
+
+plot::Frame MakeFrame(const plot::Layout& layout, float x0, float x1, float y0, float y1) {
+  plot::Frame frame;
+  Widen(x0, x1);
+  Widen(y0, y1);
+  frame.PlotXMin = x0;
+  frame.PlotXMax = x1;
+  frame.PlotYMin = y0;
+  frame.PlotYMax = y1;
+  frame.left = layout.PlotLeft;
+  frame.top = layout.PlotTop;
+  frame.SetScales(layout.PlotWidth, layout.PlotHeight);
+  return frame;
+}
+
+plot::AxesSpec Spec(const plot::Frame& frame, const plot::Layout& layout, float x_divisions,
+                    const char* x_caption, const char* y_caption) {
+  plot::AxesSpec spec;
+  spec.XTickStep = plot::NiceStep((frame.PlotXMax - frame.PlotXMin) / x_divisions);
+  spec.YTickStep = plot::NiceStep((frame.PlotYMax - frame.PlotYMin) / 30.0f);
+  spec.XTickLength = plot::XTickLengthFor(layout);
+  spec.YTickLength = plot::YTickLengthFor(layout);
+  spec.XCaption = x_caption;
+  spec.YCaption = y_caption;
+  return spec;
+}
+
+void ClearUpperBand(QImage& image) {
+  QPainter painter(&image);
+  painter.fillRect(QRect(0, 0, image.width(), image.height() / 2), Qt::white);
+}
+
+void Polyline(QPainter& painter, const QPolygon& polygon) {
+  if (polygon.size() > 1) painter.drawPolyline(polygon);
+}
+
+constexpr QRgb kXorWhite = 0xFFFFFFu;
+
+}  // namespace
+
+RunningHazard::RunningHazard(const EarModelParameters& params, int places) {
+  const auto& P = params.P;
+  // The same place scaling as the cochlear model: the displacement gain
+  // falls off exponentially with distance from the stapes.
+  const double lambda = -std::log(double{P[61]}) / P[56];
+  const double step = places > 1 ? (double{P[58]} - P[57]) / (places - 1) : 0.0;
+  double scale = P[60] * std::exp(-lambda * P[57]);
+  const double growth = std::exp(-lambda * step);
+  for (int c = 1; c <= places; ++c) {
+    scale_.push_back(scale);
+    scale *= growth;
+  }
+  rising_.assign(static_cast<std::size_t>(places), 0);
+  peak_.assign(static_cast<std::size_t>(places), 0.0f);
+  sum_.assign(static_cast<std::size_t>(places), 0.0f);
+  threshold_ = P[62];
+  exponent_ = P[55];
+}
+
+void RunningHazard::Advance(const MovieBuffer& movie, std::int32_t row) {
+  for (std::size_t c = 0; c < sum_.size(); ++c) {
+    const float d = movie.At(row, static_cast<int>(c) + 3);
+    if (d > 0.0f) {
+      const auto scaled = static_cast<float>(d * scale_[c]);
+      peak_[c] = rising_[c] ? std::max(peak_[c], scaled) : scaled;
+      rising_[c] = 1;
+    } else if (rising_[c]) {
+      rising_[c] = 0;
+      if (peak_[c] > threshold_) {
+        sum_[c] += static_cast<float>(std::pow(double{peak_[c]} - threshold_, double{exponent_}));
+      }
+    }
+  }
+}
+
+Envelope ScanEnvelope(const MovieBuffer& movie, int places) {
+  Envelope envelope;
+  for (int c = 1; c <= places; ++c) {
+    envelope.max_hazard = std::max(envelope.max_hazard, movie.At(1, c + 2));
+    envelope.max_displacement = std::max(envelope.max_displacement, movie.At(2, c + 2));
+    envelope.min_displacement = std::min(envelope.min_displacement, movie.At(3, c + 2));
+  }
+  return envelope;
+}
+
+std::int32_t LastMovieFrame(std::int32_t last_sample, std::int32_t fft_length) {
+  return std::max<std::int32_t>(0, std::min(last_sample, fft_length - 1));
+}
+
+void PlotStDispTime(QImage& image, const MovieBuffer& movie, std::int32_t last_frame, float dt,
+                    float start_time) {
+  ClearUpperBand(image);
+  const plot::Layout layout = UpperLayout(image.width(), image.height());
+  const plot::Frame frame =
+      MakeFrame(layout, 0.0f, static_cast<float>(last_frame * double{dt} * 1000.0), movie.At(3, 2),
+                movie.At(2, 2));
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setPen(QPen(ToQColor(plot::kPurple), 0));
+  painter.drawLine(Point(frame, frame.PlotXMin, 0.0), Point(frame, frame.PlotXMax, 0.0));
+  QPolygon curve;
+  curve.reserve(last_frame + 1);
+  for (std::int32_t i = 0; i <= last_frame; ++i) {
+    curve.append(Point(frame, (i * double{dt} + start_time) * 1000.0, double{movie.At(i + 4, 2)}));
+  }
+  painter.setPen(QPen(QColor(0, 0, 200), 0));
+  Polyline(painter, curve);
+  painter.setFont(PlotFont(image.width(), image.height()));
+  PlotLinearAxes(painter, plot::PlanLinearAxes(
+                              frame, layout,
+                              Spec(frame, layout, 50.0f, "TIME IN MILLISECONDS", kStapesCaption)));
+}
+
+std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParameters& params,
+                                           const Envelope& envelope) {
+  ClearUpperBand(image);
+  plot::Layout layout = UpperLayout(image.width(), image.height());
+  // Room on the right for the hazard axis.
+  layout.PlotWidth = std::max(layout.FrameWidth - 1 - 2 * layout.PlotLeft, 1);
+  const plot::Frame displacement = MakeFrame(layout, params.P[57], params.P[58],
+                                             envelope.min_displacement, envelope.max_displacement);
+  const plot::Frame hazard =
+      MakeFrame(layout, params.P[57], params.P[58], 0.0f, envelope.max_hazard);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setFont(PlotFont(image.width(), image.height()));
+  const plot::LinearAxes axes = plot::PlanLinearAxes(
+      displacement, layout, Spec(displacement, layout, 25.0f, kDistanceCaption, kBmCaption));
+  PlotLinearAxes(painter, axes);
+  // The right axis reads hazard: its own ticks and labels over the same box.
+  const float step = plot::NiceStep((hazard.PlotYMax - hazard.PlotYMin) / 30.0f);
+  const int tick = plot::YTickLengthFor(layout);
+  const auto ticks = static_cast<int>(std::floor((hazard.PlotYMax - hazard.PlotYMin) / step));
+  for (int k = 0; k <= ticks && k <= 1000; ++k) {
+    const double value = hazard.PlotYMin + k * double{step};
+    const QPoint at = Point(hazard, hazard.PlotXMax, value);
+    painter.drawLine(at, at - QPoint(tick, 0));
+    if (k % 5 == 0) {
+      LabelOut(painter, at.x() + tick, at.y(), Latin1(FormatFixed(value, step < 1.0f ? 2 : 0)), 3);
+    }
+  }
+  // Centred in the right margin, clear of the hazard labels.
+  RotatedLabelOut(painter, layout.FrameWidth - std::max(layout.PlotLeft / 4, 8),
+                  layout.PlotTop + layout.PlotHeight / 2, Latin1(kAruCaption), 4);
+  return {displacement, hazard};
+}
+
+void DrawEnvelope(QImage& image, const std::array<plot::Frame, 2>& frames, const MovieBuffer& movie,
+                  const EarModelParameters& params, int places) {
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  QPolygon maxima, minima, hazards;
+  for (int c = 1; c <= places; ++c) {
+    const double x = PlaceDistance(params, c);
+    maxima.append(Point(frames[0], x, movie.At(2, c + 2)));
+    minima.append(Point(frames[0], x, movie.At(3, c + 2)));
+    hazards.append(Point(frames[1], x, movie.At(1, c + 2)));
+  }
+  painter.setPen(QPen(ToQColor(plot::kBlue), 0));
+  Polyline(painter, maxima);
+  Polyline(painter, minima);
+  painter.setPen(QPen(ToQColor(plot::kRed), 0));
+  Polyline(painter, hazards);
+}
+
+HazardMovie::HazardMovie(QImage& image, QObject* parent) : QObject(parent), image_(image) {
+  connect(&timer_, &QTimer::timeout, this, &HazardMovie::Tick);
+}
+
+void HazardMovie::Start(MovieInput input, const plot::Frame& lower) {
+  Stop();
+  input_ = std::move(input);
+  lower_ = lower;
+  replay_ = false;
+  Begin();
+}
+
+void HazardMovie::Begin() {
+  const MovieBuffer& movie = *input_.movie;
+  const Envelope envelope = ScanEnvelope(movie, input_.places);
+  upper_ = PlotBMDispSpace(image_, input_.params, envelope);
+  // Only the envelope: the place hazards grow as the movie runs.
+  {
+    QPainter painter(&image_);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(ToQColor(plot::kBlue), 0));
+    QPolygon maxima, minima;
+    for (int c = 1; c <= input_.places; ++c) {
+      const double x = PlaceDistance(input_.params, c);
+      maxima.append(Point(upper_[0], x, movie.At(2, c + 2)));
+      minima.append(Point(upper_[0], x, movie.At(3, c + 2)));
+    }
+    Polyline(painter, maxima);
+    Polyline(painter, minima);
+  }
+  // The worst place's hazard below uses the pressure plot's rectangle.
+  lower_hazard_ = lower_;
+  lower_hazard_.PlotYMin = 0.0f;
+  lower_hazard_.PlotYMax = std::max(envelope.max_hazard, 1.0e-6f);
+  lower_hazard_.YScale = lower_.YScale * (lower_.PlotYMax - lower_.PlotYMin) /
+                         (lower_hazard_.PlotYMax - lower_hazard_.PlotYMin);
+
+  hazard_ = std::make_unique<RunningHazard>(input_.params, input_.places);
+  drawn_hazard_.assign(static_cast<std::size_t>(input_.places), 0.0f);
+  segments_drawn_ = 0;
+  paused_ = false;
+  ending_ = false;
+  frame_ = 1;
+  if (input_.last_frame < 1) {
+    emit Finished();
+    return;
+  }
+  DrawProfile(1);
+  DrawHazardProfile(drawn_hazard_);
+  timer_.start(delay_);
+}
+
+void HazardMovie::Stop() {
+  timer_.stop();
+  paused_ = false;
+  frame_ = input_.last_frame;
+}
+
+void HazardMovie::DrawProfile(std::int32_t frame) {
+  QPainter painter(&image_);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+  painter.setPen(QPen(QColor::fromRgb(QColor(0, 255, 0).rgb() ^ kXorWhite), 0));
+  for (int c = 1; c < input_.places; ++c) {
+    painter.drawLine(
+        Point(upper_[0], PlaceDistance(input_.params, c), input_.movie->At(frame + 4, c + 2)),
+        Point(upper_[0], PlaceDistance(input_.params, c + 1), input_.movie->At(frame + 4, c + 3)));
+    ++segments_drawn_;
+  }
+}
+
+void HazardMovie::DrawHazardProfile(const std::vector<float>& hazard) {
+  QPainter painter(&image_);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+  painter.setPen(QPen(QColor::fromRgb(QColor(255, 0, 0).rgb() ^ kXorWhite), 0));
+  for (int c = 1; c < input_.places; ++c) {
+    painter.drawLine(Point(upper_[1], PlaceDistance(input_.params, c), hazard[c - 1]),
+                     Point(upper_[1], PlaceDistance(input_.params, c + 1), hazard[c]));
+  }
+}
+
+void HazardMovie::Tick() {
+  if (paused_ || !input_.movie) return;
+  // Ending early leaves the current profile standing rather than jumping
+  // the frame count, which would erase a profile that was never drawn.
+  if (frame_ >= input_.last_frame || ending_) {
+    timer_.stop();
+    if (replay_) {
+      replay_ = false;
+      emit ReplayRequested();
+      Begin();
+      return;
+    }
+    emit Finished();
+    return;
+  }
+  // The profile of this frame erased, the next one drawn.
+  DrawProfile(frame_);
+  DrawProfile(frame_ + 1);
+
+  const std::size_t worst =
+      static_cast<std::size_t>(std::clamp(input_.worst_section, 1, std::max(input_.places, 1)) - 1);
+  const float worst_before = input_.places > 0 ? hazard_->Hazard()[worst] : 0.0f;
+  hazard_->Advance(*input_.movie, frame_ + 4);
+  DrawHazardProfile(drawn_hazard_);
+  drawn_hazard_ = hazard_->Hazard();
+  DrawHazardProfile(drawn_hazard_);
+  const float worst_now = input_.places > 0 ? hazard_->Hazard()[worst] : 0.0f;
+
+  {
+    QPainter painter(&image_);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    const double dt_ms = input_.dt * 1000.0;
+    const auto i = static_cast<std::size_t>(frame_);
+    if (i < input_.pressure.size()) {
+      painter.setPen(QPen(QColor(0, 128, 0), 0));
+      painter.drawLine(Point(lower_, (frame_ - 1) * dt_ms, 0.001 * input_.pressure[i - 1]),
+                       Point(lower_, frame_ * dt_ms, 0.001 * input_.pressure[i]));
+    }
+    painter.setPen(QPen(ToQColor(plot::kRed), 0));
+    painter.drawLine(Point(lower_hazard_, (frame_ - 1) * dt_ms, worst_before),
+                     Point(lower_hazard_, frame_ * dt_ms, worst_now));
+  }
+  emit FrameDrawn(frame_);
+  ++frame_;
+  timer_.setInterval(delay_);
+}
+
+bool HazardMovie::Key(int key) {
+  if (!Running()) return false;
+  switch (key) {
+    case Qt::Key_Up:
+      delay_ = std::max(delay_ - 1, 1);
+      break;
+    case Qt::Key_Down:
+      ++delay_;
+      break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      paused_ = !paused_;
+      if (paused_) {
+        timer_.stop();
+      } else {
+        timer_.start(delay_);
+      }
+      break;
+    case Qt::Key_End:
+      ending_ = true;
+      break;
+    case Qt::Key_Home:
+      if (!replay_) {
+        ending_ = true;
+        replay_ = true;
+      }
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+}  // namespace korva::ui

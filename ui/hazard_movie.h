@@ -1,0 +1,148 @@
+// The hazard movie after a hazard run: the stapes displacement against time,
+// the unwrapped cochlea (displacement envelope and place hazards along it),
+// and the animation of the displacement profile and the growing hazard,
+// frame by frame from the movie buffer of the run.
+//
+// Frames are paced by a timer on the window's event loop rather than drawn
+// inside a command that pumps events: no other command can run in the
+// middle of a frame, and a command that replaces the waveform stops the
+// movie before it changes anything the frames read.
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/model/cochlea.h"
+#include "core/model/ear_model.h"
+#include "core/plot/frame.h"
+#include "core/waveform/session.h"
+#include "ui/plot_painter.h"
+
+namespace korva::ui {
+
+inline constexpr const char* kStapesCaption = "STAPES DISPLACEMENT IN MICRONS";
+inline constexpr const char* kDistanceCaption = "DISTANCE FROM STAPES IN CM";
+inline constexpr const char* kBmCaption = "BM DISPLACEMENT IN MICRONS";
+inline constexpr const char* kAruCaption = "AUDITORY RISK UNITS (A.R.U.)";
+inline constexpr int kStartMovieDelay = 15;
+
+// The hazard of every place accumulated sample by sample, by the same
+// half-cycle rule the cochlear model applies to each place's whole waveform.
+class RunningHazard {
+ public:
+  RunningHazard(const EarModelParameters& params, int places);
+  // One sample: `row` is a movie row, place c's displacement in column c + 2.
+  void Advance(const MovieBuffer& movie, std::int32_t row);
+  // Running hazard of place c at [c - 1].
+  const std::vector<float>& Hazard() const { return sum_; }
+
+ private:
+  std::vector<double> scale_;
+  std::vector<char> rising_;
+  std::vector<float> peak_;
+  std::vector<float> sum_;
+  float threshold_ = 0.0f;
+  float exponent_ = 1.0f;
+};
+
+// Envelope extremes of places 1..places (header rows 1 to 3); only the
+// places the run computed, so stale columns never set the axes.
+struct Envelope {
+  float max_displacement = -1.0e6f;
+  float min_displacement = 1.0e6f;
+  float max_hazard = 0.0f;
+};
+Envelope ScanEnvelope(const MovieBuffer& movie, int places);
+
+// The frame of the last sample the movie may show: the buffer holds rows
+// only for the samples the cochlea analysed.
+std::int32_t LastMovieFrame(std::int32_t last_sample, std::int32_t fft_length);
+
+// Everything one movie reads, fixed when it starts.
+struct MovieInput {
+  std::shared_ptr<const MovieBuffer> movie;
+  EarModelParameters params;
+  int places = 0;
+  int worst_section = 1;
+  std::int32_t last_frame = 0;
+  float dt = 0.0f;              // seconds
+  std::vector<float> pressure;  // Pa, samples 0..last_frame
+};
+
+// The stapes displacement in the upper band (rows 4.. of column 2).
+void PlotStDispTime(QImage& image, const MovieBuffer& movie, std::int32_t last_frame, float dt,
+                    float start_time);
+
+// The two-axis frame of the unwrapped cochlea in the upper band: distance
+// across, displacement on the left, hazard on the right. Returns the two
+// frames (displacement, hazard) that share the pixel rectangle.
+std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParameters& params,
+                                           const Envelope& envelope);
+
+// The envelope (maxima and minima) in blue, and the place hazards of the run
+// in red, on the frames of PlotBMDispSpace.
+void DrawEnvelope(QImage& image, const std::array<plot::Frame, 2>& frames, const MovieBuffer& movie,
+                  const EarModelParameters& params, int places);
+
+class HazardMovie : public QObject {
+  Q_OBJECT
+
+ public:
+  // Draws on `image`; `lower` is the frame of the pressure plot below.
+  HazardMovie(QImage& image, QObject* parent = nullptr);
+
+  // Starts from frame 1 with the upper band redrawn.
+  void Start(MovieInput input, const plot::Frame& lower);
+  // Stops at once (nothing more is drawn).
+  void Stop();
+  bool Running() const { return timer_.isActive() || paused_; }
+  bool Paused() const { return paused_; }
+  std::int32_t MovieFrame() const { return frame_; }
+  int MovieDelay() const { return delay_; }
+  bool ReplayPending() const { return replay_; }
+  const RunningHazard* Hazard() const { return hazard_.get(); }
+  int ProfileSegmentsDrawn() const { return segments_drawn_; }
+
+  // The keys while a movie is on: Enter pauses and resumes, End ends after
+  // the current frame, Home replays once, Up and Down change the delay.
+  // End and Home take effect at the next frame. Returns whether the key was
+  // the movie's.
+  bool Key(int key);
+
+  // One frame, as the timer does it (tests step with it).
+  void Tick();
+
+ signals:
+  void FrameDrawn(std::int32_t frame);
+  // The movie reached its last frame (not after Stop).
+  void Finished();
+  // A replay starts: the window redraws the pressure plot below.
+  void ReplayRequested();
+
+ private:
+  void DrawProfile(std::int32_t frame);
+  void DrawHazardProfile(const std::vector<float>& hazard);
+  void Begin();
+
+  QImage& image_;
+  QTimer timer_;
+  MovieInput input_;
+  plot::Frame lower_;
+  plot::Frame lower_hazard_;
+  std::array<plot::Frame, 2> upper_{};
+  std::unique_ptr<RunningHazard> hazard_;
+  std::vector<float> drawn_hazard_;
+  std::int32_t frame_ = 0;
+  int delay_ = kStartMovieDelay;
+  bool paused_ = false;
+  bool replay_ = false;
+  bool ending_ = false;
+  int segments_drawn_ = 0;
+};
+
+}  // namespace korva::ui
