@@ -46,6 +46,14 @@ std::string JsonField(const std::string& json, const std::string& key, std::size
   return json.substr(start, json.find_first_of(",}", start) - start);
 }
 
+// Writes DIR/NAME.KRV with "korva-cli synth OPTIONS".
+void Synth(const TempDir& dir, const std::string& options, const std::string& name) {
+  std::string out;
+  ASSERT_EQ(Shell(kCli + " synth " + options + " '" + (dir / (name + ".KRV")).string() + "'", &out),
+            0)
+      << out;
+}
+
 // The hazard of the same file computed in this process, one run at a time.
 float InProcessHazard(const std::filesystem::path& krv, Listener listener) {
   Session session(1 << 21);
@@ -63,13 +71,9 @@ TEST(CliHazard, JsonForEveryLocationMatchesTheRunsDoneOneAtATime) {
   TempDir dir;
   std::string out;
   const std::string d = dir.path().string();
-  ASSERT_EQ(Shell(kCli + " synth --peak 160 --samples 4096 '" + d + "/FREE.KRV'", &out), 0) << out;
-  ASSERT_EQ(
-      Shell(kCli + " synth --peak 150 --location 2 --samples 4096 '" + d + "/CANAL.KRV'", &out), 0)
-      << out;
-  ASSERT_EQ(
-      Shell(kCli + " synth --peak 150 --location 3 --samples 2048 '" + d + "/DRUM.KRV'", &out), 0)
-      << out;
+  Synth(dir, "--peak 160 --samples 4096", "FREE");
+  Synth(dir, "--peak 150 --location 2 --samples 4096", "CANAL");
+  Synth(dir, "--peak 150 --location 3 --samples 2048", "DRUM");
   ASSERT_EQ(Shell(kCli + " hazard --json -j 2 --model '" + TestModel() + "' '" + d +
                       "/FREE.KRV' '" + d + "/CANAL.KRV' '" + d + "/DRUM.KRV'",
                   &out),
@@ -111,7 +115,7 @@ TEST(CliHazard, OneListenerCsvAndBadFilesReportedWithoutStoppingTheOthers) {
   TempDir dir;
   std::string out;
   const std::string d = dir.path().string();
-  ASSERT_EQ(Shell(kCli + " synth --peak 140 --samples 2048 '" + d + "/GOOD.KRV'", &out), 0) << out;
+  Synth(dir, "--peak 140 --samples 2048", "GOOD");
   // A waveform whose microphone location is not 1 to 4.
   std::string bad = ReadWholeFile(dir / "GOOD.KRV");
   const std::size_t row3 = bad.find("\r\n", bad.find("\r\n", bad.find("\r\n") + 2) + 2) + 2;
@@ -138,7 +142,7 @@ TEST(CliHazard, FindsTheModelThroughManFigAndRefusesBadUsage) {
   TempDir dir;
   std::string out;
   const std::string d = dir.path().string();
-  ASSERT_EQ(Shell(kCli + " synth --peak 150 --samples 2048 '" + d + "/SHOT.KRV'", &out), 0) << out;
+  Synth(dir, "--peak 150 --samples 2048", "SHOT");
   dir.Write("EARTEST.TXT", ReadWholeFile(TestModel()));
   dir.Write("Man.Fig", "EARTEST.TXT\r\ntest parameters\r\n");
   // Man.Fig in the current folder names the parameter file.

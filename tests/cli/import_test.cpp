@@ -20,8 +20,10 @@ std::string Quoted(const fs::path& path) {
   return "'" + path.string() + "'";
 }
 
+// `out` receives the output, replacing what it held; `timeout` turns a
+// question that waits for an answer into a failure.
 int RunImport(const std::string& arguments, std::string* out) {
-  // `timeout` turns a question that waits for an answer into a failure.
+  out->clear();
   return RunShell("timeout 60 " + std::string(KORVA_CLI_PATH) + " import " + arguments + " 2>&1",
                   out);
 }
@@ -82,20 +84,16 @@ TEST(CliImport, SpreadsheetQuestionIsAnsweredByFlagsOrNamesThem) {
   EXPECT_NE(out.find("--wrapped"), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(dir / "daq.KRV"));
 
-  out.clear();
   EXPECT_EQ(RunImport(Quoted(text) + target + " --column 5", &out), 1);
   EXPECT_NE(out.find("Spreadsheet column number from 1 to 3"), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(dir / "daq.KRV"));
 
-  out.clear();
   ASSERT_EQ(RunImport(Quoted(text) + target + " --column 2", &out), 0) << out;
   EXPECT_EQ(ReadKrv(dir / "daq.KRV").samples, (std::vector<double>{1.5, -2.5, 3, 0}));
 
-  out.clear();
   ASSERT_EQ(RunImport(Quoted(text) + target + " --wrapped", &out), 0) << out;
   EXPECT_EQ(ReadKrv(dir / "daq.KRV").samples.size(), 16u);  // 9 numbers padded to 16
 
-  out.clear();
   EXPECT_EQ(RunImport(Quoted(text) + target + " --column 2 --wrapped", &out), 2) << out;
 }
 
@@ -106,9 +104,7 @@ TEST(CliImport, BinaryIntegersNeedTheByteOrder) {
   std::string out;
   EXPECT_EQ(RunImport(Quoted(bin) + target, &out), 1);
   EXPECT_NE(out.find("--byte-order"), std::string::npos) << out;
-  out.clear();
   EXPECT_EQ(RunImport(Quoted(bin) + target + " --byte-order sideways", &out), 2) << out;
-  out.clear();
   ASSERT_EQ(RunImport(Quoted(bin) + target + " --byte-order big", &out), 0) << out;
   const KrvContent krv = ReadKrv(dir / "daq.KRV");
   EXPECT_EQ(krv.samples, (std::vector<double>{128, -129, 384, 13330}));
@@ -136,7 +132,6 @@ TEST(CliImport, FilesOverTheBufferLimitNeedTheirChannels) {
   EXPECT_EQ(RunImport(Quoted(big) + target, &out), 1);
   EXPECT_NE(out.find("exceeds input buffer limit of 67108864"), std::string::npos) << out;
   EXPECT_NE(out.find("--channels"), std::string::npos) << out;
-  out.clear();
   ASSERT_EQ(RunImport(Quoted(big) + target + " --channels 40 --channel 7", &out), 0) << out;
   const KrvContent krv = ReadKrv(dir / "daq.KRV");
   EXPECT_EQ(krv.header[4].substr(0, 26), "Number of Samples \t620000 ");
@@ -167,7 +162,6 @@ TEST(CliImport, RefusedHeaderValuesAndUndecodableFilesWriteNothing) {
   EXPECT_NE(out.find("8-bit ITU-G.711 A-law"), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(dir / "a.KRV"));
 
-  out.clear();
   EXPECT_EQ(RunImport(Quoted(text), &out), 2) << out;  // no --out
 }
 

@@ -74,15 +74,12 @@ TEST(CliInfo, JsonHasTheKeysAndEscapesStrings) {
 }
 
 // The samples printed are those a session holds after Open, exactly: the
-// nine digits read back to the same singles, run after run.
+// nine digits read back to the same singles.
 TEST(CliInfo, SamplesAreTheAnalysedSessionSamplesExactly) {
   TempDir dir;
   const auto path = dir.Write("SHOT.KRV", ShotFile("t"));
   std::string first;
-  std::string second;
   ASSERT_EQ(RunInfo("--samples " + Quoted(path), &first), 0) << first;
-  ASSERT_EQ(RunInfo("--samples " + Quoted(path), &second), 0);
-  EXPECT_EQ(first, second);
 
   Session session(1 << 21);
   NoProgress progress;

@@ -27,7 +27,9 @@ std::string Quoted(const fs::path& path) {
   return "'" + path.string() + "'";
 }
 
+// `out` receives the output, replacing what it held.
 int RunCli(const std::string& arguments, std::string* out) {
+  out->clear();
   return RunShell(std::string(KORVA_CLI_PATH) + " " + arguments + " 2>&1", out);
 }
 
@@ -89,7 +91,6 @@ TEST(CliSynth, EardrumPredictionCarriesTheHazardOfTheFreeFieldImpulse) {
   const std::string common = "synth --peak 150 --samples 8192 --model " + Quoted(kModel) + " ";
   ASSERT_EQ(RunCli(common + Quoted(dir / "ff.krv"), &out), 0) << out;
   ASSERT_EQ(RunCli(common + "--at-eardrum " + Quoted(dir / "ed.krv"), &out), 0) << out;
-  out.clear();
   EXPECT_EQ(Open(dir / "ED.KRV").MicLocation, 3);
 
   ASSERT_EQ(RunCli("hazard --unwarned --csv --model " + Quoted(kModel) + " " +
@@ -126,7 +127,6 @@ TEST(CliSynth, RefusesBadValuesWithoutWritingAnything) {
   EXPECT_FALSE(fs::exists(dir / "bad.KRV"));
 
   // A folder that does not exist: reported against the file, exit 1.
-  out.clear();
   EXPECT_EQ(RunCli("synth " + Quoted(dir / "missing" / "x.krv"), &out), 1);
   EXPECT_NE(out.find("korva-cli: "), std::string::npos) << out;
 }
