@@ -107,7 +107,6 @@ TEST(GetHPDData, SeededRecordIsWrittenBackAndTheSessionStaysFreeField) {
   // The loaded free-field waveform is untouched.
   EXPECT_EQ(f.session.LastSample, before.LastSample);
   EXPECT_EQ(f.session.Grid, before.Grid);
-  EXPECT_EQ(f.session.WaveformTitle, before.WaveformTitle);
   EXPECT_EQ(f.session.Pressure[500], before.Pressure[500]);
 
   // The next run reads the written values from the table and rewrites them identically.
@@ -144,12 +143,8 @@ TEST(GetHPDData, RefusalsLeaveTheTableAndTheFolderAlone) {
   EXPECT_THROW(GetHPDData(f.session, state, f.ear, f.Options(1), progress), IoError);
 
   EXPECT_EQ(ReadWholeFile(f.table), unfitted);
-  int files = 0;
-  for (const auto& entry : fs::directory_iterator(f.dir.path())) {
-    (void)entry;
-    ++files;
-  }
-  EXPECT_EQ(files, 2);  // the table and the seed file, nothing written
+  // The table and the seed file, nothing written.
+  EXPECT_EQ(std::distance(fs::directory_iterator(f.dir.path()), fs::directory_iterator{}), 2);
 }
 
 TEST(GetHPDData, AFailedRewriteLeavesTheTableAsItWasAndIsReported) {
