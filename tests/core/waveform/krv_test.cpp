@@ -113,8 +113,7 @@ TEST(OpenWaveform, ReadsHeaderSamplesAndSessionScalars) {
 
   EXPECT_TRUE(s.WaveformLoaded);
   EXPECT_FALSE(s.ImportedWaveform);
-  EXPECT_EQ(s.Grid.Cell(0, 1), "Title for waveform plot");
-  EXPECT_EQ(s.Grid.Cell(1, 1), "");
+  EXPECT_EQ(s.Grid.Cell(1, 1), "");  // the empty middle cell stays empty
   EXPECT_EQ(s.Grid.Cell(2, 1), "Shot 7");
   EXPECT_EQ(s.WaveformTitle, "Shot 7");
   EXPECT_EQ(s.Grid.Cell(1, 4), "4096");
