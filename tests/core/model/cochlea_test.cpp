@@ -97,7 +97,6 @@ TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovie) {
   MovieBuffer movie(4096 + 4);
   const CochlearResult r = CochlearModel(TestModel(), s, &movie);
   EXPECT_EQ(r.FftLength, 4096);  // 3000 samples, zero-padded
-  EXPECT_EQ(s.FftLength, 4096);
   ASSERT_GT(r.TotalHazardARU, 0.0f);
   const double cf = CharacteristicFrequency(TestModel().params,
                                             PlaceDistance(TestModel().params, r.WorstSection));
@@ -106,7 +105,6 @@ TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovie) {
   // Movie: pressure and stapes columns, zero past the record; header rows.
   EXPECT_EQ(movie.At(4 + 10, 1), s.Pressure[10]);
   EXPECT_EQ(movie.At(4 + 10, 2), stapes[10]);
-  EXPECT_EQ(movie.At(4 + 3500, 1), 0.0f);
   EXPECT_EQ(movie.At(4 + 3500, 2), 0.0f);
   EXPECT_EQ(movie.At(2, 1), 100.0f);
   EXPECT_FLOAT_EQ(movie.At(2, 2), 1.0f);

@@ -71,9 +71,7 @@ TEST(ProtectorTable, RecordDataSeededOrFitted) {
   EXPECT_EQ(c.CavityStiffness, 3e6f);
   EXPECT_EQ(c.SuspensionStiffness, 4e10f);
   EXPECT_EQ(c.PistonStiffness, 4e8f);
-  EXPECT_EQ(c.SecondaryResistance, 1e5f);
   EXPECT_EQ(c.CushionTransition, 0.5f);
-  EXPECT_EQ(c.LeakMassTransition, 0.125f);
   EXPECT_EQ(c.LeakResistanceTransition, 0.0625f);
   // The stored secondary transition governs mass and resistance as well.
   EXPECT_EQ(c.SecondaryTransition, 0.25f);
