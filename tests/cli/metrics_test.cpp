@@ -40,7 +40,7 @@ double JsonValue(const std::string& json, const std::string& key) {
   return at == std::string::npos ? NAN : ParseLeadingNumber(json.substr(at + key.size() + 4));
 }
 
-TEST(CliMetrics, JsonHasTheFiveResultsOverTheChosenInterval) {
+TEST(CliMetrics, FiveResultsOverTheChosenIntervalAndBadIntervalsRefused) {
   TempDir dir;
   const std::string file = ToneFile(dir);
   std::string out;
@@ -56,12 +56,8 @@ TEST(CliMetrics, JsonHasTheFiveResultsOverTheChosenInterval) {
   // The quieter half, by sample indices: 20 dB down.
   ASSERT_EQ(RunMetrics("--json --first 40000 --last 60000 " + file, &out), 0);
   EXPECT_NEAR(JsonValue(out, "LeqInterval"), 74.0, 0.02);
-}
 
-TEST(CliMetrics, TextAndBadIntervals) {
-  TempDir dir;
-  const std::string file = ToneFile(dir);
-  std::string out;
+  // The text form, and intervals that are refused.
   ASSERT_EQ(RunMetrics("--to 100 " + file, &out), 0) << out;
   EXPECT_NE(out.find(": samples 0 to 10000 (0.000 to 100.000 ms)\n  LAeqInterval       93.9"),
             std::string::npos)
