@@ -38,7 +38,7 @@ std::string ShotFile(const std::string& title) {
   return text;
 }
 
-TEST(CliInfo, TextShowsHeaderCountsRateLocationExtremesAndLevel) {
+TEST(CliInfo, TextShowsHeaderCountsRateLocationExtremesLevelAndTheExactSamples) {
   TempDir dir;
   dir.Write("SHOT.KRV", ShotFile("Rifle at 1 m"));
   std::string out;
@@ -53,31 +53,10 @@ TEST(CliInfo, TextShowsHeaderCountsRateLocationExtremesAndLevel) {
   EXPECT_NE(out.find("minimum pressure:    -12.5 Pa\n"), std::string::npos);
   EXPECT_NE(out.find("peak level:          120.02 dB\n"), std::string::npos);
   EXPECT_EQ(out.find("Number of exposures"), std::string::npos);  // reset rows are not shown
-}
 
-TEST(CliInfo, JsonHasTheKeysAndEscapesStrings) {
-  TempDir dir;
-  dir.Write("SHOT.KRV", ShotFile("Say \"bang\" \\ caf\xe9 \xc3\xa9t\xc3\xa9"));
-  std::string out;
-  ASSERT_EQ(RunInfo("--json " + Quoted(dir / "SHOT.KRV"), &out), 0) << out;
-  EXPECT_EQ(out.rfind("{\"file\": \"" + (dir / "SHOT.KRV").string() + "\"", 0), 0u) << out;
-  for (const std::string& part :
-       {std::string(", \"samples_read\": 4100, \"samples\": 4096, \"sample_rate\": 48000, "
-                    "\"mic_location\": 3, "),
-        std::string("\"title\": \"Say \\\"bang\\\" \\\\ caf\\u00e9 \xc3\xa9t\xc3\xa9\""),
-        std::string("\"peak_pa\": 20, \"min_pa\": -12.5, \"peak_level_db\": 120.02, "),
-        std::string("\"unweighted_energy\": ")}) {
-    EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
-  }
-  EXPECT_EQ(out.back(), '\n');
-  EXPECT_EQ(out.find('\n'), out.size() - 1);  // one object on one line
-}
-
-// The samples printed are those a session holds after Open, exactly: the
-// nine digits read back to the same singles.
-TEST(CliInfo, SamplesAreTheAnalysedSessionSamplesExactly) {
-  TempDir dir;
-  const auto path = dir.Write("SHOT.KRV", ShotFile("t"));
+  // --samples prints what a session holds after Open, exactly: the nine
+  // digits read back to the same singles.
+  const auto path = dir / "SHOT.KRV";
   std::string first;
   ASSERT_EQ(RunInfo("--samples " + Quoted(path), &first), 0) << first;
 
@@ -96,6 +75,24 @@ TEST(CliInfo, SamplesAreTheAnalysedSessionSamplesExactly) {
   ASSERT_EQ(printed.size(), 4096u);
   const auto expected = session.Pressure.Range(0, 4095);
   EXPECT_EQ(std::memcmp(printed.data(), expected.data(), 4096 * sizeof(float)), 0);
+}
+
+TEST(CliInfo, JsonHasTheKeysAndEscapesStrings) {
+  TempDir dir;
+  dir.Write("SHOT.KRV", ShotFile("Say \"bang\" \\ caf\xe9 \xc3\xa9t\xc3\xa9"));
+  std::string out;
+  ASSERT_EQ(RunInfo("--json " + Quoted(dir / "SHOT.KRV"), &out), 0) << out;
+  EXPECT_EQ(out.rfind("{\"file\": \"" + (dir / "SHOT.KRV").string() + "\"", 0), 0u) << out;
+  for (const std::string& part :
+       {std::string(", \"samples_read\": 4100, \"samples\": 4096, \"sample_rate\": 48000, "
+                    "\"mic_location\": 3, "),
+        std::string("\"title\": \"Say \\\"bang\\\" \\\\ caf\\u00e9 \xc3\xa9t\xc3\xa9\""),
+        std::string("\"peak_pa\": 20, \"min_pa\": -12.5, \"peak_level_db\": 120.02, "),
+        std::string("\"unweighted_energy\": ")}) {
+    EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
+  }
+  EXPECT_EQ(out.back(), '\n');
+  EXPECT_EQ(out.find('\n'), out.size() - 1);  // one object on one line
 }
 
 TEST(CliInfo, ABadFileIsReportedAndTheOthersStillShown) {
