@@ -34,25 +34,15 @@ fs::path WriteKrv(const testing::TempDir& dir, const std::string& name, int coun
   return dir.Write(name, text);
 }
 
-std::vector<std::string> Fields(const std::string& line) {
+// The pieces of `text` between separators, empty ones included.
+std::vector<std::string> Split(const std::string& text, const std::string& separator) {
   std::vector<std::string> out;
   std::size_t pos = 0;
-  while (true) {
-    const std::size_t tab = line.find('\t', pos);
-    out.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
-    if (tab == std::string::npos) return out;
-    pos = tab + 1;
-  }
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t end = text.find("\r\n", pos);
+  for (std::size_t end; (end = text.find(separator, pos)) != std::string::npos;
+       pos = end + separator.size()) {
     out.push_back(text.substr(pos, end - pos));
-    pos = end + 2;
   }
+  out.push_back(text.substr(pos));
   return out;
 }
 
@@ -69,12 +59,13 @@ TEST(Overlay, SelfComparisonCorrectsOnlyFromBand23AndWritesTheHeaderOnce) {
     EXPECT_EQ(r.header_written, run == 0);
     EXPECT_EQ(r.OverlayLabel, "REF_to_REF");
   }
-  const std::vector<std::string> lines = Lines(ReadWholeFile(table));
-  ASSERT_EQ(lines.size(), 3u);
+  const std::vector<std::string> lines = Split(ReadWholeFile(table), "\r\n");
+  ASSERT_EQ(lines.size(), 4u);  // the header, two results, and nothing after the last CR LF
+  EXPECT_EQ(lines[3], "");
   EXPECT_EQ(lines[0], NoiseReductionHeader().substr(0, NoiseReductionHeader().size() - 2));
   EXPECT_EQ(lines[0].substr(0, 6), "0.050\t");
   EXPECT_EQ(lines[0].substr(lines[0].size() - 7), "\t10.000");
-  const std::vector<std::string> f = Fields(lines[1]);
+  const std::vector<std::string> f = Split(lines[1], "\t");
   ASSERT_EQ(f.size(), 28u);  // 24 bands, the label and three codes
   // The same recording read twice differs by its dither only: nothing
   // below band 23, minus the open-ear correction above.
@@ -120,7 +111,7 @@ TEST(Overlay, UnresolvedBandsAreEmptyAndDisjointWindowsWriteNothing) {
   Session s(1 << 21);
   OpenWaveform(s, first, progress);
   const OverlayResult r = OverlayKRVWaveform(s, generator, first, dir / "TOB.txt", progress);
-  const std::vector<std::string> f = Fields(Lines(ReadWholeFile(dir / "TOB.txt"))[1]);
+  const std::vector<std::string> f = Split(Split(ReadWholeFile(dir / "TOB.txt"), "\r\n")[1], "\t");
   ASSERT_EQ(f.size(), 28u);
   EXPECT_EQ(f[0] + f[1] + f[2], "");
   EXPECT_FALSE(f[3].empty());
