@@ -116,6 +116,7 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   connect(canvas_, &Canvas::Released, this, &MainWindow::FormMouseUp);
   ConnectEditCommands();
   connect(this, &MainWindow::ProtectorChosen, this, &MainWindow::GetHPDData);
+  connect(overlay_action_, &QAction::triggered, this, &MainWindow::OverlayKRVWaveform1Click);
   movie_ = new HazardMovie(canvas_->Image(), this);
   connect(this, &MainWindow::AnimateRequested, this, &MainWindow::AnimateClick);
   connect(this, &MainWindow::MovieCancelled, movie_, &HazardMovie::Stop);
@@ -869,6 +870,7 @@ void MainWindow::GetHPDData(int record_index) {
     canvas_->update();
     progress_bar_->hide();
     if (!result.table_error.empty()) prompter_.Inform("Information", result.table_error);
+    new_spectrum_scale_ = true;
     last_protection_ = std::move(result);
   });
 }

@@ -26,6 +26,7 @@
 #include "core/metrics/edits.h"
 #include "core/metrics/leq300.h"
 #include "core/model/hazard.h"
+#include "core/protection/overlay.h"
 #include "core/protection/protect_command.h"
 #include "core/waveform/grid_edit.h"
 #include "core/waveform/session.h"
@@ -102,6 +103,8 @@ class MainWindow : public QMainWindow {
   // The last successful hazard run (movie buffer, place hazards, timing).
   const std::optional<HazardRunResult>& LastHazardRun() const { return last_run_; }
   HazardMovie& Movie() { return *movie_; }
+  // The last overlay comparison that ran to its end.
+  const std::optional<OverlayResult>& LastOverlay() const { return last_overlay_; }
   // The last protector command that ran to its end.
   const std::optional<ProtectResult>& LastProtection() const { return last_protection_; }
   // The ear-model parameter file named by Man.Fig.
@@ -144,6 +147,8 @@ class MainWindow : public QMainWindow {
   void NoProtectorUnWarned1Click();
   void CancelMovieClick();
   void PopupMenu1Popup();
+  // Compares the loaded waveform with a second KRV file of the same event.
+  void OverlayKRVWaveform1Click();
   // The movie chain on the menu bar after a hazard run.
   void AnimateClick();
   void UnwrapCochleaClick();
@@ -284,6 +289,10 @@ class MainWindow : public QMainWindow {
   // Circuit values, power law and dither stream carried between protector commands.
   ProtectorCommandState protector_state_;
   HazardMovie* movie_ = nullptr;
+  std::optional<OverlayResult> last_overlay_;
+  // The spectrum range of the overlay (x from, x to, y from, y to), kept
+  // while no new waveform asks for a new scale.
+  std::array<float, 4> spectrum_range_{};
   EarModelParameters movie_params_;
   std::optional<ProtectResult> last_protection_;
   PendingGridEdits pending_;

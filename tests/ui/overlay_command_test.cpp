@@ -1,0 +1,98 @@
+// "Overlay KRV waveform": the second trace and both spectra, the menus, and
+// the noise-reduction table line, on OK and on Cancel.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <filesystem>
+
+#include "core/common/files.h"
+#include "tests/ui/window_fixture.h"
+
+namespace korva::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+int CountColour(const QImage& image, QRgb colour, int top, int bottom) {
+  int count = 0;
+  for (int y = top; y < bottom; ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if ((image.pixel(x, y) & 0xFFFFFFu) == colour) ++count;
+    }
+  }
+  return count;
+}
+
+int CountLines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class OverlayCommandTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    fs::create_directories(data_.path() / "Dat" / "Hearing Protectors");
+    table_ = data_.path() / "Dat" / "Hearing Protectors" / "TOB.txt";
+  }
+  fs::path table_;
+};
+
+TEST_F(OverlayCommandTest, SecondFileIsDrawnComparedAndAppendedThenCancelComparesWithItself) {
+  OpenTestFile("FIRST.KRV", 4096, 2000.0);
+  const fs::path second = work_.Write("SECOND.KRV", TestKrvText("UNDER", 4096, 500.0));
+  const int traces = window_->plot_state().TraceCount;
+
+  chooser_.Choose(second);
+  window_->OverlayKRVWaveform1Click();
+  ASSERT_TRUE(Informed().empty()) << Informed().front();
+  ASSERT_TRUE(window_->LastOverlay().has_value());
+  const OverlayResult& result = *window_->LastOverlay();
+  EXPECT_EQ(result.OverlayLabel, "FIRST_to_SECOND");
+  // A quarter of the pressure is 12 dB down in every band.
+  const auto& at_1k = result.differences[30 - kTableFirstBand];
+  ASSERT_TRUE(at_1k.has_value());
+  EXPECT_NEAR(*at_1k, -12.04, 0.1);
+  const std::string text = ReadWholeFile(table_);
+  EXPECT_EQ(CountLines(text), 2);
+  EXPECT_NE(text.find("FIRST_to_SECOND\t3\t1\t0\r\n"), std::string::npos);
+
+  EXPECT_EQ(window_->plot_state().TraceCount, traces + 1);
+  EXPECT_FALSE(window_->PopupEnabled());
+  EXPECT_TRUE(window_->Analyze1()->menuAction()->isEnabled());
+  EXPECT_FALSE(window_->findChild<QAction*>("SaveKRVwaveform1")->isEnabled());
+  EXPECT_FALSE(window_->findChild<QAction*>("SaveKRVwaveformas1")->isEnabled());
+  const QImage& image = window_->canvas().Image();
+  const int half = image.height() / 2;
+  SaveCanvas("overlay.png");
+  // The second trace and its spectrum in red, the first spectrum in blue.
+  EXPECT_GT(CountColour(image, 0xFF0000u, half, image.height()), 50);
+  EXPECT_GT(CountColour(image, 0xFF0000u, 0, half), 50);
+  EXPECT_GT(CountColour(image, 0x0000FFu, 0, half), 50);
+
+  // Cancel: one more line, no second header, the first against itself.
+  chooser_.Choose(std::nullopt);
+  window_->OverlayKRVWaveform1Click();
+  ASSERT_TRUE(Informed().empty()) << Informed().front();
+  const std::string again = ReadWholeFile(table_);
+  EXPECT_EQ(CountLines(again), 3);
+  EXPECT_EQ(again.substr(0, text.size()), text);
+  const auto& same = window_->LastOverlay()->differences[30 - kTableFirstBand];
+  ASSERT_TRUE(same.has_value());
+  EXPECT_NEAR(*same, 0.0, 1e-3);
+}
+
+TEST_F(OverlayCommandTest, UnreadableSecondFileLeavesSessionAndTable) {
+  OpenTestFile("FIRST.KRV", 4096, 2000.0);
+  const std::int32_t last_sample = window_->session().LastSample;
+  chooser_.Choose(work_.Write("BROKEN.KRV", "not a waveform\r\n"));
+  window_->OverlayKRVWaveform1Click();
+  ASSERT_EQ(Informed().size(), 1u);
+  EXPECT_FALSE(window_->LastOverlay().has_value());
+  EXPECT_FALSE(fs::exists(table_));
+  EXPECT_EQ(window_->session().LastSample, last_sample);
+  EXPECT_TRUE(window_->session().WaveformLoaded);
+  EXPECT_TRUE(window_->findChild<QAction*>("SaveKRVwaveform1")->isEnabled());
+}
+
+}  // namespace
+}  // namespace korva::testing
