@@ -56,18 +56,12 @@ TEST(EarModelFile, RefusesBadFilesNamingTheLine) {
   const std::string good = ReadWholeFile(TestModelPath());
   // Short file.
   ExpectRefused(good.substr(0, good.find("P60") - 12), 60);
-  // A line without a leading number.
-  ExpectRefused(ModelTextWith(12, "compliance"), 12);
-  // Values the equations would divide by zero with.
-  ExpectRefused(ModelTextWith(37, "0"), 37);
-  ExpectRefused(ModelTextWith(38, "0.4"), 38);
-  ExpectRefused(ModelTextWith(6, "0"), 6);
-  ExpectRefused(ModelTextWith(46, "0"), 46);
-  ExpectRefused(ModelTextWith(64, "-0.01"), 64);
-  // The number of places: whole, 1..23.
-  ExpectRefused(ModelTextWith(59, "24"), 59);
-  ExpectRefused(ModelTextWith(59, "2.5"), 59);
-  ExpectRefused(ModelTextWith(59, "0"), 59);
+  // A line without a leading number; values the equations would divide by
+  // zero with; a number of places that is not whole in 1..23.
+  const std::pair<int, const char*> bad[] = {{12, "compliance"}, {37, "0"},   {38, "0.4"},
+                                             {6, "0"},           {46, "0"},   {64, "-0.01"},
+                                             {59, "24"},         {59, "2.5"}, {59, "0"}};
+  for (const auto& [line, value] : bad) ExpectRefused(ModelTextWith(line, value), line);
   // A missing file is an IoError naming it.
   testing::TempDir dir;
   try {
