@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QMenuBar>
+#include <QThread>
+#include <cmath>
+#include <memory>
 
 #include "tests/ui/window_fixture.h"
 
@@ -133,6 +138,74 @@ TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
   ASSERT_EQ(BarCaptions(*window_).size(), base_bar_.size() + 2);
   window_->CancelMovieClick();
   EXPECT_EQ(BarCaptions(*window_), base_bar_);
+}
+
+TEST_F(HazardMovieTest, TimerPlaysAndOpeningAnotherFileStopsTheMovie) {
+  StartMovie();
+  ui::HazardMovie& movie = window_->Movie();
+  // The frames come from the event loop, not from a command that blocks it.
+  QElapsedTimer clock;
+  clock.start();
+  while (movie.MovieFrame() < 3 && clock.elapsed() < 5000) {
+    QCoreApplication::processEvents();
+    QThread::msleep(2);
+  }
+  EXPECT_GE(movie.MovieFrame(), 3);
+  OpenTestFile("longer.krv", 8000);
+  EXPECT_FALSE(movie.Running());
+  const QImage before = window_->canvas().Image().copy();
+  movie.Tick();
+  PumpEvents();
+  EXPECT_EQ(window_->canvas().Image(), before);
+}
+
+TEST(MovieFrames, OnePlaceAccumulatesHazardWithoutProfileSegments) {
+  EarModelParameters params;
+  params.Places = 1;
+  params.P[55] = 2.0f;  // exponent
+  params.P[56] = 1.0f;  // reference place
+  params.P[57] = 0.5f;  // first place, cm
+  params.P[58] = 2.5f;  // last place, cm
+  params.P[60] = 1.0f;  // displacement scale at the stapes
+  params.P[61] = 0.5f;  // decay over the reference distance
+  params.P[62] = 1.0f;  // threshold
+  const std::int32_t samples = 400;
+  auto buffer = std::make_shared<MovieBuffer>(samples + 4);
+  std::vector<float> column;
+  for (std::int32_t i = 0; i < samples; ++i) {
+    const float d = 10.0f * static_cast<float>(std::sin(i * 0.1));
+    buffer->At(i + 4, 3) = d;
+    column.push_back(d);
+  }
+  buffer->At(1, 3) = 5.0f;
+  buffer->At(2, 3) = 10.0f;
+  buffer->At(3, 3) = -10.0f;
+
+  ui::MovieInput input;
+  input.movie = buffer;
+  input.params = params;
+  input.places = 1;
+  input.last_frame = samples - 1;
+  input.dt = 1e-5f;
+  input.pressure.assign(static_cast<std::size_t>(samples), 0.0f);
+  QImage image(800, 600, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  plot::Frame lower;
+  lower.top = 300;
+  lower.SetScales(700, 250);
+  ui::HazardMovie movie(image);
+  bool finished = false;
+  QObject::connect(&movie, &ui::HazardMovie::Finished, [&finished] { finished = true; });
+  movie.Start(input, lower);
+  for (int i = 0; i < samples + 2 && !finished; ++i) movie.Tick();
+  ASSERT_TRUE(finished);
+  EXPECT_EQ(movie.ProfileSegmentsDrawn(), 0);
+  // Frames 1..last-1 see the same half-cycles as the whole-waveform rule.
+  const double scale = params.P[60] * std::exp(std::log(0.5) * params.P[57]);
+  const PlaceScan whole = ScanPlace(std::span<const float>(column).subspan(1, samples - 2), scale,
+                                    params.P[62], params.P[55]);
+  ASSERT_GT(whole.hazard, 0.0f);
+  EXPECT_FLOAT_EQ(movie.Hazard()->Hazard()[0], whole.hazard);
 }
 
 TEST(MovieFrames, StopAtTheLastAnalysedSample) {
