@@ -51,6 +51,7 @@ class HazardMovieTest : public WindowTest {
     window_->MovieItems().back()->trigger();
     ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel ,", "Unwrap Cochlea]"}));
     EXPECT_FALSE(window_->StringGrid1()->isVisible());
+    SaveCanvas("movie-stapes.png");
     window_->MovieItems().back()->trigger();
     ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel ,", "Hazard Animation]"}));
     window_->MovieItems().back()->trigger();
