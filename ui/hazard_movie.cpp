@@ -54,16 +54,16 @@ plot::Frame MakeFrame(const plot::Layout& layout, float x0, float x1, float y0, 
   return frame;
 }
 
-plot::AxesSpec Spec(const plot::Frame& frame, const plot::Layout& layout, float x_divisions,
-                    const char* x_caption, const char* y_caption) {
-  plot::AxesSpec spec;
-  spec.XTickStep = plot::NiceStep((frame.PlotXMax - frame.PlotXMin) / x_divisions);
-  spec.YTickStep = plot::NiceStep((frame.PlotYMax - frame.PlotYMin) / 30.0f);
-  spec.XTickLength = plot::XTickLengthFor(layout);
-  spec.YTickLength = plot::YTickLengthFor(layout);
-  spec.XCaption = x_caption;
-  spec.YCaption = y_caption;
-  return spec;
+plot::AxesStyle AxesStyleFor(const plot::Frame& frame, const plot::Layout& layout,
+                             float x_divisions, const char* x_caption, const char* y_caption) {
+  plot::AxesStyle style;
+  style.XTickStep = plot::NiceStep((frame.PlotXMax - frame.PlotXMin) / x_divisions);
+  style.YTickStep = plot::NiceStep((frame.PlotYMax - frame.PlotYMin) / 30.0f);
+  style.XTickLength = plot::XTickLengthFor(layout);
+  style.YTickLength = plot::YTickLengthFor(layout);
+  style.XCaption = x_caption;
+  style.YCaption = y_caption;
+  return style;
 }
 
 void ClearUpperBand(QImage& image) {
@@ -147,9 +147,10 @@ void PlotStDispTime(QImage& image, const MovieBuffer& movie, std::int32_t last_f
   painter.setPen(QPen(QColor(0, 0, 200), 0));
   Polyline(painter, curve);
   painter.setFont(PlotFont(image.width(), image.height()));
-  PlotLinearAxes(painter, plot::PlanLinearAxes(
-                              frame, layout,
-                              Spec(frame, layout, 50.0f, "TIME IN MILLISECONDS", kStapesCaption)));
+  PlotLinearAxes(painter,
+                 plot::PlanLinearAxes(
+                     frame, layout,
+                     AxesStyleFor(frame, layout, 50.0f, "TIME IN MILLISECONDS", kStapesCaption)));
 }
 
 std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParameters& params,
@@ -165,8 +166,9 @@ std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParamete
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setFont(PlotFont(image.width(), image.height()));
-  const plot::LinearAxes axes = plot::PlanLinearAxes(
-      displacement, layout, Spec(displacement, layout, 25.0f, kDistanceCaption, kBmCaption));
+  const plot::LinearAxes axes =
+      plot::PlanLinearAxes(displacement, layout,
+                           AxesStyleFor(displacement, layout, 25.0f, kDistanceCaption, kBmCaption));
   PlotLinearAxes(painter, axes);
   // The right axis reads hazard: its own ticks and labels over the same box.
   const float step = plot::NiceStep((hazard.PlotYMax - hazard.PlotYMin) / 30.0f);

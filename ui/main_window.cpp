@@ -447,13 +447,13 @@ void MainWindow::OpenKRVwaveform1Click() {
     SetPopupItemsEnabled(true);
     canvas_->RestoreForm();
     if (session_.MovieAvailable) CloseMovie();
-    FileDialogSpec spec;
-    spec.title = "Korva Files";
-    spec.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
-    spec.directory = QString::fromStdString(open_dir_.string());
+    FileDialogRequest dialog;
+    dialog.title = "Korva Files";
+    dialog.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
+    dialog.directory = QString::fromStdString(open_dir_.string());
     place_next_dialog_ = true;
-    spec.place_centred = true;
-    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(spec);
+    dialog.place_centred = true;
+    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(dialog);
     place_next_dialog_ = false;
     canvas_->RestoreForm();
     if (!chosen) return;
@@ -492,13 +492,13 @@ void MainWindow::Importwaveform1Click() {
   RunCommand([this] {
     SetPopupItemsEnabled(true);
     if (session_.MovieAvailable) CloseMovie();
-    FileDialogSpec spec;
-    spec.title = "Korva Files";
-    spec.filters = QStringList{"All files (*)", "WAV files (*.WAV *.wav)"};
-    spec.directory = QString::fromStdString(open_dir_.string());
+    FileDialogRequest dialog;
+    dialog.title = "Korva Files";
+    dialog.filters = QStringList{"All files (*)", "WAV files (*.WAV *.wav)"};
+    dialog.directory = QString::fromStdString(open_dir_.string());
     // Only Open places its dialog, and the very first dialog after start-up.
-    spec.place_centred = place_next_dialog_;
-    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(spec);
+    dialog.place_centred = place_next_dialog_;
+    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(dialog);
     place_next_dialog_ = false;
     if (!chosen) return;
     // The next dialog starts in the folder of this recording.
@@ -557,14 +557,14 @@ void MainWindow::SaveKRVwaveformas1Click() {
                        "Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
       return;
     }
-    FileDialogSpec spec;
-    spec.title = "Save As";
-    spec.filters = QStringList{"Auditorialy hazardous waveforms (*.KRV *.krv)"};
-    spec.directory = Latin1(session_.WaveformDir);
-    spec.default_suffix = "KRV";
-    spec.proposed_name =
+    FileDialogRequest dialog;
+    dialog.title = "Save As";
+    dialog.filters = QStringList{"Auditorialy hazardous waveforms (*.KRV *.krv)"};
+    dialog.directory = Latin1(session_.WaveformDir);
+    dialog.default_suffix = "KRV";
+    dialog.proposed_name =
         last_open_choice_.empty() ? QString() : Latin1(NameToFirstDot(last_open_choice_) + ".KRV");
-    std::optional<fs::path> chosen = chooser_.ChooseSaveFile(spec);
+    std::optional<fs::path> chosen = chooser_.ChooseSaveFile(dialog);
     if (chosen) {
       // The name written is cut at its first "."; when that differs from the
       // name the dialog confirmed, ask again before replacing another file.

@@ -54,11 +54,11 @@ void MainWindow::OverlayKRVWaveform1Click() {
     }
     if (session_.MovieAvailable) CloseMovie();
 
-    FileDialogSpec spec;
-    spec.title = "Korva Files";
-    spec.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
-    spec.directory = QString::fromStdString(open_dir_.string());
-    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(spec);
+    FileDialogRequest dialog;
+    dialog.title = "Korva Files";
+    dialog.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
+    dialog.directory = QString::fromStdString(open_dir_.string());
+    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(dialog);
     const fs::path table = options_.data_dir / kHearingProtectorFolder / kNoiseReductionTableName;
 
     NoProgress progress;
@@ -97,7 +97,7 @@ void MainWindow::OverlayKRVWaveform1Click() {
     frame.left = layout.PlotLeft;
     frame.top = layout.PlotTop;
     frame.SetScales(layout.PlotWidth, layout.PlotHeight);
-    plot::AxesSpec axes;
+    plot::AxesStyle axes;
     axes.YTickStep = plot::NiceStep((frame.PlotYMax - frame.PlotYMin) / 30.0f);
     axes.YLabelEvery = 5;
     axes.XTickLength = plot::XTickLengthFor(layout);

@@ -112,12 +112,12 @@ void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const
   frame.left = layout.PlotLeft;
   frame.top = layout.PlotTop;
   frame.SetScales(layout.PlotWidth, layout.PlotHeight);
-  plot::AxesSpec spec;
-  spec.YTickStep = spectrum.YTickStep;
-  spec.YLabelEvery = spectrum.YLabelEvery;
-  spec.XTickLength = plot::XTickLengthFor(layout);
-  spec.YTickLength = plot::YTickLengthFor(layout);
-  spec.Title = title;
+  plot::AxesStyle style;
+  style.YTickStep = spectrum.YTickStep;
+  style.YLabelEvery = spectrum.YLabelEvery;
+  style.XTickLength = plot::XTickLengthFor(layout);
+  style.YTickLength = plot::YTickLengthFor(layout);
+  style.Title = title;
 
   QPainter painter(&image);
   Prepare(painter);
@@ -126,7 +126,7 @@ void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const
   }
   painter.setFont(PlotFont(image.width(), image.height()));
   PlotLogAxes(painter,
-              plot::PlanLogAxes(frame, layout, spec, kSpectrumCaption, kSpectrumUnitsCaption));
+              plot::PlanLogAxes(frame, layout, style, kSpectrumCaption, kSpectrumUnitsCaption));
 
   auto point = [&frame](double x, double y) {
     float wx = static_cast<float>(x);

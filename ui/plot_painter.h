@@ -24,7 +24,7 @@ struct PlotState {
   std::array<plot::Frame, 4> frames{};  // frames[0] is frame 1
   bool frame2_set = false;              // a pressure plot has defined frame 2
   plot::Layout layout;
-  plot::AxesSpec axes;
+  plot::AxesStyle axes;
   int TraceCount = 0;  // 1 after Open or Import; counts overlay traces
 };
 

@@ -108,17 +108,17 @@ void DrawInsertionLossCurves(QImage& image, const plot::Frame& frame,
 void DrawProtectorModel(QImage& image, const InsertionLossPlot& plot, const std::string& title) {
   const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
   const plot::Frame frame = ProtectorFrame(image.width(), image.height(), plot);
-  plot::AxesSpec spec;
-  spec.YTickStep = plot::NiceStep(static_cast<float>((plot.y_max - plot.y_min) / 30.0));
-  spec.YLabelEvery = 5;
-  spec.XTickLength = plot::XTickLengthFor(layout);
-  spec.YTickLength = plot::YTickLengthFor(layout);
+  plot::AxesStyle style;
+  style.YTickStep = plot::NiceStep(static_cast<float>((plot.y_max - plot.y_min) / 30.0));
+  style.YLabelEvery = 5;
+  style.XTickLength = plot::XTickLengthFor(layout);
+  style.YTickLength = plot::YTickLengthFor(layout);
   {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
     painter.setFont(PlotFont(image.width(), image.height()));
-    PlotLogAxes(painter, plot::PlanLogAxes(frame, layout, spec, kInsertionLossCaption, ""));
+    PlotLogAxes(painter, plot::PlanLogAxes(frame, layout, style, kInsertionLossCaption, ""));
 
     painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
     painter.drawLine(Point(frame, plot.x_min, 0.0), Point(frame, plot.x_max, 0.0));

@@ -21,14 +21,14 @@ std::filesystem::path ToPath(const QString& file) {
   return std::filesystem::path(file.toStdString());
 }
 
-std::optional<std::filesystem::path> RunDialog(QFileDialog& dialog, const FileDialogSpec& spec,
-                                               QWidget* parent) {
+std::optional<std::filesystem::path> RunDialog(QFileDialog& dialog,
+                                               const FileDialogRequest& request, QWidget* parent) {
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  dialog.setWindowTitle(spec.title);
-  dialog.setNameFilters(spec.filters);
+  dialog.setWindowTitle(request.title);
+  dialog.setNameFilters(request.filters);
   dialog.setViewMode(QFileDialog::Detail);
-  if (!spec.directory.isEmpty()) dialog.setDirectory(spec.directory);
-  if (spec.place_centred) {
+  if (!request.directory.isEmpty()) dialog.setDirectory(request.directory);
+  if (request.place_centred) {
     // Centred, top at 0 and nearly the full screen height, so long folders
     // of recordings show many rows at once.
     QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
@@ -74,20 +74,22 @@ void QtPrompter::Inform(const std::string& title, const std::string& text) {
   QMessageBox::information(parent_, FromLatin1(title), FromLatin1(text));
 }
 
-std::optional<std::filesystem::path> QtFileChooser::ChooseOpenFile(const FileDialogSpec& spec) {
+std::optional<std::filesystem::path> QtFileChooser::ChooseOpenFile(
+    const FileDialogRequest& request) {
   QFileDialog dialog(parent_);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  return RunDialog(dialog, spec, parent_);
+  return RunDialog(dialog, request, parent_);
 }
 
-std::optional<std::filesystem::path> QtFileChooser::ChooseSaveFile(const FileDialogSpec& spec) {
+std::optional<std::filesystem::path> QtFileChooser::ChooseSaveFile(
+    const FileDialogRequest& request) {
   QFileDialog dialog(parent_);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  if (!spec.default_suffix.isEmpty()) dialog.setDefaultSuffix(spec.default_suffix);
-  if (!spec.proposed_name.isEmpty()) dialog.selectFile(spec.proposed_name);
-  return RunDialog(dialog, spec, parent_);
+  if (!request.default_suffix.isEmpty()) dialog.setDefaultSuffix(request.default_suffix);
+  if (!request.proposed_name.isEmpty()) dialog.selectFile(request.proposed_name);
+  return RunDialog(dialog, request, parent_);
 }
 
 }  // namespace korva::ui

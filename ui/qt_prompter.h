@@ -28,7 +28,7 @@ class QtPrompter final : public Prompter {
 };
 
 // What a file dialog shows.
-struct FileDialogSpec {
+struct FileDialogRequest {
   QString title;
   QStringList filters;         // "Prepared waveforms (*.KRV *.krv)", ...
   QString directory;           // initial folder
@@ -41,9 +41,9 @@ class FileChooser {
  public:
   virtual ~FileChooser() = default;
   // The chosen file, or nothing when the user cancels.
-  virtual std::optional<std::filesystem::path> ChooseOpenFile(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::filesystem::path> ChooseOpenFile(const FileDialogRequest& request) = 0;
   // The chosen file; the dialog has asked before choosing an existing one.
-  virtual std::optional<std::filesystem::path> ChooseSaveFile(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::filesystem::path> ChooseSaveFile(const FileDialogRequest& request) = 0;
 };
 
 // Qt's own file dialog (not the desktop's), so that it can be placed and
@@ -52,8 +52,8 @@ class QtFileChooser final : public FileChooser {
  public:
   explicit QtFileChooser(QWidget* parent = nullptr) : parent_(parent) {}
   void SetParent(QWidget* parent) { parent_ = parent; }
-  std::optional<std::filesystem::path> ChooseOpenFile(const FileDialogSpec& spec) override;
-  std::optional<std::filesystem::path> ChooseSaveFile(const FileDialogSpec& spec) override;
+  std::optional<std::filesystem::path> ChooseOpenFile(const FileDialogRequest& request) override;
+  std::optional<std::filesystem::path> ChooseSaveFile(const FileDialogRequest& request) override;
 
  private:
   QWidget* parent_;

@@ -86,7 +86,7 @@ LabelFormat XLabelFormatWithPasses(float lowest, float highest, float step, int 
   return format;
 }
 
-LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesSpec& spec) {
+LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesStyle& style) {
   LinearAxes axes;
   auto to_screen = [&frame](float x, float y) { return WorldToScreen(frame, x, y); };
   const ScreenPoint lower_left = to_screen(frame.PlotXMin, frame.PlotYMin);
@@ -100,40 +100,40 @@ LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesSp
   const float x_hi = frame.PlotXMax;
   const float y_lo = frame.PlotYMin;
   const float y_hi = frame.PlotYMax;
-  axes.x_format = XLabelFormatWithPasses(x_lo, x_hi, spec.XTickStep, spec.XLabelEvery);
+  axes.x_format = XLabelFormatWithPasses(x_lo, x_hi, style.XTickStep, style.XLabelEvery);
   axes.y_format = AxisLabelFormat(std::max(std::fabs(y_hi), std::fabs(y_lo)));
 
-  const TickIndexRange xs = TickIndices(x_lo, x_hi, spec.XTickStep);
-  const TickIndexRange ys = TickIndices(y_lo, y_hi, spec.YTickStep);
+  const TickIndexRange xs = TickIndices(x_lo, x_hi, style.XTickStep);
+  const TickIndexRange ys = TickIndices(y_lo, y_hi, style.YTickStep);
   const bool draw_x = xs.last - xs.first <= kMaxTicksPerAxis;
   const bool draw_y = ys.last - ys.first <= kMaxTicksPerAxis;
 
-  auto x_tick_length = [&spec](std::int64_t i) {
-    return Divisible(i, spec.XLabelEvery) ? 2 * spec.XTickLength : spec.XTickLength;
+  auto x_tick_length = [&style](std::int64_t i) {
+    return Divisible(i, style.XLabelEvery) ? 2 * style.XTickLength : style.XTickLength;
   };
-  auto y_tick_length = [&spec](std::int64_t i) {
-    return Divisible(i, spec.YLabelEvery) ? 2 * spec.YTickLength : spec.YTickLength;
+  auto y_tick_length = [&style](std::int64_t i) {
+    return Divisible(i, style.YLabelEvery) ? 2 * style.YTickLength : style.YTickLength;
   };
 
   if (draw_x) {
     // Bottom axis, left to right: upward ticks, long ones labelled.
     for (std::int64_t i = xs.first; i <= xs.last; ++i) {
-      const float x = TickValue(i, spec.XTickStep);
+      const float x = TickValue(i, style.XTickStep);
       if (!TickInRange(x, x_lo, x_hi)) continue;
       AxisTick tick;
       tick.at = to_screen(x, y_lo);
       tick.tip = {tick.at.x, tick.at.y - x_tick_length(i)};
-      if (Divisible(i, spec.XLabelEvery)) {
+      if (Divisible(i, style.XLabelEvery)) {
         tick.labelled = true;
         tick.label = FormatLabel(x, axes.x_format);
-        tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.5 * spec.XTickLength)};
+        tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.5 * style.XTickLength)};
         tick.anchor = EndAnchor(x, x_lo, x_hi, 0, 2, 1);
       }
       axes.bottom.push_back(std::move(tick));
     }
     // Top axis, right to left: downward ticks, no labels.
     for (std::int64_t i = xs.last; i >= xs.first; --i) {
-      const float x = TickValue(i, spec.XTickStep);
+      const float x = TickValue(i, style.XTickStep);
       if (!TickInRange(x, x_lo, x_hi)) continue;
       AxisTick tick;
       tick.at = to_screen(x, y_hi);
@@ -144,7 +144,7 @@ LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesSp
   if (draw_y) {
     // Right axis, bottom to top: ticks pointing left, no labels.
     for (std::int64_t i = ys.first; i <= ys.last; ++i) {
-      const float y = TickValue(i, spec.YTickStep);
+      const float y = TickValue(i, style.YTickStep);
       if (!TickInRange(y, y_lo, y_hi)) continue;
       AxisTick tick;
       tick.at = to_screen(x_hi, y);
@@ -153,15 +153,15 @@ LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesSp
     }
     // Left axis, top to bottom: ticks pointing right, long ones labelled.
     for (std::int64_t i = ys.last; i >= ys.first; --i) {
-      const float y = TickValue(i, spec.YTickStep);
+      const float y = TickValue(i, style.YTickStep);
       if (!TickInRange(y, y_lo, y_hi)) continue;
       AxisTick tick;
       tick.at = to_screen(x_lo, y);
       tick.tip = {tick.at.x + y_tick_length(i), tick.at.y};
-      if (Divisible(i, spec.YLabelEvery)) {
+      if (Divisible(i, style.YLabelEvery)) {
         tick.labelled = true;
         tick.label = FormatLabel(y, axes.y_format);
-        tick.label_at = {tick.at.x - RoundToInt(0.5 * spec.YTickLength), tick.at.y};
+        tick.label_at = {tick.at.x - RoundToInt(0.5 * style.YTickLength), tick.at.y};
         tick.anchor = EndAnchor(y, y_lo, y_hi, 8, 2, 5);
       }
       axes.left.push_back(std::move(tick));
@@ -169,12 +169,12 @@ LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesSp
   }
 
   const int centre_x = layout.PlotLeft + layout.PlotWidth / 2;
-  axes.x_caption = {spec.XCaption, {centre_x, layout.PlotTop + layout.FrameHeight - 1}, 7, false};
-  axes.title = {spec.Title,
+  axes.x_caption = {style.XCaption, {centre_x, layout.PlotTop + layout.FrameHeight - 1}, 7, false};
+  axes.title = {style.Title,
                 {centre_x, RoundToInt(0.125 * layout.FrameHeight + layout.PlotTop) - 1},
                 7,
                 false};
-  axes.y_caption = {spec.YCaption, {0, layout.PlotTop + layout.FrameHeight / 2}, 1, true};
+  axes.y_caption = {style.YCaption, {0, layout.PlotTop + layout.FrameHeight / 2}, 1, true};
   return axes;
 }
 

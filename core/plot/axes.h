@@ -65,7 +65,7 @@ struct Caption {
   bool rotated = false;
 };
 
-struct AxesSpec {
+struct AxesStyle {
   float XTickStep = 1.0f;
   float YTickStep = 1.0f;
   int XLabelEvery = 5;
@@ -99,6 +99,6 @@ struct LinearAxes {
 // a tiny step would otherwise produce millions of marks).
 inline constexpr std::int64_t kMaxTicksPerAxis = 100000;
 
-LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesSpec& spec);
+LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesStyle& style);
 
 }  // namespace korva::plot

@@ -63,7 +63,7 @@ std::string LevelLabel(float y) {
   return FormatFixed(double{y}, decimals);
 }
 
-LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesSpec& spec,
+LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesStyle& style,
                     const std::string& spectrum_caption, const std::string& units_caption) {
   LogAxes result;
   LinearAxes& axes = result.axes;
@@ -86,11 +86,11 @@ LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesSpec& sp
       if (!TickInRange(x, x_lo, x_hi)) continue;
       AxisTick tick;
       tick.at = to_screen(x, y_lo);
-      tick.tip = {tick.at.x, tick.at.y - (k == 1 ? 2 : 1) * spec.XTickLength};
+      tick.tip = {tick.at.x, tick.at.y - (k == 1 ? 2 : 1) * style.XTickLength};
       if (k == 1 || k == 2 || k == 5) {
         tick.labelled = true;
         tick.label = KiloHertzLabel(x);
-        tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.3 * spec.XTickLength)};
+        tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.3 * style.XTickLength)};
         tick.anchor = NearEnd(x, x_lo) ? 0 : NearEnd(x, x_hi) ? 2 : 1;
       }
       axes.bottom.push_back(std::move(tick));
@@ -103,21 +103,21 @@ LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesSpec& sp
       if (!TickInRange(x, x_lo, x_hi)) continue;
       AxisTick tick;
       tick.at = to_screen(x, y_hi);
-      tick.tip = {tick.at.x, tick.at.y + (k == 10 ? 2 : 1) * spec.XTickLength};
+      tick.tip = {tick.at.x, tick.at.y + (k == 10 ? 2 : 1) * style.XTickLength};
       axes.top.push_back(tick);
     }
   }
 
   // Level ticks: whole label groups one beyond either end of the range.
-  const int every = std::max(spec.YLabelEvery, 1);
-  const double group = double{spec.YTickStep} * every;
-  if (spec.YTickStep > 0.0f && std::isfinite(group) && group > 0.0) {
+  const int every = std::max(style.YLabelEvery, 1);
+  const double group = double{style.YTickStep} * every;
+  if (style.YTickStep > 0.0f && std::isfinite(group) && group > 0.0) {
     const std::int64_t first = (std::llround(y_lo / group) - 1) * every;
     const std::int64_t last = (std::llround(y_hi / group) + 1) * every;
     if (last - first <= kMaxTicksPerAxis) {
-      auto length = [&](std::int64_t i) { return (i % every == 0 ? 2 : 1) * spec.YTickLength; };
+      auto length = [&](std::int64_t i) { return (i % every == 0 ? 2 : 1) * style.YTickLength; };
       for (std::int64_t i = first; i <= last; ++i) {
-        const float y = TickValue(i, spec.YTickStep);
+        const float y = TickValue(i, style.YTickStep);
         if (!TickInRange(y, y_lo, y_hi)) continue;
         AxisTick tick;
         tick.at = to_screen(x_hi, y);
@@ -125,7 +125,7 @@ LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesSpec& sp
         axes.right.push_back(tick);
       }
       for (std::int64_t i = last; i >= first; --i) {
-        const float y = TickValue(i, spec.YTickStep);
+        const float y = TickValue(i, style.YTickStep);
         if (!TickInRange(y, y_lo, y_hi)) continue;
         AxisTick tick;
         tick.at = to_screen(x_lo, y);
@@ -133,7 +133,7 @@ LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesSpec& sp
         if (i % every == 0) {
           tick.labelled = true;
           tick.label = LevelLabel(y);
-          tick.label_at = {tick.at.x - RoundToInt(0.4 * spec.YTickLength), tick.at.y};
+          tick.label_at = {tick.at.x - RoundToInt(0.4 * style.YTickLength), tick.at.y};
           if (std::fabs(double{y} - y_hi) < 0.01 * std::fabs(double{y_hi})) {
             tick.anchor = 2;
           } else if (std::fabs(double{y} - y_lo) < std::fabs(0.01 * y_lo)) {
@@ -150,8 +150,10 @@ LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesSpec& sp
   const int centre_x = layout.PlotLeft + layout.PlotWidth / 2;
   axes.x_caption = {
       "FREQUENCY IN kHZ", {centre_x, layout.PlotTop + layout.FrameHeight - 1}, 7, false};
-  axes.title = {
-      spec.Title, {centre_x, RoundToInt(0.03 * layout.FrameHeight + layout.PlotTop) - 1}, 1, false};
+  axes.title = {style.Title,
+                {centre_x, RoundToInt(0.03 * layout.FrameHeight + layout.PlotTop) - 1},
+                1,
+                false};
   const int centre_y = layout.PlotTop + layout.PlotHeight / 2;
   axes.y_caption = {spectrum_caption, {0, centre_y}, 1, true};
   result.units_caption = {units_caption, {RoundToInt(0.3 * layout.PlotLeft), centre_y}, 1, true};

@@ -32,9 +32,9 @@ struct LogAxes {
 };
 
 // Ticks, labels and captions of the log-frequency plot in `frame` (its scales
-// already set for `layout`). `spec` supplies YTickStep, YLabelEvery, the
+// already set for `layout`). `style` supplies YTickStep, YLabelEvery, the
 // tick lengths and the title.
-LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesSpec& spec,
+LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesStyle& style,
                     const std::string& spectrum_caption, const std::string& units_caption);
 
 }  // namespace korva::plot

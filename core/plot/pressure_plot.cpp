@@ -53,7 +53,7 @@ PressurePlotSetup SetUpPressurePlot(int client_width, int client_height, float s
   frame.top = layout.PlotTop;
   frame.SetScales(layout.PlotWidth, layout.PlotHeight);
 
-  AxesSpec& axes = setup.axes;
+  AxesStyle& axes = setup.axes;
   axes.XTickStep = NiceStep((frame.PlotXMax - frame.PlotXMin) / 50.0f);
   axes.XLabelEvery = 5;
   axes.YTickStep = NiceStep((frame.PlotYMax - frame.PlotYMin) / 30.0f);

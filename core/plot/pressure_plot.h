@@ -22,7 +22,7 @@ inline constexpr const char* kPressureCaption = "PRESSURE IN KILOPASCALS";
 struct PressurePlotSetup {
   Layout layout;
   Frame frame;
-  AxesSpec axes;
+  AxesStyle axes;
 };
 
 // start_time, end_time in seconds; min_pressure, peak_pressure in pascals;

@@ -30,26 +30,28 @@ class ScriptedFileChooser final : public ui::FileChooser {
   }
   std::function<void()> while_open;
 
-  std::optional<std::filesystem::path> ChooseOpenFile(const ui::FileDialogSpec& spec) override {
-    return Answer(spec);
+  std::optional<std::filesystem::path> ChooseOpenFile(
+      const ui::FileDialogRequest& request) override {
+    return Answer(request);
   }
-  std::optional<std::filesystem::path> ChooseSaveFile(const ui::FileDialogSpec& spec) override {
-    return Answer(spec);
+  std::optional<std::filesystem::path> ChooseSaveFile(
+      const ui::FileDialogRequest& request) override {
+    return Answer(request);
   }
-  const std::vector<ui::FileDialogSpec>& shown() const { return shown_; }
+  const std::vector<ui::FileDialogRequest>& shown() const { return shown_; }
 
  private:
-  std::optional<std::filesystem::path> Answer(const ui::FileDialogSpec& spec) {
-    shown_.push_back(spec);
+  std::optional<std::filesystem::path> Answer(const ui::FileDialogRequest& request) {
+    shown_.push_back(request);
     if (answers_.empty())
-      throw UnscriptedQuestion("unscripted file dialog: " + spec.title.toStdString());
+      throw UnscriptedQuestion("unscripted file dialog: " + request.title.toStdString());
     auto answer = answers_.front();
     answers_.pop_front();
     if (while_open) while_open();
     return answer;
   }
   std::deque<std::optional<std::filesystem::path>> answers_;
-  std::vector<ui::FileDialogSpec> shown_;
+  std::vector<ui::FileDialogRequest> shown_;
 };
 
 // A protector table with one default-mode and one power-user record.

@@ -35,13 +35,13 @@ TEST(LogAxes, DecadeTicksLabelsAndCaptionsOfASpectrumFrame) {
   frame.left = layout.PlotLeft;
   frame.top = layout.PlotTop;
   frame.SetScales(layout.PlotWidth, layout.PlotHeight);
-  AxesSpec spec;
-  spec.YTickStep = NiceStep(2.0f);
-  spec.YLabelEvery = 5;
-  spec.XTickLength = XTickLengthFor(layout);
-  spec.YTickLength = YTickLengthFor(layout);
-  spec.Title = "SHOT";
-  const LogAxes planned = PlanLogAxes(frame, layout, spec, "1/3 OCT LEQ(300MS)", "DB REF 20uPA");
+  AxesStyle style;
+  style.YTickStep = NiceStep(2.0f);
+  style.YLabelEvery = 5;
+  style.XTickLength = XTickLengthFor(layout);
+  style.YTickLength = YTickLengthFor(layout);
+  style.Title = "SHOT";
+  const LogAxes planned = PlanLogAxes(frame, layout, style, "1/3 OCT LEQ(300MS)", "DB REF 20uPA");
   const LinearAxes& axes = planned.axes;
 
   // Bottom: 2..9 of the first decade above 1.526 Hz, then every 1..9 up to 50 kHz.
@@ -51,7 +51,7 @@ TEST(LogAxes, DecadeTicksLabelsAndCaptionsOfASpectrumFrame) {
     EXPECT_GE(tick.at.x, axes.box_left);
     EXPECT_LE(tick.at.x, axes.box_right);
     if (tick.labelled) labels.push_back(tick.label);
-    if (tick.at.y - tick.tip.y == 2 * spec.XTickLength) ++long_ticks;
+    if (tick.at.y - tick.tip.y == 2 * style.XTickLength) ++long_ticks;
   }
   EXPECT_EQ(long_ticks, 4);  // 10 Hz, 100 Hz, 1 kHz, 10 kHz
   const std::vector<std::string> expected = {"0.002", "0.005", "0.01", "0.02", "0.05", "0.1", "0.2",
