@@ -15,18 +15,13 @@
 namespace korva {
 namespace {
 
-using testing::RunShell;
+using testing::Shell;
 using testing::TempDir;
 
 const std::string kCli = KORVA_CLI_PATH;
 
 std::string TestModel() {
   return (std::filesystem::path(KORVA_TEST_DATA_DIR) / "test_ear_model.txt").string();
-}
-
-int Shell(const std::string& command, std::string* out) {
-  out->clear();
-  return RunShell(command + " 2>&1", out);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

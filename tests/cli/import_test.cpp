@@ -12,13 +12,10 @@
 namespace korva {
 namespace {
 
+using testing::Quoted;
 using testing::RunShell;
 using testing::TempDir;
 namespace fs = std::filesystem;
-
-std::string Quoted(const fs::path& path) {
-  return "'" + path.string() + "'";
-}
 
 // `out` receives the output, replacing what it held; `timeout` turns a
 // question that waits for an answer into a failure.

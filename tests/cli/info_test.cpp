@@ -14,12 +14,9 @@
 namespace korva {
 namespace {
 
+using testing::Quoted;
 using testing::RunShell;
 using testing::TempDir;
-
-std::string Quoted(const std::filesystem::path& path) {
-  return "'" + path.string() + "'";
-}
 
 int RunInfo(const std::string& arguments, std::string* out) {
   return RunShell(std::string(KORVA_CLI_PATH) + " info " + arguments + " 2>&1", out);

@@ -11,15 +11,10 @@ namespace korva {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RunShell;
+using testing::Shell;
 using testing::TempDir;
 
 const std::string kCli = KORVA_CLI_PATH;
-
-int Shell(const std::string& command, std::string* out) {
-  out->clear();
-  return RunShell(command + " 2>&1", out);
-}
 
 int CountLines(const std::string& text) {
   int n = 0;

@@ -12,12 +12,9 @@
 namespace korva {
 namespace {
 
+using testing::Quoted;
 using testing::RunShell;
 using testing::TempDir;
-
-std::string Quoted(const std::filesystem::path& path) {
-  return "'" + path.string() + "'";
-}
 
 int RunPlot(const std::string& arguments, std::string* out) {
   return RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +

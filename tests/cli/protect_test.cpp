@@ -13,15 +13,10 @@ namespace korva {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RunShell;
+using testing::Shell;
 using testing::TempDir;
 
 const std::string kCli = KORVA_CLI_PATH;
-
-int Shell(const std::string& command, std::string* out) {
-  out->clear();
-  return RunShell(command + " 2>&1", out);
-}
 
 std::string JsonField(const std::string& json, const std::string& key) {
   const std::size_t at = json.find("\"" + key + "\":");

@@ -18,19 +18,15 @@ namespace korva {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RunShell;
+using testing::Quoted;
+using testing::Shell;
 using testing::TempDir;
 
 const fs::path kModel = fs::path(KORVA_SOURCE_DATA_DIR) / "Human.par";
 
-std::string Quoted(const fs::path& path) {
-  return "'" + path.string() + "'";
-}
-
 // `out` receives the output, replacing what it held.
 int RunCli(const std::string& arguments, std::string* out) {
-  out->clear();
-  return RunShell(std::string(KORVA_CLI_PATH) + " " + arguments + " 2>&1", out);
+  return Shell(std::string(KORVA_CLI_PATH) + " " + arguments, out);
 }
 
 Session Open(const fs::path& file) {

@@ -41,4 +41,13 @@ int RunShell(const std::string& command, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int Shell(const std::string& command, std::string* output) {
+  output->clear();
+  return RunShell(command + " 2>&1", output);
+}
+
+std::string Quoted(const std::filesystem::path& path) {
+  return "'" + path.string() + "'";
+}
+
 }  // namespace korva::testing

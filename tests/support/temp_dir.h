@@ -29,4 +29,11 @@ class TempDir {
 // `output` is given, its standard output.
 int RunShell(const std::string& command, std::string* output = nullptr);
 
+// RunShell with standard error joined to standard output, which `output`
+// receives in place of what it held.
+int Shell(const std::string& command, std::string* output);
+
+// `path` in single quotes for a shell command line.
+std::string Quoted(const std::filesystem::path& path);
+
 }  // namespace korva::testing
