@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "core/common/error.h"
+#include "core/common/progress.h"
+#include "core/waveform/krv.h"
+#include "core/waveform/session.h"
 
 namespace korva::cli {
 
@@ -81,6 +84,23 @@ bool ForFile(const std::string& file, Streams& io, Body&& body) {
     ReportFileError(file, "not enough memory", io);
   }
   return false;
+}
+
+// Opens each of `files` as the window's Open does and runs
+// `body(file, session)` on it; a failure is reported against its file and the
+// others still run. Returns the exit status: 0 when every file succeeded.
+template <class Body>
+int ForEachWaveform(const std::vector<std::string>& files, Streams& io, Body&& body) {
+  bool all_ok = true;
+  for (const std::string& file : files) {
+    all_ok &= ForFile(file, io, [&]() {
+      Session session;
+      NoProgress progress;
+      OpenWaveform(session, file, progress);
+      body(file, session);
+    });
+  }
+  return all_ok ? 0 : 1;
 }
 
 }  // namespace korva::cli

@@ -136,22 +136,15 @@ int RunInfo(const std::vector<std::string>& argv, Streams& io) {
   if (args.Positional().empty()) throw UsageError("give at least one KRV file");
   const bool json = args.Has("--json");
   const bool samples = args.Has("--samples");
-  bool all_ok = true;
-  for (const std::string& file : args.Positional()) {
-    all_ok &= ForFile(file, io, [&]() {
-      Session session;
-      NoProgress progress;
-      OpenWaveform(session, file, progress);
-      if (json) {
-        PrintJson(file, session, samples, io.out);
-      } else if (samples) {
-        PrintSamples(session, io.out);
-      } else {
-        PrintText(file, session, io.out);
-      }
-    });
-  }
-  return all_ok ? 0 : 1;
+  return ForEachWaveform(args.Positional(), io, [&](const std::string& file, Session& session) {
+    if (json) {
+      PrintJson(file, session, samples, io.out);
+    } else if (samples) {
+      PrintSamples(session, io.out);
+    } else {
+      PrintText(file, session, io.out);
+    }
+  });
 }
 
 KORVA_CLI_COMMAND(

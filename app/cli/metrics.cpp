@@ -99,23 +99,16 @@ int RunMetrics(const std::vector<std::string>& argv, Streams& io) {
   if (args.Positional().empty()) throw UsageError("give at least one KRV file");
   const IntervalRequest request = ReadInterval(args);
   const bool json = args.Has("--json");
-  bool all_ok = true;
-  for (const std::string& file : args.Positional()) {
-    all_ok &= ForFile(file, io, [&]() {
-      Session session;
-      NoProgress progress;
-      OpenWaveform(session, file, progress);
-      const Selection sel = Resolve(request, session);
-      const IntervalResults results = IntervalMetrics(session.Pressure.Range(0, session.LastSample),
-                                                      session.SampleInterval, sel.first, sel.last);
-      if (json) {
-        PrintJson(results, io.out);
-      } else {
-        PrintText(file, session, sel, results, io.out);
-      }
-    });
-  }
-  return all_ok ? 0 : 1;
+  return ForEachWaveform(args.Positional(), io, [&](const std::string& file, Session& session) {
+    const Selection sel = Resolve(request, session);
+    const IntervalResults results = IntervalMetrics(session.Pressure.Range(0, session.LastSample),
+                                                    session.SampleInterval, sel.first, sel.last);
+    if (json) {
+      PrintJson(results, io.out);
+    } else {
+      PrintText(file, session, sel, results, io.out);
+    }
+  });
 }
 
 KORVA_CLI_COMMAND(

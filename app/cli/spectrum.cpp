@@ -64,21 +64,14 @@ int RunSpectrum(const std::vector<std::string>& argv, Streams& io) {
   if (args.Positional().empty()) throw UsageError("give at least one KRV file");
   const fs::path folder = args.Value("--dir").value_or(".");
   const bool json = args.Has("--json");
-  bool all_ok = true;
-  for (const std::string& file : args.Positional()) {
-    all_ok &= ForFile(file, io, [&]() {
-      Session session;
-      NoProgress progress;
-      OpenWaveform(session, file, progress);
-      const Leq300msRun run = RunLeq300msSpectrum(session, folder);
-      if (json) {
-        PrintJson(file, run, io.out);
-      } else {
-        PrintText(file, run, io.out);
-      }
-    });
-  }
-  return all_ok ? 0 : 1;
+  return ForEachWaveform(args.Positional(), io, [&](const std::string& file, Session& session) {
+    const Leq300msRun run = RunLeq300msSpectrum(session, folder);
+    if (json) {
+      PrintJson(file, run, io.out);
+    } else {
+      PrintText(file, run, io.out);
+    }
+  });
 }
 
 KORVA_CLI_COMMAND({"spectrum",
