@@ -13,16 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int CountColour(const QImage& image, QRgb colour, int top, int bottom) {
-  int count = 0;
-  for (int y = top; y < bottom; ++y) {
-    for (int x = 0; x < image.width(); ++x) {
-      if ((image.pixel(x, y) & 0xFFFFFFu) == colour) ++count;
-    }
-  }
-  return count;
-}
-
 int CountLines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }

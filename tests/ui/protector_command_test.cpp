@@ -15,16 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int CountColour(const QImage& image, QRgb colour, int top, int bottom) {
-  int count = 0;
-  for (int y = top; y < bottom; ++y) {
-    for (int x = 0; x < image.width(); ++x) {
-      if ((image.pixel(x, y) & 0xFFFFFFu) == colour) ++count;
-    }
-  }
-  return count;
-}
-
 std::string Line(const std::string& text, int number) {
   std::size_t start = 0;
   for (int i = 1; i < number; ++i) start = text.find('\n', start) + 1;

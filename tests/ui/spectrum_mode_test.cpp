@@ -22,16 +22,6 @@ QStringList BarCaptions(const ui::MainWindow& window) {
   return captions;
 }
 
-int CountColour(const QImage& image, QRgb colour, int top, int bottom) {
-  int count = 0;
-  for (int y = top; y < bottom; ++y) {
-    for (int x = 0; x < image.width(); ++x) {
-      if ((image.pixel(x, y) & 0xFFFFFFu) == colour) ++count;
-    }
-  }
-  return count;
-}
-
 bool AnyPopupItemEnabled(const ui::MainWindow& window) {
   for (QAction* item : window.PopupItems()) {
     if (item->isEnabled()) return true;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QImage>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,17 @@
 #include "ui/qt_prompter.h"
 
 namespace korva::testing {
+
+// Pixels of `colour` (RGB, alpha ignored) in rows top..bottom-1 of `image`.
+inline int CountColour(const QImage& image, QRgb colour, int top, int bottom) {
+  int count = 0;
+  for (int y = top; y < bottom; ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if ((image.pixel(x, y) & 0xFFFFFFu) == colour) ++count;
+    }
+  }
+  return count;
+}
 
 // Replays chosen files (nothing = Cancel) and records the dialogs shown. A
 // hook may run while a dialog is "open", as events would.
