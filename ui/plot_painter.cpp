@@ -91,8 +91,10 @@ void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes) {
   for (const plot::Caption* caption : {&axes.x_caption, &axes.title}) {
     LabelOut(painter, caption->at.x, caption->at.y, Latin1(caption->text), caption->anchor);
   }
-  RotatedLabelOut(painter, axes.y_caption.at.x, axes.y_caption.at.y, Latin1(axes.y_caption.text),
-                  axes.y_caption.anchor);
+  for (const plot::Caption* caption : {&axes.y_caption, &axes.right_caption}) {
+    if (caption->text.empty()) continue;
+    RotatedLabelOut(painter, caption->at.x, caption->at.y, Latin1(caption->text), caption->anchor);
+  }
 }
 
 void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes) {

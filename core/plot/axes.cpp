@@ -178,4 +178,38 @@ LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesSt
   return axes;
 }
 
+LinearAxes PlanTwoRangeAxes(const Frame& frame, const Frame& right, const Layout& layout,
+                            const AxesStyle& style, const std::string& right_caption) {
+  LinearAxes axes = PlanLinearAxes(frame, layout, style);
+  axes.right.clear();
+  const float lo = right.PlotYMin;
+  const float hi = right.PlotYMax;
+  const float step = NiceStep((hi - lo) / 25.0f);
+  axes.right_format = AxisLabelFormat(std::max(std::fabs(hi), std::fabs(lo)));
+  const TickIndexRange range = TickIndices(lo, hi, step);
+  if (range.last - range.first <= kMaxTicksPerAxis) {
+    // Bottom to top, ticks pointing left, long ones labelled to the right:
+    // the left axis mirrored.
+    for (std::int64_t i = range.first; i <= range.last; ++i) {
+      float y = TickValue(i, step);
+      if (!TickInRange(y, lo, hi)) continue;
+      float x = right.PlotXMax;
+      AxisTick tick;
+      tick.at = {axes.box_right, WorldToScreen(right, x, y).y};
+      const bool long_tick = Divisible(i, style.YLabelEvery);
+      tick.tip = {tick.at.x - (long_tick ? 2 : 1) * style.YTickLength, tick.at.y};
+      if (long_tick) {
+        tick.labelled = true;
+        tick.label = FormatLabel(y, axes.right_format);
+        tick.label_at = {tick.at.x + RoundToInt(0.5 * style.YTickLength), tick.at.y};
+        tick.anchor = EndAnchor(y, lo, hi, 6, 0, 3);
+      }
+      axes.right.push_back(std::move(tick));
+    }
+  }
+  axes.right_caption = {
+      right_caption, {layout.FrameWidth, layout.PlotTop + layout.FrameHeight / 2}, 7, true};
+  return axes;
+}
+
 }  // namespace korva::plot

@@ -93,6 +93,10 @@ struct LinearAxes {
   Caption x_caption;
   Caption title;
   Caption y_caption;
+  // Only a plot read against a second range labels its right-hand axis and
+  // captions it (rotated, against the right edge of the window).
+  LabelFormat right_format;
+  Caption right_caption;
 };
 
 // More ticks than this on one axis are not drawn (a range far from zero with
@@ -100,5 +104,12 @@ struct LinearAxes {
 inline constexpr std::int64_t kMaxTicksPerAxis = 100000;
 
 LinearAxes PlanLinearAxes(const Frame& frame, const Layout& layout, const AxesStyle& style);
+
+// A plot read against two Y ranges over one box: the bottom, top and left
+// axes from `frame`, the right-hand axis ticked over `right`'s Y range (same
+// pixel rectangle) every NiceStep(range / 25), long and labelled every
+// YLabelEvery-th tick, with `right_caption` centred on the band.
+LinearAxes PlanTwoRangeAxes(const Frame& frame, const Frame& right, const Layout& layout,
+                            const AxesStyle& style, const std::string& right_caption);
 
 }  // namespace korva::plot

@@ -72,6 +72,13 @@ Layout PressureBandLayout(int client_width, int client_height) {
   return layout;
 }
 
+Layout TwoRangeBandLayout(int client_width, int client_height, int top) {
+  Layout layout = PressureBandLayout(client_width, client_height);
+  layout.PlotTop = top;
+  layout.PlotWidth = std::max(layout.FrameWidth - 1 - 2 * layout.PlotLeft, 1);
+  return layout;
+}
+
 int PlotFontPoints(int client_width, int client_height) {
   const int by_height = RoundToInt(8.0 * client_height / 600.0);
   const int by_width = RoundToInt(8.0 * client_width / 800.0);

@@ -56,6 +56,11 @@ struct Layout {
 // one pixel so that a tiny window never divides by zero.
 Layout PressureBandLayout(int client_width, int client_height);
 
+// A band starting at `top` for a plot read against two Y ranges: the
+// pressure band's margins, plus a right margin as wide as the left one for
+// the labels and caption of the right-hand axis.
+Layout TwoRangeBandLayout(int client_width, int client_height, int top);
+
 // Font size in points of every plot text: the smaller of round(8 H / 600) and
 // round(8 W / 800), at least 1.
 int PlotFontPoints(int client_width, int client_height);

@@ -183,6 +183,54 @@ TEST(PressurePlot, TenMillisecondsTwentyKilopascalsExampleGivesTheDocumentedTick
   EXPECT_EQ(axes.title.at.y, 337);  // round(337.5) = 338 (halves to even), minus 1
 }
 
+TEST(TwoRangeAxes, RightAxisReadsTheSecondRangeWithMirroredLabelsAndItsCaption) {
+  // A waveform in kPa on the left and a hazard from 0 to 130 A.R.U. on the
+  // right, sharing the lower band.
+  const Layout layout = TwoRangeBandLayout(800, 600, 300);
+  EXPECT_EQ(layout.PlotLeft, 56);
+  EXPECT_EQ(layout.PlotWidth, 800 - 1 - 2 * 56);
+  EXPECT_EQ(layout.PlotTop, 300);
+  Frame left{0.0f, 10.0f, -5.0f, 20.0f};
+  Frame right{0.0f, 10.0f, 0.0f, 130.0f};
+  for (Frame* f : {&left, &right}) {
+    f->left = layout.PlotLeft;
+    f->top = layout.PlotTop;
+    f->SetScales(layout.PlotWidth, layout.PlotHeight);
+  }
+  AxesStyle style;
+  style.XTickStep = 0.2f;
+  style.YTickStep = 1.0f;
+  style.YTickLength = 4;
+  const LinearAxes axes = PlanTwoRangeAxes(left, right, layout, style, "A.R.U.");
+
+  // The left axis still reads the waveform.
+  EXPECT_EQ(axes.left.front().label, "20");
+  // Right: step NiceStep(130 / 25) = 10, ticks 0..130 from bottom to top,
+  // every fifth labelled, placed right of the axis.
+  ASSERT_EQ(axes.right.size(), 14u);
+  EXPECT_EQ(axes.right.front().at, (ScreenPoint{axes.box_right, axes.box_bottom}));
+  EXPECT_EQ(axes.right.back().at.y, axes.box_top);
+  std::vector<std::string> labels;
+  std::vector<int> anchors;
+  for (const AxisTick& tick : axes.right) {
+    EXPECT_LT(tick.tip.x, tick.at.x);
+    if (!tick.labelled) continue;
+    labels.push_back(tick.label);
+    anchors.push_back(tick.anchor);
+    EXPECT_EQ(tick.label_at.x, axes.box_right + 2);
+    EXPECT_EQ(tick.at.x - tick.tip.x, 8);
+  }
+  EXPECT_EQ(labels, (std::vector<std::string>{"0", "50", "100"}));
+  EXPECT_EQ(anchors, (std::vector<int>{6, 3, 3}));
+  // The caption stands against the window's right edge, centred on the band.
+  EXPECT_EQ(axes.right_caption.text, "A.R.U.");
+  EXPECT_TRUE(axes.right_caption.rotated);
+  EXPECT_EQ(axes.right_caption.at, (ScreenPoint{800, 450}));
+  EXPECT_EQ(axes.right_caption.anchor, 7);
+  // A plain linear plot has neither.
+  EXPECT_TRUE(PlanLinearAxes(left, layout, style).right_caption.text.empty());
+}
+
 TEST(PressurePlot, FlatOrOneSampleWaveformsGetAUsableFrame) {
   const PressurePlotSetup flat = SetUpPressurePlot(800, 600, 0.0f, 0.0f, 0.0f, 0.0f, 5e-6f);
   EXPECT_LT(flat.frame.PlotXMin, flat.frame.PlotXMax);
