@@ -18,10 +18,6 @@ QPoint Point(const plot::Frame& frame, double x, double y) {
   return {p.x, p.y};
 }
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // A range that has collapsed to a point still spans something, so the
 // scales stay finite.
 void Widen(float& low, float& high) {
@@ -64,6 +60,11 @@ plot::AxesStyle AxesStyleFor(const plot::Frame& frame, const plot::Layout& layou
   style.XCaption = x_caption;
   style.YCaption = y_caption;
   return style;
+}
+
+// A run without hazard still gets a hazard axis that starts at 0.
+float HazardTop(float max_hazard) {
+  return max_hazard > 0.0f && std::isfinite(max_hazard) ? max_hazard : 1.0f;
 }
 
 void ClearUpperBand(QImage& image) {
@@ -156,36 +157,62 @@ void PlotStDispTime(QImage& image, const MovieBuffer& movie, std::int32_t last_f
 std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParameters& params,
                                            const Envelope& envelope) {
   ClearUpperBand(image);
-  plot::Layout layout = UpperLayout(image.width(), image.height());
-  // Room on the right for the hazard axis.
-  layout.PlotWidth = std::max(layout.FrameWidth - 1 - 2 * layout.PlotLeft, 1);
+  const plot::Layout layout = plot::TwoRangeBandLayout(image.width(), image.height(), 0);
   const plot::Frame displacement = MakeFrame(layout, params.P[57], params.P[58],
                                              envelope.min_displacement, envelope.max_displacement);
   const plot::Frame hazard =
-      MakeFrame(layout, params.P[57], params.P[58], 0.0f, envelope.max_hazard);
+      MakeFrame(layout, params.P[57], params.P[58], 0.0f, HazardTop(envelope.max_hazard));
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setFont(PlotFont(image.width(), image.height()));
-  const plot::LinearAxes axes =
-      plot::PlanLinearAxes(displacement, layout,
-                           AxesStyleFor(displacement, layout, 25.0f, kDistanceCaption, kBmCaption));
-  PlotLinearAxes(painter, axes);
-  // The right axis reads hazard: its own ticks and labels over the same box.
-  const float step = plot::NiceStep((hazard.PlotYMax - hazard.PlotYMin) / 30.0f);
-  const int tick = plot::YTickLengthFor(layout);
-  const auto ticks = static_cast<int>(std::floor((hazard.PlotYMax - hazard.PlotYMin) / step));
-  for (int k = 0; k <= ticks && k <= 1000; ++k) {
-    const double value = hazard.PlotYMin + k * double{step};
-    const QPoint at = Point(hazard, hazard.PlotXMax, value);
-    painter.drawLine(at, at - QPoint(tick, 0));
-    if (k % 5 == 0) {
-      LabelOut(painter, at.x() + tick, at.y(), Latin1(FormatFixed(value, step < 1.0f ? 2 : 0)), 3);
-    }
-  }
-  // Centred in the right margin, clear of the hazard labels.
-  RotatedLabelOut(painter, layout.FrameWidth - std::max(layout.PlotLeft / 4, 8),
-                  layout.PlotTop + layout.PlotHeight / 2, Latin1(kAruCaption), 4);
+  PlotLinearAxes(painter, plot::PlanTwoRangeAxes(displacement, hazard, layout,
+                                                 AxesStyleFor(displacement, layout, 25.0f,
+                                                              kDistanceCaption, kBmCaption),
+                                                 kAruCaption));
   return {displacement, hazard};
+}
+
+void PressureTimePlot2(QImage& image, const Session& session, PlotState& state, float max_hazard) {
+  if (session.LastSample < 0) return;
+  const plot::PressurePlotSetup setup =
+      plot::SetUpPressurePlot(image.width(), image.height(), session.StartTime, session.EndTime,
+                              session.MinPressure, session.PeakPressure, session.SampleInterval);
+  const plot::Layout layout =
+      plot::TwoRangeBandLayout(image.width(), image.height(), setup.layout.PlotTop);
+  const plot::Frame& ranges = setup.frame;
+  const plot::Frame waveform =
+      MakeFrame(layout, ranges.PlotXMin, ranges.PlotXMax, ranges.PlotYMin, ranges.PlotYMax);
+  const plot::Frame hazard =
+      MakeFrame(layout, ranges.PlotXMin, ranges.PlotXMax, 0.0f, HazardTop(max_hazard));
+
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
+  painter.setPen(QPen(ToQColor(plot::kPurple), 0));
+  painter.drawLine(Point(waveform, waveform.PlotXMin, 0.0),
+                   Point(waveform, waveform.PlotXMax, 0.0));
+  const plot::TraceGeometry trace =
+      plot::PressureTrace(waveform, layout.PlotWidth, session.Pressure.Range(0, session.LastSample),
+                          session.SampleInterval, session.StartTime);
+  painter.setPen(QPen(ToQColor(plot::kBlue), 0));
+  if (trace.strokes) {
+    for (const plot::Stroke& stroke : trace.groups) {
+      painter.drawLine(QPoint(stroke.from.x, stroke.from.y), QPoint(stroke.to.x, stroke.to.y));
+    }
+  } else {
+    QPolygon curve;
+    for (const plot::ScreenPoint& p : trace.polyline) curve.append(QPoint(p.x, p.y));
+    Polyline(painter, curve);
+  }
+  plot::AxesStyle style = setup.axes;
+  style.XTickLength = plot::XTickLengthFor(layout);
+  style.YTickLength = plot::YTickLengthFor(layout);
+  style.Title = session.WaveformTitle;
+  painter.setFont(PlotFont(image.width(), image.height()));
+  PlotLinearAxes(painter, plot::PlanTwoRangeAxes(waveform, hazard, layout, style, kAruCaption));
+  state.frames[1] = waveform;
+  state.frames[3] = hazard;
+  state.frame2_set = true;
 }
 
 void DrawEnvelope(QImage& image, const std::array<plot::Frame, 2>& frames, const MovieBuffer& movie,
@@ -210,10 +237,12 @@ HazardMovie::HazardMovie(QImage& image, QObject* parent) : QObject(parent), imag
   connect(&timer_, &QTimer::timeout, this, &HazardMovie::Tick);
 }
 
-void HazardMovie::Start(MovieInput input, const plot::Frame& lower) {
+void HazardMovie::Start(MovieInput input, const plot::Frame& lower,
+                        const plot::Frame& lower_hazard) {
   Stop();
   input_ = std::move(input);
   lower_ = lower;
+  lower_hazard_ = lower_hazard;
   replay_ = false;
   Begin();
 }
@@ -236,12 +265,6 @@ void HazardMovie::Begin() {
     Polyline(painter, maxima);
     Polyline(painter, minima);
   }
-  // The worst place's hazard below uses the pressure plot's rectangle.
-  lower_hazard_ = lower_;
-  lower_hazard_.PlotYMin = 0.0f;
-  lower_hazard_.PlotYMax = std::max(envelope.max_hazard, 1.0e-6f);
-  lower_hazard_.YScale = lower_.YScale * (lower_.PlotYMax - lower_.PlotYMin) /
-                         (lower_hazard_.PlotYMax - lower_hazard_.PlotYMin);
 
   hazard_ = std::make_unique<RunningHazard>(input_.params, input_.places);
   drawn_hazard_.assign(static_cast<std::size_t>(input_.places), 0.0f);

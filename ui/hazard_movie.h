@@ -84,6 +84,11 @@ void PlotStDispTime(QImage& image, const MovieBuffer& movie, std::int32_t last_f
 std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParameters& params,
                                            const Envelope& envelope);
 
+// The session waveform in the lower band read against the worst place's
+// hazard: the waveform in frame 2, the hazard from 0 to `max_hazard` A.R.U.
+// in frame 4 on a labelled right-hand axis (both kept in `state`).
+void PressureTimePlot2(QImage& image, const Session& session, PlotState& state, float max_hazard);
+
 // The envelope (maxima and minima) in blue, and the place hazards of the run
 // in red, on the frames of PlotBMDispSpace.
 void DrawEnvelope(QImage& image, const std::array<plot::Frame, 2>& frames, const MovieBuffer& movie,
@@ -93,11 +98,11 @@ class HazardMovie : public QObject {
   Q_OBJECT
 
  public:
-  // Draws on `image`; `lower` is the frame of the pressure plot below.
-  HazardMovie(QImage& image, QObject* parent = nullptr);
+  explicit HazardMovie(QImage& image, QObject* parent = nullptr);
 
-  // Starts from frame 1 with the upper band redrawn.
-  void Start(MovieInput input, const plot::Frame& lower);
+  // Starts from frame 1 with the upper band redrawn. `lower` and
+  // `lower_hazard` are the frames of the plot below (PressureTimePlot2).
+  void Start(MovieInput input, const plot::Frame& lower, const plot::Frame& lower_hazard);
   // Stops at once (nothing more is drawn).
   void Stop();
   bool Running() const { return timer_.isActive() || paused_; }

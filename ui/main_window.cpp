@@ -121,10 +121,7 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   connect(this, &MainWindow::AnimateRequested, this, &MainWindow::AnimateClick);
   connect(this, &MainWindow::MovieCancelled, movie_, &HazardMovie::Stop);
   connect(movie_, &HazardMovie::FrameDrawn, canvas_, qOverload<>(&QWidget::update));
-  connect(movie_, &HazardMovie::ReplayRequested, this, [this] {
-    session_.ClearPlotFirst = true;
-    PressureTimePlot();
-  });
+  connect(movie_, &HazardMovie::ReplayRequested, this, &MainWindow::DrawMoviePressurePlot);
   connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
   open_dir_ = options_.open_dir.empty() ? fs::current_path() : options_.open_dir;
 }
@@ -603,25 +600,27 @@ void MainWindow::SaveWAVwaveform1Click() {
 }
 
 void MainWindow::Copyscreentoclipboard1Click() {
-  RunCommand([this] {
-    const QImage& image = canvas_->Image();
-    QGuiApplication::clipboard()->setImage(image.copy(0, 0, image.width(), image.height()));
-  });
+  CopyCanvasRows(0, canvas_->Image().height());
 }
 
 void MainWindow::CopyWaveformToClipboard1Click() {
-  RunCommand([this] {
-    const QImage& image = canvas_->Image();
-    const int half = image.height() / 2;
-    QGuiApplication::clipboard()->setImage(image.copy(0, half, image.width(), half));
-  });
+  const int half = canvas_->Image().height() / 2;
+  CopyCanvasRows(half, half);
 }
 
 void MainWindow::Copyospectrumtoclipboard1Click() {
-  RunCommand([this] {
-    const QImage& image = canvas_->Image();
-    QGuiApplication::clipboard()->setImage(image.copy(0, 0, image.width(), image.height() / 2));
-  });
+  CopyCanvasRows(0, canvas_->Image().height() / 2);
+}
+
+void MainWindow::CopyCanvasRows(int top, int height) {
+  // A copy draws nothing, so a playing movie goes on: this is how a user
+  // captures one of its frames.
+  RunCommand(
+      [this, top, height] {
+        const QImage& image = canvas_->Image();
+        QGuiApplication::clipboard()->setImage(image.copy(0, top, image.width(), height));
+      },
+      MovieEffect::kKeepsPlaying);
 }
 
 void MainWindow::Exit1Click() {
@@ -656,6 +655,7 @@ void MainWindow::Help2Click() {
 
 void MainWindow::ApplyEarProtector1Click() {
   if (busy_) return;
+  movie_->Stop();  // the snapshot brought back would be out of step with its frames
   canvas_->RestoreForm();
   grid_->show();
 }
@@ -747,9 +747,9 @@ void MainWindow::UnwrapCochleaClick() {
     const int places = last_run_->cochlea.Places;
     const auto frames =
         PlotBMDispSpace(canvas_->Image(), movie_params_, ScanEnvelope(movie, places));
+    plot_.frames[2] = frames[1];
     DrawEnvelope(canvas_->Image(), frames, movie, movie_params_, places);
-    session_.ClearPlotFirst = true;
-    PressureTimePlot();
+    DrawMoviePressurePlot();
     ReplaceNextMovieItem("Hazard Animation]", "HazardAnimation", &MainWindow::MovieStartClick);
   });
 }
@@ -771,11 +771,17 @@ void MainWindow::MovieStartClick() {
     input.dt = session_.SampleInterval;
     const auto pressure = session_.Pressure.Range(0, input.last_frame);
     input.pressure.assign(pressure.begin(), pressure.end());
-    session_.ClearPlotFirst = true;
-    PressureTimePlot();
-    movie_->Start(std::move(input), plot_.frames[1]);
+    DrawMoviePressurePlot();
+    movie_->Start(std::move(input), plot_.frames[1], plot_.frames[3]);
     canvas_->update();
   });
+}
+
+void MainWindow::DrawMoviePressurePlot() {
+  if (!last_run_ || !last_run_->movie) return;
+  const Envelope envelope = ScanEnvelope(*last_run_->movie, last_run_->cochlea.Places);
+  PressureTimePlot2(canvas_->Image(), session_, plot_, envelope.max_hazard);
+  canvas_->update();
 }
 
 void MainWindow::CancelMovieClick() {
@@ -790,6 +796,9 @@ void MainWindow::CloseMovie() {
   prompter_.Inform("Information", kMovieClosingMessage);
   session_.MovieAvailable = false;
   canvas_->RestoreForm();
+  // The restored picture shows the pressure plot of frame 1, not the
+  // two-range plot of the movie: an overlay trace must use its axes.
+  plot_.frames[1] = plot_.frames[0];
 }
 
 void MainWindow::LoadProtectorItems() {
@@ -861,7 +870,9 @@ void MainWindow::GetHPDData(int record_index) {
     progress_bar_->setValue(kProgressSteps);
 
     // The caption is the record's name; the file name adds the incidence angle.
-    DrawProtectorModel(canvas_->Image(), result.plot, result.data.record.name);
+    // The picture fills the upper half, where the header grid would hide it.
+    grid_->hide();
+    plot_.frames[2] = DrawProtectorModel(canvas_->Image(), result.plot, result.data.record.name);
     canvas_->SaveForm();
     if (!plot_.frame2_set) PressureTimePlot();
     DrawPredictedWaveform(canvas_->Image(), plot_,

@@ -208,9 +208,13 @@ class MainWindow : public QMainWindow {
   void LoadProtectorItems();
   void DrawSplash();
 
+  // Whether a command may run while the movie plays. Its frames are XOR
+  // drawings over the picture they started on, so a command that draws ends
+  // the movie first (as if it had reached its last frame).
+  enum class MovieEffect { kEndsIt, kKeepsPlaying };
   // Runs a command unless another is running; reports errors in a box.
   template <class Body>
-  void RunCommand(Body&& body);
+  void RunCommand(Body&& body, MovieEffect movie = MovieEffect::kEndsIt);
   void ShowError(const std::string& message);
   void ShowFileError(const std::filesystem::path& file, const std::string& message);
   // The message naming `file` once; thrown as StartupError at start-up.
@@ -227,6 +231,10 @@ class MainWindow : public QMainWindow {
   // Ends the previous run's movie: items removed, closing message, snapshot back.
   void CloseMovie();
   void RemoveMovieItems();
+  // Rows top..top+height-1 of the canvas to the clipboard.
+  void CopyCanvasRows(int top, int height);
+  // The waveform below the movie, read against the worst place's hazard.
+  void DrawMoviePressurePlot();
   // Replaces the last movie item by `caption`, which runs `step`.
   void ReplaceNextMovieItem(const char* caption, const char* name, void (MainWindow::*step)());
   void ConnectEditCommands();
@@ -308,8 +316,9 @@ class MainWindow : public QMainWindow {
 };
 
 template <class Body>
-inline void MainWindow::RunCommand(Body&& body) {
+inline void MainWindow::RunCommand(Body&& body, MovieEffect movie) {
   if (busy_) return;
+  if (movie == MovieEffect::kEndsIt) movie_->Stop();
   busy_ = true;
   try {
     body();

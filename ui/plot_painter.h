@@ -21,8 +21,14 @@ namespace korva::ui {
 
 // Frames and axis values that persist between drawings.
 struct PlotState {
-  std::array<plot::Frame, 4> frames{};  // frames[0] is frame 1
-  bool frame2_set = false;              // a pressure plot has defined frame 2
+  // frames[0], frame 1: the pressure plot, on which the cursor lines stand.
+  // frames[1], frame 2: a copy of frame 1 after each pressure plot, or the
+  //   waveform of the two-range plot below the movie.
+  // frames[2], frame 3: the upper band's second range (protector picture,
+  //   hazard along the cochlea).
+  // frames[3], frame 4: the hazard against time below the movie.
+  std::array<plot::Frame, 4> frames{};
+  bool frame2_set = false;  // a pressure plot has defined frame 2
   plot::Layout layout;
   plot::AxesStyle axes;
   int TraceCount = 0;  // 1 after Open or Import; counts overlay traces

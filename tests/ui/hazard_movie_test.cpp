@@ -124,6 +124,58 @@ TEST_F(HazardMovieTest, RunningHazardReachesThePlaceHazardsOfTheRun) {
   SaveCanvas("movie-end.png");
 }
 
+TEST_F(HazardMovieTest, WorstPlaceHazardIsDrawnAgainstItsOwnAxisBelow) {
+  StartMovie();
+  const ui::PlotState& plot = window_->plot_state();
+  const plot::Frame& pressure = plot.frames[1];
+  const plot::Frame& hazard = plot.frames[3];
+  const CochlearResult& cochlea = window_->LastHazardRun()->cochlea;
+  // Frame 4 reads the hazard from 0 to the worst place's over the waveform's
+  // time span, in the same rectangle as frame 2 below the middle.
+  const QImage& image = window_->canvas().Image();
+  EXPECT_EQ(hazard.PlotYMin, 0.0f);
+  EXPECT_NEAR(hazard.PlotYMax, cochlea.SectionHazard[cochlea.WorstSection], 1e-3f);
+  EXPECT_EQ(hazard.PlotXMax, pressure.PlotXMax);
+  EXPECT_EQ(hazard.top, pressure.top);
+  EXPECT_EQ(hazard.top, image.height() / 2);
+  EXPECT_NEAR(hazard.YScale * (hazard.PlotYMin - hazard.PlotYMax),
+              pressure.YScale * (pressure.PlotYMin - pressure.PlotYMax), 0.5f);
+
+  ui::HazardMovie& movie = window_->Movie();
+  while (movie.Running()) movie.Tick();
+  SaveCanvas("movie-lower-end.png");
+  // The red line of the worst place climbs to the top of its axis by the
+  // last frame: red pixels just below the top of the lower plot, right of
+  // the middle of the time axis.
+  float x = (hazard.PlotXMin + hazard.PlotXMax) / 2.0f, y = hazard.PlotYMax;
+  const plot::ScreenPoint top = plot::WorldToScreen(hazard, x, y);
+  int red_near_top = 0;
+  for (int row = top.y; row < top.y + 4; ++row) {
+    for (int column = top.x; column < image.width(); ++column) {
+      if ((image.pixel(column, row) & 0xFFFFFFu) == 0xFF0000u) ++red_near_top;
+    }
+  }
+  EXPECT_GT(red_near_top, 0);
+}
+
+TEST_F(HazardMovieTest, CommandsThatDrawEndTheMovieAndCopiesDoNot) {
+  StartMovie();
+  ui::HazardMovie& movie = window_->Movie();
+  movie.Tick();
+  window_->Copyscreentoclipboard1Click();
+  EXPECT_TRUE(movie.Running());
+
+  // The help picture replaces the window: no frame may be drawn over it.
+  window_->Help2Click();
+  EXPECT_FALSE(movie.Running());
+  EXPECT_TRUE(window_->HelpPictureShowing());
+  const QImage picture = window_->canvas().Image().copy();
+  movie.Tick();
+  EXPECT_EQ(window_->canvas().Image(), picture);
+  // The menu bar is left as at the end of a movie.
+  EXPECT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel]"}));
+}
+
 TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
   StartMovie();
   window_->Movie().Tick();
@@ -133,6 +185,11 @@ TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
   ASSERT_EQ(Informed().size(), 1u);
   EXPECT_EQ(Informed()[0], ui::kMovieClosingMessage);
   EXPECT_FALSE(window_->session().MovieAvailable);
+  // The picture brought back is the plain pressure plot: an overlay drawn
+  // next must use its axes, not the movie's two-range plot.
+  const ui::PlotState& plot = window_->plot_state();
+  EXPECT_EQ(plot.frames[1].XScale, plot.frames[0].XScale);
+  EXPECT_EQ(plot.frames[1].YScale, plot.frames[0].YScale);
 
   // With the pair still on the bar, both go.
   window_->NoProtectorWarned1Click();
@@ -197,7 +254,7 @@ TEST(MovieFrames, OnePlaceAccumulatesHazardWithoutProfileSegments) {
   ui::HazardMovie movie(image);
   bool finished = false;
   QObject::connect(&movie, &ui::HazardMovie::Finished, [&finished] { finished = true; });
-  movie.Start(input, lower);
+  movie.Start(input, lower, lower);
   for (int i = 0; i < samples + 2 && !finished; ++i) movie.Tick();
   ASSERT_TRUE(finished);
   EXPECT_EQ(movie.ProfileSegmentsDrawn(), 0);
