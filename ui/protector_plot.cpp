@@ -105,7 +105,8 @@ void DrawInsertionLossCurves(QImage& image, const plot::Frame& frame,
   }
 }
 
-void DrawProtectorModel(QImage& image, const InsertionLossPlot& plot, const std::string& title) {
+plot::Frame DrawProtectorModel(QImage& image, const InsertionLossPlot& plot,
+                               const std::string& title) {
   const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
   const plot::Frame frame = ProtectorFrame(image.width(), image.height(), plot);
   plot::AxesStyle style;
@@ -151,6 +152,7 @@ void DrawProtectorModel(QImage& image, const InsertionLossPlot& plot, const std:
   painter.setPen(ToQColor(plot::kRed));
   const QPoint rms_at = Point(frame, plot.label_x, plot.rms_y);
   LabelOut(painter, rms_at.x(), rms_at.y(), Latin1(plot.rms_text), 6);
+  return frame;
 }
 
 void DrawPredictedWaveform(QImage& image, const PlotState& state, std::span<const float> samples,

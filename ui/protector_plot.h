@@ -24,8 +24,9 @@ inline constexpr std::array<plot::Rgb, 4> kInsertionLossColours{
 
 // Whitens the upper band and draws the axes, the dashed 0 dB line, the green
 // triangles at the measured target, the four curves, their captions, the
-// protector title and the red RMS error.
-void DrawProtectorModel(QImage& image, const InsertionLossPlot& plot, const std::string& title);
+// protector title and the red RMS error. Returns the picture's frame.
+plot::Frame DrawProtectorModel(QImage& image, const InsertionLossPlot& plot,
+                               const std::string& title);
 
 // The four model curves in XOR: drawing them a second time restores the
 // pixels they covered.

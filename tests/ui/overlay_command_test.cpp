@@ -36,6 +36,8 @@ TEST_F(OverlayCommandTest, SecondFileIsDrawnComparedAndAppendedThenCancelCompare
   window_->OverlayKRVWaveform1Click();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   ASSERT_TRUE(window_->LastOverlay().has_value());
+  // Like Open's, the dialog is placed centred and nearly full height.
+  EXPECT_TRUE(chooser_.shown().back().place_centred);
   const OverlayResult& result = *window_->LastOverlay();
   EXPECT_EQ(result.OverlayLabel, "FIRST_to_SECOND");
   // A quarter of the pressure is 12 dB down in every band.

@@ -27,10 +27,14 @@ TEST_F(ProtectorCommandTest, SeededRecordDrawsPictureWritesTableAndFile) {
   OpenTestFile("SHOT1.KRV");
   const std::int32_t last_sample = window_->session().LastSample;
   ASSERT_EQ(window_->ProtectorItems().size(), 1u);
+  window_->ApplyEarProtector1Click();  // opening the submenu shows the grid
+  ASSERT_TRUE(window_->StringGrid1()->isVisible());
   window_->ProtectorItems().front()->trigger();
   ASSERT_TRUE(window_->LastProtection().has_value()) << ::testing::PrintToString(Informed());
   const ProtectResult& result = *window_->LastProtection();
   EXPECT_TRUE(result.seeded);
+  // The grid would cover the picture in the upper half.
+  EXPECT_FALSE(window_->StringGrid1()->isVisible());
   EXPECT_TRUE(window_->PopupEnabled());
   EXPECT_FALSE(window_->Busy());
   // The loaded free-field waveform is left as it was.
