@@ -62,6 +62,25 @@ TEST_F(ProtectorCommandTest, SeededRecordDrawsPictureWritesTableAndFile) {
     if ((image.pixel(p.x, p.y) & 0xFFFFFFu) == 0x008000u) ++green_centres;
   }
   EXPECT_GE(green_centres * 2, static_cast<int>(result.plot.marker_x.size()));
+  // Each caption in its colour just right of and below its anchor, the RMS
+  // error just above its own (it is placed by its bottom).
+  auto colour_in_box = [&](double x, double y, QRgb colour, int rows_down) {
+    float wx = static_cast<float>(x), wy = static_cast<float>(y);
+    const plot::ScreenPoint p = plot::WorldToScreen(frame, wx, wy);
+    int count = 0;
+    for (int row = std::min(p.y, p.y + rows_down); row < std::max(p.y, p.y + rows_down); ++row) {
+      for (int column = p.x; column < p.x + 80; ++column) {
+        if ((image.pixel(column, row) & 0xFFFFFFu) == colour) ++count;
+      }
+    }
+    return count;
+  };
+  const int text_rows = 12;
+  EXPECT_GT(colour_in_box(result.plot.label_x, result.plot.label_tops[0], 0x00FF00u, text_rows),
+            20);
+  EXPECT_GT(colour_in_box(result.plot.label_x, result.plot.label_tops[2], 0x0000FFu, text_rows),
+            20);
+  EXPECT_GT(colour_in_box(result.plot.label_x, result.plot.rms_y, 0xFF0000u, -text_rows), 20);
   // The red RMS text and the four curve colours in the upper half only.
   EXPECT_GT(CountColour(image, 0xFF0000u, 0, half), 20);
   EXPECT_EQ(CountColour(image, 0xFF0000u, half, image.height()), 0);
