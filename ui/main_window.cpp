@@ -237,6 +237,7 @@ void MainWindow::BuildControls() {
   edit1_ = new QLineEdit(canvas_);
   edit1_->setObjectName("Edit1");
   edit1_->setReadOnly(true);
+  edit1_->installEventFilter(this);
   edit1_->hide();
 
   progress_bar_ = new QProgressBar(canvas_);
@@ -410,10 +411,12 @@ void MainWindow::StringGrid1KeyDown() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == grid_ && event->type() == QEvent::KeyPress) {
+  // The movie's keys reach it whichever control has the focus; the read-out
+  // would otherwise take Home and End for its own cursor.
+  if ((watched == grid_ || watched == edit1_) && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (movie_->Key(key)) return true;
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) StringGrid1KeyDown();
+    if (watched == grid_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) StringGrid1KeyDown();
   }
   return QMainWindow::eventFilter(watched, event);
 }
