@@ -658,7 +658,11 @@ void MainWindow::Help2Click() {
 
 void MainWindow::ApplyEarProtector1Click() {
   if (busy_) return;
-  movie_->Stop();  // the snapshot brought back would be out of step with its frames
+  // A movie frame drawn over the snapshot brought back would be out of step.
+  movie_->Stop();
+  // A task without read-outs: Set Baseline and Taper, which keep the last
+  // task, show none after this.
+  cursor_.CursorTask = 8;
   canvas_->RestoreForm();
   grid_->show();
 }
