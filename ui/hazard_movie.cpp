@@ -234,6 +234,9 @@ void DrawEnvelope(QImage& image, const std::array<plot::Frame, 2>& frames, const
 }
 
 HazardMovie::HazardMovie(QImage& image, QObject* parent) : QObject(parent), image_(image) {
+  // Delays of a few milliseconds are the point of the Up key; a coarse timer
+  // would round them to its own granularity.
+  timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, &HazardMovie::Tick);
 }
 
