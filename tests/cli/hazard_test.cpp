@@ -10,53 +10,34 @@
 #include "core/common/files.h"
 #include "core/common/numbers.h"
 #include "core/waveform/krv.h"
-#include "tests/support/temp_dir.h"
+#include "tests/cli/cli_support.h"
 
 namespace korva {
 namespace {
 
-using testing::Shell;
+namespace fs = std::filesystem;
+using testing::Cli;
+using testing::CliOk;
+using testing::JsonField;
+using testing::Quoted;
 using testing::TempDir;
 
-const std::string kCli = KORVA_CLI_PATH;
+const fs::path kTestModel = fs::path(KORVA_TEST_DATA_DIR) / "test_ear_model.txt";
 
-std::string TestModel() {
-  return (std::filesystem::path(KORVA_TEST_DATA_DIR) / "test_ear_model.txt").string();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
-
-// The text after "KEY": up to the next comma or brace.
-std::string JsonField(const std::string& json, const std::string& key, std::size_t from = 0) {
-  const std::size_t at = json.find("\"" + key + "\": ", from);
-  if (at == std::string::npos) return "<missing " + key + ">";
-  const std::size_t start = at + key.size() + 4;
-  return json.substr(start, json.find_first_of(",}", start) - start);
-}
-
-// Writes DIR/NAME.KRV with "korva-cli synth OPTIONS".
-void Synth(const TempDir& dir, const std::string& options, const std::string& name) {
-  std::string out;
-  ASSERT_EQ(Shell(kCli + " synth " + options + " '" + (dir / (name + ".KRV")).string() + "'", &out),
-            0)
-      << out;
+// Writes DIR/NAME.KRV with "korva-cli synth OPTIONS"; returns its path.
+fs::path Synth(const TempDir& dir, const std::string& options, const std::string& name) {
+  CliOk("synth " + options + " " + Quoted(dir / (name + ".KRV")));
+  return dir / (name + ".KRV");
 }
 
 // The hazard of the same file computed in this process, one run at a time.
-float InProcessHazard(const std::filesystem::path& krv, Listener listener) {
+float InProcessHazard(const fs::path& krv, Listener listener) {
   Session session(1 << 21);
   NoProgress none;
   OpenWaveform(session, krv, none);
   HazardRunOptions options;
   options.listener = listener;
-  options.model_file = TestModel();
+  options.model_file = kTestModel;
   options.keep_movie = false;
   options.write_place_table = false;
   return RunHazardAnalysis(session, options, none).cochlea.TotalHazardARU;
@@ -64,63 +45,61 @@ float InProcessHazard(const std::filesystem::path& krv, Listener listener) {
 
 TEST(CliHazard, JsonForEveryLocationMatchesTheRunsDoneOneAtATime) {
   TempDir dir;
-  std::string out;
-  const std::string d = dir.path().string();
-  Synth(dir, "--peak 160 --samples 4096", "FREE");
-  Synth(dir, "--peak 150 --location 2 --samples 4096", "CANAL");
-  Synth(dir, "--peak 150 --location 3 --samples 2048", "DRUM");
-  ASSERT_EQ(Shell(kCli + " hazard --json -j 2 --model '" + TestModel() + "' '" + d +
-                      "/FREE.KRV' '" + d + "/CANAL.KRV' '" + d + "/DRUM.KRV'",
-                  &out),
-            0)
-      << out;
-  const std::vector<std::string> lines = Lines(out);
+  const fs::path files[] = {Synth(dir, "--peak 160 --samples 4096", "FREE"),
+                            Synth(dir, "--peak 150 --location 2 --samples 4096", "CANAL"),
+                            Synth(dir, "--peak 150 --location 3 --samples 2048", "DRUM")};
+  const std::string out = CliOk("hazard --json -j 2 --model " + Quoted(kTestModel) + " " +
+                                Quoted(files[0]) + " " + Quoted(files[1]) + " " + Quoted(files[2]));
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(out.substr(start, end - start));
+  }
   ASSERT_EQ(lines.size(), 3u) << out;
-  const char* names[] = {"FREE", "CANAL", "DRUM"};
-  const char* locations[] = {"1", "2", "3"};
   for (std::size_t f = 0; f < 3; ++f) {
+    SCOPED_TRACE(files[f]);
     const std::string& json = lines[f];
-    const std::filesystem::path krv = dir / (std::string(names[f]) + ".KRV");
-    EXPECT_EQ(JsonField(json, "file"), "\"" + krv.string() + "\"");
-    EXPECT_EQ(JsonField(json, "mic_location"), locations[f]);
-    EXPECT_EQ(JsonField(json, "samples"), f == 2 ? "2048" : "4096");
+    const std::string samples = f == 2 ? "2048" : "4096";
+    EXPECT_EQ(JsonField(json, "file"), "\"" + files[f].string() + "\"");
+    EXPECT_EQ(JsonField(json, "mic_location"), FormatInteger(static_cast<long long>(f) + 1));
+    EXPECT_EQ(JsonField(json, "samples"), samples);
     for (const Listener listener : {Listener::Warned, Listener::Unwarned}) {
       const std::size_t at = json.find(std::string("\"") + ListenerName(listener) + "\": {");
       ASSERT_NE(at, std::string::npos) << json;
       const float aru = static_cast<float>(ParseLeadingNumber(JsonField(json, "aru", at)));
       // Parallel runs on session copies give exactly the sequential result.
-      EXPECT_EQ(aru, InProcessHazard(krv, listener)) << names[f] << " " << json;
+      EXPECT_EQ(aru, InProcessHazard(files[f], listener)) << json;
       EXPECT_EQ(JsonField(json, "aru_text", at), "\"" + HazardText(aru) + "\"");
       EXPECT_EQ(JsonField(json, "allowed_text", at), "\"" + AllowedExposuresText(aru) + "\"");
-      EXPECT_EQ(JsonField(json, "fft_length", at), f == 2 ? "2048" : "4096");
-      const std::string worst = JsonField(json, "worst_section", at);
-      EXPECT_GE(ParseLeadingNumber(worst), 1.0);
-      EXPECT_LE(ParseLeadingNumber(worst), 23.0);
+      EXPECT_EQ(JsonField(json, "fft_length", at), samples);
+      const double worst = ParseLeadingNumber(JsonField(json, "worst_section", at));
+      EXPECT_TRUE(worst >= 1.0 && worst <= 23.0) << worst;
       const std::size_t list = json.find("\"section_hazard\": [", at);
       ASSERT_NE(list, std::string::npos);
       const std::string places = json.substr(list, json.find(']', list) - list);
       EXPECT_EQ(std::count(places.begin(), places.end(), ','), 22) << places;
     }
     // Both listeners ran: the place table holds the unwarned one.
-    EXPECT_TRUE(std::filesystem::exists(dir / (std::string(names[f]) + ".HAZ")));
+    EXPECT_TRUE(fs::exists(fs::path(files[f]).replace_extension(".HAZ")));
   }
 }
 
 TEST(CliHazard, OneListenerCsvAndBadFilesReportedWithoutStoppingTheOthers) {
   TempDir dir;
-  std::string out;
   const std::string d = dir.path().string();
   Synth(dir, "--peak 140 --samples 2048", "GOOD");
   // A waveform whose microphone location is not 1 to 4.
   std::string bad = ReadWholeFile(dir / "GOOD.KRV");
-  const std::size_t row3 = bad.find("\r\n", bad.find("\r\n", bad.find("\r\n") + 2) + 2) + 2;
+  const std::size_t row3 = bad.find("Microphone relative to ear \t");
   const std::size_t cell = bad.find('\t', row3) + 1;
   bad.replace(cell, bad.find(' ', cell) - cell, "7");
   dir.Write("BAD.KRV", bad);
-  EXPECT_EQ(Shell(kCli + " hazard --csv --unwarned --model '" + TestModel() + "' '" + d +
-                      "/BAD.KRV' '" + d + "/GOOD.KRV' '" + d + "/NONE.KRV'",
-                  &out),
-            1);
+  std::string out;
+  EXPECT_EQ(
+      Cli("hazard --csv --unwarned --model " + Quoted(kTestModel) + " " + Quoted(dir / "BAD.KRV") +
+              " " + Quoted(dir / "GOOD.KRV") + " " + Quoted(dir / "NONE.KRV"),
+          &out),
+      1);
   EXPECT_NE(out.find("korva-cli: " + d + "/BAD.KRV: " + kBadLocationMessage), std::string::npos)
       << out;
   EXPECT_NE(out.find("NONE.KRV"), std::string::npos) << out;
@@ -130,32 +109,36 @@ TEST(CliHazard, OneListenerCsvAndBadFilesReportedWithoutStoppingTheOthers) {
       << out;
   EXPECT_NE(out.find(d + "/GOOD.KRV,unwarned,2048,1,"), std::string::npos) << out;
   EXPECT_EQ(out.find(",warned,"), std::string::npos) << out;
-  EXPECT_FALSE(std::filesystem::exists(dir / "BAD.HAZ"));
+  EXPECT_FALSE(fs::exists(dir / "BAD.HAZ"));
 }
 
 TEST(CliHazard, FindsTheModelThroughManFigAndRefusesBadUsage) {
   TempDir dir;
-  std::string out;
-  const std::string d = dir.path().string();
-  Synth(dir, "--peak 150 --samples 2048", "SHOT");
-  dir.Write("EARTEST.TXT", ReadWholeFile(TestModel()));
+  const fs::path shot = Synth(dir, "--peak 150 --samples 2048", "SHOT");
+  dir.Write("EARTEST.TXT", ReadWholeFile(kTestModel));
   dir.Write("Man.Fig", "EARTEST.TXT\r\ntest parameters\r\n");
   // Man.Fig in the current folder names the parameter file.
-  ASSERT_EQ(Shell("cd '" + d + "' && " + kCli + " hazard --warned SHOT.KRV", &out), 0) << out;
+  std::string out;
+  ASSERT_EQ(
+      testing::Shell(
+          "cd " + Quoted(dir.path()) + " && " + KORVA_CLI_PATH + " hazard --warned SHOT.KRV", &out),
+      0)
+      << out;
   EXPECT_NE(out.find("SHOT.KRV: 2048 samples, microphone location 1 (free field)"),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("  warned    " +
-                     HazardText(InProcessHazard(dir / "SHOT.KRV", Listener::Warned)) + " A.R.U."),
-            std::string::npos)
+  EXPECT_NE(
+      out.find("  warned    " + HazardText(InProcessHazard(shot, Listener::Warned)) + " A.R.U."),
+      std::string::npos)
       << out;
   // A parameter file that is not one: exit 1 with the file and line named.
   dir.Write("BROKEN.TXT", "1.0\n2.0\n");
-  EXPECT_EQ(Shell(kCli + " hazard --model '" + d + "/BROKEN.TXT' '" + d + "/SHOT.KRV'", &out), 1);
+  EXPECT_EQ(Cli("hazard --model " + Quoted(dir / "BROKEN.TXT") + " " + Quoted(shot), &out), 1);
   EXPECT_NE(out.find("BROKEN.TXT: line 3: missing"), std::string::npos) << out;
-  EXPECT_EQ(Shell(kCli + " hazard --json --csv '" + d + "/SHOT.KRV'", &out), 2);
-  EXPECT_EQ(Shell(kCli + " hazard", &out), 2);
-  EXPECT_EQ(Shell(kCli + " hazard -j 0 '" + d + "/SHOT.KRV'", &out), 2);
+  for (const std::string& usage :
+       {"--json --csv " + Quoted(shot), std::string(), "-j 0 " + Quoted(shot)}) {
+    EXPECT_EQ(Cli("hazard " + usage, &out), 2) << usage;
+  }
 }
 
 }  // namespace

@@ -9,30 +9,24 @@
 #include "core/common/numbers.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
-#include "tests/support/temp_dir.h"
+#include "tests/cli/cli_support.h"
 
 namespace korva {
 namespace {
 
 using testing::Quoted;
-using testing::RunShell;
 using testing::TempDir;
 
 int RunInfo(const std::string& arguments, std::string* out) {
-  return RunShell(std::string(KORVA_CLI_PATH) + " info " + arguments + " 2>&1", out);
+  return testing::Cli("info " + arguments, out);
 }
 
 // 4,100 samples of a decaying 1 kHz tone at 48 kHz with a peak of exactly
 // 20 Pa (120.02 dB) in the first sample and a minimum of -12.5 Pa.
 std::string ShotFile(const std::string& title) {
-  std::string text = "PARAMETER \tVALUE \tCOMMENT \r\nTitle for waveform plot \t \t" + title +
-                     " \r\nSampling rate \t48000 \tsamples/sec \r\nMicrophone relative to ear "
-                     "\t3 \tEardrum \r\nNumber of Samples \t \t \r\n";
-  text += "20\r\n-12.5\r\n";
-  for (int i = 2; i < 4100; ++i) {
-    text += FormatFixed(10.0 * std::exp(-i / 500.0) * std::sin(i * 0.1309), 5) + "\r\n";
-  }
-  return text;
+  return testing::KrvText(title, 48000, 3, 4100, [](int i) {
+    return i == 0 ? 20.0 : i == 1 ? -12.5 : 10.0 * std::exp(-i / 500.0) * std::sin(i * 0.1309);
+  });
 }
 
 TEST(CliInfo, TextShowsHeaderCountsRateLocationExtremesLevelAndTheExactSamples) {

@@ -6,38 +6,29 @@
 #include <string>
 
 #include "core/common/numbers.h"
-#include "tests/support/temp_dir.h"
+#include "tests/cli/cli_support.h"
 
 namespace korva {
 namespace {
 
 using testing::TempDir;
 
-// Runs the command; `out` receives its output (replacing what it held).
 int RunMetrics(const std::string& arguments, std::string* out) {
-  out->clear();
-  return testing::RunShell(std::string(KORVA_CLI_PATH) + " metrics " + arguments + " 2>&1", out);
+  return testing::Cli("metrics " + arguments, out);
 }
 
 // 65,536 samples at 100 kHz of a 1 kHz tone: 1 Pa RMS for the first half,
 // 0.1 Pa RMS for the second.
 std::string ToneFile(const TempDir& dir) {
-  std::string text =
-      "PARAMETER \tVALUE \tCOMMENT \r\nTitle for waveform plot \t \ttone \r\n"
-      "Sampling rate \t100000 \tsamples/sec \r\nMicrophone relative to ear \t1 \tFree field \r\n"
-      "Number of Samples \t \t \r\n";
-  for (int i = 0; i < 65536; ++i) {
-    const double rms = i < 32768 ? 1.0 : 0.1;
-    text += FormatFixed(rms * std::numbers::sqrt2 * std::sin(2 * std::numbers::pi * i / 100.0), 6) +
-            "\r\n";
-  }
-  return "'" + dir.Write("TONE.KRV", text).string() + "'";
+  const std::string text = testing::KrvText("tone", 100000, 1, 65536, [](int i) {
+    return (i < 32768 ? 1.0 : 0.1) * std::numbers::sqrt2 *
+           std::sin(2 * std::numbers::pi * i / 100.0);
+  });
+  return testing::Quoted(dir.Write("TONE.KRV", text));
 }
 
 double JsonValue(const std::string& json, const std::string& key) {
-  const std::size_t at = json.find("\"" + key + "\": ");
-  EXPECT_NE(at, std::string::npos) << key << " in " << json;
-  return at == std::string::npos ? NAN : ParseLeadingNumber(json.substr(at + key.size() + 4));
+  return ParseLeadingNumber(testing::JsonField(json, key));
 }
 
 TEST(CliMetrics, FiveResultsOverTheChosenIntervalAndBadIntervalsRefused) {

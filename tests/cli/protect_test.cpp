@@ -7,23 +7,16 @@
 
 #include "core/common/files.h"
 #include "core/protection/hpd_table.h"
-#include "tests/support/temp_dir.h"
+#include "tests/cli/cli_support.h"
 
 namespace korva {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Shell;
+using testing::CliOk;
+using testing::JsonField;
+using testing::Quoted;
 using testing::TempDir;
-
-const std::string kCli = KORVA_CLI_PATH;
-
-std::string JsonField(const std::string& json, const std::string& key) {
-  const std::size_t at = json.find("\"" + key + "\":");
-  if (at == std::string::npos) return "<missing " + key + ">";
-  const std::size_t start = at + key.size() + 3;
-  return json.substr(start, json.find_first_of(",}", start) - start);
-}
 
 // A folder with copies of the shipped table and seed files and a 150 dB shot.
 struct Workspace {
@@ -36,27 +29,24 @@ struct Workspace {
       fs::copy_file(fs::path(KORVA_SOURCE_DATA_DIR) / name, dir / name);
     }
     table = (dir / kProtectorTableName).string();
-    std::string out;
-    EXPECT_EQ(Shell(kCli + " synth --peak 150 --rate 100000 --samples 4096 '" +
-                        (dir / "SHOT1.KRV").string() + "'",
-                    &out),
-              0)
-        << out;
+    CliOk("synth --peak 150 --rate 100000 --samples 4096 " + Quoted(dir / "SHOT1.KRV"));
   }
 
-  std::string Protect(const std::string& options, int* status) const {
+  // "protect FILE" run in the folder, with the copied table and the model.
+  std::string Protect(const std::string& options, int* status,
+                      const std::string& file = "SHOT1.KRV") const {
     std::string out;
-    *status = Shell("cd '" + dir.path().string() + "' && " + kCli + " protect SHOT1.KRV --table '" +
-                        table + "' --model '" + model + "' " + options,
-                    &out);
+    *status = testing::Shell("cd " + Quoted(dir.path()) + " && " + KORVA_CLI_PATH + " protect " +
+                                 file + " --table " + Quoted(table) + " --model " + Quoted(model) +
+                                 " " + options,
+                             &out);
     return out;
   }
 };
 
 TEST(CliProtect, ShippedProtectorsListAndPredict) {
   Workspace w;
-  std::string out;
-  ASSERT_EQ(Shell(kCli + " protect --list --table '" + w.table + "'", &out), 0) << out;
+  std::string out = CliOk("protect --list --table " + Quoted(w.table));
   for (const char* name :
        {"FOAM_EARPLUG\tPlug", "EARMUFF\tMuff", "FOAM_EARPLUG+EARMUFF\tPlug plus Muff",
         "LEVEL_DEPENDENT_EARPLUG_OPEN\tPlug\tNO", "GENERIC_EARMUFF\tMuff"}) {
@@ -85,10 +75,7 @@ TEST(CliProtect, ShippedProtectorsListAndPredict) {
   out = w.Protect("--protector LEVEL-DEPENDENT-EARPLUG-OPEN --json", &status);
   ASSERT_EQ(status, 0) << out;
   const double ipil150 = std::stod(JsonField(out, "peak_insertion_loss_db"));
-  ASSERT_EQ(Shell(kCli + " synth --peak 170 --rate 100000 --samples 4096 '" +
-                      (w.dir / "SHOT1.KRV").string() + "'",
-                  &out),
-            0);
+  CliOk("synth --peak 170 --rate 100000 --samples 4096 " + Quoted(w.dir / "SHOT1.KRV"));
   out = w.Protect("--protector LEVEL-DEPENDENT-EARPLUG-OPEN --json", &status);
   ASSERT_EQ(status, 0) << out;
   EXPECT_GT(std::stod(JsonField(out, "peak_insertion_loss_db")), ipil150 + 5.0);
@@ -103,15 +90,11 @@ TEST(CliProtect, BadRequestsChangeNothing) {
   EXPECT_NE(out.find("no default-mode protector named"), std::string::npos) << out;
   out = w.Protect("", &status);
   EXPECT_EQ(status, 2) << out;
-  ASSERT_EQ(Shell("cd '" + w.dir.path().string() + "' && " + kCli +
-                      " protect MISSING.KRV --protector EARMUFF --table '" + w.table +
-                      "' --model '" + w.model + "'",
-                  &out),
-            1);
+  out = w.Protect("--protector EARMUFF", &status, "MISSING.KRV");
+  EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("MISSING.KRV"), std::string::npos) << out;
   EXPECT_EQ(ReadWholeFile(w.table), before);
-  ASSERT_EQ(Shell(kCli + " protect --help", &out), 0);
-  EXPECT_NE(out.find("REWRITES THE PROTECTOR TABLE"), std::string::npos) << out;
+  EXPECT_NE(CliOk("protect --help").find("REWRITES THE PROTECTOR TABLE"), std::string::npos);
 }
 
 }  // namespace

@@ -12,22 +12,18 @@
 #include "core/common/progress.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
-#include "tests/support/temp_dir.h"
+#include "tests/cli/cli_support.h"
 
 namespace korva {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Cli;
+using testing::CliOk;
 using testing::Quoted;
-using testing::Shell;
 using testing::TempDir;
 
 const fs::path kModel = fs::path(KORVA_SOURCE_DATA_DIR) / "Human.par";
-
-// `out` receives the output, replacing what it held.
-int RunCli(const std::string& arguments, std::string* out) {
-  return Shell(std::string(KORVA_CLI_PATH) + " " + arguments, out);
-}
 
 Session Open(const fs::path& file) {
   Session session(kMinSampleCapacity);
@@ -42,9 +38,8 @@ double FriedlanderAt(double peak, double t) {
 
 TEST(CliSynth, WritesFriedlanderAndReverberantImpulsesThatTheReaderOpens) {
   TempDir dir;
-  std::string out;
-  ASSERT_EQ(RunCli("synth --peak 140 --samples 4096 " + Quoted(dir / "shot.krv"), &out), 0) << out;
-  EXPECT_EQ(out, (dir / "shot.KRV").string() + "\n");
+  EXPECT_EQ(CliOk("synth --peak 140 --samples 4096 " + Quoted(dir / "shot.krv")),
+            (dir / "shot.KRV").string() + "\n");
   const Session s = Open(dir / "shot.KRV");
   EXPECT_EQ(s.LastSample, 4095);
   EXPECT_EQ(s.SampleRate, 200000.0f);
@@ -61,10 +56,7 @@ TEST(CliSynth, WritesFriedlanderAndReverberantImpulsesThatTheReaderOpens) {
   EXPECT_NEAR(20.0 * std::log10(s.PeakPressure) + 94.0, 140.0, 0.01);
 
   // A reverberant impulse keeps its peak and decays over its B-duration.
-  ASSERT_EQ(
-      RunCli("synth --peak 150 --b-duration 50 --samples 32768 " + Quoted(dir / "room.krv"), &out),
-      0)
-      << out;
+  CliOk("synth --peak 150 --b-duration 50 --samples 32768 " + Quoted(dir / "room.krv"));
   const Session room = Open(dir / "room.KRV");
   EXPECT_NEAR(20.0 * std::log10(room.PeakPressure) + 94.0, 150.0, 0.01);
   // The envelope 50 ms after the impulse lies about 20 dB below the peak.
@@ -80,25 +72,20 @@ TEST(CliSynth, WritesFriedlanderAndReverberantImpulsesThatTheReaderOpens) {
 // different middle-ear variants and the prediction agree.
 TEST(CliSynth, EardrumPredictionCarriesTheHazardOfTheFreeFieldImpulse) {
   TempDir dir;
-  std::string out;
   const std::string common = "synth --peak 150 --samples 8192 --model " + Quoted(kModel) + " ";
-  ASSERT_EQ(RunCli(common + Quoted(dir / "ff.krv"), &out), 0) << out;
-  ASSERT_EQ(RunCli(common + "--at-eardrum " + Quoted(dir / "ed.krv"), &out), 0) << out;
+  CliOk(common + Quoted(dir / "ff.krv"));
+  CliOk(common + "--at-eardrum " + Quoted(dir / "ed.krv"));
   EXPECT_EQ(Open(dir / "ED.KRV").MicLocation, 3);
 
-  ASSERT_EQ(RunCli("hazard --unwarned --csv --model " + Quoted(kModel) + " " +
-                       Quoted(dir / "FF.KRV") + " " + Quoted(dir / "ED.KRV"),
-                   &out),
-            0)
-      << out;
-  // file,listener,samples,mic_location,aru,...
+  const std::string out = CliOk("hazard --unwarned --csv --model " + Quoted(kModel) + " " +
+                                Quoted(dir / "FF.KRV") + " " + Quoted(dir / "ED.KRV"));
+  // file,listener,samples,mic_location,aru,...: the fifth field of each row.
   std::vector<double> aru;
-  std::size_t line = out.find('\n');
-  while (line != std::string::npos && line + 1 < out.size()) {
-    std::size_t field = line + 1;
+  for (std::size_t row = out.find('\n'); row != std::string::npos && row + 1 < out.size();
+       row = out.find('\n', row + 1)) {
+    std::size_t field = row + 1;
     for (int k = 0; k < 4; ++k) field = out.find(',', field) + 1;
     aru.push_back(ParseLeadingNumber(out.substr(field)));
-    line = out.find('\n', line + 1);
   }
   ASSERT_EQ(aru.size(), 2u) << out;
   EXPECT_GT(aru[0], 1.0);
@@ -112,25 +99,22 @@ TEST(CliSynth, RefusesBadValuesWithoutWritingAnything) {
        {"--peak 200", "--peak -3", "--samples 1", "--samples 2000000", "--location 4",
         "--a-duration 0", "--rate nan", "--onset 400", "--at-eardrum --location 3"}) {
     std::string out;
-    EXPECT_EQ(RunCli("synth " + options + " " + target, &out), 2) << options << ": " << out;
+    EXPECT_EQ(Cli("synth " + options + " " + target, &out), 2) << options << ": " << out;
     EXPECT_NE(out.find("korva-cli"), std::string::npos) << out;
   }
   std::string out;
-  EXPECT_EQ(RunCli("synth", &out), 2);
+  EXPECT_EQ(Cli("synth", &out), 2);
   EXPECT_FALSE(fs::exists(dir / "bad.KRV"));
 
   // A folder that does not exist: reported against the file, exit 1.
-  EXPECT_EQ(RunCli("synth " + Quoted(dir / "missing" / "x.krv"), &out), 1);
+  EXPECT_EQ(Cli("synth " + Quoted(dir / "missing" / "x.krv"), &out), 1);
   EXPECT_NE(out.find("korva-cli: "), std::string::npos) << out;
 }
 
 // Anyone can remake the bundled examples: the generator writes the same files.
 TEST(CliSynth, RemakesTheBundledExamples) {
   TempDir dir;
-  std::string out;
-  ASSERT_EQ(RunCli("synth --examples " + Quoted(dir.path()) + " --model " + Quoted(kModel), &out),
-            0)
-      << out;
+  CliOk("synth --examples " + Quoted(dir.path()) + " --model " + Quoted(kModel));
   const fs::path bundled = fs::path(KORVA_SOURCE_DATA_DIR) / "examples";
   for (const char* name : {"FRIED140.KRV", "FRIED150.KRV", "FRIED160.KRV", "FRIED170.KRV",
                            "REVERB.KRV", "ENTRANCE.KRV", "EARDRUM.KRV"}) {
