@@ -42,38 +42,6 @@ TEST(HalfCycleRule, OnlyClosedHalfCyclesAboveTheThresholdCount) {
                   static_cast<float>(std::pow(2.0, 1.5)));
 }
 
-TEST(CochlearTransfer, EachPlacePeaksNearItsCharacteristicFrequency) {
-  const EarModelConstants& model = TestModel();
-  const double df = 10.0;
-  const std::int32_t half = 2500;  // up to 25 kHz
-  const CochlearReference reference = CochlearReferenceTerm(model, df, half);
-  std::vector<Complex> transfer;
-  for (int place = 1; place <= model.params.Places; place += 3) {
-    const double x = PlaceDistance(model.params, place);
-    const double cf = CharacteristicFrequency(model.params, x);
-    CochlearTransfer(model, x, df, half, reference, transfer);
-    ASSERT_EQ(transfer.size(), static_cast<std::size_t>(half) + 1);
-    EXPECT_EQ(transfer[0].re, 0.0);
-    EXPECT_EQ(transfer[half].im, 0.0);
-    int best = 1;
-    for (int k = 1; k <= half; ++k) {
-      if (std::hypot(transfer[k].re, transfer[k].im) >
-          std::hypot(transfer[best].re, transfer[best].im)) {
-        best = k;
-      }
-    }
-    // Within a quarter octave, and the response well above CF has died out.
-    EXPECT_LT(std::fabs(std::log2(best * df / cf)), 0.25) << "place " << place;
-    const auto at = [&](double f) {
-      const auto k = static_cast<std::size_t>(std::lround(f / df));
-      return std::hypot(transfer[k].re, transfer[k].im);
-    };
-    if (2.0 * cf < half * df) {
-      EXPECT_LT(at(2.0 * cf), 1e-3 * at(best * df)) << "place " << place;
-    }
-  }
-}
-
 // A session holding a stapes displacement, as the middle ear leaves it.
 Session StapesSession(const std::vector<float>& stapes) {
   Session s(1 << 21);

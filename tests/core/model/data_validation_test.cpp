@@ -193,6 +193,9 @@ TEST(ShippedEarModel, EachCochlearPlacePeaksAtItsCharacteristicFrequency) {
     const double x = PlaceDistance(model.params, c);
     const double cf = CharacteristicFrequency(model.params, x);
     CochlearTransfer(model, x, df, half, reference, transfer);
+    ASSERT_EQ(transfer.size(), static_cast<std::size_t>(half) + 1);
+    EXPECT_EQ(transfer[0].re, 0.0);  // no response to a constant pressure
+    EXPECT_EQ(transfer[half].im, 0.0);
     std::int32_t k_best = 1;
     double best = 0.0;
     for (std::int32_t k = 1; k <= half; ++k) {
@@ -203,6 +206,12 @@ TEST(ShippedEarModel, EachCochlearPlacePeaksAtItsCharacteristicFrequency) {
     EXPECT_LE(std::fabs(octaves), 0.25) << "place " << c << " CF " << cf;
     EXPECT_GE(Db(best), 20.0) << "place " << c;
     EXPECT_LE(Db(best), 40.0) << "place " << c;
+    // An octave above CF the response has died out.
+    const auto k_octave = static_cast<std::int32_t>(std::lround(2.0 * cf / df));
+    if (k_octave <= half) {
+      EXPECT_LT(std::hypot(transfer[k_octave].re, transfer[k_octave].im), 1e-3 * best)
+          << "place " << c;
+    }
   }
   // The places cover the range where impulse noise harms hearing.
   EXPECT_LE(CharacteristicFrequency(model.params, PlaceDistance(model.params, model.params.Places)),

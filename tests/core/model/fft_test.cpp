@@ -69,25 +69,11 @@ TEST(RealFFT, MatchesTheDirectSumFromOnePairToTheLargestTransform) {
   ExpectDirectSum(x, {0, 1, 777, 262143, n - 1, n}, re, im, dt);
 }
 
-TEST(RealFFT, ImpulseCosineAndRoundTrip) {
+// The forward transform is checked against the direct sum above; the
+// inverse must undo it whatever the interval.
+TEST(RealFFT, InverseUndoesTheForwardTransform) {
   constexpr std::int32_t n = 4096;
   SpectrumBuffer re(n + 1), im(n + 1);
-  re[1] = 1.0f;  // x[0] = 1: every bin is dt
-  RealFFT(n, re, im, 0.001f);
-  for (std::int32_t i = 1; i <= n + 1; ++i) {
-    ASSERT_FLOAT_EQ(re[i], 0.001f) << i;
-    ASSERT_NEAR(im[i], 0.0f, 1e-10) << i;
-  }
-  // 37 cycles in N samples: bin 37 holds dt N / 2, the others nothing.
-  for (std::int32_t t = 0; t < 2 * n; ++t) {
-    (t % 2 == 0 ? re : im)[t / 2 + 1] =
-        static_cast<float>(std::cos(2 * std::numbers::pi * 37 * t / (2 * n)));
-  }
-  RealFFT(n, re, im, 0.5f);
-  for (std::int32_t bin = 0; bin <= n; ++bin) {
-    ASSERT_NEAR(re[bin + 1], bin == 37 ? 0.5 * n : 0.0, 1e-3) << bin;
-    ASSERT_NEAR(im[bin + 1], 0.0, 1e-3) << bin;
-  }
   for (float dt : {1.0f / 96000.0f, 250.0f}) {
     const auto x = PackRandom(n, re, im);
     RealFFT(n, re, im, dt);

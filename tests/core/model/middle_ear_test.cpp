@@ -144,20 +144,6 @@ TEST(MiddleEar, RunawayNetworksStopAtTheBoundOrWithAMessage) {
   EXPECT_THROW(TimeDomainModel3(unstable, NoReflex(), kDt, q, out_q, none), Error);
 }
 
-TEST(MiddleEar, EardrumPredictionPassesLowFrequenciesAndWorksInPlace) {
-  // 250 Hz: the outer ear adds little; the prediction is in pascals.
-  std::vector<float> p(8000);
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    p[i] = static_cast<float>(std::sin(2.0 * 3.14159265358979 * 250.0 * i * kDt));
-  }
-  std::vector<float> samples = p;
-  TimeDomainModel9(TestModel(), kDt, samples);
-  EXPECT_EQ(samples[0], 0.0f);
-  const double gain = Peak(std::vector<float>(samples.begin() + 4000, samples.end()));
-  EXPECT_GT(gain, 0.8);
-  EXPECT_LT(gain, 1.5);
-}
-
 TEST(MiddleEar, ProgressIsReportedForTinyWaveformsToo) {
   struct Count final : ProgressSink {
     int calls = 0;
