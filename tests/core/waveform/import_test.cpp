@@ -344,13 +344,7 @@ TEST(ImportText, SpreadsheetColumnsAfterATitleLine) {
   ASSERT_EQ(Import(s, file, yes), ImportOutcome::kImported);
   EXPECT_EQ(Samples(s), (std::vector<float>{1.5f, 2.5f, -325.0f}));
   ASSERT_EQ(yes.asked().size(), 2u);
-  EXPECT_EQ(yes.asked()[0].question,
-            "3 columns of numbers were detected.  This could be interpreted as a spread-sheet "
-            "with the waveform as one of the columns.  It could also be a single row of numbers "
-            "which may be word-wrapped into multiple lines.\r\n"
-            "Click YES if this is a spread-sheet.\r\n"
-            "Click NO  if this is a word-wrapped waveform.\r\n"
-            "Click Cancel otherwise to examine the file with a word-processor.");
+  EXPECT_TRUE(yes.asked()[0].question.starts_with("3 columns of numbers were detected."));
   EXPECT_EQ(yes.asked()[1].title, "ENTER INTEGER");
   EXPECT_EQ(yes.asked()[1].question, "Spreadsheet column number from 1 to 3");
   EXPECT_EQ(yes.asked()[1].proposed, "3");
@@ -487,13 +481,9 @@ TEST(ImportLargeFile, OneChannelIsCollectedAcrossBlocks) {
   EXPECT_EQ(s.SampleRate, 100000.0f);
   EXPECT_EQ(s.Grid.Cell(1, 4), "300");
   ASSERT_EQ(prompter.asked().size(), 3u);
-  EXPECT_EQ(prompter.asked()[0].question,
-            "File size of " + std::to_string(text.size()) +
-                " bytes exceeds input buffer limit of 97. Assume 4 ASCII data channels are "
-                "multiplexed at each time point and are separated by delimiters such as comma, "
-                "tab, space, CR or LF characters.  The default channel number is 0. The data will "
-                "be read directly from the disk and only the selected channel will be saved. Hit "
-                "OK to edit these values.\r\n");
+  EXPECT_TRUE(prompter.asked()[0].question.starts_with(
+      "File size of " + std::to_string(text.size()) +
+      " bytes exceeds input buffer limit of 97. Assume 4 ASCII data channels"));
   EXPECT_EQ(prompter.asked()[1].question, "Number of channels from 1 to 100");
   EXPECT_EQ(prompter.asked()[1].proposed, "4");
   EXPECT_EQ(prompter.asked()[2].question, "Channel to import from 0 to 2");

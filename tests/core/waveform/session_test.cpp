@@ -59,17 +59,5 @@ TEST(Session, ExtremesAreTrueSampleValuesWhateverTheirSize) {
   EXPECT_EQ(none.minimum, 1.0e10f);
 }
 
-TEST(Session, ImportTemplateAndResetRows) {
-  HeaderGrid g;
-  g.SetImportTemplate();
-  EXPECT_EQ(g.Cell(2, 1), "NEW SOURCE");
-  EXPECT_EQ(g.Cell(1, 2), "200000");
-  EXPECT_EQ(g.Cell(0, 4), "Number of Samples");
-  EXPECT_TRUE(g.RowEmpty(12));
-  g.ResetResultRows();
-  EXPECT_EQ(g.Cell(0, 5), "Number of exposures with no protector, warned");
-  EXPECT_EQ(g.Cell(2, 11), "Joules/m^2");
-}
-
 }  // namespace
 }  // namespace korva
