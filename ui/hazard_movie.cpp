@@ -191,19 +191,10 @@ void PressureTimePlot2(QImage& image, const Session& session, PlotState& state, 
   painter.setPen(QPen(ToQColor(plot::kPurple), 0));
   painter.drawLine(Point(waveform, waveform.PlotXMin, 0.0),
                    Point(waveform, waveform.PlotXMax, 0.0));
-  const plot::TraceGeometry trace =
-      plot::PressureTrace(waveform, layout.PlotWidth, session.Pressure.Range(0, session.LastSample),
-                          session.SampleInterval, session.StartTime);
   painter.setPen(QPen(ToQColor(plot::kBlue), 0));
-  if (trace.strokes) {
-    for (const plot::Stroke& stroke : trace.groups) {
-      painter.drawLine(QPoint(stroke.from.x, stroke.from.y), QPoint(stroke.to.x, stroke.to.y));
-    }
-  } else {
-    QPolygon curve;
-    for (const plot::ScreenPoint& p : trace.polyline) curve.append(QPoint(p.x, p.y));
-    Polyline(painter, curve);
-  }
+  DrawTrace(painter, plot::PressureTrace(waveform, layout.PlotWidth,
+                                         session.Pressure.Range(0, session.LastSample),
+                                         session.SampleInterval, session.StartTime));
   plot::AxesStyle style = setup.axes;
   style.XTickLength = plot::XTickLengthFor(layout);
   style.YTickLength = plot::YTickLengthFor(layout);

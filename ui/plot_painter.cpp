@@ -69,6 +69,21 @@ void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int a
   painter.restore();
 }
 
+void DrawTrace(QPainter& painter, const plot::TraceGeometry& trace) {
+  if (trace.strokes) {
+    for (const plot::Stroke& stroke : trace.groups) {
+      painter.drawLine(ToQPoint(stroke.from), ToQPoint(stroke.to));
+    }
+  } else if (trace.polyline.size() == 1) {
+    painter.drawPoint(ToQPoint(trace.polyline.front()));
+  } else {
+    QPolygon polygon;
+    polygon.reserve(static_cast<qsizetype>(trace.polyline.size()));
+    for (const plot::ScreenPoint& p : trace.polyline) polygon.append(ToQPoint(p));
+    painter.drawPolyline(polygon);
+  }
+}
+
 void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes) {
   Prepare(painter);
   painter.setPen(QPen(Qt::black, 0));
@@ -190,21 +205,9 @@ void PressureTimePlot(QImage& image, Session& session, PlotState& state) {
   state.frames[0] = frame;
 
   painter.setPen(QPen(trace_colour, 0));
-  const plot::TraceGeometry trace =
-      plot::PressureTrace(frame, layout.PlotWidth, session.Pressure.Range(0, session.LastSample),
-                          session.SampleInterval, session.StartTime);
-  if (trace.strokes) {
-    for (const plot::Stroke& stroke : trace.groups) {
-      painter.drawLine(ToQPoint(stroke.from), ToQPoint(stroke.to));
-    }
-  } else if (trace.polyline.size() == 1) {
-    painter.drawPoint(ToQPoint(trace.polyline.front()));
-  } else {
-    QPolygon polygon;
-    polygon.reserve(static_cast<qsizetype>(trace.polyline.size()));
-    for (const plot::ScreenPoint& p : trace.polyline) polygon.append(ToQPoint(p));
-    painter.drawPolyline(polygon);
-  }
+  DrawTrace(painter, plot::PressureTrace(frame, layout.PlotWidth,
+                                         session.Pressure.Range(0, session.LastSample),
+                                         session.SampleInterval, session.StartTime));
 
   painter.setFont(PlotFont(width, height));
   if (clear) {

@@ -44,6 +44,9 @@ void LabelOut(QPainter& painter, int x, int y, const QString& text, int anchor);
 // The same with the text rotated by 90 degrees, reading upward.
 void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int anchor);
 
+// A waveform trace (polyline or min/max strokes) in the painter's pen.
+void DrawTrace(QPainter& painter, const plot::TraceGeometry& trace);
+
 // Box, ticks, labels and captions of `axes` in black.
 void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes);
 

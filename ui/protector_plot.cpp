@@ -159,23 +159,10 @@ void DrawPredictedWaveform(QImage& image, const PlotState& state, std::span<cons
                            float dt, float start_time) {
   if (samples.empty() || !state.frame2_set) return;
   const plot::Frame& frame = state.frames[1];
-  const plot::TraceGeometry trace =
-      plot::PressureTrace(frame, state.layout.PlotWidth, samples, dt, start_time);
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setPen(QPen(QColor(0, 128, 0), 0));
-  if (trace.strokes) {
-    for (const plot::Stroke& stroke : trace.groups) {
-      painter.drawLine(QPoint(stroke.from.x, stroke.from.y), QPoint(stroke.to.x, stroke.to.y));
-    }
-  } else if (trace.polyline.size() == 1) {
-    painter.drawPoint(QPoint(trace.polyline.front().x, trace.polyline.front().y));
-  } else {
-    QPolygon polygon;
-    polygon.reserve(static_cast<qsizetype>(trace.polyline.size()));
-    for (const plot::ScreenPoint& p : trace.polyline) polygon.append(QPoint(p.x, p.y));
-    painter.drawPolyline(polygon);
-  }
+  DrawTrace(painter, plot::PressureTrace(frame, state.layout.PlotWidth, samples, dt, start_time));
 }
 
 }  // namespace korva::ui
