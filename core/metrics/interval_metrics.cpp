@@ -62,13 +62,10 @@ IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::i
   const auto pairs = static_cast<std::int32_t>(n_total / 2);
   SpectrumBuffer re(pairs + 1);
   SpectrumBuffer im(pairs + 1);
+  PackRealSeries(samples, re, im);
+  RealFFT(pairs, re, im, dt);
   float* const r1 = re.data1() - 1;
   float* const i1 = im.data1() - 1;
-  for (std::size_t t = 0; t < samples.size(); t += 2) {
-    r1[t / 2 + 1] = samples[t];
-    if (t + 1 < samples.size()) i1[t / 2 + 1] = samples[t + 1];
-  }
-  RealFFT(pairs, re, im, dt);
 
   InitWeightingConstants();
   const double df = 1.0 / (static_cast<double>(n_total) * dt);

@@ -55,13 +55,10 @@ BinEnergies Leq300msBinEnergies(std::span<const float> samples, float dt) {
 
   SpectrumBuffer re(h + 1);
   SpectrumBuffer im(h + 1);
-  float* const r1 = re.data1() - 1;
-  float* const i1 = im.data1() - 1;
-  for (std::size_t t = 0; t < samples.size(); t += 2) {
-    r1[t / 2 + 1] = samples[t];
-    if (t + 1 < samples.size()) i1[t / 2 + 1] = samples[t + 1];
-  }
+  PackRealSeries(samples, re, im);
   RealFFT(h, re, im, dt);
+  const float* const r1 = re.data1() - 1;
+  const float* const i1 = im.data1() - 1;
 
   out.P.resize(static_cast<std::size_t>(h) + 1);
   const Extended scale = 2 * Extended(out.df) / kSpectrumRhoC / kLeq300ReferenceEnergy;

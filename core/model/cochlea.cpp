@@ -277,13 +277,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   }
 
   SpectrumBuffer stapes_re(half + 1), stapes_im(half + 1);
-  for (std::int32_t i = 0; i <= used; ++i) {
-    if (i % 2 == 0) {
-      stapes_re[i / 2 + 1] = backup[i];
-    } else {
-      stapes_im[i / 2 + 1] = backup[i];
-    }
-  }
+  PackRealSeries(backup.subspan(0, static_cast<std::size_t>(used) + 1), stapes_re, stapes_im);
   RealFFT(half, stapes_re, stapes_im, dt);
 
   const double lambda = -std::log(double{P[61]}) / P[56];

@@ -137,6 +137,19 @@ void SpectrumBuffer::Zero() {
   std::fill(values_.begin(), values_.end(), 0.0f);
 }
 
+void PackRealSeries(std::span<const float> samples, SpectrumBuffer& re, SpectrumBuffer& im) {
+  if (samples.empty()) return;
+  const auto pairs = static_cast<std::int64_t>((samples.size() + 1) / 2);
+  re.CheckRange(1, pairs);
+  im.CheckRange(1, pairs);
+  float* const r = re.data1();
+  float* const i = im.data1();
+  for (std::size_t t = 0; t < samples.size(); t += 2) {
+    r[t / 2] = samples[t];
+    if (t + 1 < samples.size()) i[t / 2] = samples[t + 1];
+  }
+}
+
 void ComplexFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, bool forward, float scale) {
   CheckTransform(n, re, im, n, scale);
   ComplexFFTUnchecked(n, re.data1(), im.data1(), forward, scale);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace korva {
@@ -60,6 +61,11 @@ struct ComplexF {
   float re = 0.0f;
   float im = 0.0f;
 };
+
+// Packs a real series as the transforms take it: x[2i-2] into re[i] and
+// x[2i-1] into im[i]. Elements past the series are left as they are.
+// RangeError when the buffers are too small.
+void PackRealSeries(std::span<const float> samples, SpectrumBuffer& re, SpectrumBuffer& im);
 
 // In-place transform of re[1..n] + j im[1..n]; n a power of two. Forward
 // multiplies by scale/2, inverse by 1/(2 n scale). The transforms throw Error
