@@ -37,17 +37,9 @@ plot::Layout UpperLayout(int width, int height) {
 }
 
 plot::Frame MakeFrame(const plot::Layout& layout, float x0, float x1, float y0, float y1) {
-  plot::Frame frame;
   Widen(x0, x1);
   Widen(y0, y1);
-  frame.PlotXMin = x0;
-  frame.PlotXMax = x1;
-  frame.PlotYMin = y0;
-  frame.PlotYMax = y1;
-  frame.left = layout.PlotLeft;
-  frame.top = layout.PlotTop;
-  frame.SetScales(layout.PlotWidth, layout.PlotHeight);
-  return frame;
+  return plot::FrameOver(layout, x0, x1, y0, y1);
 }
 
 plot::AxesStyle AxesStyleFor(const plot::Frame& frame, const plot::Layout& layout,

@@ -89,20 +89,11 @@ void MainWindow::OverlayKRVWaveform1Click() {
     }
     QImage& image = canvas_->Image();
     const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
-    plot::Frame frame;
-    frame.PlotXMin = spectrum_range_[0];
-    frame.PlotXMax = spectrum_range_[1];
-    frame.PlotYMin = spectrum_range_[2];
-    frame.PlotYMax = spectrum_range_[3];
-    if (!(frame.PlotXMax > frame.PlotXMin)) frame.PlotXMax = frame.PlotXMin + 1.0f;
-    frame.left = layout.PlotLeft;
-    frame.top = layout.PlotTop;
-    frame.SetScales(layout.PlotWidth, layout.PlotHeight);
-    plot::AxesStyle axes;
-    axes.YTickStep = plot::NiceStep((frame.PlotYMax - frame.PlotYMin) / 30.0f);
-    axes.YLabelEvery = 5;
-    axes.XTickLength = plot::XTickLengthFor(layout);
-    axes.YTickLength = plot::YTickLengthFor(layout);
+    const auto [x_min, x_max, y_min, y_max] = spectrum_range_;
+    const plot::Frame frame =
+        plot::FrameOver(layout, x_min, x_max > x_min ? x_max : x_min + 1.0f, y_min, y_max);
+    const plot::AxesStyle axes =
+        plot::LevelAxesStyle(layout, plot::NiceStep((y_max - y_min) / 30.0f));
     {
       QPainter painter(&image);
       painter.setRenderHint(QPainter::Antialiasing, false);

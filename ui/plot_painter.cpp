@@ -121,19 +121,9 @@ void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes) {
 void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const std::string& title,
                           bool clear_band) {
   const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
-  plot::Frame frame;
-  frame.PlotXMin = spectrum.PlotXMin;
-  frame.PlotXMax = spectrum.PlotXMax;
-  frame.PlotYMin = spectrum.PlotYMin;
-  frame.PlotYMax = spectrum.PlotYMax;
-  frame.left = layout.PlotLeft;
-  frame.top = layout.PlotTop;
-  frame.SetScales(layout.PlotWidth, layout.PlotHeight);
-  plot::AxesStyle style;
-  style.YTickStep = spectrum.YTickStep;
-  style.YLabelEvery = spectrum.YLabelEvery;
-  style.XTickLength = plot::XTickLengthFor(layout);
-  style.YTickLength = plot::YTickLengthFor(layout);
+  const plot::Frame frame = plot::FrameOver(layout, spectrum.PlotXMin, spectrum.PlotXMax,
+                                            spectrum.PlotYMin, spectrum.PlotYMax);
+  plot::AxesStyle style = plot::LevelAxesStyle(layout, spectrum.YTickStep, spectrum.YLabelEvery);
   style.Title = title;
 
   QPainter painter(&image);

@@ -74,15 +74,8 @@ std::vector<QPolygon> ClippedPieces(const plot::Frame& frame, const std::vector<
 
 plot::Frame ProtectorFrame(int client_width, int client_height, const InsertionLossPlot& plot) {
   const plot::Layout layout = plot::SpectrumBandLayout(client_width, client_height);
-  plot::Frame frame;
-  frame.PlotXMin = static_cast<float>(plot.x_min);
-  frame.PlotXMax = static_cast<float>(plot.x_max);
-  frame.PlotYMin = static_cast<float>(plot.y_min);
-  frame.PlotYMax = static_cast<float>(plot.y_max);
-  frame.left = layout.PlotLeft;
-  frame.top = layout.PlotTop;
-  frame.SetScales(layout.PlotWidth, layout.PlotHeight);
-  return frame;
+  return plot::FrameOver(layout, static_cast<float>(plot.x_min), static_cast<float>(plot.x_max),
+                         static_cast<float>(plot.y_min), static_cast<float>(plot.y_max));
 }
 
 void DrawInsertionLossCurves(QImage& image, const plot::Frame& frame,
@@ -109,11 +102,8 @@ plot::Frame DrawProtectorModel(QImage& image, const InsertionLossPlot& plot,
                                const std::string& title) {
   const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
   const plot::Frame frame = ProtectorFrame(image.width(), image.height(), plot);
-  plot::AxesStyle style;
-  style.YTickStep = plot::NiceStep(static_cast<float>((plot.y_max - plot.y_min) / 30.0));
-  style.YLabelEvery = 5;
-  style.XTickLength = plot::XTickLengthFor(layout);
-  style.YTickLength = plot::YTickLengthFor(layout);
+  const plot::AxesStyle style = plot::LevelAxesStyle(
+      layout, plot::NiceStep(static_cast<float>((plot.y_max - plot.y_min) / 30.0)));
   {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, false);

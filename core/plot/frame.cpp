@@ -72,6 +72,14 @@ Layout PressureBandLayout(int client_width, int client_height) {
   return layout;
 }
 
+Frame FrameOver(const Layout& layout, float x_min, float x_max, float y_min, float y_max) {
+  Frame frame{x_min, x_max, y_min, y_max};
+  frame.left = layout.PlotLeft;
+  frame.top = layout.PlotTop;
+  frame.SetScales(layout.PlotWidth, layout.PlotHeight);
+  return frame;
+}
+
 Layout TwoRangeBandLayout(int client_width, int client_height, int top) {
   Layout layout = PressureBandLayout(client_width, client_height);
   layout.PlotTop = top;

@@ -61,6 +61,10 @@ Layout PressureBandLayout(int client_width, int client_height);
 // the labels and caption of the right-hand axis.
 Layout TwoRangeBandLayout(int client_width, int client_height, int top);
 
+// The frame mapping [x_min, x_max] x [y_min, y_max] onto the plot rectangle
+// of `layout`.
+Frame FrameOver(const Layout& layout, float x_min, float x_max, float y_min, float y_max);
+
 // Font size in points of every plot text: the smaller of round(8 H / 600) and
 // round(8 W / 800), at least 1.
 int PlotFontPoints(int client_width, int client_height);

@@ -44,6 +44,15 @@ int XTickLengthFor(const Layout& layout) {
   return RoundToInt(0.0195 * layout.PlotHeight);
 }
 
+AxesStyle LevelAxesStyle(const Layout& layout, float y_tick_step, int y_label_every) {
+  AxesStyle style;
+  style.YTickStep = y_tick_step;
+  style.YLabelEvery = y_label_every;
+  style.XTickLength = XTickLengthFor(layout);
+  style.YTickLength = YTickLengthFor(layout);
+  return style;
+}
+
 std::string KiloHertzLabel(float x) {
   const int r = RoundToInt(double{x} - 3.0 - 0.495);
   const int decimals = r < 1 ? std::abs(r) : 0;

@@ -19,6 +19,10 @@ Layout SpectrumBandLayout(int client_width, int client_height);
 int YTickLengthFor(const Layout& layout);
 int XTickLengthFor(const Layout& layout);
 
+// The style of a level axis over a log-frequency axis: `y_tick_step`, every
+// `y_label_every`-th tick labelled, tick lengths of `layout`.
+AxesStyle LevelAxesStyle(const Layout& layout, float y_tick_step, int y_label_every = 5);
+
 // The kHz label of a frequency tick at world x (log10 Hz): the closer to
 // 1 kHz, the fewer decimals; 10 Hz reads "0.01".
 std::string KiloHertzLabel(float x);

@@ -49,9 +49,7 @@ PressurePlotSetup SetUpPressurePlot(int client_width, int client_height, float s
   if (!(dt_ms > 0.0f) || !std::isfinite(dt_ms)) dt_ms = 1.0f;
   Widen(frame.PlotXMin, frame.PlotXMax, dt_ms);
   Widen(frame.PlotYMin, frame.PlotYMax, 1.0f);
-  frame.left = layout.PlotLeft;
-  frame.top = layout.PlotTop;
-  frame.SetScales(layout.PlotWidth, layout.PlotHeight);
+  frame = FrameOver(layout, frame.PlotXMin, frame.PlotXMax, frame.PlotYMin, frame.PlotYMax);
 
   AxesStyle& axes = setup.axes;
   axes.XTickStep = NiceStep((frame.PlotXMax - frame.PlotXMin) / 50.0f);
