@@ -447,13 +447,8 @@ void MainWindow::OpenKRVwaveform1Click() {
     SetPopupItemsEnabled(true);
     canvas_->RestoreForm();
     if (session_.MovieAvailable) CloseMovie();
-    FileDialogRequest dialog;
-    dialog.title = "Korva Files";
-    dialog.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
-    dialog.directory = QString::fromStdString(open_dir_.string());
     place_next_dialog_ = true;
-    dialog.place_centred = true;
-    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(dialog);
+    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(KrvOpenDialog());
     place_next_dialog_ = false;
     canvas_->RestoreForm();
     if (!chosen) return;
@@ -486,6 +481,16 @@ void MainWindow::OpenKRVwaveform1Click() {
     open_dir_ = session_.WaveformDir;
     canvas_->SaveForm();
   });
+}
+
+FileDialogRequest MainWindow::KrvOpenDialog() const {
+  FileDialogRequest dialog;
+  dialog.title = "Korva Files";
+  dialog.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
+  dialog.directory = QString::fromStdString(open_dir_.string());
+  // Centred and nearly full height, as a timer placed it on Windows.
+  dialog.place_centred = true;
+  return dialog;
 }
 
 void MainWindow::Importwaveform1Click() {

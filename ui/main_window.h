@@ -231,6 +231,8 @@ class MainWindow : public QMainWindow {
   // Ends the previous run's movie: items removed, closing message, snapshot back.
   void CloseMovie();
   void RemoveMovieItems();
+  // The dialog that picks a KRV file to open or to overlay.
+  FileDialogRequest KrvOpenDialog() const;
   // Rows top..top+height-1 of the canvas to the clipboard.
   void CopyCanvasRows(int top, int height);
   // The waveform below the movie, read against the worst place's hazard.

@@ -54,12 +54,7 @@ void MainWindow::OverlayKRVWaveform1Click() {
     }
     if (session_.MovieAvailable) CloseMovie();
 
-    FileDialogRequest dialog;
-    dialog.title = "Korva Files";
-    dialog.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
-    dialog.directory = QString::fromStdString(open_dir_.string());
-    dialog.place_centred = true;
-    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(dialog);
+    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(KrvOpenDialog());
     const fs::path table = options_.data_dir / kHearingProtectorFolder / kNoiseReductionTableName;
 
     NoProgress progress;
