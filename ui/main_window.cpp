@@ -74,25 +74,6 @@ std::string NameToFirstDot(const fs::path& path) {
 
 // Moves the progress bar and lets the window repaint, but lets no user input
 // through: a click cannot start a second command in the middle of this one.
-class MainWindow::WindowProgress final : public ProgressSink {
- public:
-  explicit WindowProgress(MainWindow& window) : window_(window) { clock_.start(); }
-  void Report(long long done, long long total) override {
-    if (total > 0) {
-      const long long value = done * kProgressSteps / total;
-      window_.progress_bar_->setValue(
-          static_cast<int>(std::clamp<long long>(value, 0, kProgressSteps)));
-    }
-    if (clock_.elapsed() >= 20) {
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-      clock_.restart();
-    }
-  }
-
- private:
-  MainWindow& window_;
-  QElapsedTimer clock_;
-};
 
 MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions options,
                        QWidget* parent)

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -13,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <new>
@@ -315,6 +318,28 @@ class MainWindow : public QMainWindow {
   bool close_pending_ = false;
   bool help_showing_ = false;
   bool filling_grid_ = false;
+};
+
+// Progress of a core computation on the progress bar; the window repaints
+// at most every 20 ms meanwhile.
+class MainWindow::WindowProgress final : public ProgressSink {
+ public:
+  explicit WindowProgress(MainWindow& window) : window_(window) { clock_.start(); }
+  void Report(long long done, long long total) override {
+    if (total > 0) {
+      const long long value = done * kProgressSteps / total;
+      window_.progress_bar_->setValue(
+          static_cast<int>(std::clamp<long long>(value, 0, kProgressSteps)));
+    }
+    if (clock_.elapsed() >= 20) {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      clock_.restart();
+    }
+  }
+
+ private:
+  MainWindow& window_;
+  QElapsedTimer clock_;
 };
 
 template <class Body>

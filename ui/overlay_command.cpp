@@ -57,7 +57,7 @@ void MainWindow::OverlayKRVWaveform1Click() {
     const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(KrvOpenDialog());
     const fs::path table = options_.data_dir / kHearingProtectorFolder / kNoiseReductionTableName;
 
-    NoProgress progress;
+    WindowProgress progress(*this);  // the window repaints while a long file is read
     OverlayResult result;
     if (chosen) {
       result = OverlayKRVWaveform(session_, protector_state_.dither, *chosen, table, progress);
