@@ -234,6 +234,12 @@ void CochlearTransfer(const EarModelConstants& model, double x, double df, std::
 }
 
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie) {
+  NoProgress quiet;
+  return CochlearModel(model, session, movie, quiet);
+}
+
+CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie,
+                             ProgressSink& progress) {
   const auto& params = model.params;
   const auto& P = params.P;
   CochlearResult result;
@@ -322,6 +328,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
       result.TotalHazardARU = scan.hazard;
       result.WorstSection = c;
     }
+    progress.Checkpoint(c, params.Places);
   }
   if (!std::isfinite(result.TotalHazardARU)) {
     throw Error("Floating point error in the cochlear model: the hazard is not finite");

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/common/progress.h"
 #include "core/model/ear_model.h"
 #include "core/model/fft.h"
 #include "core/waveform/session.h"
@@ -103,6 +104,10 @@ struct CochlearResult {
 // FftLength; leaves the last place's displacement in
 // PressureBackup[0..FftLength-1]; fills `movie` (when given; it must have
 // FftLength + 4 rows). RangeError when FftLength exceeds kMaxFftLength.
+// Progress is reported as places done, and a stop request ends the run after
+// the place being computed (Cancelled).
+CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie,
+                             ProgressSink& progress);
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie);
 
 // The place table of a run, with CR LF line ends:

@@ -16,22 +16,6 @@ namespace {
 // Man.Fig names the parameter file in at most this many characters.
 constexpr std::size_t kManFigNameLength = 12;
 
-// Progress of one stage mapped onto [offset, offset + span] of 1000.
-class StageProgress final : public ProgressSink {
- public:
-  StageProgress(ProgressSink& outer, long long offset, long long span)
-      : outer_(outer), offset_(offset), span_(span) {}
-  void Report(long long done, long long total) override {
-    const long long part = total > 0 ? done * span_ / total : span_;
-    outer_.Report(offset_ + part, 1000);
-  }
-
- private:
-  ProgressSink& outer_;
-  long long offset_;
-  long long span_;
-};
-
 std::string Trim(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
@@ -163,7 +147,7 @@ HazardRunResult RunHazardAnalysis(Session& session, const HazardRunOptions& opti
   result.timing = ComputeReflexTiming(result.ReflexOffset, session.SampleInterval,
                                       model.params.ReflexTimeConstant());
 
-  StageProgress ear_progress(progress, 0, 950);
+  StageProgress ear_progress(progress, 0, 950, 1000);
   result.middle_ear = RunMiddleEarModel(*variant, model, result.timing, session.SampleInterval,
                                         std::as_const(session.Pressure).Range(0, last),
                                         session.PressureBackup.Range(0, last), ear_progress);
@@ -171,8 +155,8 @@ HazardRunResult RunHazardAnalysis(Session& session, const HazardRunOptions& opti
   if (options.keep_movie) {
     result.movie = std::make_shared<MovieBuffer>(FftLengthFor(last + 1) + 4);
   }
-  result.cochlea = CochlearModel(model, session, result.movie.get());
-  progress.Report(1000, 1000);
+  StageProgress cochlea_progress(progress, 950, 1000, 1000);
+  result.cochlea = CochlearModel(model, session, result.movie.get(), cochlea_progress);
 
   const float aru = result.cochlea.TotalHazardARU;
   result.HazardText = HazardText(aru);

@@ -370,7 +370,7 @@ ImportOutcome ImportLargeText(Session& session, const std::filesystem::path& pat
       }
     }
     done += got;
-    progress.Report(static_cast<long long>(done), static_cast<long long>(size));
+    progress.Checkpoint(static_cast<long long>(done), static_cast<long long>(size));
     if (got < block_size) break;
     got = read_block();
   }

@@ -123,7 +123,7 @@ ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
   for (int row = 0; row <= parsed.header_last_row; ++row) {
     for (int column = 0; column < HeaderGrid::kColumns; ++column) {
       parsed.grid.Cell(column, row) = DropWriterBlank(ReadHeaderField(bytes, position));
-      progress.Report(static_cast<long long>(position), total);
+      progress.Checkpoint(static_cast<long long>(position), total);
     }
   }
 
@@ -195,10 +195,10 @@ ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
     parsed.samples.push_back(static_cast<float>(number));
     while (position < bytes.size() && IsSampleSeparator(bytes[position])) ++position;
     if (parsed.samples.size() % kSamplesPerReport == 0) {
-      progress.Report(static_cast<long long>(position), total);
+      progress.Checkpoint(static_cast<long long>(position), total);
     }
   }
-  progress.Report(total, total);
+  progress.Checkpoint(total, total);
 
   if (parsed.samples.empty()) throw FormatError(WithFile(name, "no samples after the header"));
   if (parsed.samples.size() < 2) {

@@ -9,6 +9,7 @@
 #include "core/common/files.h"
 #include "core/waveform/krv.h"
 #include "tests/core/model/model_test_support.h"
+#include "tests/support/stopping_progress.h"
 
 namespace korva {
 namespace {
@@ -123,6 +124,22 @@ TEST(HazardDriver, ABadLocationOrAMissingParameterFileIsRefusedBeforeAnythingCha
   EXPECT_EQ(w.session.Grid, before);
   EXPECT_FALSE(w.session.MovieAvailable);
   EXPECT_EQ(VariantForLocation(4), EarVariant::FreeField);
+}
+
+TEST(HazardDriver, AStopRequestEndsTheRunAtItsNextCheckpointAndWritesNothing) {
+  // In the middle ear (the first 95 % of the progress) and after the first
+  // cochlear place.
+  for (const long long permille : {100LL, 951LL}) {
+    SCOPED_TRACE(permille);
+    Opened w("1", Friedlander(4096, 5e-6f, PascalsForLevel(160)));
+    testing::StopAtProgress stop(permille);
+    EXPECT_THROW(RunHazardAnalysis(w.session, Options(Listener::Warned), stop), Cancelled);
+    EXPECT_TRUE(stop.StopRequested());
+    EXPECT_EQ(stop.late_reports(), 0);
+    EXPECT_FALSE(std::filesystem::exists(w.dir / "SHOT.HAZ"));
+    EXPECT_TRUE(w.session.Grid.Cell(1, 5).empty());
+    EXPECT_FALSE(w.session.MovieAvailable);
+  }
 }
 
 TEST(HazardDriver, QuietAndTinyWaveformsGiveAnUnderstandableZero) {
