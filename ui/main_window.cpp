@@ -912,32 +912,21 @@ void MainWindow::RunHazard(bool warned) {
         model_file_.empty() ? ModelFileFromManFig(session_.StartupDir) : model_file_;
     if (warned) analyze_menu_->menuAction()->setEnabled(false);
 
-    // Refused before anything is drawn or run: a location outside 1..4 would
-    // report a hazard from another run's middle-ear output.
-    const std::string location_cell = session_.Grid.Cell(1, 3);
-    const auto location = static_cast<long long>(std::trunc(ParseLeadingNumber(location_cell)));
-    if (session_.WaveformLoaded && !VariantForLocation(location)) {
-      restore_menus();
-      ShowError(kBadLocationMessage);
-      return;
-    }
-
-    EarModelParameters parameters;
-    try {
-      parameters = ReadEarModelFile(model_file);
-    } catch (const Error& e) {
-      restore_menus();
-      ShowFileError(model_file, e.what());
-      return;
-    }
-
-    // The run analyses the waveform as opened, from sample 0, not as edited.
-    if (session_.WaveformLoaded && session_.LastSample >= 0) {
-      const auto loaded = session_.LoadedPressure.Range(0, session_.LastSample);
-      const auto working = session_.Pressure.Range(0, session_.LastSample);
-      std::copy(loaded.begin(), loaded.end(), working.begin());
-      session_.StartTime = 0.0f;
-      session_.EndTime = static_cast<float>(session_.LastSample * double{session_.SampleInterval});
+    // Everything that could refuse the run is checked before anything is
+    // drawn or run.
+    HazardRunOptions options;
+    options.listener = warned ? Listener::Warned : Listener::Unwarned;
+    options.model_file = model_file;
+    std::optional<HazardPlan> plan;
+    if (session_.WaveformLoaded) {
+      try {
+        plan = PlanHazardRun(session_, options);
+      } catch (const Error& e) {
+        restore_menus();
+        ShowError(e.what());
+        return;
+      }
+      PrepareHazardSession(*plan, session_);
     }
     session_.ClearPlotFirst = true;
     PressureTimePlot();
@@ -949,23 +938,17 @@ void MainWindow::RunHazard(bool warned) {
     edit1_->show();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-    if (session_.WaveformLoaded) {
+    if (plan) {
       popup_on_ = false;
-      const float offset = warned ? kWarnedReflexOffset : parameters.UnwarnedReflexDelay();
-      const ReflexTiming timing =
-          ComputeReflexTiming(offset, session_.SampleInterval, parameters.ReflexTimeConstant());
       // Closing the previous run restored an older picture: draw afresh.
       PressureTimePlot();
-      DrawReflexCurve(canvas_->Image(), session_, plot_, timing.ReflexOnsetSample,
-                      timing.ReflexFactor, timing.ReflexDecay);
+      DrawReflexCurve(canvas_->Image(), session_, plot_, plan->timing.ReflexOnsetSample,
+                      plan->timing.ReflexFactor, plan->timing.ReflexDecay);
       canvas_->update();
 
-      HazardRunOptions options;
-      options.listener = warned ? Listener::Warned : Listener::Unwarned;
-      options.model_file = model_file;
       WindowProgress progress(*this);
       try {
-        last_run_ = RunHazardAnalysis(session_, options, progress);
+        last_run_ = RunHazardPlan(*plan, session_, progress);
       } catch (const Error& e) {
         restore_menus();
         ShowError(e.what());

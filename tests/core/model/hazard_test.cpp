@@ -126,6 +126,29 @@ TEST(HazardDriver, ABadLocationOrAMissingParameterFileIsRefusedBeforeAnythingCha
   EXPECT_EQ(VariantForLocation(4), EarVariant::FreeField);
 }
 
+TEST(HazardDriver, ThePlanDecidesWithoutTouchingTheSessionAndTheRunKeepsToIt) {
+  Opened w("2", Friedlander(2048, 5e-6f, PascalsForLevel(150)));
+  w.session.Pressure.Fill(0, 99, 0.0f);  // an edit since the opening
+  const Session before = w.session;
+  const HazardPlan plan = PlanHazardRun(w.session, Options(Listener::Unwarned));
+  EXPECT_EQ(plan.variant, EarVariant::CanalEntrance);
+  EXPECT_EQ(plan.ModelStateCount, 23);
+  EXPECT_EQ(plan.ReflexOffset, plan.model.params.UnwarnedReflexDelay());
+  EXPECT_EQ(plan.place_table, w.dir / "SHOT.HAZ");
+  EXPECT_EQ(w.session.Pressure[50], before.Pressure[50]);
+  EXPECT_EQ(w.session.Grid, before.Grid);
+  EXPECT_FALSE(std::filesystem::exists(plan.place_table));
+
+  // The run analyses what the plan was made for, or nothing.
+  Session shortened = w.session;
+  shortened.LastSample = 1023;
+  NoProgress none;
+  EXPECT_THROW(RunHazardPlan(plan, shortened, none), Error);
+  const HazardRunResult r = RunHazardPlan(plan, w.session, none);
+  EXPECT_EQ(r.timing.ReflexOnsetSample, plan.timing.ReflexOnsetSample);
+  EXPECT_EQ(w.session.Pressure[50], w.session.LoadedPressure[50]);
+}
+
 TEST(HazardDriver, AStopRequestEndsTheRunAtItsNextCheckpointAndWritesNothing) {
   // In the middle ear (the first 95 % of the progress) and after the first
   // cochlear place.
