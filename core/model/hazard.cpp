@@ -9,6 +9,7 @@
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
+#include "core/waveform/header_cells.h"
 
 namespace korva {
 namespace {
@@ -21,18 +22,6 @@ std::string Trim(std::string_view text) {
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return std::string(text);
-}
-
-// The microphone location of the grid, when it is a whole number.
-std::optional<long long> LocationOf(const Session& session) {
-  const std::string cell = Trim(session.Grid.Cell(1, 3));
-  if (auto whole = ParseWholeInteger(cell)) return whole;
-  if (auto number = ParseWholeNumber(cell)) {
-    if (*number == std::trunc(*number) && std::fabs(*number) < 1e9) {
-      return static_cast<long long>(*number);
-    }
-  }
-  return std::nullopt;
 }
 
 bool FolderWritable(const std::filesystem::path& folder) {
@@ -105,7 +94,7 @@ HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options
   if (!session.WaveformLoaded) {
     throw Error("The hazard analysis needs a waveform opened from a KRV file; open it again");
   }
-  const std::optional<long long> location = LocationOf(session);
+  const std::optional<long long> location = MicLocationCell(session.Grid);
   const std::optional<EarVariant> variant = location ? VariantForLocation(*location) : std::nullopt;
   if (!variant) throw Error(kBadLocationMessage);
   const std::int32_t last = session.LastSample;

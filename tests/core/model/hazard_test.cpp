@@ -98,7 +98,7 @@ TEST(HazardDriver, AnalysesTheWaveformAsOpenedNotAsEdited) {
 }
 
 TEST(HazardDriver, ABadLocationOrAMissingParameterFileIsRefusedBeforeAnythingChanges) {
-  for (const char* location : {"0", "5", "x"}) {
+  for (const char* location : {"0", "5", "x", "2.5"}) {
     Opened w(location, Friedlander(1024, 5e-6f, PascalsForLevel(150)));
     w.session.PressureBackup[3] = 7.0f;  // what an earlier run left
     const HeaderGrid before = w.session.Grid;
