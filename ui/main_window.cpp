@@ -728,20 +728,13 @@ void MainWindow::AnimateClick() {
 void MainWindow::UnwrapCochleaClick() {
   RunCommand([this] {
     if (!last_run_ || !last_run_->movie || movie_next_item_ == nullptr) return;
-    const fs::path model_file =
-        model_file_.empty() ? ModelFileFromManFig(session_.StartupDir) : model_file_;
-    try {
-      movie_params_ = ReadEarModelFile(model_file);
-    } catch (const Error& e) {
-      ShowFileError(model_file, e.what());
-      return;
-    }
+    // The movie replays the run with the parameters the run used.
+    const EarModelParameters& params = last_run_->parameters;
     const MovieBuffer& movie = *last_run_->movie;
     const int places = last_run_->cochlea.Places;
-    const auto frames =
-        PlotBMDispSpace(canvas_->Image(), movie_params_, ScanEnvelope(movie, places));
+    const auto frames = PlotBMDispSpace(canvas_->Image(), params, ScanEnvelope(movie, places));
     plot_.frames[2] = frames[1];
-    DrawEnvelope(canvas_->Image(), frames, movie, movie_params_, places);
+    DrawEnvelope(canvas_->Image(), frames, movie, params, places);
     DrawMoviePressurePlot();
     ReplaceNextMovieItem("Hazard Animation]", "HazardAnimation", &MainWindow::MovieStartClick);
   });
@@ -757,7 +750,7 @@ void MainWindow::MovieStartClick() {
 
     MovieInput input;
     input.movie = last_run_->movie;
-    input.params = movie_params_;
+    input.params = last_run_->parameters;
     input.places = last_run_->cochlea.Places;
     input.worst_section = last_run_->cochlea.WorstSection;
     input.last_frame = LastMovieFrame(session_.LastSample, last_run_->cochlea.FftLength);

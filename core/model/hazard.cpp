@@ -161,6 +161,7 @@ HazardRunResult RunHazardPlan(const HazardPlan& plan, Session& session, Progress
   result.ModelStateCount = plan.ModelStateCount;
   result.ReflexOffset = plan.ReflexOffset;
   result.timing = plan.timing;
+  result.parameters = plan.model.params;
 
   StageProgress ear_progress(progress, 0, 950, 1000);
   result.middle_ear =

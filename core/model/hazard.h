@@ -78,7 +78,8 @@ struct HazardRunResult {
   float ReflexOffset = 0.0f;
   ReflexTiming timing;
   MiddleEarStats middle_ear;
-  CochlearResult cochlea;  // TotalHazardARU, SectionHazard, WorstSection, FftLength
+  CochlearResult cochlea;         // TotalHazardARU, SectionHazard, WorstSection, FftLength
+  EarModelParameters parameters;  // as read for the run (the movie replays with them)
   std::string HazardText;
   std::string AllowedText;
   std::string PlaceTable;                  // the .HAZ content
