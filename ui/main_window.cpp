@@ -104,7 +104,7 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   connect(movie_, &HazardMovie::FrameDrawn, canvas_, qOverload<>(&QWidget::update));
   connect(movie_, &HazardMovie::ReplayRequested, this, &MainWindow::DrawMoviePressurePlot);
   connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
-  open_dir_ = options_.open_dir.empty() ? fs::current_path() : options_.open_dir;
+  open_dir_ = options_.open_dir.empty() ? CurrentFolder().value_or(".") : options_.open_dir;
 }
 
 MainWindow::~MainWindow() = default;
@@ -556,7 +556,7 @@ void MainWindow::SaveKRVwaveformas1Click() {
       // name the dialog confirmed, ask again before replacing another file.
       const fs::path written = chosen->parent_path() / (NameToFirstDot(*chosen) + ".KRV");
       const fs::path existing = ResolveCaseInsensitive(written);
-      if (written.filename() != chosen->filename() && fs::exists(existing) &&
+      if (written.filename() != chosen->filename() && PathExists(existing) &&
           !prompter_.AskOkCancel(
               "Confirm", existing.string() + " already exists.\r\nDo you want to replace it?")) {
         chosen.reset();
@@ -820,7 +820,7 @@ void MainWindow::GetHPDData(int record_index) {
     ProtectOptions options;
     options.table = DataFile(kProtectorTableName);
     options.seed_folder = options.table.parent_path();
-    options.output_folder = fs::current_path();
+    options.output_folder = CurrentFolder().value_or(".");
     options.chosen_file_name = last_open_choice_.filename().string();
     options.record_index = record_index;
     for (const QAction* item : protector_items_) {
