@@ -68,7 +68,7 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
   QByteArray png;
   const bool ok = ForFile(file, io, [&] {
     Session session(kMinSampleCapacity);
-    NoProgress progress;
+    QuietProgress progress;
     OpenWaveform(session, file, progress);
 
     // The window's client area is twice the band: the plot is its lower half.
