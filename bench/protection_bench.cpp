@@ -69,8 +69,9 @@ void Run(benchmark::State& state, const std::string& name, int power_law, bool e
   ProtectorRunStats stats;
   for (auto _ : state) {
     Lcg dither(0);
-    stats = TimeDomainModel4(session, circuit, power_law, Ear().SubstepReduction(), dither);
-    if (eardrum) TimeDomainModel9(model, kDt, session.PressureBackup.Range(0, kSamples - 1));
+    NoProgress none;
+    stats = TimeDomainModel4(session, circuit, power_law, Ear().SubstepReduction(), dither, none);
+    if (eardrum) TimeDomainModel9(model, kDt, session.PressureBackup.Range(0, kSamples - 1), none);
     benchmark::DoNotOptimize(session.PressureBackup.Range(0, 0).data());
   }
   state.counters["substeps_per_sample"] = static_cast<double>(stats.substeps) / (kSamples - 1);

@@ -72,41 +72,6 @@ constexpr QRgb kXorWhite = 0xFFFFFFu;
 
 }  // namespace
 
-RunningHazard::RunningHazard(const EarModelParameters& params, int places) {
-  const auto& P = params.P;
-  // The same place scaling as the cochlear model: the displacement gain
-  // falls off exponentially with distance from the stapes.
-  const double lambda = -std::log(double{P[61]}) / P[56];
-  const double step = places > 1 ? (double{P[58]} - P[57]) / (places - 1) : 0.0;
-  double scale = P[60] * std::exp(-lambda * P[57]);
-  const double growth = std::exp(-lambda * step);
-  for (int c = 1; c <= places; ++c) {
-    scale_.push_back(scale);
-    scale *= growth;
-  }
-  rising_.assign(static_cast<std::size_t>(places), 0);
-  peak_.assign(static_cast<std::size_t>(places), 0.0f);
-  sum_.assign(static_cast<std::size_t>(places), 0.0f);
-  threshold_ = P[62];
-  exponent_ = P[55];
-}
-
-void RunningHazard::Advance(const MovieBuffer& movie, std::int32_t row) {
-  for (std::size_t c = 0; c < sum_.size(); ++c) {
-    const float d = movie.At(row, static_cast<int>(c) + 3);
-    if (d > 0.0f) {
-      const auto scaled = static_cast<float>(d * scale_[c]);
-      peak_[c] = rising_[c] ? std::max(peak_[c], scaled) : scaled;
-      rising_[c] = 1;
-    } else if (rising_[c]) {
-      rising_[c] = 0;
-      if (peak_[c] > threshold_) {
-        sum_[c] += static_cast<float>(std::pow(double{peak_[c]} - threshold_, double{exponent_}));
-      }
-    }
-  }
-}
-
 Envelope ScanEnvelope(const MovieBuffer& movie, int places) {
   Envelope envelope;
   for (int c = 1; c <= places; ++c) {
@@ -150,10 +115,11 @@ std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParamete
                                            const Envelope& envelope) {
   ClearUpperBand(image);
   const plot::Layout layout = plot::TwoRangeBandLayout(image.width(), image.height(), 0);
-  const plot::Frame displacement = MakeFrame(layout, params.P[57], params.P[58],
-                                             envelope.min_displacement, envelope.max_displacement);
-  const plot::Frame hazard =
-      MakeFrame(layout, params.P[57], params.P[58], 0.0f, HazardTop(envelope.max_hazard));
+  const float first = params.FirstPlaceDistance();
+  const float last = params.LastPlaceDistance();
+  const plot::Frame displacement =
+      MakeFrame(layout, first, last, envelope.min_displacement, envelope.max_displacement);
+  const plot::Frame hazard = MakeFrame(layout, first, last, 0.0f, HazardTop(envelope.max_hazard));
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setFont(PlotFont(image.width(), image.height()));
@@ -252,7 +218,7 @@ void HazardMovie::Begin() {
     Polyline(painter, minima);
   }
 
-  hazard_ = std::make_unique<RunningHazard>(input_.params, input_.places);
+  hazard_ = PlaceHazards(input_.params, input_.places);
   drawn_hazard_.assign(static_cast<std::size_t>(input_.places), 0.0f);
   segments_drawn_ = 0;
   paused_ = false;
@@ -318,12 +284,14 @@ void HazardMovie::Tick() {
 
   const std::size_t worst =
       static_cast<std::size_t>(std::clamp(input_.worst_section, 1, std::max(input_.places, 1)) - 1);
-  const float worst_before = input_.places > 0 ? hazard_->Hazard()[worst] : 0.0f;
-  hazard_->Advance(*input_.movie, frame_ + 4);
+  const float worst_before = input_.places > 0 ? hazard_[worst].Hazard() : 0.0f;
+  for (std::size_t c = 0; c < hazard_.size(); ++c) {
+    hazard_[c].Add(input_.movie->At(frame_ + 4, static_cast<int>(c) + 3));
+  }
   DrawHazardProfile(drawn_hazard_);
-  drawn_hazard_ = hazard_->Hazard();
+  drawn_hazard_ = PlaceHazard();
   DrawHazardProfile(drawn_hazard_);
-  const float worst_now = input_.places > 0 ? hazard_->Hazard()[worst] : 0.0f;
+  const float worst_now = input_.places > 0 ? hazard_[worst].Hazard() : 0.0f;
 
   {
     QPainter painter(&image_);
@@ -342,6 +310,12 @@ void HazardMovie::Tick() {
   emit FrameDrawn(frame_);
   ++frame_;
   timer_.setInterval(delay_);
+}
+
+std::vector<float> HazardMovie::PlaceHazard() const {
+  std::vector<float> sums;
+  for (const HalfCycleHazard& place : hazard_) sums.push_back(place.Hazard());
+  return sums;
 }
 
 bool HazardMovie::Key(int key) {

@@ -31,25 +31,6 @@ inline constexpr const char* kBmCaption = "BM DISPLACEMENT IN MICRONS";
 inline constexpr const char* kAruCaption = "AUDITORY RISK UNITS (A.R.U.)";
 inline constexpr int kStartMovieDelay = 15;
 
-// The hazard of every place accumulated sample by sample, by the same
-// half-cycle rule the cochlear model applies to each place's whole waveform.
-class RunningHazard {
- public:
-  RunningHazard(const EarModelParameters& params, int places);
-  // One sample: `row` is a movie row, place c's displacement in column c + 2.
-  void Advance(const MovieBuffer& movie, std::int32_t row);
-  // Running hazard of place c at [c - 1].
-  const std::vector<float>& Hazard() const { return sum_; }
-
- private:
-  std::vector<double> scale_;
-  std::vector<char> rising_;
-  std::vector<float> peak_;
-  std::vector<float> sum_;
-  float threshold_ = 0.0f;
-  float exponent_ = 1.0f;
-};
-
 // Envelope extremes of places 1..places (header rows 1 to 3); only the
 // places the run computed, so stale columns never set the axes.
 struct Envelope {
@@ -110,7 +91,8 @@ class HazardMovie : public QObject {
   std::int32_t MovieFrame() const { return frame_; }
   int MovieDelay() const { return delay_; }
   bool ReplayPending() const { return replay_; }
-  const RunningHazard* Hazard() const { return hazard_.get(); }
+  // The running hazard of places 1..places at [c - 1].
+  std::vector<float> PlaceHazard() const;
   int ProfileSegmentsDrawn() const { return segments_drawn_; }
 
   // The keys while a movie is on: Enter pauses and resumes, End ends after
@@ -140,7 +122,7 @@ class HazardMovie : public QObject {
   plot::Frame lower_;
   plot::Frame lower_hazard_;
   std::array<plot::Frame, 2> upper_{};
-  std::unique_ptr<RunningHazard> hazard_;
+  std::vector<HalfCycleHazard> hazard_;
   std::vector<float> drawn_hazard_;
   std::int32_t frame_ = 0;
   int delay_ = kStartMovieDelay;

@@ -104,7 +104,7 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   connect(movie_, &HazardMovie::FrameDrawn, canvas_, qOverload<>(&QWidget::update));
   connect(movie_, &HazardMovie::ReplayRequested, this, &MainWindow::DrawMoviePressurePlot);
   connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
-  open_dir_ = options_.open_dir.empty() ? fs::current_path() : options_.open_dir;
+  open_dir_ = options_.open_dir.empty() ? CurrentFolder().value_or(".") : options_.open_dir;
 }
 
 MainWindow::~MainWindow() = default;
@@ -556,7 +556,7 @@ void MainWindow::SaveKRVwaveformas1Click() {
       // name the dialog confirmed, ask again before replacing another file.
       const fs::path written = chosen->parent_path() / (NameToFirstDot(*chosen) + ".KRV");
       const fs::path existing = ResolveCaseInsensitive(written);
-      if (written.filename() != chosen->filename() && fs::exists(existing) &&
+      if (written.filename() != chosen->filename() && PathExists(existing) &&
           !prompter_.AskOkCancel(
               "Confirm", existing.string() + " already exists.\r\nDo you want to replace it?")) {
         chosen.reset();
@@ -728,20 +728,13 @@ void MainWindow::AnimateClick() {
 void MainWindow::UnwrapCochleaClick() {
   RunCommand([this] {
     if (!last_run_ || !last_run_->movie || movie_next_item_ == nullptr) return;
-    const fs::path model_file =
-        model_file_.empty() ? ModelFileFromManFig(session_.StartupDir) : model_file_;
-    try {
-      movie_params_ = ReadEarModelFile(model_file);
-    } catch (const Error& e) {
-      ShowFileError(model_file, e.what());
-      return;
-    }
+    // The movie replays the run with the parameters the run used.
+    const EarModelParameters& params = last_run_->parameters;
     const MovieBuffer& movie = *last_run_->movie;
     const int places = last_run_->cochlea.Places;
-    const auto frames =
-        PlotBMDispSpace(canvas_->Image(), movie_params_, ScanEnvelope(movie, places));
+    const auto frames = PlotBMDispSpace(canvas_->Image(), params, ScanEnvelope(movie, places));
     plot_.frames[2] = frames[1];
-    DrawEnvelope(canvas_->Image(), frames, movie, movie_params_, places);
+    DrawEnvelope(canvas_->Image(), frames, movie, params, places);
     DrawMoviePressurePlot();
     ReplaceNextMovieItem("Hazard Animation]", "HazardAnimation", &MainWindow::MovieStartClick);
   });
@@ -757,7 +750,7 @@ void MainWindow::MovieStartClick() {
 
     MovieInput input;
     input.movie = last_run_->movie;
-    input.params = movie_params_;
+    input.params = last_run_->parameters;
     input.places = last_run_->cochlea.Places;
     input.worst_section = last_run_->cochlea.WorstSection;
     input.last_frame = LastMovieFrame(session_.LastSample, last_run_->cochlea.FftLength);
@@ -827,7 +820,7 @@ void MainWindow::GetHPDData(int record_index) {
     ProtectOptions options;
     options.table = DataFile(kProtectorTableName);
     options.seed_folder = options.table.parent_path();
-    options.output_folder = fs::current_path();
+    options.output_folder = CurrentFolder().value_or(".");
     options.chosen_file_name = last_open_choice_.filename().string();
     options.record_index = record_index;
     for (const QAction* item : protector_items_) {
@@ -912,32 +905,21 @@ void MainWindow::RunHazard(bool warned) {
         model_file_.empty() ? ModelFileFromManFig(session_.StartupDir) : model_file_;
     if (warned) analyze_menu_->menuAction()->setEnabled(false);
 
-    // Refused before anything is drawn or run: a location outside 1..4 would
-    // report a hazard from another run's middle-ear output.
-    const std::string location_cell = session_.Grid.Cell(1, 3);
-    const auto location = static_cast<long long>(std::trunc(ParseLeadingNumber(location_cell)));
-    if (session_.WaveformLoaded && !VariantForLocation(location)) {
-      restore_menus();
-      ShowError(kBadLocationMessage);
-      return;
-    }
-
-    EarModelParameters parameters;
-    try {
-      parameters = ReadEarModelFile(model_file);
-    } catch (const Error& e) {
-      restore_menus();
-      ShowFileError(model_file, e.what());
-      return;
-    }
-
-    // The run analyses the waveform as opened, from sample 0, not as edited.
-    if (session_.WaveformLoaded && session_.LastSample >= 0) {
-      const auto loaded = session_.LoadedPressure.Range(0, session_.LastSample);
-      const auto working = session_.Pressure.Range(0, session_.LastSample);
-      std::copy(loaded.begin(), loaded.end(), working.begin());
-      session_.StartTime = 0.0f;
-      session_.EndTime = static_cast<float>(session_.LastSample * double{session_.SampleInterval});
+    // Everything that could refuse the run is checked before anything is
+    // drawn or run.
+    HazardRunOptions options;
+    options.listener = warned ? Listener::Warned : Listener::Unwarned;
+    options.model_file = model_file;
+    std::optional<HazardPlan> plan;
+    if (session_.WaveformLoaded) {
+      try {
+        plan = PlanHazardRun(session_, options);
+      } catch (const Error& e) {
+        restore_menus();
+        ShowError(e.what());
+        return;
+      }
+      PrepareHazardSession(*plan, session_);
     }
     session_.ClearPlotFirst = true;
     PressureTimePlot();
@@ -949,23 +931,17 @@ void MainWindow::RunHazard(bool warned) {
     edit1_->show();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-    if (session_.WaveformLoaded) {
+    if (plan) {
       popup_on_ = false;
-      const float offset = warned ? kWarnedReflexOffset : parameters.UnwarnedReflexDelay();
-      const ReflexTiming timing =
-          ComputeReflexTiming(offset, session_.SampleInterval, parameters.ReflexTimeConstant());
       // Closing the previous run restored an older picture: draw afresh.
       PressureTimePlot();
-      DrawReflexCurve(canvas_->Image(), session_, plot_, timing.ReflexOnsetSample,
-                      timing.ReflexFactor, timing.ReflexDecay);
+      DrawReflexCurve(canvas_->Image(), session_, plot_, plan->timing.ReflexOnsetSample,
+                      plan->timing.ReflexFactor, plan->timing.ReflexDecay);
       canvas_->update();
 
-      HazardRunOptions options;
-      options.listener = warned ? Listener::Warned : Listener::Unwarned;
-      options.model_file = model_file;
       WindowProgress progress(*this);
       try {
-        last_run_ = RunHazardAnalysis(session_, options, progress);
+        last_run_ = RunHazardPlan(*plan, session_, progress);
       } catch (const Error& e) {
         restore_menus();
         ShowError(e.what());

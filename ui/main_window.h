@@ -306,7 +306,6 @@ class MainWindow : public QMainWindow {
   // The spectrum range of the overlay (x from, x to, y from, y to), kept
   // while no new waveform asks for a new scale.
   std::array<float, 4> spectrum_range_{};
-  EarModelParameters movie_params_;
   std::optional<ProtectResult> last_protection_;
   PendingGridEdits pending_;
   std::filesystem::path open_dir_;

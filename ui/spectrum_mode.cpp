@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/common/error.h"
+#include "core/common/files.h"
 #include "core/metrics/leq300.h"
 #include "ui/main_window.h"
 
@@ -31,7 +32,7 @@ void MainWindow::Leq300msspectrum1Click() {
         session_.LastSample >= kMaxSpectrumSamples) {
       return;
     }
-    const Leq300msRun run = RunLeq300msSpectrum(session_, std::filesystem::current_path());
+    const Leq300msRun run = RunLeq300msSpectrum(session_, CurrentFolder().value_or("."));
     cursor_.CursorTask = 7;
     canvas_->FollowWidgetSize();
     // The read-out grid would cover the spectrum; it returns on leaving.

@@ -1,5 +1,8 @@
 #include "app/cli/command.h"
 
+#include <signal.h>
+
+#include <atomic>
 #include <ostream>
 
 #include "core/common/numbers.h"
@@ -11,7 +14,29 @@ std::map<std::string, Command>& Registry() {
   static std::map<std::string, Command> registry;
   return registry;
 }
+
+// Lock-free, so the signal handler may set it.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) {
+  interrupted.store(true);
+}
 }  // namespace
+
+void StopOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // Interrupted system calls resume (a write in progress completes); the
+  // handler is used once, so a second Ctrl-C ends the program.
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+bool Interrupted() {
+  return interrupted.load();
+}
 
 const std::map<std::string, Command>& Commands() {
   return Registry();

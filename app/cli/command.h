@@ -71,17 +71,36 @@ struct Registrar {
 // message already starts with it).
 void ReportFileError(const std::string& file, const std::string& message, Streams& io);
 
-// Runs `body` for one input file and reports a korva::Error (or a failed
-// allocation) against the file; returns false when it failed.
+// Ctrl-C. After StopOnInterrupt, the first SIGINT asks every running
+// computation to stop at its next checkpoint: the command then ends with
+// exit status 130, and since files are written only whole and only after
+// the computation that fills them, none is left half-written. A second
+// SIGINT ends the program at once.
+void StopOnInterrupt();
+bool Interrupted();
+inline constexpr int kInterruptedStatus = 130;
+
+// The progress of a command that shows none: quiet, but it stops on Ctrl-C.
+class QuietProgress final : public ProgressSink {
+ public:
+  void Report(long long, long long) override {}
+  bool StopRequested() const override { return Interrupted(); }
+};
+
+// Runs `body` for one input file and reports any failure against the file;
+// returns false when it failed. A stop on Ctrl-C (Cancelled) is not a
+// failure of the file: it goes on to end the command.
 template <class Body>
 bool ForFile(const std::string& file, Streams& io, Body&& body) {
   try {
     body();
     return true;
-  } catch (const korva::Error& e) {
-    ReportFileError(file, e.what(), io);
+  } catch (const korva::Cancelled&) {
+    throw;
   } catch (const std::bad_alloc&) {
     ReportFileError(file, "not enough memory", io);
+  } catch (const std::exception& e) {
+    ReportFileError(file, e.what(), io);
   }
   return false;
 }
@@ -95,7 +114,7 @@ int ForEachWaveform(const std::vector<std::string>& files, Streams& io, Body&& b
   for (const std::string& file : files) {
     all_ok &= ForFile(file, io, [&]() {
       Session session;
-      NoProgress progress;
+      QuietProgress progress;
       OpenWaveform(session, file, progress);
       body(file, session);
     });

@@ -122,6 +122,7 @@ class RunProgress final : public ProgressSink {
   void Report(long long done, long long total) override {
     shared_.Update(run_, total > 0 ? done * 1000 / total : 1000);
   }
+  bool StopRequested() const override { return Interrupted(); }
 
  private:
   SharedProgress& shared_;
@@ -249,13 +250,17 @@ int RunHazard(const std::vector<std::string>& argv, Streams& io) {
       std::call_once(file.opened, [&] {
         try {
           auto session = std::make_unique<Session>();
-          NoProgress quiet;
+          QuietProgress quiet;
           OpenWaveform(*session, file.name, quiet);
           file.session = std::move(session);
-        } catch (const Error& e) {
-          file.open_error = e.what();
+        } catch (const Cancelled&) {
+          // Ctrl-C: the command ends after the join.
         } catch (const std::bad_alloc&) {
           file.open_error = "not enough memory";
+        } catch (const std::exception& e) {
+          file.open_error = e.what();
+        } catch (...) {
+          file.open_error = "unexpected error";
         }
       });
       if (!file.session) continue;
@@ -271,10 +276,14 @@ int RunHazard(const std::vector<std::string>& argv, Streams& io) {
         options.write_place_table = !both || listener == Listener::Unwarned;
         RunProgress progress(shared, t);
         file.results[slot] = RunHazardAnalysis(session, options, progress);
-      } catch (const Error& e) {
-        file.errors[slot] = e.what();
+      } catch (const Cancelled&) {
+        // Ctrl-C: the command ends after the join.
       } catch (const std::bad_alloc&) {
         file.errors[slot] = "not enough memory";
+      } catch (const std::exception& e) {
+        file.errors[slot] = e.what();
+      } catch (...) {
+        file.errors[slot] = "unexpected error";
       }
     }
   };
@@ -285,6 +294,9 @@ int RunHazard(const std::vector<std::string>& argv, Streams& io) {
   worker();
   for (auto& thread : pool) thread.join();
   shared.Finish();
+  // Nothing of an interrupted command is printed: a partial table could be
+  // taken for the whole.
+  if (Interrupted()) throw Cancelled();
 
   int status = 0;
   if (format == Format::Csv) {
@@ -355,7 +367,8 @@ KORVA_CLI_COMMAND(
      "                  two listeners of a file run on two threads\n\n"
      "Progress goes to standard error when it is a terminal. Exit status: 0 when\n"
      "every file was analysed, 1 when a file or the parameter file failed, 2 for\n"
-     "bad usage.\n",
+     "bad usage, 130 when Ctrl-C stopped it (no results are printed then, and no\n"
+     "place table is left half-written).\n",
      &RunHazard});
 
 }  // namespace

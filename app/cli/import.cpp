@@ -154,7 +154,7 @@ int RunImport(const std::vector<std::string>& argv, Streams& io) {
   const bool ok = ForFile(input, io, [&]() {
     Session session;
     FlagPrompter prompter(flags, input, io);
-    NoProgress progress;
+    QuietProgress progress;
     const ImportOutcome outcome = ImportWaveform(session, input, prompter, progress);
     if (outcome != ImportOutcome::kImported) throw Error("nothing imported; nothing written");
     ApplyGridEdits(session, args);

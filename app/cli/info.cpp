@@ -14,6 +14,7 @@
 #include "app/cli/json.h"
 #include "core/common/numbers.h"
 #include "core/common/progress.h"
+#include "core/waveform/header_cells.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
 
@@ -95,7 +96,7 @@ void PrintText(const std::string& file, const Session& s, std::ostream& out) {
 void PrintJson(const std::string& file, const Session& s, bool with_samples, std::ostream& out) {
   const auto level = PeakLevel(s.PeakPressure);
   out << "{\"file\": " << JsonString(file) << ", \"read\": " << JsonString(WaveformPath(s).string())
-      << ", \"samples_read\": " << FormatInteger(ParseWholeInteger(s.Grid.Cell(1, 4)).value_or(0))
+      << ", \"samples_read\": " << FormatInteger(CellWholeNumber(s.Grid.Cell(1, 4)).value_or(0))
       << ", \"samples\": " << FormatInteger(s.SampleCount())
       << ", \"sample_rate\": " << ShortestSingle(s.SampleRate)
       << ", \"mic_location\": " << FormatInteger(s.MicLocation)

@@ -20,7 +20,8 @@ void PrintUsage(std::ostream& out) {
     out << "  " << padded << command.summary << "\n";
   }
   out << "\nRun 'korva-cli COMMAND --help' for the options of a command.\n"
-         "Exit status: 0 success, 1 bad input, 2 bad usage.\n";
+         "Exit status: 0 success, 1 bad input, 2 bad usage, 130 interrupted\n"
+         "(Ctrl-C stops the computation; no file is left half-written).\n";
 }
 
 }  // namespace
@@ -52,14 +53,29 @@ int main(int argc, char** argv) {
     }
   }
   korva::cli::Streams io{std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0};
+  korva::cli::StopOnInterrupt();
+  int status = 1;
   try {
-    return command.run(args, io);
+    status = command.run(args, io);
   } catch (const korva::cli::UsageError& e) {
     std::cerr << "korva-cli " << command.name << ": " << e.what() << "\n"
               << "Try 'korva-cli " << command.name << " --help'.\n";
     return 2;
-  } catch (const korva::Error& e) {
+  } catch (const korva::Cancelled&) {
+    // Reported below.
+  } catch (const std::bad_alloc&) {
+    std::cerr << "korva-cli: not enough memory\n";
+    return 1;
+  } catch (const std::exception& e) {
     std::cerr << "korva-cli: " << e.what() << "\n";
     return 1;
+  } catch (...) {
+    std::cerr << "korva-cli: unexpected error\n";
+    return 1;
   }
+  if (korva::cli::Interrupted()) {
+    std::cerr << "korva-cli: interrupted\n";
+    return korva::cli::kInterruptedStatus;
+  }
+  return status;
 }

@@ -43,7 +43,7 @@ int RunOverlay(const std::vector<std::string>& argv, Streams& io) {
     return 1;
   }
 
-  NoProgress progress;
+  QuietProgress progress;
   Session session;
   if (!ForFile(first, io, [&] { OpenWaveform(session, first, progress); })) return 1;
   // The program's own dither stream, as at start-up.

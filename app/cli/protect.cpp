@@ -97,7 +97,7 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
 
   ProtectResult result;
   const bool ok = ForFile(file, io, [&] {
-    NoProgress progress;
+    QuietProgress progress;
     Session session;
     OpenWaveform(session, file, progress);
     ProtectorCommandState state;

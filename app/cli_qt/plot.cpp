@@ -15,9 +15,7 @@
 #include "app/cli/command.h"
 #include "core/common/files.h"
 #include "core/common/progress.h"
-#include "core/model/ear_model.h"
 #include "core/model/hazard.h"
-#include "core/model/reflex.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
 #include "ui/plot_painter.h"
@@ -70,7 +68,7 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
   QByteArray png;
   const bool ok = ForFile(file, io, [&] {
     Session session(kMinSampleCapacity);
-    NoProgress progress;
+    QuietProgress progress;
     OpenWaveform(session, file, progress);
 
     // The window's client area is twice the band: the plot is its lower half.
@@ -81,15 +79,16 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
     ui::PressureTimePlot(image, session, state);
 
     if (args.Has("--warned") || args.Has("--unwarned")) {
-      const std::optional<std::string> model = args.Value("--model");
-      const EarModelParameters parameters =
-          ReadEarModelFile(model ? std::filesystem::path(*model) : DefaultModelFile());
-      const float offset =
-          args.Has("--warned") ? kWarnedReflexOffset : parameters.UnwarnedReflexDelay();
-      const ReflexTiming timing =
-          ComputeReflexTiming(offset, session.SampleInterval, parameters.ReflexTimeConstant());
-      ui::DrawReflexCurve(image, session, state, timing.ReflexOnsetSample, timing.ReflexFactor,
-                          timing.ReflexDecay);
+      // The curve of the run the hazard command would make, checks included.
+      HazardRunOptions options;
+      options.listener = args.Has("--warned") ? Listener::Warned : Listener::Unwarned;
+      if (const std::optional<std::string> model = args.Value("--model")) {
+        options.model_file = *model;
+      }
+      options.write_place_table = false;
+      const HazardPlan plan = PlanHazardRun(session, options);
+      ui::DrawReflexCurve(image, session, state, plan.timing.ReflexOnsetSample,
+                          plan.timing.ReflexFactor, plan.timing.ReflexDecay);
     }
 
     const QImage band = image.copy(0, state.layout.PlotTop, width, state.layout.FrameHeight);

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   korva::ui::QtFileChooser chooser;
   korva::ui::WindowOptions options;
   options.data_dir = *data_dir;
-  options.open_dir = std::filesystem::current_path();
+  options.open_dir = korva::CurrentFolder().value_or(".");
   korva::ui::MainWindow window(prompter, chooser, options);
   prompter.SetParent(&window);
   chooser.SetParent(&window);

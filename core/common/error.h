@@ -1,5 +1,5 @@
-// The three kinds of failure every command can meet. Each carries a message
-// fit to show the user as it stands.
+// The kinds of failure every command can meet, and the stop a user may ask
+// for. Each carries a message fit to show the user as it stands.
 #pragma once
 
 #include <stdexcept>
@@ -29,6 +29,13 @@ class IoError : public Error {
 class FormatError : public Error {
  public:
   using Error::Error;
+};
+
+// The user asked a long computation to stop. Not a failure: front ends show
+// no error for it, and leave the session and the files as they were.
+class Cancelled : public Error {
+ public:
+  Cancelled() : Error("Cancelled") {}
 };
 
 // "FILE: reason" for an error met while working on FILE.

@@ -75,6 +75,27 @@ void WriteFileAtomically(const fs::path& path, std::string_view content) {
   }
 }
 
+bool PathExists(const fs::path& path) noexcept {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+bool IsFolder(const fs::path& path) noexcept {
+  std::error_code ec;
+  return fs::is_directory(path, ec);
+}
+
+std::optional<fs::path> CurrentFolder() noexcept {
+  try {
+    std::error_code ec;
+    fs::path here = fs::current_path(ec);
+    if (ec) return std::nullopt;
+    return here;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
 std::string ToUpperAscii(std::string_view text) {
   std::string upper(text);
   std::transform(upper.begin(), upper.end(), upper.begin(),

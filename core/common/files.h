@@ -28,6 +28,15 @@ std::optional<std::filesystem::path> FindCaseInsensitive(const std::filesystem::
 // `path` if it exists, else the case-insensitive match in its folder, else `path`.
 std::filesystem::path ResolveCaseInsensitive(const std::filesystem::path& path);
 
+// Queries that never throw: a path that cannot be examined (its folder was
+// deleted meanwhile, no permission) answers false or nothing. Interactive
+// front ends use these, where an exception from std::filesystem would end
+// the program instead of showing a message.
+bool PathExists(const std::filesystem::path& path) noexcept;
+bool IsFolder(const std::filesystem::path& path) noexcept;
+// The process's current folder; nothing when it no longer exists.
+std::optional<std::filesystem::path> CurrentFolder() noexcept;
+
 // ASCII upper case.
 std::string ToUpperAscii(std::string_view text);
 

@@ -132,23 +132,36 @@ float MovieBuffer::At(std::int32_t row, int column) const {
 PlaceScan ScanPlace(std::span<const float> displacement, double scale, float threshold,
                     float exponent) {
   PlaceScan scan;
-  bool rising = false;
-  float peak = 0.0f;
+  HalfCycleHazard hazard(scale, threshold, exponent);
   for (const float d : displacement) {
     scan.maximum = std::max(scan.maximum, d);
     scan.minimum = std::min(scan.minimum, d);
-    if (d > 0.0f) {
-      const auto scaled = static_cast<float>(d * scale);
-      peak = rising ? std::max(peak, scaled) : scaled;
-      rising = true;
-    } else if (rising) {
-      rising = false;
-      if (peak > threshold) {
-        scan.hazard += static_cast<float>(std::pow(double{peak} - threshold, double{exponent}));
-      }
-    }
+    hazard.Add(d);
   }
+  scan.hazard = hazard.Hazard();
   return scan;
+}
+
+std::vector<double> PlaceHazardScales(const EarModelParameters& params, int places) {
+  const auto& P = params.P;
+  const double lambda = -std::log(double{P[61]}) / P[56];
+  const double step = places > 1 ? (double{P[58]} - P[57]) / (places - 1) : 0.0;
+  const double growth = std::exp(-lambda * step);
+  std::vector<double> scales;
+  double scale = P[60] * std::exp(-lambda * P[57]);
+  for (int c = 1; c <= places; ++c) {
+    scales.push_back(scale);
+    scale *= growth;
+  }
+  return scales;
+}
+
+std::vector<HalfCycleHazard> PlaceHazards(const EarModelParameters& params, int places) {
+  std::vector<HalfCycleHazard> hazards;
+  for (const double scale : PlaceHazardScales(params, places)) {
+    hazards.emplace_back(scale, params.P[62], params.P[55]);
+  }
+  return hazards;
 }
 
 double PlaceDistance(const EarModelParameters& params, int place) {
@@ -234,6 +247,12 @@ void CochlearTransfer(const EarModelConstants& model, double x, double df, std::
 }
 
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie) {
+  NoProgress quiet;
+  return CochlearModel(model, session, movie, quiet);
+}
+
+CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie,
+                             ProgressSink& progress) {
   const auto& params = model.params;
   const auto& P = params.P;
   CochlearResult result;
@@ -280,10 +299,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   PackRealSeries(backup.subspan(0, static_cast<std::size_t>(used) + 1), stapes_re, stapes_im);
   RealFFT(half, stapes_re, stapes_im, dt);
 
-  const double lambda = -std::log(double{P[61]}) / P[56];
-  const double step = params.Places > 1 ? (double{P[58]} - P[57]) / (params.Places - 1) : 0.0;
-  double scale = P[60] * std::exp(-lambda * P[57]);
-  const double growth = std::exp(-lambda * step);
+  const std::vector<double> scales = PlaceHazardScales(params, params.Places);
 
   const double df = 1.0 / (static_cast<double>(length) * dt);
   const std::vector<BinBase> bases = BinBases(params, df, half);
@@ -309,19 +325,19 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
       backup[2 * m] = pr[m];
       backup[2 * m + 1] = pi[m];
     }
-    const PlaceScan scan = ScanPlace(backup.subspan(0, length), scale, P[62], P[55]);
+    const PlaceScan scan = ScanPlace(backup.subspan(0, length), scales[c - 1], P[62], P[55]);
     if (movie != nullptr) {
       for (std::int32_t i = 0; i < length; ++i) movie->Row(i + 4)[c + 1] = backup[i];
       movie->At(1, c + 2) = scan.hazard;
       movie->At(2, c + 2) = scan.maximum;
       movie->At(3, c + 2) = scan.minimum;
     }
-    scale *= growth;
     result.SectionHazard[c] = scan.hazard;
     if (result.TotalHazardARU < scan.hazard) {
       result.TotalHazardARU = scan.hazard;
       result.WorstSection = c;
     }
+    progress.Checkpoint(c, params.Places);
   }
   if (!std::isfinite(result.TotalHazardARU)) {
     throw Error("Floating point error in the cochlear model: the hazard is not finite");

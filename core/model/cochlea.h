@@ -9,12 +9,15 @@
 // hazard, in auditory risk units.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "core/common/progress.h"
 #include "core/model/ear_model.h"
 #include "core/model/fft.h"
 #include "core/waveform/session.h"
@@ -58,12 +61,51 @@ struct PlaceScan {
   float minimum = 1.0e6f;   // smallest displacement
 };
 
-// The half-cycle rule: every run of positive displacements is one upward
-// half-cycle whose peak, scaled by `scale`, adds (peak - threshold)^exponent
-// when it exceeds the threshold, once the displacement returns to zero or
-// below. A half-cycle still open at the end adds nothing.
+// The half-cycle rule, one displacement sample at a time: every run of
+// positive displacements is one upward half-cycle whose peak, scaled by
+// `scale`, adds (peak - threshold)^exponent when it exceeds the threshold,
+// once the displacement returns to zero or below. A half-cycle still open
+// adds nothing. The cochlea applies it to each place's whole waveform, the
+// movie to one sample per frame, so both arrive at the same hazard.
+class HalfCycleHazard {
+ public:
+  HalfCycleHazard(double scale, float threshold, float exponent)
+      : scale_(scale), threshold_(threshold), exponent_(exponent) {}
+
+  void Add(float displacement) {
+    if (displacement > 0.0f) {
+      const auto scaled = static_cast<float>(displacement * scale_);
+      peak_ = rising_ ? std::max(peak_, scaled) : scaled;
+      rising_ = true;
+    } else if (rising_) {
+      rising_ = false;
+      if (peak_ > threshold_) {
+        hazard_ += static_cast<float>(std::pow(double{peak_} - threshold_, double{exponent_}));
+      }
+    }
+  }
+  float Hazard() const { return hazard_; }
+
+ private:
+  double scale_;
+  float threshold_;
+  float exponent_;
+  bool rising_ = false;
+  float peak_ = 0.0f;
+  float hazard_ = 0.0f;
+};
+
+// The half-cycle rule over a whole waveform, with its extremes.
 PlaceScan ScanPlace(std::span<const float> displacement, double scale, float threshold,
                     float exponent);
+
+// The hazard scale of places 1..places at [c - 1]: the displacement gain
+// falls off exponentially with the distance from the stapes.
+std::vector<double> PlaceHazardScales(const EarModelParameters& params, int places);
+
+// One running hazard per place 1..places (at [c - 1]), each empty, with the
+// scale, threshold and exponent the cochlea uses.
+std::vector<HalfCycleHazard> PlaceHazards(const EarModelParameters& params, int places);
 
 // Places along the cochlea: x_c (cm from the stapes) and the characteristic
 // frequency CF(x) = P45 exp(-x / P52) (Hz).
@@ -103,6 +145,10 @@ struct CochlearResult {
 // FftLength; leaves the last place's displacement in
 // PressureBackup[0..FftLength-1]; fills `movie` (when given; it must have
 // FftLength + 4 rows). RangeError when FftLength exceeds kMaxFftLength.
+// Progress is reported as places done, and a stop request ends the run after
+// the place being computed (Cancelled).
+CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie,
+                             ProgressSink& progress);
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie);
 
 // The place table of a run, with CR LF line ends:

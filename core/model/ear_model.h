@@ -47,6 +47,10 @@ struct EarModelParameters {
   float UnwarnedReflexDelay() const { return P[63]; }
   float ReflexTimeConstant() const { return P[64]; }
   float SubstepReduction() const { return P[67]; }
+  // The span of the cochlear places: distances of the first and the last
+  // place from the stapes (cm).
+  float FirstPlaceDistance() const { return P[57]; }
+  float LastPlaceDistance() const { return P[58]; }
 };
 
 // Reads and checks the parameter file. IoError when it cannot be read;

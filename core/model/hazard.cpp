@@ -9,6 +9,7 @@
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
+#include "core/waveform/header_cells.h"
 
 namespace korva {
 namespace {
@@ -16,39 +17,11 @@ namespace {
 // Man.Fig names the parameter file in at most this many characters.
 constexpr std::size_t kManFigNameLength = 12;
 
-// Progress of one stage mapped onto [offset, offset + span] of 1000.
-class StageProgress final : public ProgressSink {
- public:
-  StageProgress(ProgressSink& outer, long long offset, long long span)
-      : outer_(outer), offset_(offset), span_(span) {}
-  void Report(long long done, long long total) override {
-    const long long part = total > 0 ? done * span_ / total : span_;
-    outer_.Report(offset_ + part, 1000);
-  }
-
- private:
-  ProgressSink& outer_;
-  long long offset_;
-  long long span_;
-};
-
 std::string Trim(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return std::string(text);
-}
-
-// The microphone location of the grid, when it is a whole number.
-std::optional<long long> LocationOf(const Session& session) {
-  const std::string cell = Trim(session.Grid.Cell(1, 3));
-  if (auto whole = ParseWholeInteger(cell)) return whole;
-  if (auto number = ParseWholeNumber(cell)) {
-    if (*number == std::trunc(*number) && std::fabs(*number) < 1e9) {
-      return static_cast<long long>(*number);
-    }
-  }
-  return std::nullopt;
 }
 
 bool FolderWritable(const std::filesystem::path& folder) {
@@ -117,13 +90,11 @@ std::filesystem::path DefaultModelFile() {
   return ModelFileFromManFig(*dir);
 }
 
-HazardRunResult RunHazardAnalysis(Session& session, const HazardRunOptions& options,
-                                  ProgressSink& progress) {
-  // Everything that can refuse the run is checked before anything changes.
+HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options) {
   if (!session.WaveformLoaded) {
     throw Error("The hazard analysis needs a waveform opened from a KRV file; open it again");
   }
-  const std::optional<long long> location = LocationOf(session);
+  const std::optional<long long> location = MicLocationCell(session.Grid);
   const std::optional<EarVariant> variant = location ? VariantForLocation(*location) : std::nullopt;
   if (!variant) throw Error(kBadLocationMessage);
   const std::int32_t last = session.LastSample;
@@ -141,67 +112,96 @@ HazardRunResult RunHazardAnalysis(Session& session, const HazardRunOptions& opti
     throw RangeError();
   }
 
-  HazardRunResult result;
-  result.listener = options.listener;
-  result.variant = *variant;
-  result.MicLocation = static_cast<std::int32_t>(*location);
-  result.ModelStateCount = StateCount(*variant);
-
+  HazardPlan plan;
+  plan.listener = options.listener;
+  plan.variant = *variant;
+  plan.MicLocation = static_cast<std::int32_t>(*location);
+  plan.ModelStateCount = StateCount(*variant);
+  plan.LastSample = last;
+  plan.SampleInterval = session.SampleInterval;
   // Every run starts from the parameters on disk.
-  const EarModelConstants model =
-      LoadEarModel(options.model_file.empty() ? DefaultModelFile() : options.model_file);
+  plan.model = LoadEarModel(options.model_file.empty() ? DefaultModelFile() : options.model_file);
+  plan.ReflexOffset = options.listener == Listener::Warned
+                          ? kWarnedReflexOffset
+                          : plan.model.params.UnwarnedReflexDelay();
+  plan.timing = ComputeReflexTiming(plan.ReflexOffset, plan.SampleInterval,
+                                    plan.model.params.ReflexTimeConstant());
+  plan.keep_movie = options.keep_movie;
+  if (options.write_place_table && FolderWritable(session.WaveformDir) &&
+      !session.BaseName.empty()) {
+    // An existing table of the waveform is replaced whatever the case of its name.
+    plan.place_table = ResolveCaseInsensitive(
+        std::filesystem::path(session.WaveformDir.empty() ? "." : session.WaveformDir) /
+        (session.BaseName + ".HAZ"));
+  }
+  return plan;
+}
 
+void PrepareHazardSession(const HazardPlan& plan, Session& session) {
+  const std::int32_t last = plan.LastSample;
+  if (session.LastSample != last || session.SampleInterval != plan.SampleInterval) {
+    throw Error("The waveform has changed since the hazard run was prepared; run it again");
+  }
   // Analyse the waveform as it was opened, from its first sample.
   std::copy_n(std::as_const(session.LoadedPressure).Range(0, last).begin(), last + 1,
               session.Pressure.Range(0, last).begin());
   session.StartTime = 0.0f;
   session.EndTime = static_cast<float>(last * double{session.SampleInterval});
+}
+
+HazardRunResult RunHazardPlan(const HazardPlan& plan, Session& session, ProgressSink& progress) {
+  PrepareHazardSession(plan, session);
   session.MovieAvailable = false;
+  const std::int32_t last = plan.LastSample;
 
-  result.ReflexOffset = options.listener == Listener::Warned ? kWarnedReflexOffset
-                                                             : model.params.UnwarnedReflexDelay();
-  result.timing = ComputeReflexTiming(result.ReflexOffset, session.SampleInterval,
-                                      model.params.ReflexTimeConstant());
+  HazardRunResult result;
+  result.listener = plan.listener;
+  result.variant = plan.variant;
+  result.MicLocation = plan.MicLocation;
+  result.ModelStateCount = plan.ModelStateCount;
+  result.ReflexOffset = plan.ReflexOffset;
+  result.timing = plan.timing;
+  result.parameters = plan.model.params;
 
-  StageProgress ear_progress(progress, 0, 950);
-  result.middle_ear = RunMiddleEarModel(*variant, model, result.timing, session.SampleInterval,
-                                        std::as_const(session.Pressure).Range(0, last),
-                                        session.PressureBackup.Range(0, last), ear_progress);
+  StageProgress ear_progress(progress, 0, 950, 1000);
+  result.middle_ear =
+      RunMiddleEarModel(plan.variant, plan.model, plan.timing, session.SampleInterval,
+                        std::as_const(session.Pressure).Range(0, last),
+                        session.PressureBackup.Range(0, last), ear_progress);
 
-  if (options.keep_movie) {
+  if (plan.keep_movie) {
     result.movie = std::make_shared<MovieBuffer>(FftLengthFor(last + 1) + 4);
   }
-  result.cochlea = CochlearModel(model, session, result.movie.get());
-  progress.Report(1000, 1000);
+  StageProgress cochlea_progress(progress, 950, 1000, 1000);
+  result.cochlea = CochlearModel(plan.model, session, result.movie.get(), cochlea_progress);
 
   const float aru = result.cochlea.TotalHazardARU;
   result.HazardText = HazardText(aru);
   result.AllowedText = AllowedExposuresText(aru);
-  result.PlaceTable = PlaceTableText(model.params, result.cochlea);
+  result.PlaceTable = PlaceTableText(plan.model.params, result.cochlea);
 
-  if (options.write_place_table && FolderWritable(session.WaveformDir) &&
-      !session.BaseName.empty()) {
-    // An existing table of the waveform is replaced whatever the case of its name.
-    const std::filesystem::path target = ResolveCaseInsensitive(
-        std::filesystem::path(session.WaveformDir.empty() ? "." : session.WaveformDir) /
-        (session.BaseName + ".HAZ"));
-    WriteFileAtomically(target, result.PlaceTable);
-    result.place_table_path = target;
+  if (!plan.place_table.empty()) {
+    WriteFileAtomically(plan.place_table, result.PlaceTable);
+    result.place_table_path = plan.place_table;
   }
 
   // Both captions follow the location: free-field recordings (1 and 4) were
   // made without a protector, the others under the selected one.
-  const double v = ParseLeadingNumber(session.Grid.Cell(1, 3));
-  const bool free_field = v == 1.0 || v == 4.0;
+  const bool free_field = plan.variant == EarVariant::FreeField;
   session.Grid.Cell(0, 5) = free_field ? "Number of exposures with no protector, warned"
                                        : "Number of exposures with selected protector, warned";
   session.Grid.Cell(0, 6) = free_field ? "Number of exposures with no protector, unwarned"
                                        : "Number of exposures with selected protector, unwarned";
-  const int row = options.listener == Listener::Warned ? 5 : 6;
+  const int row = plan.listener == Listener::Warned ? 5 : 6;
   session.Grid.Cell(1, row) = result.AllowedText;
   session.Grid.Cell(2, row) = result.HazardText + " A.R.U.";
   session.MovieAvailable = true;
   return result;
+}
+
+HazardRunResult RunHazardAnalysis(Session& session, const HazardRunOptions& options,
+                                  ProgressSink& progress) {
+  return RunHazardPlan(PlanHazardRun(session, options), session, progress);
 }
 
 }  // namespace korva

@@ -78,7 +78,8 @@ struct HazardRunResult {
   float ReflexOffset = 0.0f;
   ReflexTiming timing;
   MiddleEarStats middle_ear;
-  CochlearResult cochlea;  // TotalHazardARU, SectionHazard, WorstSection, FftLength
+  CochlearResult cochlea;         // TotalHazardARU, SectionHazard, WorstSection, FftLength
+  EarModelParameters parameters;  // as read for the run (the movie replays with them)
   std::string HazardText;
   std::string AllowedText;
   std::string PlaceTable;                  // the .HAZ content
@@ -86,16 +87,49 @@ struct HazardRunResult {
   std::shared_ptr<MovieBuffer> movie;      // null unless keep_movie
 };
 
-// Runs one hazard analysis on `session`, which must hold a waveform opened
-// from a KRV file (WaveformLoaded). Refuses, before changing anything, a
-// microphone location outside 1..4, fewer than 2 samples and a waveform
-// longer than the cochlea takes. Then reloads the parameter file, copies
-// LoadedPressure to Pressure (edits since the opening are not analysed),
-// sets the full-range display times, runs the middle ear into PressureBackup
-// and the cochlea, writes the .HAZ table (atomically) when asked, and writes
-// the captions of grid rows 5 and 6 and the result row (5 warned, 6
-// unwarned). MovieAvailable is set only when the run succeeded. Progress
-// runs from 0 to 1000 over the run.
+// Everything a hazard run decides before it starts: the middle-ear variant,
+// the parameter file as read for it, the reflex timing (which the window also
+// draws) and the place table it will write. Made by PlanHazardRun, which
+// owns every check of the run.
+struct HazardPlan {
+  Listener listener = Listener::Warned;
+  EarVariant variant = EarVariant::FreeField;
+  std::int32_t MicLocation = 1;
+  std::int32_t ModelStateCount = 24;
+  std::int32_t LastSample = 0;
+  float SampleInterval = 0.0f;
+  EarModelConstants model;
+  float ReflexOffset = 0.0f;
+  ReflexTiming timing;
+  bool keep_movie = true;
+  std::filesystem::path place_table;  // BASENAME.HAZ to write; empty for none
+};
+
+// Checks that `session` can be analysed and reads the parameter file; changes
+// nothing. Refuses a session without a waveform opened from a KRV file
+// (WaveformLoaded), a microphone location that is not a whole number from 1
+// to 4, fewer than 2 samples, a waveform longer than the cochlea takes and a
+// sampling interval that is not a positive number (Error); a parameter file
+// that cannot be read or used (IoError, FormatError).
+HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options);
+
+// The waveform as the run analyses it: LoadedPressure[0..LastSample] copied
+// over Pressure (edits since the opening are not analysed) and the
+// full-range display times. Error when the session no longer matches the plan.
+void PrepareHazardSession(const HazardPlan& plan, Session& session);
+
+// Runs a plan on the session it was made for: prepares it, runs the middle
+// ear into PressureBackup and the cochlea, writes the place table
+// (atomically, after the last checkpoint), and writes the captions of grid
+// rows 5 and 6 and the result row (5 warned, 6 unwarned). MovieAvailable is
+// set only when the run succeeded. Progress runs from 0 to 1000; a stop
+// request ends the run with Cancelled and no table written. After an error
+// or a stop the session holds the prepared waveform: callers that must keep
+// theirs run on a copy.
+HazardRunResult RunHazardPlan(const HazardPlan& plan, Session& session, ProgressSink& progress);
+
+// PlanHazardRun and RunHazardPlan in one call: what a run without a
+// window does.
 HazardRunResult RunHazardAnalysis(Session& session, const HazardRunOptions& options,
                                   ProgressSink& progress);
 

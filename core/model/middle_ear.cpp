@@ -115,7 +115,7 @@ MiddleEarStats Integrate(const EarModelConstants& c, const ReflexTiming& timing,
     // work done as well, so that a window keeps repainting.
     if (progress != nullptr &&
         (i % stride == 0 || substeps_total - reported_at >= kSubstepsPerReport)) {
-      progress->Report(i, last);
+      progress->Checkpoint(i, last);
       reported_at = substeps_total;
     }
     p_prev = p_next;
@@ -172,13 +172,14 @@ MiddleEarStats TimeDomainModel3(const EarModelConstants& model, const ReflexTimi
   return RunMiddleEarModel(EarVariant::Eardrum, model, timing, dt, pressure, stapes, progress);
 }
 
-MiddleEarStats TimeDomainModel9(const EarModelConstants& model, float dt,
-                                std::span<float> samples) {
+MiddleEarStats TimeDomainModel9(const EarModelConstants& model, float dt, std::span<float> samples,
+                                ProgressSink& progress) {
   if (samples.size() > static_cast<std::size_t>(INT32_MAX)) throw RangeError();
   const ReflexTiming timing =
       ComputeReflexTiming(kPredictionReflexOffset, dt, kPredictionReflexTimeConstant);
   return Integrate<EarVariant::FreeField, true>(model, timing, dt, samples.data(), samples.data(),
-                                                static_cast<std::int32_t>(samples.size()), nullptr);
+                                                static_cast<std::int32_t>(samples.size()),
+                                                &progress);
 }
 
 }  // namespace korva

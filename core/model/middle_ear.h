@@ -46,7 +46,7 @@ struct MiddleEarStats {
 // model starts at rest with the pressure before the first interval taken as
 // 0). The reflex factors follow `timing`; progress is reported every few
 // samples and after every stretch of heavy integration (never inside it), as
-// samples done of the total.
+// samples done of the total; a stop request ends the run there (Cancelled).
 // `minimum_substeps` puts a floor under N (1 follows the adaptive rule alone;
 // a large floor gives a reference run for checking the rule's accuracy).
 MiddleEarStats RunMiddleEarModel(EarVariant variant, const EarModelConstants& model,
@@ -70,8 +70,10 @@ MiddleEarStats TimeDomainModel3(const EarModelConstants& model, const ReflexTimi
 // prediction: `samples` holds the free-field pressure (Pa) on entry and the
 // pressure at the eardrum (Pa) on return. Uses the free-field network with a
 // gain of 10 (physical units whatever P35 is) and its own reflex timing: onset
-// 14 ms, time constant 11 ms, with the file's F1 and F2.
-MiddleEarStats TimeDomainModel9(const EarModelConstants& model, float dt, std::span<float> samples);
+// 14 ms, time constant 11 ms, with the file's F1 and F2. Reports progress
+// and stops like the location variants.
+MiddleEarStats TimeDomainModel9(const EarModelConstants& model, float dt, std::span<float> samples,
+                                ProgressSink& progress);
 
 // Reflex offset and time constant used by TimeDomainModel9.
 inline constexpr float kPredictionReflexOffset = 0.009f;

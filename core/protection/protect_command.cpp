@@ -94,8 +94,27 @@ ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
   incident.P[3] = IncidenceGainFor(kIncidenceAngle);
   const EarModelConstants model = DeriveEarModelConstants(incident);
 
-  // Everything is checked: write the circuit values back. The table is
-  // replaced in one atomic step, so a failure leaves it exactly as it was.
+  // Predict on a copy: the loaded free-field waveform stays as it is.
+  Session work = session;
+  const std::int32_t last = work.LastSample;
+  StageProgress circuit_progress(progress, 0, 500, 1000);
+  result.protector_stats = TimeDomainModel4(
+      work, predicted, power_law, ear_model.SubstepReduction(), state.dither, circuit_progress);
+  std::span<float> predicted_samples = work.PressureBackup.Range(0, last);
+  result.peak_free_field = PeakOf(std::as_const(work.Pressure).Range(0, last));
+  result.peak_under_protector = PeakOf(predicted_samples);
+  StageProgress eardrum_progress(progress, 500, 1000, 1000);
+  TimeDomainModel9(model, work.SampleInterval, predicted_samples, eardrum_progress);
+  result.peak_eardrum = PeakOf(predicted_samples);
+  result.eardrum.assign(predicted_samples.begin(), predicted_samples.end());
+  for (float x : result.eardrum) {
+    if (!std::isfinite(x)) throw Error("Floating point error in the eardrum prediction");
+  }
+  // The last point where the command may stop: from here on it writes.
+  progress.Checkpoint(1000, 1000);
+
+  // Write the circuit values back. The table is replaced in one atomic step,
+  // so a failure leaves it exactly as it was.
   try {
     WriteFileAtomically(options.table,
                         ReplaceCircuitLine(content, options.record_index, result.circuit));
@@ -106,24 +125,6 @@ ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
   state.PowerLaw = power_law;
   state.ProtectorCode = result.code.model_code;
   state.ProtectorKind = result.code.kind;
-
-  // Predict on a copy: the loaded free-field waveform stays as it is.
-  progress.Report(0, 2);
-  Session work = session;
-  const std::int32_t last = work.LastSample;
-  result.protector_stats =
-      TimeDomainModel4(work, predicted, power_law, ear_model.SubstepReduction(), state.dither);
-  std::span<float> predicted_samples = work.PressureBackup.Range(0, last);
-  result.peak_free_field = PeakOf(std::as_const(work.Pressure).Range(0, last));
-  result.peak_under_protector = PeakOf(predicted_samples);
-  progress.Report(1, 2);
-  TimeDomainModel9(model, work.SampleInterval, predicted_samples);
-  result.peak_eardrum = PeakOf(predicted_samples);
-  result.eardrum.assign(predicted_samples.begin(), predicted_samples.end());
-  for (float x : result.eardrum) {
-    if (!std::isfinite(x)) throw Error("Floating point error in the eardrum prediction");
-  }
-  progress.Report(2, 2);
 
   // The protected waveform: the session's header with location 3, the
   // prediction padded (or cut) to a power of two.

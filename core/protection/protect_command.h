@@ -84,8 +84,10 @@ struct ProtectResult {
 
 // Runs the command on the loaded waveform (session.Pressure[0..LastSample]).
 // Every check (waveform length, table record, circuit values, seed file)
-// happens before any file is written; an Error then leaves the table and
-// the folder as they were.
+// and the whole prediction happen before any file is written: an Error or a
+// stop (Cancelled; progress runs from 0 to 1000) leaves the table and the
+// folder as they were. `state` changes only when the command completes,
+// apart from the dither stream, which the prediction consumes.
 ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
                          const EarModelParameters& ear_model, const ProtectOptions& options,
                          ProgressSink& progress);

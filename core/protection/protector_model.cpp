@@ -12,6 +12,11 @@ namespace korva {
 
 namespace {
 
+// How often the sample loop reports progress (and may stop): every this many
+// samples, or after this many Runge-Kutta steps (some milliseconds of work).
+constexpr std::int32_t kSamplesPerReport = 64;
+constexpr std::int64_t kSubstepsPerReport = 65536;
+
 // Circuit values widened once per run, with the reciprocals the hot loop needs.
 struct Constants {
   double M1inv, K1, R1, K4, R4, M2, R2, M3, K3, R3, Kc;
@@ -223,7 +228,7 @@ ProtectorState ProtectorStep(const ProtectorCircuit& circuit, int power_law,
 }
 
 ProtectorRunStats TimeDomainModel4(Session& session, const ProtectorCircuit& circuit, int power_law,
-                                   float substep_reduction, Lcg& dither) {
+                                   float substep_reduction, Lcg& dither, ProgressSink& progress) {
   CheckPowerLaw(power_law);
   CheckProtectorCircuit(circuit);
   if (session.LastSample < 1) {
@@ -248,6 +253,7 @@ ProtectorRunStats TimeDomainModel4(Session& session, const ProtectorCircuit& cir
   ProtectorState state;
   std::array<double, 4> peak_velocity{};
   std::int32_t n = kProtectorStartSubsteps;
+  std::int64_t reported_at = 0;
   float p_start = 0.0f;  // every run starts from rest at zero pressure
   output[0] = static_cast<float>((state.x[0] + state.x[1] + state.x[2]) * k.Kc / 10.0);
   for (std::int32_t i = 1; i <= last; ++i) {
@@ -294,6 +300,12 @@ ProtectorRunStats TimeDomainModel4(Session& session, const ProtectorCircuit& cir
       peak_velocity[j] = std::max(peak_velocity[j], std::fabs(state.w[j]));
     output[i] = static_cast<float>((state.x[0] + state.x[1] + state.x[2]) * k.Kc / 10.0);
     p_start = p_end;
+    // Every few samples, and after every stretch of heavy integration: a
+    // loud stretch may take milliseconds per sample.
+    if (i % kSamplesPerReport == 0 || stats.substeps - reported_at >= kSubstepsPerReport) {
+      progress.Checkpoint(i, last);
+      reported_at = stats.substeps;
+    }
   }
   return stats;
 }

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 
+#include "core/common/progress.h"
 #include "core/common/random.h"
 #include "core/waveform/session.h"
 
@@ -96,7 +97,9 @@ struct ProtectorRunStats {
 // an Error; at the ceiling a pass whose velocities differ from the coarser
 // pass by at most 0.1 % of each element's peak velocity so far is accepted (a
 // velocity crossing zero at the end of a sample defeats the ratio test).
+// Progress is reported as samples done every few samples and after every
+// stretch of heavy integration; a stop request ends the run there (Cancelled).
 ProtectorRunStats TimeDomainModel4(Session& session, const ProtectorCircuit& circuit, int power_law,
-                                   float substep_reduction, Lcg& dither);
+                                   float substep_reduction, Lcg& dither, ProgressSink& progress);
 
 }  // namespace korva

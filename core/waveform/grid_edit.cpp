@@ -5,6 +5,7 @@
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
+#include "core/waveform/header_cells.h"
 
 namespace korva {
 
@@ -34,7 +35,7 @@ void ProcessTitle(Session& s, GridEditResult& result) {
 // Returns true when the rate was accepted.
 bool ProcessRate(Session& s, GridEditResult& result) {
   std::string& cell = s.Grid.Cell(1, 2);
-  const auto value = ParseWholeNumber(cell);
+  const auto value = CellNumber(cell);
   const float rate = value ? static_cast<float>(*value) : 0.0f;
   if (!value || *value < 1.0 || !std::isfinite(rate)) {
     result.refusals.push_back("Sample rate \"" + cell +
@@ -61,7 +62,7 @@ bool ProcessRate(Session& s, GridEditResult& result) {
 
 bool ProcessLocation(Session& s, GridEditResult& result) {
   std::string& cell = s.Grid.Cell(1, 3);
-  const auto value = ParseWholeInteger(cell);
+  const auto value = CellWholeNumber(cell);
   if (!value || *value < 1 || *value > 3) {
     result.refusals.push_back("Microphone location \"" + cell + "\" refused: it must be 1, 2 or 3");
     cell = FormatInteger(s.MicLocation);
@@ -74,7 +75,7 @@ bool ProcessLocation(Session& s, GridEditResult& result) {
 void ProcessCount(Session& s, GridEditResult& result) {
   std::string& cell = s.Grid.Cell(1, 4);
   const std::string current = FormatInteger(static_cast<long long>(s.LastSample) + 1);
-  const auto value = ParseWholeInteger(cell);
+  const auto value = CellWholeNumber(cell);
   if (!value) {
     // Text that is not an integer counts as the current count.
     cell = current;

@@ -317,13 +317,13 @@ ImportOutcome ImportLargeText(Session& session, const std::filesystem::path& pat
                               std::uint64_t size, double rate, Prompter& prompter,
                               ProgressSink& progress, const ImportOptions& options) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) ThrowSystemError(path.string(), "cannot open");
+  if (!in) ThrowSystemError(path.string(), "open the file");
   const auto block_size =
       static_cast<std::size_t>(std::max<std::uint64_t>(options.buffer_limit, 1));
   std::string block(block_size, '\0');
   auto read_block = [&]() {
     in.read(block.data(), static_cast<std::streamsize>(block_size));
-    if (in.bad()) ThrowSystemError(path.string(), "cannot read");
+    if (in.bad()) ThrowSystemError(path.string(), "read the file");
     return static_cast<std::size_t>(in.gcount());
   };
 
@@ -370,7 +370,7 @@ ImportOutcome ImportLargeText(Session& session, const std::filesystem::path& pat
       }
     }
     done += got;
-    progress.Report(static_cast<long long>(done), static_cast<long long>(size));
+    progress.Checkpoint(static_cast<long long>(done), static_cast<long long>(size));
     if (got < block_size) break;
     got = read_block();
   }

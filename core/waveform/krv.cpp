@@ -13,6 +13,7 @@
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
+#include "core/waveform/header_cells.h"
 
 namespace fs = std::filesystem;
 
@@ -69,18 +70,6 @@ std::string DropWriterBlank(std::string field) {
   return field;
 }
 
-// Integer value of a cell, as the reader takes the microphone location.
-std::int32_t CellInteger(const std::string& cell) {
-  const double value = std::trunc(ParseLeadingNumber(cell));
-  if (value > std::numeric_limits<std::int32_t>::max()) {
-    return std::numeric_limits<std::int32_t>::max();
-  }
-  if (value < std::numeric_limits<std::int32_t>::min()) {
-    return std::numeric_limits<std::int32_t>::min();
-  }
-  return static_cast<std::int32_t>(value);
-}
-
 // Everything a read takes from the file, before any of it reaches the session.
 struct ParsedKrv {
   HeaderGrid grid;
@@ -123,7 +112,7 @@ ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
   for (int row = 0; row <= parsed.header_last_row; ++row) {
     for (int column = 0; column < HeaderGrid::kColumns; ++column) {
       parsed.grid.Cell(column, row) = DropWriterBlank(ReadHeaderField(bytes, position));
-      progress.Report(static_cast<long long>(position), total);
+      progress.Checkpoint(static_cast<long long>(position), total);
     }
   }
 
@@ -132,7 +121,7 @@ ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
   // has the rate (a number of at least 1) in row 2, where the older layout
   // has the title row with its empty value cell.
   const bool legacy = parsed.header_last_row == kLastGridRow &&
-                      !(ParseLeadingNumber(parsed.grid.Cell(1, 2)) >= 1.0);
+                      !(CellNumber(parsed.grid.Cell(1, 2)).value_or(0.0) >= 1.0);
   if (legacy) {
     HeaderGrid& g = parsed.grid;
     const std::array<int, 3> from = {2, 3, 13};
@@ -195,10 +184,10 @@ ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
     parsed.samples.push_back(static_cast<float>(number));
     while (position < bytes.size() && IsSampleSeparator(bytes[position])) ++position;
     if (parsed.samples.size() % kSamplesPerReport == 0) {
-      progress.Report(static_cast<long long>(position), total);
+      progress.Checkpoint(static_cast<long long>(position), total);
     }
   }
-  progress.Report(total, total);
+  progress.Checkpoint(total, total);
 
   if (parsed.samples.empty()) throw FormatError(WithFile(name, "no samples after the header"));
   if (parsed.samples.size() < 2) {
@@ -214,14 +203,20 @@ ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
 
   // A rate that is not a number of at least 1 would give an infinite or
   // negative sampling interval and break every time axis.
-  const double rate = ParseLeadingNumber(parsed.grid.Cell(1, 2));
+  const double rate = CellNumber(parsed.grid.Cell(1, 2)).value_or(0.0);
   if (!(rate >= 1.0) || rate > std::numeric_limits<float>::max()) {
     throw FormatError(WithFile(name, "the sampling rate in header row 2 (\"" +
                                          parsed.grid.Cell(1, 2) +
                                          "\") is not a number of at least 1"));
   }
   parsed.sample_rate = static_cast<float>(rate);
-  parsed.mic_location = CellInteger(parsed.grid.Cell(1, 3));
+  // A location that is no whole number opens (the header may be mended in
+  // the grid) but is shown as 0, which no analysis accepts.
+  const std::optional<long long> location = MicLocationCell(parsed.grid);
+  parsed.mic_location =
+      location && std::llabs(*location) <= std::numeric_limits<std::int32_t>::max()
+          ? static_cast<std::int32_t>(*location)
+          : 0;
   parsed.grid.Cell(1, 4) = FormatInteger(parsed.count_read);
 
   // Extremes by the session's rule, starting from the first sample.

@@ -1,10 +1,17 @@
 // End-to-end runs of "korva-cli hazard" on KRV files written by "korva-cli synth".
 #include "core/model/hazard.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/common/files.h"
@@ -139,6 +146,40 @@ TEST(CliHazard, FindsTheModelThroughManFigAndRefusesBadUsage) {
        {"--json --csv " + Quoted(shot), std::string(), "-j 0 " + Quoted(shot)}) {
     EXPECT_EQ(Cli("hazard " + usage, &out), 2) << usage;
   }
+}
+
+TEST(CliHazard, CtrlCStopsTheRunWithStatus130AndLeavesNoTableOrResult) {
+  TempDir dir;
+  // Long enough to be mid-run when the signal comes (seconds of work).
+  const fs::path shot = Synth(dir, "--peak 165 --samples 1048576", "LONG");
+  const std::string out_file = (dir / "out.txt").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_file.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const std::string model = kTestModel.string();
+  const std::string file = shot.string();
+  std::vector<std::string> args = {KORVA_CLI_PATH, "hazard", "--model", model, file};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, KORVA_CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(ReadWholeFile(out_file), "");  // no partial result table
+  // Only the waveform and the captured output: no .HAZ, whole or half-written.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"LONG.KRV", "out.txt"}));
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ TEST_F(HazardMovieTest, RunningHazardReachesThePlaceHazardsOfTheRun) {
   Counter finished(movie, &ui::HazardMovie::Finished);
   while (finished.count() == 0) movie.Tick();
   const CochlearResult& cochlea = window_->LastHazardRun()->cochlea;
-  const std::vector<float>& hazard = movie.Hazard()->Hazard();
+  const std::vector<float> hazard = movie.PlaceHazard();
   ASSERT_EQ(static_cast<int>(hazard.size()), cochlea.Places);
   EXPECT_GT(cochlea.TotalHazardARU, 0.0f);
   for (int c = 1; c <= cochlea.Places; ++c) {
@@ -268,7 +268,7 @@ TEST(MovieFrames, OnePlaceAccumulatesHazardWithoutProfileSegments) {
   const PlaceScan whole = ScanPlace(std::span<const float>(column).subspan(1, samples - 2), scale,
                                     params.P[62], params.P[55]);
   ASSERT_GT(whole.hazard, 0.0f);
-  EXPECT_FLOAT_EQ(movie.Hazard()->Hazard()[0], whole.hazard);
+  EXPECT_FLOAT_EQ(movie.PlaceHazard()[0], whole.hazard);
 }
 
 TEST(MovieFrames, StopAtTheLastAnalysedSample) {

@@ -25,6 +25,23 @@ TEST(Files, ReadsWholeFilesAndRefusesWhatItCannot) {
   }
 }
 
+TEST(Files, QueriesAboutADeletedCurrentFolderAnswerInsteadOfThrowing) {
+  const std::filesystem::path back = std::filesystem::current_path();
+  {
+    TempDir dir;
+    const auto gone = dir / "gone";
+    std::filesystem::create_directory(gone);
+    std::filesystem::current_path(gone);
+    std::filesystem::remove(gone);
+    EXPECT_EQ(CurrentFolder(), std::nullopt);
+    EXPECT_FALSE(PathExists("relative.KRV"));
+    std::filesystem::current_path(back);
+    EXPECT_TRUE(IsFolder(dir.path()));
+    EXPECT_TRUE(PathExists(dir.path()));
+  }
+  EXPECT_EQ(CurrentFolder(), back);
+}
+
 TEST(Files, AtomicWriteReplacesOrLeavesTheOldFileIntact) {
   TempDir dir;
   const auto target = dir.Write("t.KRV", "old");

@@ -80,6 +80,13 @@ TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovie) {
   // The last place's displacement is left in PressureBackup and the movie.
   EXPECT_EQ(movie.At(4 + 100, r.Places + 2), s.PressureBackup[100]);
   EXPECT_THROW(movie.At(0, 26), RangeError);
+  // Replayed sample by sample, as the movie does, every place arrives at the
+  // hazard the cochlea found.
+  std::vector<HalfCycleHazard> running = PlaceHazards(TestModel().params, r.Places);
+  for (std::int32_t i = 0; i < r.FftLength; ++i) {
+    for (int c = 1; c <= r.Places; ++c) running[c - 1].Add(movie.At(i + 4, c + 2));
+  }
+  for (int c = 1; c <= r.Places; ++c) EXPECT_EQ(running[c - 1].Hazard(), r.SectionHazard[c]) << c;
 }
 
 TEST(CochlearModel, SilenceAndSamplesBeyondTheTransformLengthGiveNoHazard) {

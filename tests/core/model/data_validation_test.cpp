@@ -91,7 +91,8 @@ std::complex<double> StapesPerPascal(EarVariant variant, const Tone& tone,
 // Eardrum pressure per free-field pascal, as the protector prediction sees it.
 double FreeFieldToEardrumDb(const Tone& tone) {
   std::vector<float> p = tone.Samples();
-  TimeDomainModel9(Shipped(), kDt, p);
+  NoProgress progress;
+  TimeDomainModel9(Shipped(), kDt, p, progress);
   return Db(std::abs(tone.Transfer(p)));
 }
 

@@ -9,6 +9,7 @@
 #include "core/common/files.h"
 #include "core/waveform/krv.h"
 #include "tests/core/model/model_test_support.h"
+#include "tests/support/stopping_progress.h"
 
 namespace korva {
 namespace {
@@ -97,7 +98,7 @@ TEST(HazardDriver, AnalysesTheWaveformAsOpenedNotAsEdited) {
 }
 
 TEST(HazardDriver, ABadLocationOrAMissingParameterFileIsRefusedBeforeAnythingChanges) {
-  for (const char* location : {"0", "5", "x"}) {
+  for (const char* location : {"0", "5", "x", "2.5"}) {
     Opened w(location, Friedlander(1024, 5e-6f, PascalsForLevel(150)));
     w.session.PressureBackup[3] = 7.0f;  // what an earlier run left
     const HeaderGrid before = w.session.Grid;
@@ -123,6 +124,45 @@ TEST(HazardDriver, ABadLocationOrAMissingParameterFileIsRefusedBeforeAnythingCha
   EXPECT_EQ(w.session.Grid, before);
   EXPECT_FALSE(w.session.MovieAvailable);
   EXPECT_EQ(VariantForLocation(4), EarVariant::FreeField);
+}
+
+TEST(HazardDriver, ThePlanDecidesWithoutTouchingTheSessionAndTheRunKeepsToIt) {
+  Opened w("2", Friedlander(2048, 5e-6f, PascalsForLevel(150)));
+  w.session.Pressure.Fill(0, 99, 0.0f);  // an edit since the opening
+  const Session before = w.session;
+  const HazardPlan plan = PlanHazardRun(w.session, Options(Listener::Unwarned));
+  EXPECT_EQ(plan.variant, EarVariant::CanalEntrance);
+  EXPECT_EQ(plan.ModelStateCount, 23);
+  EXPECT_EQ(plan.ReflexOffset, plan.model.params.UnwarnedReflexDelay());
+  EXPECT_EQ(plan.place_table, w.dir / "SHOT.HAZ");
+  EXPECT_EQ(w.session.Pressure[50], before.Pressure[50]);
+  EXPECT_EQ(w.session.Grid, before.Grid);
+  EXPECT_FALSE(std::filesystem::exists(plan.place_table));
+
+  // The run analyses what the plan was made for, or nothing.
+  Session shortened = w.session;
+  shortened.LastSample = 1023;
+  NoProgress none;
+  EXPECT_THROW(RunHazardPlan(plan, shortened, none), Error);
+  const HazardRunResult r = RunHazardPlan(plan, w.session, none);
+  EXPECT_EQ(r.timing.ReflexOnsetSample, plan.timing.ReflexOnsetSample);
+  EXPECT_EQ(w.session.Pressure[50], w.session.LoadedPressure[50]);
+}
+
+TEST(HazardDriver, AStopRequestEndsTheRunAtItsNextCheckpointAndWritesNothing) {
+  // In the middle ear (the first 95 % of the progress) and after the first
+  // cochlear place.
+  for (const long long permille : {100LL, 951LL}) {
+    SCOPED_TRACE(permille);
+    Opened w("1", Friedlander(4096, 5e-6f, PascalsForLevel(160)));
+    testing::StopAtProgress stop(permille);
+    EXPECT_THROW(RunHazardAnalysis(w.session, Options(Listener::Warned), stop), Cancelled);
+    EXPECT_TRUE(stop.StopRequested());
+    EXPECT_EQ(stop.late_reports(), 0);
+    EXPECT_FALSE(std::filesystem::exists(w.dir / "SHOT.HAZ"));
+    EXPECT_TRUE(w.session.Grid.Cell(1, 5).empty());
+    EXPECT_FALSE(w.session.MovieAvailable);
+  }
 }
 
 TEST(HazardDriver, QuietAndTinyWaveformsGiveAnUnderstandableZero) {

@@ -8,6 +8,7 @@
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/waveform/krv.h"
+#include "tests/support/stopping_progress.h"
 #include "tests/support/temp_dir.h"
 
 namespace korva {
@@ -145,6 +146,21 @@ TEST(GetHPDData, RefusalsLeaveTheTableAndTheFolderAlone) {
   EXPECT_EQ(ReadWholeFile(f.table), unfitted);
   // The table and the seed file, nothing written.
   EXPECT_EQ(std::distance(fs::directory_iterator(f.dir.path()), fs::directory_iterator{}), 2);
+}
+
+TEST(GetHPDData, AStopDuringThePredictionLeavesTheTableAndTheFolderAlone) {
+  // In the protector circuit and in the eardrum prediction.
+  for (const long long permille : {100LL, 600LL}) {
+    SCOPED_TRACE(permille);
+    Fixture f;
+    const std::string table = ReadWholeFile(f.table);
+    ProtectorCommandState state;
+    testing::StopAtProgress stop(permille);
+    EXPECT_THROW(GetHPDData(f.session, state, f.ear, f.Options(0), stop), Cancelled);
+    EXPECT_EQ(stop.late_reports(), 0);
+    EXPECT_EQ(ReadWholeFile(f.table), table);
+    EXPECT_EQ(std::distance(fs::directory_iterator(f.dir.path()), fs::directory_iterator{}), 2);
+  }
 }
 
 TEST(GetHPDData, AFailedRewriteLeavesTheTableAsItWasAndIsReported) {

@@ -70,7 +70,8 @@ std::vector<float> Protect(const std::vector<float>& input, const ProtectorCircu
                            ProtectorRunStats* stats = nullptr) {
   Session s = Waveform(input, 100000.0f);
   Lcg dither(0);
-  const ProtectorRunStats run = TimeDomainModel4(s, c, law, 4.0f, dither);
+  NoProgress progress;
+  const ProtectorRunStats run = TimeDomainModel4(s, c, law, 4.0f, dither, progress);
   if (stats) *stats = run;
   std::vector<float> out;
   for (std::int32_t i = 0; i <= s.LastSample; ++i) out.push_back(s.PressureBackup[i]);
@@ -90,7 +91,8 @@ TEST(TimeDomainModel4, SilenceStaysSilentWhateverTheFirstSample) {
   s.Pressure[0] = 5.0f;
   s.PeakPressure = s.MinPressure = 0.0f;
   Lcg dither(0);
-  TimeDomainModel4(s, Plug(), 0, 4.0f, dither);
+  NoProgress progress;
+  TimeDomainModel4(s, Plug(), 0, 4.0f, dither, progress);
   for (std::int32_t i = 0; i <= s.LastSample; ++i) ASSERT_EQ(s.PressureBackup[i], 0.0f) << i;
   EXPECT_EQ(s.Pressure[0], 5.0f);  // the input is not changed
 }

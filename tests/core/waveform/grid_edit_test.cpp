@@ -57,15 +57,18 @@ TEST(GridEdit, RateMustBeANumberOfAtLeastOne) {
   EXPECT_EQ(s.SampleRate, 1.0f);
 }
 
-TEST(GridEdit, LocationIsAnIntegerFromOneToThree) {
+TEST(GridEdit, LocationIsAWholeNumberFromOneToThree) {
   Session s = Imported();
   PendingGridEdits pending;
-  for (const char* bad : {"4", "0", "2.0", "two", "-1"}) {
+  // "2.5" is refused here as the hazard run refuses it, not cut to 2.
+  for (const char* bad : {"4", "0", "2.5", "two", "-1", "2 x"}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(Edit(s, pending, 1, 3, bad).refusals.size(), 1u);
     EXPECT_EQ(s.Grid.Cell(1, 3), "1");
     EXPECT_EQ(s.MicLocation, 1);
   }
+  EXPECT_TRUE(Edit(s, pending, 1, 3, " 2.0 ").refusals.empty());
+  EXPECT_EQ(s.MicLocation, 2);
   EXPECT_TRUE(Edit(s, pending, 1, 3, "3").refusals.empty());
   EXPECT_EQ(s.MicLocation, 3);
   EXPECT_FALSE(pending.location);
