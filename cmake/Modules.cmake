@@ -17,10 +17,28 @@ function(korva_module name)
   endif()
 endfunction()
 
-# Where the program looks for its data files when the current folder has none.
+# The data installed with the program is found relative to the folder of its
+# executable (bin/../share/korva by default), so an installed tree can be
+# moved and nothing of the build machine is compiled in.
 include(GNUInstallDirs)
+file(RELATIVE_PATH KORVA_DATA_FROM_BIN ${CMAKE_INSTALL_FULL_BINDIR}
+     ${CMAKE_INSTALL_FULL_DATADIR}/korva)
 function(korva_data_dirs target)
-  target_compile_definitions(${target} PRIVATE
-    KORVA_INSTALL_DATA_DIR="${CMAKE_INSTALL_FULL_DATADIR}/korva"
-    KORVA_SOURCE_DATA_DIR="${PROJECT_SOURCE_DIR}/data")
+  target_compile_definitions(${target} PRIVATE KORVA_DATA_FROM_BIN="${KORVA_DATA_FROM_BIN}")
+endfunction()
+
+# Binaries run from `folder` of the build tree find the source tree's data
+# where an installed one finds its own: a link stands there.
+function(korva_build_tree_data_link folder)
+  cmake_path(APPEND folder ${KORVA_DATA_FROM_BIN} OUTPUT_VARIABLE link)
+  cmake_path(NORMAL_PATH link)
+  cmake_path(IS_PREFIX PROJECT_BINARY_DIR ${link} inside)
+  if(NOT inside)
+    message(WARNING "The data folder ${KORVA_DATA_FROM_BIN} lies outside the build tree: binaries "
+                    "run from the build tree need KORVA_DATA_DIR")
+    return()
+  endif()
+  cmake_path(GET link PARENT_PATH parent)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/data ${link} SYMBOLIC)
 endfunction()

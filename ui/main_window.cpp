@@ -16,6 +16,7 @@
 #include <cmath>
 #include <new>
 
+#include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
@@ -788,7 +789,7 @@ void MainWindow::CloseMovie() {
 }
 
 void MainWindow::LoadProtectorItems() {
-  const fs::path path = DataFile(kProtectorTableName);
+  const fs::path path = DataFileForReading(options_.data_dir, kProtectorTableName);
   ProtectorTable table;
   try {
     table = ReadProtectorTable(path);
@@ -818,8 +819,9 @@ void MainWindow::GetHPDData(int record_index) {
     } popup_back{popup_on_, popup_before};
 
     ProtectOptions options;
-    options.table = DataFile(kProtectorTableName);
-    options.seed_folder = options.table.parent_path();
+    // The program's own table is rewritten as the user's copy.
+    options.table = DataFileForWriting(options_.data_dir, kProtectorTableName);
+    options.seed_folder = options_.data_dir;
     options.output_folder = CurrentFolder().value_or(".");
     options.chosen_file_name = last_open_choice_.filename().string();
     options.record_index = record_index;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/plot/log_axes.h"
 #include "core/plot/pressure_plot.h"
@@ -55,7 +56,7 @@ void MainWindow::OverlayKRVWaveform1Click() {
     if (session_.MovieAvailable) CloseMovie();
 
     const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(KrvOpenDialog());
-    const fs::path table = options_.data_dir / kHearingProtectorFolder / kNoiseReductionTableName;
+    const fs::path table = DataFileForWriting(options_.data_dir, kNoiseReductionTablePath);
 
     WindowProgress progress(*this);  // the window repaints while a long file is read
     OverlayResult result;

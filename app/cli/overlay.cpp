@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/cli/command.h"
-#include "core/common/files.h"
+#include "core/common/data_dir.h"
 #include "core/common/numbers.h"
 #include "core/waveform/krv.h"
 
@@ -27,7 +27,8 @@ fs::path DefaultTable() {
         "no data folder (Man.Fig) in the current folder, in $KORVA_DATA_DIR or in the "
         "program's data folder (name the table with --table FILE)");
   }
-  return *dir / kHearingProtectorFolder / kNoiseReductionTableName;
+  // The program's own data folder is never written: its table goes to the user's copy.
+  return DataFileForWriting(*dir, kNoiseReductionTablePath);
 }
 
 int RunOverlay(const std::vector<std::string>& argv, Streams& io) {
@@ -89,7 +90,9 @@ KORVA_CLI_COMMAND(
      "  --table FILE  the table (default: \"Dat/Hearing Protectors/TOB.txt\" in the\n"
      "                data folder: the current folder when it holds Man.Fig, else\n"
      "                $KORVA_DATA_DIR or the program's data folder); its folder must\n"
-     "                exist\n"
+     "                exist. The table of the data folder installed with the program\n"
+     "                is never written: it is kept in ~/.local/share/korva\n"
+     "                ($XDG_DATA_HOME/korva) under the same name instead.\n"
      "Exit status: 0 done, 1 bad input or the table could not be written, 2 bad usage.\n",
      &RunOverlay});
 

@@ -13,7 +13,7 @@
 
 #include "app/cli/command.h"
 #include "app/cli/json.h"
-#include "core/common/files.h"
+#include "core/common/data_dir.h"
 #include "core/common/numbers.h"
 #include "core/model/ear_model.h"
 #include "core/model/hazard.h"
@@ -31,9 +31,21 @@ std::string PeakDb(float pascals, bool json) {
   return FormatFixed(20.0 * std::log10(pascals / 0.00002), 2);
 }
 
-fs::path DefaultTable() {
+// The protector table and the folder of its seed files: --table FILE with
+// the seed files beside it, else the data folder's table.
+struct TableChoice {
+  fs::path table;
+  fs::path seed_folder;
+  std::optional<fs::path> data_dir;  // when the table is the data folder's
+};
+
+TableChoice ChooseTable(const Args& args) {
+  if (const std::optional<std::string> given = args.Value("--table")) {
+    const fs::path table(*given);
+    return {table, table.has_parent_path() ? table.parent_path() : fs::path("."), std::nullopt};
+  }
   if (const auto dir = FindDataDir(kProtectorTableName)) {
-    return ResolveCaseInsensitive(*dir / kProtectorTableName);
+    return {DataFileForReading(*dir, kProtectorTableName), *dir, *dir};
   }
   throw IoError(std::string("\"") + kProtectorTableName +
                 "\" not found in the current folder, in $KORVA_DATA_DIR or in the data folder "
@@ -57,13 +69,14 @@ int List(const fs::path& table_path, Streams& io) {
 int RunProtect(const std::vector<std::string>& argv, Streams& io) {
   const Args args(argv, {"--protector", "--table", "--model", "--output-dir"},
                   {"--list", "--json"});
-  fs::path table_path;
+  TableChoice choice;
   try {
-    table_path = args.Value("--table") ? fs::path(*args.Value("--table")) : DefaultTable();
+    choice = ChooseTable(args);
   } catch (const Error& e) {
     io.err << "korva-cli: " << e.what() << "\n";
     return 1;
   }
+  fs::path table_path = choice.table;
   if (args.Has("--list")) {
     if (!args.Positional().empty()) throw UsageError("--list takes no input file");
     int status = 1;
@@ -94,6 +107,12 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
       })) {
     return 1;
   }
+  // The program's own table is rewritten as the user's copy.
+  if (choice.data_dir && !ForFile(table_path.string(), io, [&] {
+        table_path = DataFileForWriting(*choice.data_dir, kProtectorTableName);
+      })) {
+    return 1;
+  }
 
   ProtectResult result;
   const bool ok = ForFile(file, io, [&] {
@@ -103,7 +122,7 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
     ProtectorCommandState state;
     ProtectOptions options;
     options.table = table_path;
-    options.seed_folder = table_path.has_parent_path() ? table_path.parent_path() : fs::path(".");
+    options.seed_folder = choice.seed_folder;
     options.output_folder =
         args.Value("--output-dir") ? fs::path(*args.Value("--output-dir")) : fs::path(".");
     options.chosen_file_name = fs::path(file).filename().string();
@@ -164,13 +183,16 @@ KORVA_CLI_COMMAND(
      "Like the window, the command REWRITES THE PROTECTOR TABLE: the record's line of\n"
      "circuit values is written back in the program's own form (a record that had\n"
      "none gets the values of its seed file). The table is replaced in one step, so a\n"
-     "failure leaves it as it was.\n"
+     "failure leaves it as it was. The table installed with the program is never\n"
+     "written: it is copied to ~/.local/share/korva ($XDG_DATA_HOME/korva) first,\n"
+     "and that copy is read and rewritten from then on.\n"
      "Options:\n"
      "  --protector NAME  a default-mode record of the table (see --list); '-', '.',\n"
      "                    '/' and the like may be given as '_', any case\n"
      "  --table FILE      the protector table (default: \"HPD Atten.txt\" in the current\n"
-     "                    folder, $KORVA_DATA_DIR or the program's data folder); the\n"
-     "                    seed files are read from its folder\n"
+     "                    folder, $KORVA_DATA_DIR or the program's data folder, with\n"
+     "                    the seed files of that folder); the seed files of FILE\n"
+     "                    are read from its folder\n"
      "  --model FILE      the ear-model parameter file (default: named by Man.Fig)\n"
      "  --output-dir DIR  where the protected KRV file goes (default: current folder)\n"
      "  --list            list the default-mode protectors: name, kind, code\n"

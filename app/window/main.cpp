@@ -1,5 +1,5 @@
 // korva: the window. Data files are found in the current folder, else in
-// $KORVA_DATA_DIR, else in the installed (or source-tree) data folder.
+// $KORVA_DATA_DIR, else in the data folder installed with the program.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -7,6 +7,7 @@
 #include <clocale>
 #include <filesystem>
 
+#include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "ui/main_window.h"

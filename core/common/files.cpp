@@ -6,10 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <system_error>
-#include <vector>
 
 #include "core/common/error.h"
 
@@ -121,26 +119,6 @@ fs::path ResolveCaseInsensitive(const fs::path& path) {
     return *found;
   }
   return path;
-}
-
-std::optional<fs::path> FindDataDir(std::string_view marker) {
-  std::error_code ec;
-  const fs::path here = fs::current_path(ec);
-  if (!ec && FindCaseInsensitive(here, marker)) return here;
-  std::vector<fs::path> candidates;
-  if (const char* env = std::getenv("KORVA_DATA_DIR"); env != nullptr && *env != '\0') {
-    candidates.emplace_back(env);
-  }
-#ifdef KORVA_INSTALL_DATA_DIR
-  candidates.emplace_back(KORVA_INSTALL_DATA_DIR);
-#endif
-#ifdef KORVA_SOURCE_DATA_DIR
-  candidates.emplace_back(KORVA_SOURCE_DATA_DIR);
-#endif
-  for (const fs::path& dir : candidates) {
-    if (FindCaseInsensitive(dir, marker)) return dir;
-  }
-  return std::nullopt;
 }
 
 }  // namespace korva

@@ -1,7 +1,7 @@
 // File helpers every reader and writer shares: whole-file reads, writes that
-// never leave a half-written target, case-insensitive name lookup (the
+// never leave a half-written target and case-insensitive name lookup (the
 // program's files carry fixed or upper-cased names; Linux folders are
-// case-sensitive) and the search for the data folder.
+// case-sensitive).
 #pragma once
 
 #include <cstdint>
@@ -39,11 +39,5 @@ std::optional<std::filesystem::path> CurrentFolder() noexcept;
 
 // ASCII upper case.
 std::string ToUpperAscii(std::string_view text);
-
-// The folder that holds the program's data files ("Man.Fig" and its
-// companions): the current folder when `marker` is there, else
-// $KORVA_DATA_DIR, else the installed data folder, else the source tree's
-// data folder. Nothing when none has it.
-std::optional<std::filesystem::path> FindDataDir(std::string_view marker = "Man.Fig");
 
 }  // namespace korva

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <utility>
 
+#include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
@@ -24,9 +25,11 @@ std::string Trim(std::string_view text) {
   return std::string(text);
 }
 
-bool FolderWritable(const std::filesystem::path& folder) {
+// The table goes next to the waveform when that folder is the user's: the
+// examples installed with the program stay as they were installed.
+bool MayWritePlaceTable(const std::filesystem::path& folder) {
   const std::filesystem::path dir = folder.empty() ? std::filesystem::path(".") : folder;
-  return ::access(dir.c_str(), W_OK | X_OK) == 0;
+  return ::access(dir.c_str(), W_OK | X_OK) == 0 && !InProgramDataDir(dir);
 }
 
 }  // namespace
@@ -127,7 +130,7 @@ HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options
   plan.timing = ComputeReflexTiming(plan.ReflexOffset, plan.SampleInterval,
                                     plan.model.params.ReflexTimeConstant());
   plan.keep_movie = options.keep_movie;
-  if (options.write_place_table && FolderWritable(session.WaveformDir) &&
+  if (options.write_place_table && MayWritePlaceTable(session.WaveformDir) &&
       !session.BaseName.empty()) {
     // An existing table of the waveform is replaced whatever the case of its name.
     plan.place_table = ResolveCaseInsensitive(

@@ -56,7 +56,7 @@ std::string AllowedExposuresText(float total_hazard_aru);
 std::filesystem::path ModelFileFromManFig(const std::filesystem::path& data_dir);
 
 // The ear-model file the program uses: Man.Fig found in the current folder,
-// else in $KORVA_DATA_DIR, else in the installed or source-tree data folder.
+// else in $KORVA_DATA_DIR, else in the program's data folder.
 // IoError with a clear message when there is none.
 std::filesystem::path DefaultModelFile();
 
@@ -66,7 +66,8 @@ struct HazardRunOptions {
   std::filesystem::path model_file;
   // Fill a movie buffer for the replay (FftLength + 4 rows of 25 singles).
   bool keep_movie = true;
-  // Write BASENAME.HAZ next to the waveform when its folder is writable.
+  // Write BASENAME.HAZ next to the waveform when its folder is writable and
+  // not the program's own data folder.
   bool write_place_table = true;
 };
 

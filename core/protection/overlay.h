@@ -16,9 +16,8 @@
 
 namespace korva {
 
-inline constexpr const char* kNoiseReductionTableName = "TOB.txt";
-// The folder of the table under the data folder.
-inline constexpr const char* kHearingProtectorFolder = "Dat/Hearing Protectors";
+// The noise-reduction table "TOB.txt" under the data folder.
+inline constexpr const char* kNoiseReductionTablePath = "Dat/Hearing Protectors/TOB.txt";
 // Bands written to the table: 50 Hz to 10 kHz.
 inline constexpr int kTableFirstBand = 17;
 inline constexpr int kTableLastBand = 40;
