@@ -154,7 +154,8 @@ void PrintTable(const FileJob& job, const std::vector<Listener>& listeners, std:
   }
 }
 
-void PrintJson(const FileJob& job, const std::vector<Listener>& listeners, std::ostream& out) {
+void PrintJson(const FileJob& job, const std::vector<Listener>& listeners, const ModelFileId& model,
+               std::ostream& out) {
   const HazardRunResult* any = nullptr;
   for (const auto& r : job.results) {
     if (r) any = &*r;
@@ -162,7 +163,9 @@ void PrintJson(const FileJob& job, const std::vector<Listener>& listeners, std::
   if (any == nullptr) return;
   out << "{\"file\": " << JsonString(job.name)
       << ", \"samples\": " << FormatInteger(job.session->LastSample + 1)
-      << ", \"mic_location\": " << FormatInteger(any->MicLocation);
+      << ", \"mic_location\": " << FormatInteger(any->MicLocation)
+      << ", \"model_file\": " << JsonString(model.file)
+      << ", \"model_sha256\": " << JsonString(model.sha256);
   for (const Listener listener : listeners) {
     const auto& r = job.results[static_cast<std::size_t>(Index(listener))];
     if (!r) continue;
@@ -215,10 +218,12 @@ int RunHazard(const std::vector<std::string>& argv, Streams& io) {
 
   // The parameter file is found and checked once, before any work.
   std::filesystem::path model_file;
+  ModelFileId model_id;
   try {
     model_file =
         args.Value("--model") ? std::filesystem::path(*args.Value("--model")) : DefaultModelFile();
     (void)LoadEarModel(model_file);
+    model_id = IdentifyModelFile(model_file);
   } catch (const Error& e) {
     io.err << "korva-cli: " << e.what();
     if (!args.Value("--model")) io.err << " (name one with --model FILE)";
@@ -330,7 +335,7 @@ int RunHazard(const std::vector<std::string>& argv, Streams& io) {
         PrintTable(*file, listeners, io.out);
         break;
       case Format::Json:
-        PrintJson(*file, listeners, io.out);
+        PrintJson(*file, listeners, model_id, io.out);
         break;
       case Format::Csv:
         PrintCsv(*file, listeners, io.out);
@@ -359,7 +364,8 @@ KORVA_CLI_COMMAND(
      "                  Man.Fig in the current folder, $KORVA_DATA_DIR or the\n"
      "                  program's data folder)\n"
      "  --json          one JSON object per file and line: file, samples,\n"
-     "                  mic_location and, per listener run, an object \"warned\" /\n"
+     "                  mic_location, model_file, model_sha256 (the ear-model file\n"
+     "                  and its SHA-256) and, per listener run, an object \"warned\" /\n"
      "                  \"unwarned\" with aru, aru_text, allowed (null for a hazard\n"
      "                  of 0), allowed_text, section_hazard, worst_section, fft_length\n"
      "  --csv           one row per file and listener, with a header row\n"

@@ -1,5 +1,7 @@
 #include "app/cli/json.h"
 
+#include "core/common/sha256.h"
+
 namespace korva::cli {
 namespace {
 
@@ -65,6 +67,10 @@ std::string JsonString(std::string_view text) {
     ++i;
   }
   return out + "\"";
+}
+
+ModelFileId IdentifyModelFile(const std::filesystem::path& path) {
+  return {std::filesystem::absolute(path).lexically_normal().string(), Sha256HexOfFile(path)};
 }
 
 }  // namespace korva::cli

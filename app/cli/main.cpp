@@ -2,11 +2,16 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli/json.h"
+#include "core/common/data_dir.h"
+#include "core/model/hazard.h"
 
 namespace {
 
@@ -19,9 +24,30 @@ void PrintUsage(std::ostream& out) {
     padded.resize(10, ' ');
     out << "  " << padded << command.summary << "\n";
   }
-  out << "\nRun 'korva-cli COMMAND --help' for the options of a command.\n"
+  out << "\nRun 'korva-cli COMMAND --help' for the options of a command, and\n"
+         "'korva-cli --version' for the data folder and ear-model file in use.\n"
          "Exit status: 0 success, 1 bad input, 2 bad usage, 130 interrupted\n"
          "(Ctrl-C stops the computation; no file is left half-written).\n";
+}
+
+// The version, and which data a result would come from: the data folder and
+// the ear-model file with its checksum.
+void PrintVersion(std::ostream& out) {
+  out << "korva-cli " KORVA_VERSION "\n";
+  const std::optional<std::filesystem::path> dir = korva::FindDataDir();
+  if (!dir) {
+    out << "data folder: none (no Man.Fig in the current folder, in $KORVA_DATA_DIR or in the "
+           "program's data folder)\n";
+    return;
+  }
+  out << "data folder: " << dir->string() << "\n";
+  try {
+    const korva::cli::ModelFileId model =
+        korva::cli::IdentifyModelFile(korva::ModelFileFromManFig(*dir));
+    out << "ear model: " << model.file << "\near model SHA-256: " << model.sha256 << "\n";
+  } catch (const korva::Error& e) {
+    out << "ear model: " << e.what() << "\n";
+  }
 }
 
 }  // namespace
@@ -33,7 +59,7 @@ int main(int argc, char** argv) {
     return args.empty() ? 2 : 0;
   }
   if (args[0] == "--version") {
-    std::cout << "korva-cli 1.0\n";
+    PrintVersion(std::cout);
     return 0;
   }
   const auto& commands = korva::cli::Commands();

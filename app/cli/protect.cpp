@@ -89,11 +89,13 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
 
   // Everything is found and checked before the table is touched.
   std::optional<EarModelParameters> ear_model;
+  ModelFileId model_id;
   std::optional<int> record;
   try {
     const fs::path model_file =
         args.Value("--model") ? fs::path(*args.Value("--model")) : DefaultModelFile();
     ear_model = ReadEarModelFile(model_file);
+    model_id = IdentifyModelFile(model_file);
   } catch (const Error& e) {
     io.err << "korva-cli: " << e.what() << "\n";
     return 1;
@@ -141,6 +143,8 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
            << ",\"code\":" << JsonString(result.code.model_code)
            << ",\"seeded\":" << (result.seeded ? "true" : "false")
            << ",\"rms_error_db\":" << FormatFixed(result.plot.rms_error, 3)
+           << ",\"model_file\":" << JsonString(model_id.file)
+           << ",\"model_sha256\":" << JsonString(model_id.sha256)
            << ",\"output\":" << JsonString(result.output.string())
            << ",\"samples\":" << FormatInteger(result.samples_written)
            << ",\"peak_free_field_db\":" << PeakDb(result.peak_free_field, true)
@@ -197,7 +201,8 @@ KORVA_CLI_COMMAND(
      "  --output-dir DIR  where the protected KRV file goes (default: current folder)\n"
      "  --list            list the default-mode protectors: name, kind, code\n"
      "  --json            one JSON object: protector, kind, code, seeded, rms_error_db,\n"
-     "                    output, samples, peak levels (dB re 20 uPa) of the free\n"
+     "                    model_file, model_sha256 (the ear-model file and its\n"
+     "                    SHA-256), output, samples, peak levels (dB re 20 uPa) of the free\n"
      "                    field, under the protector and at the eardrum, the peak\n"
      "                    insertion loss (free field to under the protector) and\n"
      "                    table_rewritten\n"

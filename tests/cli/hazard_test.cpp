@@ -16,6 +16,7 @@
 
 #include "core/common/files.h"
 #include "core/common/numbers.h"
+#include "core/common/sha256.h"
 #include "core/waveform/krv.h"
 #include "tests/cli/cli_support.h"
 
@@ -70,6 +71,8 @@ TEST(CliHazard, JsonForEveryLocationMatchesTheRunsDoneOneAtATime) {
     EXPECT_EQ(JsonField(json, "file"), "\"" + files[f].string() + "\"");
     EXPECT_EQ(JsonField(json, "mic_location"), FormatInteger(static_cast<long long>(f) + 1));
     EXPECT_EQ(JsonField(json, "samples"), samples);
+    EXPECT_EQ(JsonField(json, "model_file"), "\"" + kTestModel.lexically_normal().string() + "\"");
+    EXPECT_EQ(JsonField(json, "model_sha256"), "\"" + Sha256HexOfFile(kTestModel) + "\"");
     for (const Listener listener : {Listener::Warned, Listener::Unwarned}) {
       const std::size_t at = json.find(std::string("\"") + ListenerName(listener) + "\": {");
       ASSERT_NE(at, std::string::npos) << json;
