@@ -1,0 +1,49 @@
+# The Debian package: `cpack -G DEB` in a build folder, or scripts/package.
+# It holds whatever the install rules install, under /usr; the library
+# dependencies are read from the binaries by dpkg-shlibdeps.
+
+set(KORVA_PACKAGE_MAINTAINER "KORVA maintainers <maintainers@korva.invalid>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME korva)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT ${KORVA_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "hearing hazard of intense impulse noise from a model of the ear")
+set(CPACK_PACKAGE_DESCRIPTION
+    "KORVA judges how dangerous an intense impulsive sound (a rifle shot, a blast,
+a starter pistol) is for human hearing. From a recorded pressure waveform it
+computes the hazard of one exposure, in auditory risk units, with a model of
+the ear canal, middle ear and cochlea, and from it the allowed number of
+exposures for a warned and an unwarned listener. It also gives A-weighted
+energy metrics, third-octave spectra and the waveform predicted under a
+hearing protector. The package holds the window (korva), the command line
+(korva-cli) and the data files.")
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window's start-up text falls back to Liberation Serif.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
+
+# Dependencies that dpkg-shlibdeps cannot see in the binaries.
+set(korva_package_depends)
+
+# ---- The Python package ---------------------------------------------------
+# The korva Python package (python/) installs itself with its own install()
+# rules into the interpreter's site folder, so its files join this package
+# without anything here, provided the destination is relative to the install
+# prefix (lib/python3/dist-packages is Debian's folder under /usr). What it
+# needs beyond the libraries of its extension module, which dpkg-shlibdeps
+# finds (the interpreter, numpy, dask, ...), joins the list here, e.g.
+#   list(APPEND korva_package_depends "python3 (>= 3.11)" python3-numpy)
+# ---------------------------------------------------------------------------
+
+list(JOIN korva_package_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+
+include(CPack)
