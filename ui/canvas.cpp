@@ -12,7 +12,6 @@ Canvas::Canvas(QWidget* parent) : QWidget(parent) {
   setContextMenuPolicy(Qt::CustomContextMenu);
   image_ = QImage(1, 1, QImage::Format_RGB32);
   image_.fill(Qt::white);
-  snapshot_ = image_;
 }
 
 void Canvas::FollowWidgetSize() {
@@ -25,18 +24,6 @@ void Canvas::FollowWidgetSize() {
   painter.drawImage(0, 0, image_);
   painter.end();
   image_ = std::move(grown);
-}
-
-void Canvas::SaveForm() {
-  snapshot_ = image_.copy();
-}
-
-void Canvas::RestoreForm() {
-  {
-    CanvasPainter painter(*this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(0, 0, snapshot_);
-  }
 }
 
 void Canvas::ClearCanvas() {
@@ -66,6 +53,7 @@ void Canvas::paintEvent(QPaintEvent* event) {
 void Canvas::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   FollowWidgetSize();
+  emit Resized();
 }
 
 void Canvas::mousePressEvent(QMouseEvent* event) {

@@ -1,7 +1,6 @@
 // The window's drawing surface: one persistent image of the client size that
-// every command draws on and paintEvent only copies to the screen. Snapshots
-// of it erase transient drawings (cursor lines, help pictures, pop-up
-// remnants); XOR lines erase themselves when drawn twice.
+// the window's picture is drawn into and paintEvent only copies to the
+// screen. XOR lines erase themselves when drawn twice.
 #pragma once
 
 #include <QImage>
@@ -22,16 +21,8 @@ class Canvas : public QWidget {
   int ClientHeight() const { return image_.height(); }
 
   // Makes the image follow the widget's size: old pixels kept at (0, 0),
-  // new area white, nothing redrawn.
+  // new area white, nothing redrawn (the Resized signal asks for that).
   void FollowWidgetSize();
-
-  // The snapshot: SaveForm copies the whole image, RestoreForm copies it
-  // back (at its own size, so a snapshot taken before a resize still lands
-  // where it was taken).
-  void SaveForm();
-  void RestoreForm();
-  const QImage& Snapshot() const { return snapshot_; }
-  void SetSnapshot(const QImage& snapshot) { snapshot_ = snapshot; }
 
   // The whole client area white.
   void ClearCanvas();
@@ -43,6 +34,8 @@ class Canvas : public QWidget {
   void XorLine(QPoint from, QPoint to, QColor shown);
 
  signals:
+  // The widget has a new size; the image follows it, blank where it grew.
+  void Resized();
   void Pressed(Qt::MouseButton button, QPoint position);
   // Moves arrive only while a button is held (the widget keeps the mouse
   // until release, so x may lie outside it).
@@ -58,7 +51,6 @@ class Canvas : public QWidget {
 
  private:
   QImage image_;
-  QImage snapshot_;
 };
 
 // A painter on the canvas image: antialiasing off, copy mode, cosmetic

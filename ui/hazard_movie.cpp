@@ -130,15 +130,16 @@ std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParamete
   return {displacement, hazard};
 }
 
-void PressureTimePlot2(QImage& image, const Session& session, PlotState& state, float max_hazard) {
-  if (session.LastSample < 0) return;
+void PressureTimePlot2(QImage& image, const PressurePlotInput& waveform, PlotState& state,
+                       float max_hazard) {
+  if (waveform.samples->empty()) return;
   const plot::PressurePlotSetup setup =
-      plot::SetUpPressurePlot(image.width(), image.height(), session.StartTime, session.EndTime,
-                              session.MinPressure, session.PeakPressure, session.SampleInterval);
+      plot::SetUpPressurePlot(image.width(), image.height(), waveform.start_time, waveform.end_time,
+                              waveform.min_pressure, waveform.peak_pressure, waveform.dt);
   const plot::Layout layout =
       plot::TwoRangeBandLayout(image.width(), image.height(), setup.layout.PlotTop);
   const plot::Frame& ranges = setup.frame;
-  const plot::Frame waveform =
+  const plot::Frame frame =
       MakeFrame(layout, ranges.PlotXMin, ranges.PlotXMax, ranges.PlotYMin, ranges.PlotYMax);
   const plot::Frame hazard =
       MakeFrame(layout, ranges.PlotXMin, ranges.PlotXMax, 0.0f, HazardTop(max_hazard));
@@ -147,19 +148,17 @@ void PressureTimePlot2(QImage& image, const Session& session, PlotState& state, 
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
   painter.setPen(QPen(ToQColor(plot::kPurple), 0));
-  painter.drawLine(Point(waveform, waveform.PlotXMin, 0.0),
-                   Point(waveform, waveform.PlotXMax, 0.0));
+  painter.drawLine(Point(frame, frame.PlotXMin, 0.0), Point(frame, frame.PlotXMax, 0.0));
   painter.setPen(QPen(ToQColor(plot::kBlue), 0));
-  DrawTrace(painter, plot::PressureTrace(waveform, layout.PlotWidth,
-                                         session.Pressure.Range(0, session.LastSample),
-                                         session.SampleInterval, session.StartTime));
+  DrawTrace(painter, plot::PressureTrace(frame, layout.PlotWidth, *waveform.samples, waveform.dt,
+                                         waveform.start_time));
   plot::AxesStyle style = setup.axes;
   style.XTickLength = plot::XTickLengthFor(layout);
   style.YTickLength = plot::YTickLengthFor(layout);
-  style.Title = session.WaveformTitle;
+  style.Title = waveform.title;
   painter.setFont(PlotFont(image.width(), image.height()));
-  PlotLinearAxes(painter, plot::PlanTwoRangeAxes(waveform, hazard, layout, style, kAruCaption));
-  state.frames[1] = waveform;
+  PlotLinearAxes(painter, plot::PlanTwoRangeAxes(frame, hazard, layout, style, kAruCaption));
+  state.frames[1] = frame;
   state.frames[3] = hazard;
   state.frame2_set = true;
 }
@@ -200,9 +199,35 @@ void HazardMovie::Start(MovieInput input, const plot::Frame& lower,
 }
 
 void HazardMovie::Begin() {
+  hazard_ = PlaceHazards(input_.params, input_.places);
+  drawn_hazard_.assign(static_cast<std::size_t>(input_.places), 0.0f);
+  worst_.assign(1, 0.0f);
+  segments_drawn_ = 0;
+  paused_ = false;
+  ending_ = false;
+  stopped_ = false;
+  frame_ = 1;
+  Redraw(lower_, lower_hazard_);
+  if (input_.last_frame < 1) {
+    stopped_ = true;
+    emit Finished();
+    return;
+  }
+  timer_.start(delay_);
+}
+
+void HazardMovie::Stop() {
+  timer_.stop();
+  paused_ = false;
+  stopped_ = true;
+}
+
+void HazardMovie::Redraw(const plot::Frame& lower, const plot::Frame& lower_hazard) {
+  if (!input_.movie) return;
+  lower_ = lower;
+  lower_hazard_ = lower_hazard;
   const MovieBuffer& movie = *input_.movie;
-  const Envelope envelope = ScanEnvelope(movie, input_.places);
-  upper_ = PlotBMDispSpace(image_, input_.params, envelope);
+  upper_ = PlotBMDispSpace(image_, input_.params, ScanEnvelope(movie, input_.places));
   // Only the envelope: the place hazards grow as the movie runs.
   {
     QPainter painter(&image_);
@@ -217,26 +242,25 @@ void HazardMovie::Begin() {
     Polyline(painter, maxima);
     Polyline(painter, minima);
   }
-
-  hazard_ = PlaceHazards(input_.params, input_.places);
-  drawn_hazard_.assign(static_cast<std::size_t>(input_.places), 0.0f);
-  segments_drawn_ = 0;
-  paused_ = false;
-  ending_ = false;
-  frame_ = 1;
-  if (input_.last_frame < 1) {
-    emit Finished();
-    return;
-  }
-  DrawProfile(1);
+  if (input_.last_frame < 1) return;
+  DrawProfile(frame_);
   DrawHazardProfile(drawn_hazard_);
-  timer_.start(delay_);
+  for (std::int32_t f = 1; f < static_cast<std::int32_t>(worst_.size()); ++f) DrawLowerSegment(f);
 }
 
-void HazardMovie::Stop() {
-  timer_.stop();
-  paused_ = false;
-  frame_ = input_.last_frame;
+void HazardMovie::DrawLowerSegment(std::int32_t frame) {
+  QPainter painter(&image_);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  const double dt_ms = input_.dt * 1000.0;
+  const auto i = static_cast<std::size_t>(frame);
+  if (i < input_.pressure.size()) {
+    painter.setPen(QPen(QColor(0, 128, 0), 0));
+    painter.drawLine(Point(lower_, (frame - 1) * dt_ms, 0.001 * input_.pressure[i - 1]),
+                     Point(lower_, frame * dt_ms, 0.001 * input_.pressure[i]));
+  }
+  painter.setPen(QPen(ToQColor(plot::kRed), 0));
+  painter.drawLine(Point(lower_hazard_, (frame - 1) * dt_ms, worst_[i - 1]),
+                   Point(lower_hazard_, frame * dt_ms, worst_[i]));
 }
 
 void HazardMovie::DrawProfile(std::int32_t frame) {
@@ -264,15 +288,15 @@ void HazardMovie::DrawHazardProfile(const std::vector<float>& hazard) {
 }
 
 void HazardMovie::Tick() {
-  if (paused_ || !input_.movie) return;
+  if (stopped_ || paused_ || !input_.movie) return;
   // Ending early leaves the current profile standing rather than jumping
   // the frame count, which would erase a profile that was never drawn.
   if (frame_ >= input_.last_frame || ending_) {
     timer_.stop();
     if (replay_) {
       replay_ = false;
-      emit ReplayRequested();
       Begin();
+      emit ReplayRequested();
       return;
     }
     emit Finished();
@@ -282,31 +306,16 @@ void HazardMovie::Tick() {
   DrawProfile(frame_);
   DrawProfile(frame_ + 1);
 
-  const std::size_t worst =
-      static_cast<std::size_t>(std::clamp(input_.worst_section, 1, std::max(input_.places, 1)) - 1);
-  const float worst_before = input_.places > 0 ? hazard_[worst].Hazard() : 0.0f;
   for (std::size_t c = 0; c < hazard_.size(); ++c) {
     hazard_[c].Add(input_.movie->At(frame_ + 4, static_cast<int>(c) + 3));
   }
   DrawHazardProfile(drawn_hazard_);
   drawn_hazard_ = PlaceHazard();
   DrawHazardProfile(drawn_hazard_);
-  const float worst_now = input_.places > 0 ? hazard_[worst].Hazard() : 0.0f;
-
-  {
-    QPainter painter(&image_);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    const double dt_ms = input_.dt * 1000.0;
-    const auto i = static_cast<std::size_t>(frame_);
-    if (i < input_.pressure.size()) {
-      painter.setPen(QPen(QColor(0, 128, 0), 0));
-      painter.drawLine(Point(lower_, (frame_ - 1) * dt_ms, 0.001 * input_.pressure[i - 1]),
-                       Point(lower_, frame_ * dt_ms, 0.001 * input_.pressure[i]));
-    }
-    painter.setPen(QPen(ToQColor(plot::kRed), 0));
-    painter.drawLine(Point(lower_hazard_, (frame_ - 1) * dt_ms, worst_before),
-                     Point(lower_hazard_, frame_ * dt_ms, worst_now));
-  }
+  const std::size_t worst =
+      static_cast<std::size_t>(std::clamp(input_.worst_section, 1, std::max(input_.places, 1)) - 1);
+  worst_.push_back(worst < hazard_.size() ? hazard_[worst].Hazard() : 0.0f);
+  DrawLowerSegment(frame_);
   emit FrameDrawn(frame_);
   ++frame_;
   timer_.setInterval(delay_);

@@ -65,10 +65,11 @@ void PlotStDispTime(QImage& image, const MovieBuffer& movie, std::int32_t last_f
 std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParameters& params,
                                            const Envelope& envelope);
 
-// The session waveform in the lower band read against the worst place's
-// hazard: the waveform in frame 2, the hazard from 0 to `max_hazard` A.R.U.
-// in frame 4 on a labelled right-hand axis (both kept in `state`).
-void PressureTimePlot2(QImage& image, const Session& session, PlotState& state, float max_hazard);
+// The waveform in the lower band read against the worst place's hazard: the
+// waveform in frame 2, the hazard from 0 to `max_hazard` A.R.U. in frame 4 on
+// a labelled right-hand axis (both kept in `state`).
+void PressureTimePlot2(QImage& image, const PressurePlotInput& waveform, PlotState& state,
+                       float max_hazard);
 
 // The envelope (maxima and minima) in blue, and the place hazards of the run
 // in red, on the frames of PlotBMDispSpace.
@@ -84,9 +85,14 @@ class HazardMovie : public QObject {
   // Starts from frame 1 with the upper band redrawn. `lower` and
   // `lower_hazard` are the frames of the plot below (PressureTimePlot2).
   void Start(MovieInput input, const plot::Frame& lower, const plot::Frame& lower_hazard);
-  // Stops at once (nothing more is drawn).
+  // Stops at once (nothing more is drawn); the frame reached stays.
   void Stop();
-  bool Running() const { return timer_.isActive() || paused_; }
+  bool Running() const { return !stopped_ && (timer_.isActive() || paused_); }
+  // Draws the movie as it stands, whole: the upper band (axes, envelope,
+  // the profile and the place hazards of the frame reached) and, over the
+  // plot below with the given frames, the waveform and the worst place's
+  // hazard up to that frame. What a resize or a replay needs.
+  void Redraw(const plot::Frame& lower, const plot::Frame& lower_hazard);
   bool Paused() const { return paused_; }
   std::int32_t MovieFrame() const { return frame_; }
   int MovieDelay() const { return delay_; }
@@ -114,6 +120,9 @@ class HazardMovie : public QObject {
  private:
   void DrawProfile(std::int32_t frame);
   void DrawHazardProfile(const std::vector<float>& hazard);
+  // The segments of the plot below for frame f: the waveform and the worst
+  // place's hazard from sample f - 1 to f.
+  void DrawLowerSegment(std::int32_t frame);
   void Begin();
 
   QImage& image_;
@@ -124,11 +133,14 @@ class HazardMovie : public QObject {
   std::array<plot::Frame, 2> upper_{};
   std::vector<HalfCycleHazard> hazard_;
   std::vector<float> drawn_hazard_;
+  // The worst place's hazard after each frame (0 before the first).
+  std::vector<float> worst_;
   std::int32_t frame_ = 0;
   int delay_ = kStartMovieDelay;
   bool paused_ = false;
   bool replay_ = false;
   bool ending_ = false;
+  bool stopped_ = true;
   int segments_drawn_ = 0;
 };
 

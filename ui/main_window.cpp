@@ -1,33 +1,25 @@
 #include "ui/main_window.h"
 
 #include <QAbstractItemDelegate>
-#include <QClipboard>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QMenuBar>
-#include <algorithm>
+#include <QMimeData>
+#include <QSettings>
+#include <QStatusBar>
 #include <cmath>
-#include <new>
 
 #include "core/common/data_dir.h"
-#include "core/common/error.h"
 #include "core/common/files.h"
-#include "core/common/numbers.h"
 #include "core/model/ear_model.h"
-#include "core/model/hazard.h"
 #include "core/protection/hpd_table.h"
-#include "core/protection/protect_command.h"
 #include "core/waveform/grid_edit.h"
-#include "core/waveform/import.h"
-#include "core/waveform/krv.h"
-#include "ui/protector_plot.h"
 
 namespace korva::ui {
 
@@ -47,6 +39,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* kRecentKey = "recent_files";
+
 int RoundToInt(double value) {
   return static_cast<int>(std::nearbyint(value));
 }
@@ -64,17 +58,28 @@ std::string CellText(const QString& text) {
   return cell;
 }
 
-// The name part of `path` up to its first "." (a leading dot is kept).
-std::string NameToFirstDot(const fs::path& path) {
-  const std::string name = path.filename().string();
-  const std::size_t dot = name.find('.', 1);
-  return dot == std::string::npos ? name : name.substr(0, dot);
+// The splash: the start-up picture stretched over the client area with the
+// version text centred near its top.
+void DrawSplash(QImage& image, const QImage& picture) {
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+  painter.drawImage(QRect(QPoint(0, 0), image.size()), picture);
+  QFont font(QFontDatabase::families().contains("Times New Roman") ? "Times New Roman"
+                                                                   : "Liberation Serif");
+  font.setStyleHint(QFont::Serif);
+  font.setBold(true);
+  font.setPixelSize(plot::PointsToPixels(32));
+  painter.setFont(font);
+  painter.setPen(Qt::red);
+  const QFontMetrics metrics(font);
+  const int width = metrics.horizontalAdvance(kSplashText);
+  const int height = metrics.height();
+  const int left = image.width() / 2 - width / 2;
+  const int top = RoundToInt(0.075 * image.height()) - height / 2;
+  painter.drawText(QRect(left, top, width + 1, height), Qt::AlignLeft | Qt::AlignTop, kSplashText);
 }
 
 }  // namespace
-
-// Moves the progress bar and lets the window repaint, but lets no user input
-// through: a click cannot start a second command in the middle of this one.
 
 MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions options,
                        QWidget* parent)
@@ -82,121 +87,153 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
       prompter_(prompter),
       chooser_(chooser),
       options_(std::move(options)),
-      session_(options_.sample_capacity) {
+      document_(options_.sample_capacity),
+      runner_(prompter_),
+      canvas_(new Canvas),
+      cursor_(*canvas_) {
   setObjectName("Form1");
   setWindowTitle(kWindowCaption);
-  canvas_ = new Canvas(this);
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
+  setAcceptDrops(true);
   canvas_->setObjectName("Canvas");
   setCentralWidget(canvas_);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::white);
   setPalette(palette);
+  statusBar()->setObjectName("StatusBar1");
   BuildMenus();
   BuildControls();
   connect(canvas_, &Canvas::Pressed, this, &MainWindow::FormMouseDown);
   connect(canvas_, &Canvas::Moved, this, &MainWindow::FormMouseMove);
   connect(canvas_, &Canvas::Released, this, &MainWindow::FormMouseUp);
-  ConnectEditCommands();
-  connect(this, &MainWindow::ProtectorChosen, this, &MainWindow::GetHPDData);
-  connect(overlay_action_, &QAction::triggered, this, &MainWindow::OverlayKRVWaveform1Click);
-  movie_ = new HazardMovie(canvas_->Image(), this);
-  connect(this, &MainWindow::AnimateRequested, this, &MainWindow::AnimateClick);
-  connect(this, &MainWindow::MovieCancelled, movie_, &HazardMovie::Stop);
-  connect(movie_, &HazardMovie::FrameDrawn, canvas_, qOverload<>(&QWidget::update));
-  connect(movie_, &HazardMovie::ReplayRequested, this, &MainWindow::DrawMoviePressurePlot);
+  connect(canvas_, &Canvas::Resized, this, &MainWindow::Relayout);
   connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
-  open_dir_ = options_.open_dir.empty() ? CurrentFolder().value_or(".") : options_.open_dir;
+  connect(this, &MainWindow::ProtectorChosen, this, &MainWindow::GetHPDData);
+
+  movie_ = new HazardMovie(canvas_->Image(), this);
+  connect(movie_, &HazardMovie::FrameDrawn, canvas_, qOverload<>(&QWidget::update));
+  // A replay starts from a clean lower plot: the whole picture is drawn again.
+  connect(movie_, &HazardMovie::ReplayRequested, this, &MainWindow::Redraw);
+
+  connect(&runner_, &CommandRunner::Started, this, [this] { LockWhileWorking(true); });
+  connect(&runner_, &CommandRunner::Ended, this, [this] { LockWhileWorking(false); });
+  connect(&runner_, &CommandRunner::ProgressChanged, this, &MainWindow::ShowProgress);
+  connect(&runner_, &CommandRunner::Finished, this, &MainWindow::CommandFinished);
+
+  const fs::path start =
+      options_.open_dir.empty() ? CurrentFolder().value_or(".") : options_.open_dir;
+  document_.start_folder = start;
+  document_.open_folder = start;
+  document_.output_folder = start;
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+  QCoreApplication::instance()->removeEventFilter(this);
+  movie_->Stop();
+}
+
+QAction* MainWindow::AddCommand(QMenu* menu, const char* caption, const char* name, Slot slot) {
+  QAction* action = menu->addAction(caption);
+  action->setObjectName(name);
+  if (slot != nullptr) connect(action, &QAction::triggered, this, slot);
+  return action;
+}
 
 void MainWindow::BuildMenus() {
   menuBar()->setNativeMenuBar(false);
   file_menu_ = menuBar()->addMenu("&File");
   file_menu_->setObjectName("File1");
-  auto add = [this](QMenu* menu, const char* caption, const char* name) {
-    QAction* action = menu->addAction(caption);
-    action->setObjectName(name);
-    return action;
-  };
-  open_action_ = add(file_menu_, "Open KRV waveform", "OpenKRVwaveform1");
-  overlay_action_ = add(file_menu_, "Overlay KRV waveform", "OverlayKRVWaveform1");
-  import_action_ = add(file_menu_, "Import waveform", "Importwaveform1");
+  open_action_ = AddCommand(file_menu_, "Open KRV waveform", "OpenKRVwaveform1",
+                            &MainWindow::OpenKRVwaveform1Click);
+  overlay_action_ = AddCommand(file_menu_, "Overlay KRV waveform", "OverlayKRVWaveform1",
+                               &MainWindow::OverlayKRVWaveform1Click);
+  import_action_ = AddCommand(file_menu_, "Import waveform", "Importwaveform1",
+                              &MainWindow::Importwaveform1Click);
+  recent_menu_ = file_menu_->addMenu("Open &recent");
+  recent_menu_->setObjectName("RecentFiles1");
   file_menu_->addSeparator();
-  save_action_ = add(file_menu_, "Save KRV waveform", "SaveKRVwaveform1");
-  save_as_action_ = add(file_menu_, "Save KRV waveform as", "SaveKRVwaveformas1");
-  save_wav_action_ = add(file_menu_, "Save WAV waveform", "SaveWAVwaveform1");
+  save_action_ = AddCommand(file_menu_, "Save KRV waveform", "SaveKRVwaveform1",
+                            &MainWindow::SaveKRVwaveform1Click);
+  save_as_action_ = AddCommand(file_menu_, "Save KRV waveform as", "SaveKRVwaveformas1",
+                               &MainWindow::SaveKRVwaveformas1Click);
+  save_wav_action_ = AddCommand(file_menu_, "Save WAV waveform", "SaveWAVwaveform1",
+                                &MainWindow::SaveWAVwaveform1Click);
   file_menu_->addSeparator();
-  QAction* copy_screen = add(file_menu_, "Copy screen to clipboard", "Copyscreentoclipboard1");
-  QAction* copy_waveform =
-      add(file_menu_, "Copy waveform to clipboard", "CopyWaveformToClipboard1");
-  QAction* copy_spectrum =
-      add(file_menu_, "Copy spectrum to clipboard", "Copyospectrumtoclipboard1");
+  AddCommand(file_menu_, "Copy screen to clipboard", "Copyscreentoclipboard1",
+             &MainWindow::Copyscreentoclipboard1Click);
+  AddCommand(file_menu_, "Copy waveform to clipboard", "CopyWaveformToClipboard1",
+             &MainWindow::CopyWaveformToClipboard1Click);
+  AddCommand(file_menu_, "Copy spectrum to clipboard", "Copyospectrumtoclipboard1",
+             &MainWindow::Copyospectrumtoclipboard1Click);
   file_menu_->addSeparator();
-  QAction* exit = add(file_menu_, "&Exit", "Exit1");
+  AddCommand(file_menu_, "&Exit", "Exit1", &MainWindow::Exit1Click);
 
   analyze_menu_ = menuBar()->addMenu("&Analyze");
   analyze_menu_->setObjectName("Analyze1");
-  warned_action_ = add(analyze_menu_, "ARU(W) Auditory Risk Units, Warned", "NoProtectorWarned1");
-  unwarned_action_ =
-      add(analyze_menu_, "ARU(U) Auditory Risk Units, Unwarned", "NoProtectorUnWarned1");
+  AddCommand(analyze_menu_, "ARU(W) Auditory Risk Units, Warned", "NoProtectorWarned1",
+             &MainWindow::NoProtectorWarned1Click);
+  AddCommand(analyze_menu_, "ARU(U) Auditory Risk Units, Unwarned", "NoProtectorUnWarned1",
+             &MainWindow::NoProtectorUnWarned1Click);
   QAction* help = menuBar()->addAction("&Help");
   help->setObjectName("Help1");
-
-  connect(open_action_, &QAction::triggered, this, &MainWindow::OpenKRVwaveform1Click);
-  connect(import_action_, &QAction::triggered, this, &MainWindow::Importwaveform1Click);
-  connect(save_action_, &QAction::triggered, this, &MainWindow::SaveKRVwaveform1Click);
-  connect(save_as_action_, &QAction::triggered, this, &MainWindow::SaveKRVwaveformas1Click);
-  connect(save_wav_action_, &QAction::triggered, this, &MainWindow::SaveWAVwaveform1Click);
-  connect(copy_screen, &QAction::triggered, this, &MainWindow::Copyscreentoclipboard1Click);
-  connect(copy_waveform, &QAction::triggered, this, &MainWindow::CopyWaveformToClipboard1Click);
-  connect(copy_spectrum, &QAction::triggered, this, &MainWindow::Copyospectrumtoclipboard1Click);
-  connect(exit, &QAction::triggered, this, &MainWindow::Exit1Click);
-  connect(warned_action_, &QAction::triggered, this, &MainWindow::NoProtectorWarned1Click);
-  connect(unwarned_action_, &QAction::triggered, this, &MainWindow::NoProtectorUnWarned1Click);
   connect(help, &QAction::triggered, this, &MainWindow::Help1Click);
 
   // The pop-up menu; its nine top items are enabled and disabled together.
   popup_menu_ = new QMenu(this);
   popup_menu_->setObjectName("PopupMenu1");
   connect(popup_menu_, &QMenu::aboutToShow, this, &MainWindow::PopupMenu1Popup);
-  popup_items_[0] = add(popup_menu_, "Select &Segment", "SelectSegment1");
-  popup_items_[1] = add(popup_menu_, "Set &Baseline", "SetBaseline");
+  popup_items_[0] = AddCommand(popup_menu_, "Select &Segment", "SelectSegment1",
+                               &MainWindow::SelectSegment1Click);
+  popup_items_[1] =
+      AddCommand(popup_menu_, "Set &Baseline", "SetBaseline", &MainWindow::SetBaselineClick);
   QMenu* calibrate = popup_menu_->addMenu("&Calibrate");
   calibrate->setObjectName("Calibrate1");
   popup_items_[2] = calibrate->menuAction();
-  add(calibrate, "&Multiply data by keyboard input", "Multiplydatabykeyboardinput1");
-  QMenu* known_peak = calibrate->addMenu("&Adjust to known peak pressure");
-  known_peak->setObjectName("Adjusttoknownpeakpressure1");
-  add(known_peak, "&Atm", "Atm1");
-  add(known_peak, "&Bar", "Bar1");
-  add(known_peak, "Peak Pressure &Level dB", "PeakPressureLeveldB1");
-  add(known_peak, "&Dynes/Cm^2", "DynesCm21");
-  add(known_peak, "&millibar or hPa", "millibarorhPa1");
-  add(known_peak, "&KiloPascals", "KiloPascals1");
-  add(known_peak, "&Pascals", "Pascals1");
-  add(known_peak, "P.&S.I", "PSI1");
-  popup_items_[3] = add(popup_menu_, "&Establish Start", "EstablishStart");
-  popup_items_[4] = add(popup_menu_, "&Taper Ends", "ApplyTaper1");
-  popup_items_[5] = add(popup_menu_, "St&atistics", "Stats1");
-  popup_items_[6] = add(popup_menu_, "Leq300ms spectrum", "Leq300msspectrum1");
-  popup_items_[7] = add(popup_menu_, "&Resample", "Resample1");
+  QMenu* known_peak = nullptr;
+  const std::pair<const char*, const char*> units[] = {
+      {"&Multiply data by keyboard input", "Multiplydatabykeyboardinput1"},
+      {"&Atm", "Atm1"},
+      {"&Bar", "Bar1"},
+      {"Peak Pressure &Level dB", "PeakPressureLeveldB1"},
+      {"&Dynes/Cm^2", "DynesCm21"},
+      {"&millibar or hPa", "millibarorhPa1"},
+      {"&KiloPascals", "KiloPascals1"},
+      {"&Pascals", "Pascals1"},
+      {"P.&S.I", "PSI1"}};
+  for (int unit = 0; unit < static_cast<int>(std::size(units)); ++unit) {
+    if (unit == 1) {
+      known_peak = calibrate->addMenu("&Adjust to known peak pressure");
+      known_peak->setObjectName("Adjusttoknownpeakpressure1");
+    }
+    QAction* item = AddCommand(unit == 0 ? calibrate : known_peak, units[unit].first,
+                               units[unit].second, nullptr);
+    connect(item, &QAction::triggered, this, [this, unit] { CalibrateClick(unit); });
+  }
+  popup_items_[3] = AddCommand(popup_menu_, "&Establish Start", "EstablishStart",
+                               &MainWindow::EstablishStartClick);
+  popup_items_[4] =
+      AddCommand(popup_menu_, "&Taper Ends", "ApplyTaper1", &MainWindow::ApplyTaper1Click);
+  popup_items_[5] = AddCommand(popup_menu_, "St&atistics", "Stats1", &MainWindow::Stats1Click);
+  popup_items_[6] = AddCommand(popup_menu_, "Leq300ms spectrum", "Leq300msspectrum1",
+                               &MainWindow::Leq300msspectrum1Click);
+  popup_items_[7] = AddCommand(popup_menu_, "&Resample", "Resample1", &MainWindow::Resample1Click);
   QMenu* protection = popup_menu_->addMenu("APPLY HEARING PROTECTION");
   protection->setObjectName("ApplyEarProtector1");
   popup_items_[8] = protection->menuAction();
   connect(protection, &QMenu::aboutToShow, this, &MainWindow::ApplyEarProtector1Click);
   default_mode_menu_ = protection->addMenu("DEFAULT MODE");
   default_mode_menu_->setObjectName("DefaultMode1");
-  QAction* help2 = add(default_mode_menu_, "HELP", "Help2");
-  connect(help2, &QAction::triggered, this, &MainWindow::Help2Click);
+  AddCommand(default_mode_menu_, "HELP", "Help2", &MainWindow::Help2Click);
   // Kept visible but never enabled: nothing under it can be chosen.
   QMenu* power_user = protection->addMenu("POWER USER MODE");
   power_user->setObjectName("PowerUserMode1");
-  add(power_user, "PLUG", "PLUG1");
-  add(power_user, "MUFF", "MUFF1");
-  add(power_user, "PLUG + MUFF", "PLUGMUFF1");
-  add(power_user, "OTHER", "OTHER1");
+  for (const auto& [caption, name] :
+       {std::pair{"PLUG", "PLUG1"}, std::pair{"MUFF", "MUFF1"},
+        std::pair{"PLUG + MUFF", "PLUGMUFF1"}, std::pair{"OTHER", "OTHER1"}}) {
+    AddCommand(power_user, caption, name, nullptr);
+  }
   power_user->menuAction()->setEnabled(false);
+  FillRecentMenu();
 }
 
 void MainWindow::BuildControls() {
@@ -228,18 +265,36 @@ void MainWindow::BuildControls() {
   progress_bar_->setValue(0);
   progress_bar_->setTextVisible(false);
   progress_bar_->hide();
+  cancel_button_ = new QPushButton("Cancel", canvas_);
+  cancel_button_->setObjectName("CancelButton");
+  cancel_button_->hide();
+  connect(cancel_button_, &QPushButton::clicked, &runner_, &CommandRunner::Cancel);
 
-  // The Done buttons of the edit commands, hidden until a command arms them.
+  // The Done buttons of the edit commands, hidden until a command arms them,
+  // and the Cancel that abandons any of them.
   const std::pair<const char*, const char*> buttons[] = {
       {"Button2", "&Done"},    {"Button3", "&Expand Selection"},
       {"Button4", "&Select "}, {"Button5", "&Done"},
       {"Button6", "&Done"},    {"Button12", "&Done"}};
-  for (const auto& [name, caption] : buttons) {
-    auto* button = new QPushButton(caption, canvas_);
-    button->setObjectName(name);
+  const Slot handlers[] = {&MainWindow::Button2Click, &MainWindow::Button3Click,
+                           &MainWindow::Button4Click, &MainWindow::Button5Click,
+                           &MainWindow::Button6Click, &MainWindow::Button12Click};
+  for (std::size_t i = 0; i < std::size(buttons); ++i) {
+    auto* button = new QPushButton(buttons[i].second, canvas_);
+    button->setObjectName(buttons[i].first);
     button->hide();
+    connect(button, &QPushButton::clicked, this, handlers[i]);
     done_buttons_.push_back(button);
   }
+  cancel_edit_button_ = new QPushButton("Cancel", canvas_);
+  cancel_edit_button_->setObjectName("CancelEdit");
+  cancel_edit_button_->hide();
+  connect(cancel_edit_button_, &QPushButton::clicked, this, &MainWindow::CancelEditClick);
+
+  // Esc reaches the window whichever widget has the focus (the menu bar
+  // keeps it after a menu was closed), but only when no menu or dialog is
+  // open: those take it for themselves.
+  QCoreApplication::instance()->installEventFilter(this);
 }
 
 fs::path MainWindow::DataFile(const std::string& name) const {
@@ -254,12 +309,12 @@ void MainWindow::LoadModelConfiguration() {
   try {
     model = ModelFileFromManFig(options_.data_dir);
   } catch (const Error& e) {
-    ShowFileErrorText(DataFile(kModelConfiguration), e.what(), true);
+    throw StartupError(FileErrorText(DataFile(kModelConfiguration), e.what()));
   }
   try {
     LoadEarModel(model);
   } catch (const Error& e) {
-    ShowFileErrorText(model, e.what(), true);
+    throw StartupError(FileErrorText(model, e.what()));
   }
   model_file_ = model;
 }
@@ -278,88 +333,202 @@ void MainWindow::LoadPictures() {
   help_picture_ = load(kHelpPicture);
 }
 
-void MainWindow::DrawSplash() {
-  canvas_->StretchPicture(splash_picture_);
-  CanvasPainter painter(*canvas_);
-  QFont font(QFontDatabase::families().contains("Times New Roman") ? "Times New Roman"
-                                                                   : "Liberation Serif");
-  font.setStyleHint(QFont::Serif);
-  font.setBold(true);
-  font.setPixelSize(plot::PointsToPixels(32));
-  painter.setFont(font);
-  painter.setPen(Qt::red);
-  const QFontMetrics metrics(font);
-  const int width = metrics.horizontalAdvance(kSplashText);
-  const int height = metrics.height();
-  const int left = canvas_->ClientWidth() / 2 - width / 2;
-  const int top = RoundToInt(0.075 * canvas_->ClientHeight()) - height / 2;
-  painter.drawText(QRect(left, top, width + 1, height), Qt::AlignLeft | Qt::AlignTop, kSplashText);
-}
-
 void MainWindow::FormCreate() {
-  canvas_->FollowWidgetSize();
   LoadModelConfiguration();
   popup_on_ = false;
-  session_.WaveformLoaded = false;
-  session_.ImportedWaveform = false;
-  session_.MovieAvailable = false;
+  Session& session = document_.session;
+  session.WaveformLoaded = false;
+  session.ImportedWaveform = false;
+  session.MovieAvailable = false;
   analyze_menu_->menuAction()->setEnabled(false);
   overlay_action_->setEnabled(false);
   save_action_->setEnabled(false);
   save_as_action_->setEnabled(false);
   save_wav_action_->setEnabled(false);
   LoadPictures();
-  DrawSplash();
-  canvas_->SaveForm();
-  session_.ClearPlotFirst = true;
-  session_.StartupDir = options_.data_dir.string();
-  session_.WaveformDir = open_dir_.string();
+  picture_.background = [picture = splash_picture_](QImage& image, PlotState&) {
+    DrawSplash(image, picture);
+  };
+  Redraw();
+  SaveForm();
+  session.ClearPlotFirst = true;
+  session.StartupDir = options_.data_dir.string();
+  session.WaveformDir = document_.open_folder.string();
   LoadProtectorItems();
 }
 
+// --- Running commands -------------------------------------------------------
+
+bool MainWindow::Run(const QString& name, const std::function<void()>& body, MovieEffect movie) {
+  if (runner_.Busy()) return false;
+  if (movie == MovieEffect::kEndsIt) movie_->Stop();
+  const bool ran = runner_.Run(name, body);
+  if (close_pending_ && !runner_.Busy()) {
+    close_pending_ = false;
+    close();
+  }
+  return ran;
+}
+
+bool MainWindow::Start(const QString& name, CommandRunner::Work work,
+                       std::function<void()> abandon) {
+  // A command whose dialog was open when the window was closed goes no further.
+  if (closed_) return false;
+  movie_->Stop();
+  return runner_.Start(name, std::move(work), std::move(abandon));
+}
+
+void MainWindow::LockWhileWorking(bool working) {
+  if (working) {
+    std::vector<QAction*> actions = {
+        open_action_,       overlay_action_,  import_action_,     recent_menu_->menuAction(),
+        save_action_,       save_as_action_,  save_wav_action_,   analyze_menu_->menuAction(),
+        movie_cancel_item_, movie_next_item_, exit_spectrum_item_};
+    for (QAction* action : actions) {
+      if (action == nullptr) continue;
+      working_actions_.emplace_back(action, action->isEnabled());
+      action->setEnabled(false);
+    }
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (QPushButton* button : {armed_button_, cancel_edit_button_}) {
+      if (button != nullptr) button->setEnabled(false);
+    }
+    keep_progress_bar_ = false;
+    progress_bar_->setValue(0);
+    progress_bar_->show();
+    cancel_button_->show();
+    cancel_button_->raise();
+  } else {
+    for (const auto& [action, enabled] : working_actions_) action->setEnabled(enabled);
+    working_actions_.clear();
+    for (QPushButton* button : {armed_button_, cancel_edit_button_}) {
+      if (button != nullptr) button->setEnabled(true);
+    }
+    if (locked_actions_.empty()) {
+      grid_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::AnyKeyPressed);
+    }
+    cancel_button_->hide();
+  }
+}
+
+void MainWindow::ShowProgress(int permille) {
+  progress_bar_->setValue(permille * kProgressSteps / 1000);
+}
+
+void MainWindow::CommandFinished(const QString& name, bool succeeded) {
+  if (!keep_progress_bar_) progress_bar_->hide();
+  if (!succeeded && runner_.CancelRequested()) {
+    statusBar()->showMessage(name + ": cancelled", kStatusMilliseconds);
+  }
+  if (close_pending_) {
+    close_pending_ = false;
+    close();
+  }
+}
+
 void MainWindow::ShowError(const std::string& message) {
-  prompter_.Inform("Error", message);
+  prompter_.ShowError("Error", message);
+}
+
+std::string MainWindow::FileErrorText(const fs::path& file, const std::string& message) const {
+  // Core messages usually name the file already; name it once.
+  const std::string name = file.filename().string();
+  return message.find(name) == std::string::npos ? WithFile(file.string(), message) : message;
 }
 
 void MainWindow::ShowFileError(const fs::path& file, const std::string& message) {
-  ShowFileErrorText(file, message, false);
+  ShowError(FileErrorText(file, message));
 }
 
-void MainWindow::ShowFileErrorText(const fs::path& file, const std::string& message,
-                                   bool at_startup) {
-  // Core messages usually name the file already; name it once.
-  const std::string name = file.filename().string();
-  const std::string text =
-      message.find(name) == std::string::npos ? WithFile(file.string(), message) : message;
-  if (at_startup) throw StartupError(text);
-  ShowError(text);
+void MainWindow::ShowWritten(const std::vector<fs::path>& files) {
+  QStringList written;
+  for (const fs::path& file : files) {
+    if (!file.empty()) written << "Saved " + QString::fromStdString(file.string());
+  }
+  if (!written.isEmpty()) statusBar()->showMessage(written.join("; "), kStatusMilliseconds);
+}
+
+// --- The picture ------------------------------------------------------------
+
+void MainWindow::Redraw() {
+  canvas_->FollowWidgetSize();
+  picture_.Render(canvas_->Image(), plot_);
+  if (help_showing_) {
+    canvas_->StretchPicture(help_picture_);
+  } else {
+    cursor_.SetPlot(CursorPlot());
+    cursor_.DrawLines();
+  }
+  canvas_->update();
+}
+
+void MainWindow::SaveForm() {
+  saved_picture_ = picture_;
+}
+
+void MainWindow::RestoreForm() {
+  picture_ = saved_picture_;
+  Redraw();
+}
+
+void MainWindow::Relayout() {
+  LayoutReadouts();
+  Redraw();
+  PlaceEditButtons();
+}
+
+void MainWindow::PressureTimePlot() {
+  canvas_->FollowWidgetSize();
+  std::optional<PressurePlotInput> plot =
+      NextPressurePlot(document_.session, plot_, canvas_->ClientWidth(), canvas_->ClientHeight());
+  if (!plot) return;
+  const bool fresh = plot->fresh_axes;
+  Layer layer = [plot = std::move(*plot)](QImage& image, PlotState& state) {
+    DrawPressurePlot(image, plot, state);
+  };
+  if (fresh) picture_.lower.clear();
+  picture_.lower.push_back(std::move(layer));
+  Redraw();
+}
+
+PlotRect MainWindow::CursorPlot() const {
+  const plot::Layout& layout = plot_.layout;
+  return PlotRect{layout.PlotLeft, layout.PlotTop, layout.PlotWidth, layout.PlotHeight};
 }
 
 void MainWindow::SetPopupItemsEnabled(bool enabled) {
   for (QAction* item : popup_items_) item->setEnabled(enabled);
 }
 
-void MainWindow::LayoutReadouts(bool import_layout) {
+void MainWindow::LayoutReadouts() {
   const int w = canvas_->ClientWidth();
   const int h = canvas_->ClientHeight();
-  grid_->setGeometry(0, 0, w, RoundToInt(0.5 * h));
+  // The grid stops short of the plot's top label, which is centred on the
+  // top edge of the plot.
+  const int label_room = QFontMetrics(PlotFont(w, h)).height() / 2 + 2;
+  grid_->setGeometry(0, 0, w, std::max(1, RoundToInt(0.5 * h) - label_room));
   const double widths[2][3] = {{0.3, 0.1, 0.56}, {0.2, 0.1, 0.66}};
   for (int column = 0; column < 3; ++column) {
-    grid_->setColumnWidth(column, RoundToInt(widths[import_layout ? 1 : 0][column] * w));
+    grid_->setColumnWidth(column, RoundToInt(widths[import_layout_ ? 1 : 0][column] * w));
   }
   const int bar_height = RoundToInt(0.03 * h);
   const int bar_width = RoundToInt(0.2 * w);
   const int top = h - RoundToInt(1.25 * bar_height);
   progress_bar_->setGeometry(0, top, bar_width, bar_height);
-  progress_bar_->setValue(0);
-  edit1_->setGeometry(RoundToInt(1.1 * bar_width), top, RoundToInt(0.75 * bar_width), bar_height);
+  const int cancel_width = cancel_button_->sizeHint().width();
+  cancel_button_->setGeometry(bar_width + 4, top, cancel_width, bar_height);
+  edit1_->setGeometry(std::max(RoundToInt(1.1 * bar_width), bar_width + cancel_width + 12), top,
+                      RoundToInt(0.75 * bar_width), bar_height);
 }
+
+// --- The grid -----------------------------------------------------------------
 
 void MainWindow::RefreshGrid() {
   filling_grid_ = true;
   for (int row = 0; row < HeaderGrid::kRows; ++row) {
     for (int column = 0; column < HeaderGrid::kColumns; ++column) {
-      const QString text = Latin1(session_.Grid.Cell(column, row));
+      const QString text = Latin1(document_.session.Grid.Cell(column, row));
       QTableWidgetItem* item = grid_->item(row, column);
       if (item == nullptr) {
         grid_->setItem(row, column, new QTableWidgetItem(text));
@@ -372,27 +541,51 @@ void MainWindow::RefreshGrid() {
 }
 
 void MainWindow::GridCellChanged(int row, int column) {
-  if (filling_grid_ || busy_) return;
+  if (filling_grid_ || runner_.Busy()) return;
   const QTableWidgetItem* item = grid_->item(row, column);
   if (item == nullptr) return;
-  session_.Grid.Cell(column, row) = CellText(item->text());
+  document_.session.Grid.Cell(column, row) = CellText(item->text());
 }
 
 void MainWindow::StringGrid1SelectCell(int column, int row) {
-  if (busy_) return;
+  if (runner_.Busy()) return;
   ProcessPendingEdits();
-  if (column >= 0 && row >= 0) pending_.Mark(column, row);
+  if (column >= 0 && row >= 0) document_.pending.Mark(column, row);
 }
 
 void MainWindow::StringGrid1KeyDown() {
-  if (busy_) return;
+  if (runner_.Busy()) return;
   const int row = grid_->currentRow();
   const int column = grid_->currentColumn();
-  if (column >= 0 && row >= 0) pending_.Mark(column, row);
+  if (column >= 0 && row >= 0) document_.pending.Mark(column, row);
   ProcessPendingEdits();
 }
 
+void MainWindow::ProcessPendingEdits() {
+  if (!document_.pending.Any()) return;
+  GridEditResult result;
+  std::string failure;
+  try {
+    result = ProcessCell(document_.session, document_.pending);
+  } catch (const Error& e) {
+    failure = e.what();
+  }
+  RefreshGrid();
+  if (result.redraw) PressureTimePlot();
+  for (const std::string& refusal : result.refusals) prompter_.Inform("Information", refusal);
+  if (!failure.empty()) ShowError(failure);
+}
+
+// --- Keys, close, drops -----------------------------------------------------
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+      QApplication::activePopupWidget() == nullptr &&
+      QApplication::activeModalWidget() == nullptr) {
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    if (widget != nullptr && widget->window() == this && EscapeClick()) return true;
+  }
   // The movie's keys reach it whichever control has the focus; the read-out
   // would otherwise take Home and End for its own cursor.
   if ((watched == grid_ || watched == edit1_) && event->type() == QEvent::KeyPress) {
@@ -403,295 +596,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void MainWindow::ProcessPendingEdits() {
-  if (!pending_.Any()) return;
-  GridEditResult result;
-  std::string failure;
-  try {
-    result = ProcessCell(session_, pending_);
-  } catch (const Error& e) {
-    failure = e.what();
-  }
-  RefreshGrid();
-  if (result.redraw) PressureTimePlot();
-  for (const std::string& refusal : result.refusals) prompter_.Inform("Information", refusal);
-  if (!failure.empty()) ShowError(failure);
-}
-
-void MainWindow::PressureTimePlot() {
-  canvas_->FollowWidgetSize();
-  ui::PressureTimePlot(canvas_->Image(), session_, plot_);
-  canvas_->update();
-}
-
-void MainWindow::OpenKRVwaveform1Click() {
-  RunCommand([this] {
-    SetPopupItemsEnabled(true);
-    canvas_->RestoreForm();
-    if (session_.MovieAvailable) CloseMovie();
-    place_next_dialog_ = true;
-    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(KrvOpenDialog());
-    place_next_dialog_ = false;
-    canvas_->RestoreForm();
-    if (!chosen) return;
-    // Relative names in later commands resolve against the chosen folder.
-    QDir::setCurrent(QString::fromStdString(chosen->parent_path().string()));
-    WindowProgress progress(*this);
-    try {
-      OpenWaveform(session_, *chosen, progress);
-    } catch (const Error& e) {
-      ShowFileError(*chosen, e.what());
-      return;
-    }
-    popup_on_ = true;
-    plot_.TraceCount = 1;
-    new_spectrum_scale_ = true;
-    pending_ = {};
-    last_open_choice_ = *chosen;
-    setWindowTitle(QString(kOpenCaption) + Latin1(session_.BaseName));
-    LayoutReadouts(false);
-    RefreshGrid();
-    grid_->show();
-    progress_bar_->hide();
-    edit1_->hide();
-    PressureTimePlot();
-    analyze_menu_->menuAction()->setEnabled(true);
-    overlay_action_->setEnabled(true);
-    save_action_->setEnabled(true);
-    save_as_action_->setEnabled(true);
-    save_wav_action_->setEnabled(true);
-    open_dir_ = session_.WaveformDir;
-    canvas_->SaveForm();
-  });
-}
-
-FileDialogRequest MainWindow::KrvOpenDialog() const {
-  FileDialogRequest dialog;
-  dialog.title = "Korva Files";
-  dialog.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
-  dialog.directory = QString::fromStdString(open_dir_.string());
-  // Centred and nearly full height, as a timer placed it on Windows.
-  dialog.place_centred = true;
-  return dialog;
-}
-
-void MainWindow::Importwaveform1Click() {
-  RunCommand([this] {
-    SetPopupItemsEnabled(true);
-    if (session_.MovieAvailable) CloseMovie();
-    FileDialogRequest dialog;
-    dialog.title = "Korva Files";
-    dialog.filters = QStringList{"All files (*)", "WAV files (*.WAV *.wav)"};
-    dialog.directory = QString::fromStdString(open_dir_.string());
-    // Only Open places its dialog, and the very first dialog after start-up.
-    dialog.place_centred = place_next_dialog_;
-    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(dialog);
-    place_next_dialog_ = false;
-    if (!chosen) return;
-    // The next dialog starts in the folder of this recording.
-    open_dir_ = chosen->parent_path();
-    QDir::setCurrent(QString::fromStdString(chosen->parent_path().string()));
-    WindowProgress progress(*this);
-    ImportOutcome outcome;
-    try {
-      outcome = ImportWaveform(session_, *chosen, prompter_, progress);
-    } catch (const Error& e) {
-      ShowFileError(*chosen, e.what());
-      return;
-    }
-    if (outcome == ImportOutcome::kCancelled) return;
-    plot_.TraceCount = 1;
-    new_spectrum_scale_ = true;
-    pending_ = {};
-    session_.ClearPlotFirst = true;
-    last_open_choice_ = *chosen;
-    LayoutReadouts(true);
-    RefreshGrid();
-    grid_->show();
-    setWindowTitle(QString(kImportCaption) + Latin1(session_.DataFileName));
-    popup_on_ = true;
-    analyze_menu_->menuAction()->setEnabled(false);
-    save_action_->setEnabled(false);
-    save_as_action_->setEnabled(true);
-    // A foreign recording has no KRV file to compare against.
-    overlay_action_->setEnabled(false);
-    PressureTimePlot();
-  });
-}
-
-void MainWindow::SaveKRVwaveform1Click() {
-  if (!busy_) ProcessPendingEdits();
-  RunCommand([this] {
-    const fs::path target = WaveformPath(session_);
-    try {
-      SaveKrv(session_);
-    } catch (const Error& e) {
-      ShowFileError(target, e.what());
-      return;
-    }
-    canvas_->ClearCanvas();
-    grid_->hide();
-    analyze_menu_->menuAction()->setEnabled(false);
-    progress_bar_->hide();
-  });
-}
-
-void MainWindow::SaveKRVwaveformas1Click() {
-  if (!busy_) ProcessPendingEdits();
-  RunCommand([this] {
-    if (session_.LastSample >= kMaxSaveAsSamples) {
-      prompter_.Inform("Information",
-                       "Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
-      return;
-    }
-    FileDialogRequest dialog;
-    dialog.title = "Save As";
-    dialog.filters = QStringList{"Auditorialy hazardous waveforms (*.KRV *.krv)"};
-    dialog.directory = Latin1(session_.WaveformDir);
-    dialog.default_suffix = "KRV";
-    dialog.proposed_name =
-        last_open_choice_.empty() ? QString() : Latin1(NameToFirstDot(last_open_choice_) + ".KRV");
-    std::optional<fs::path> chosen = chooser_.ChooseSaveFile(dialog);
-    if (chosen) {
-      // The name written is cut at its first "."; when that differs from the
-      // name the dialog confirmed, ask again before replacing another file.
-      const fs::path written = chosen->parent_path() / (NameToFirstDot(*chosen) + ".KRV");
-      const fs::path existing = ResolveCaseInsensitive(written);
-      if (written.filename() != chosen->filename() && PathExists(existing) &&
-          !prompter_.AskOkCancel(
-              "Confirm", existing.string() + " already exists.\r\nDo you want to replace it?")) {
-        chosen.reset();
-      }
-    }
-    if (!chosen) {
-      analyze_menu_->menuAction()->setEnabled(false);
-      progress_bar_->hide();
-      return;
-    }
-    try {
-      SaveKrvAs(session_, *chosen);
-    } catch (const Error& e) {
-      ShowFileError(*chosen, e.what());
-      return;
-    }
-    session_.WaveformDir = chosen->parent_path().string();
-    canvas_->ClearCanvas();
-    grid_->hide();
-    analyze_menu_->menuAction()->setEnabled(false);
-    progress_bar_->hide();
-  });
-}
-
-void MainWindow::SaveWAVwaveform1Click() {
-  RunCommand([this] {
-    // A save that silently wrote nothing could be taken for a saved file.
-    prompter_.Inform("Information", "Saving WAV files is not available.");
-  });
-}
-
-void MainWindow::Copyscreentoclipboard1Click() {
-  CopyCanvasRows(0, canvas_->Image().height());
-}
-
-void MainWindow::CopyWaveformToClipboard1Click() {
-  const int half = canvas_->Image().height() / 2;
-  CopyCanvasRows(half, half);
-}
-
-void MainWindow::Copyospectrumtoclipboard1Click() {
-  CopyCanvasRows(0, canvas_->Image().height() / 2);
-}
-
-void MainWindow::CopyCanvasRows(int top, int height) {
-  // A copy draws nothing, so a playing movie goes on: this is how a user
-  // captures one of its frames.
-  RunCommand(
-      [this, top, height] {
-        const QImage& image = canvas_->Image();
-        QGuiApplication::clipboard()->setImage(image.copy(0, top, image.width(), height));
-      },
-      MovieEffect::kKeepsPlaying);
-}
-
-void MainWindow::Exit1Click() {
-  close();
-}
-
-void MainWindow::closeEvent(QCloseEvent* event) {
-  // The running command uses the session; the window closes when it ends.
-  if (busy_) {
-    close_pending_ = true;
-    event->ignore();
-    return;
-  }
-  event->accept();
-}
-
-void MainWindow::Help1Click() {
-  RunCommand([this] {
-    prompter_.Inform("Information", kHelpText);
-    canvas_->RestoreForm();
-  });
-}
-
-void MainWindow::Help2Click() {
-  RunCommand([this] {
-    grid_->hide();
-    canvas_->RestoreForm();
-    canvas_->StretchPicture(help_picture_);
-    help_showing_ = true;
-  });
-}
-
-void MainWindow::ApplyEarProtector1Click() {
-  if (busy_) return;
-  // A movie frame drawn over the snapshot brought back would be out of step.
-  movie_->Stop();
-  // A task without read-outs: Set Baseline and Taper, which keep the last
-  // task, show none after this.
-  cursor_.CursorTask = 8;
-  canvas_->RestoreForm();
-  grid_->show();
-}
-
-void MainWindow::PopupMenu1Popup() {
-  if (busy_) return;
-  canvas_->SaveForm();
-}
-
-void MainWindow::ShowPopup(const QPoint& position) {
-  if (!popup_on_ || busy_) return;
-  popup_menu_->popup(canvas_->mapToGlobal(position));
-}
-
-std::vector<QAction*> MainWindow::MovieItems() const {
-  std::vector<QAction*> items;
-  if (movie_cancel_item_) items.push_back(movie_cancel_item_);
-  if (movie_next_item_) items.push_back(movie_next_item_);
-  return items;
-}
-
-void MainWindow::AddMovieItems() {
-  RemoveMovieItems();
-  movie_cancel_item_ = menuBar()->addAction("Movie[Cancel ,");
-  movie_cancel_item_->setObjectName("MovieCancel");
-  movie_next_item_ = menuBar()->addAction("Stapes Displacement]");
-  movie_next_item_->setObjectName("Animate");
-  connect(movie_cancel_item_, &QAction::triggered, this, &MainWindow::CancelMovieClick);
-  connect(movie_next_item_, &QAction::triggered, this, &MainWindow::AnimateRequested);
-}
-
-void MainWindow::RemoveMovieItems() {
-  // Removed by the pointers kept when they were added, never by counting the
-  // bar; deleted later because the click being handled may be one of them.
-  for (QAction** item : {&movie_cancel_item_, &movie_next_item_}) {
-    if (*item == nullptr) continue;
-    menuBar()->removeAction(*item);
-    (*item)->deleteLater();
-    *item = nullptr;
-  }
-}
-
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   if (movie_->Key(event->key())) {
     event->accept();
@@ -700,92 +604,140 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
-void MainWindow::ReplaceNextMovieItem(const char* caption, const char* name,
-                                      void (MainWindow::*step)()) {
-  if (movie_next_item_ != nullptr) {
-    menuBar()->removeAction(movie_next_item_);
-    movie_next_item_->deleteLater();
+bool MainWindow::EscapeClick() {
+  if (runner_.Working()) {
+    runner_.Cancel();
+    return true;
   }
-  movie_next_item_ = menuBar()->addAction(caption);
-  movie_next_item_->setObjectName(name);
-  connect(movie_next_item_, &QAction::triggered, this, step);
+  if (cursor_.Active() && !runner_.Busy()) {
+    CancelEditClick();
+    return true;
+  }
+  return false;
 }
 
-void MainWindow::AnimateClick() {
-  RunCommand([this] {
-    if (!last_run_ || !last_run_->movie || movie_next_item_ == nullptr) return;
-    progress_bar_->hide();
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (runner_.Working()) {
+    // Asked once; the window closes when the computation has stopped.
+    if (close_pending_ || prompter_.AskOkCancel("Quit", kQuitQuestion)) {
+      close_pending_ = true;
+      runner_.Cancel();
+    }
+    event->ignore();
+    return;
+  }
+  // A short command is showing a dialog: the window closes after it.
+  if (runner_.Busy()) {
+    close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  movie_->Stop();
+  closed_ = true;
+  event->accept();
+}
+
+void MainWindow::Exit1Click() {
+  close();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (data->hasUrls() && !data->urls().isEmpty() && data->urls().front().isLocalFile()) {
+    event->acceptProposedAction();
+  }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+  event->acceptProposedAction();
+  OpenFile(fs::path(urls.front().toLocalFile().toStdString()));
+}
+
+void MainWindow::OpenArguments(const QStringList& arguments) {
+  for (const QString& argument : arguments) {
+    if (argument.isEmpty() || argument.startsWith('-')) continue;
+    OpenFile(fs::path(argument.toStdString()));
+    return;
+  }
+}
+
+// --- Recent files -------------------------------------------------------------
+
+namespace {
+
+std::unique_ptr<QSettings> OpenSettings(const fs::path& file) {
+  if (file.empty()) return std::make_unique<QSettings>("KORVA", "korva");
+  return std::make_unique<QSettings>(QString::fromStdString(file.string()), QSettings::IniFormat);
+}
+
+}  // namespace
+
+QStringList MainWindow::RecentFiles() const {
+  return OpenSettings(options_.settings_file)->value(kRecentKey).toStringList();
+}
+
+void MainWindow::RememberRecent(const fs::path& file) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(file, ec);
+  const QString path = QString::fromStdString((ec ? file : absolute).lexically_normal().string());
+  QStringList recent = RecentFiles();
+  recent.removeAll(path);
+  recent.prepend(path);
+  while (recent.size() > kRecentFiles) recent.removeLast();
+  OpenSettings(options_.settings_file)->setValue(kRecentKey, recent);
+  FillRecentMenu();
+}
+
+void MainWindow::FillRecentMenu() {
+  recent_menu_->clear();
+  const QStringList recent = RecentFiles();
+  for (const QString& path : recent) {
+    QAction* item = recent_menu_->addAction(path);
+    connect(item, &QAction::triggered, this, [this, path] { OpenFile(path.toStdString()); });
+  }
+  recent_menu_->menuAction()->setEnabled(!recent.isEmpty());
+}
+
+// --- Help, pop-up, protector items ----------------------------------------
+
+void MainWindow::Help1Click() {
+  Run("Help", [this] {
+    prompter_.Inform("Information", kHelpText);
+    RestoreForm();
+  });
+}
+
+void MainWindow::Help2Click() {
+  Run("HELP", [this] {
+    grid_before_help_ = grid_->isVisible();
     grid_->hide();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    const std::int32_t last_frame =
-        LastMovieFrame(session_.LastSample, last_run_->cochlea.FftLength);
-    PlotStDispTime(canvas_->Image(), *last_run_->movie, last_frame, session_.SampleInterval,
-                   session_.StartTime);
-    canvas_->update();
-    ReplaceNextMovieItem("Unwrap Cochlea]", "UnwrapCochlea", &MainWindow::UnwrapCochleaClick);
+    RestoreForm();
+    help_showing_ = true;
+    Redraw();
   });
 }
 
-void MainWindow::UnwrapCochleaClick() {
-  RunCommand([this] {
-    if (!last_run_ || !last_run_->movie || movie_next_item_ == nullptr) return;
-    // The movie replays the run with the parameters the run used.
-    const EarModelParameters& params = last_run_->parameters;
-    const MovieBuffer& movie = *last_run_->movie;
-    const int places = last_run_->cochlea.Places;
-    const auto frames = PlotBMDispSpace(canvas_->Image(), params, ScanEnvelope(movie, places));
-    plot_.frames[2] = frames[1];
-    DrawEnvelope(canvas_->Image(), frames, movie, params, places);
-    DrawMoviePressurePlot();
-    ReplaceNextMovieItem("Hazard Animation]", "HazardAnimation", &MainWindow::MovieStartClick);
-  });
+void MainWindow::ApplyEarProtector1Click() {
+  if (runner_.Busy()) return;
+  // A movie frame drawn over the snapshot brought back would be out of step.
+  movie_->Stop();
+  // A task without read-outs: Set Baseline and Taper, which keep the last
+  // task, show none after this.
+  cursor_.SetTask(CursorTask::kProtector);
+  RestoreForm();
+  grid_->show();
 }
 
-void MainWindow::MovieStartClick() {
-  RunCommand([this] {
-    if (!last_run_ || !last_run_->movie || movie_next_item_ == nullptr) return;
-    RemoveMovieItems();
-    movie_cancel_item_ = menuBar()->addAction("Movie[Cancel]");
-    movie_cancel_item_->setObjectName("MovieCancel");
-    connect(movie_cancel_item_, &QAction::triggered, this, &MainWindow::CancelMovieClick);
-
-    MovieInput input;
-    input.movie = last_run_->movie;
-    input.params = last_run_->parameters;
-    input.places = last_run_->cochlea.Places;
-    input.worst_section = last_run_->cochlea.WorstSection;
-    input.last_frame = LastMovieFrame(session_.LastSample, last_run_->cochlea.FftLength);
-    input.dt = session_.SampleInterval;
-    const auto pressure = session_.Pressure.Range(0, input.last_frame);
-    input.pressure.assign(pressure.begin(), pressure.end());
-    DrawMoviePressurePlot();
-    movie_->Start(std::move(input), plot_.frames[1], plot_.frames[3]);
-    canvas_->update();
-  });
+void MainWindow::PopupMenu1Popup() {
+  if (runner_.Busy()) return;
+  SaveForm();
 }
 
-void MainWindow::DrawMoviePressurePlot() {
-  if (!last_run_ || !last_run_->movie) return;
-  const Envelope envelope = ScanEnvelope(*last_run_->movie, last_run_->cochlea.Places);
-  PressureTimePlot2(canvas_->Image(), session_, plot_, envelope.max_hazard);
-  canvas_->update();
-}
-
-void MainWindow::CancelMovieClick() {
-  RunCommand([this] { CloseMovie(); });
-}
-
-void MainWindow::CloseMovie() {
-  emit MovieCancelled();
-  RemoveMovieItems();
-  edit1_->hide();
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  prompter_.Inform("Information", kMovieClosingMessage);
-  session_.MovieAvailable = false;
-  canvas_->RestoreForm();
-  // The restored picture shows the pressure plot of frame 1, not the
-  // two-range plot of the movie: an overlay trace must use its axes.
-  plot_.frames[1] = plot_.frames[0];
+void MainWindow::ShowPopup(const QPoint& position) {
+  if (!popup_on_ || runner_.Busy()) return;
+  popup_menu_->popup(canvas_->mapToGlobal(position));
 }
 
 void MainWindow::LoadProtectorItems() {
@@ -794,7 +746,7 @@ void MainWindow::LoadProtectorItems() {
   try {
     table = ReadProtectorTable(path);
   } catch (const Error& e) {
-    ShowFileErrorText(path, e.what(), true);
+    throw StartupError(FileErrorText(path, e.what()));
   }
   for (const int index : table.DefaultModeItems()) {
     const ProtectorRecord& record = table.records[static_cast<std::size_t>(index)];
@@ -803,162 +755,6 @@ void MainWindow::LoadProtectorItems() {
     connect(item, &QAction::triggered, this, [this, index] { emit ProtectorChosen(index); });
     protector_items_.push_back(item);
   }
-}
-
-void MainWindow::GetHPDData(int record_index) {
-  if (!busy_) ProcessPendingEdits();
-  RunCommand([this, record_index] {
-    // The picture starts from the window as it was before the menu opened.
-    canvas_->RestoreForm();
-    const bool popup_before = popup_on_;
-    popup_on_ = false;
-    struct PopupBack {
-      bool& flag;
-      bool value;
-      ~PopupBack() { flag = value; }
-    } popup_back{popup_on_, popup_before};
-
-    ProtectOptions options;
-    // The program's own table is rewritten as the user's copy.
-    options.table = DataFileForWriting(options_.data_dir, kProtectorTableName);
-    options.seed_folder = options_.data_dir;
-    options.output_folder = CurrentFolder().value_or(".");
-    options.chosen_file_name = last_open_choice_.filename().string();
-    options.record_index = record_index;
-    for (const QAction* item : protector_items_) {
-      if (item->data().toInt() == record_index) {
-        const QByteArray name = item->text().toLatin1();
-        options.expected_name =
-            std::string(name.constData(), static_cast<std::size_t>(name.size()));
-      }
-    }
-    const fs::path model_file =
-        model_file_.empty() ? ModelFileFromManFig(session_.StartupDir) : model_file_;
-    EarModelParameters parameters;
-    try {
-      parameters = ReadEarModelFile(model_file);
-    } catch (const Error& e) {
-      ShowFileError(model_file, e.what());
-      return;
-    }
-
-    progress_bar_->setValue(0);
-    progress_bar_->show();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    ProtectResult result;
-    {
-      WindowProgress progress(*this);
-      try {
-        result = korva::GetHPDData(session_, protector_state_, parameters, options, progress);
-      } catch (const Error&) {
-        progress_bar_->hide();
-        throw;
-      }
-    }
-    progress_bar_->setValue(kProgressSteps);
-
-    // The caption is the record's name; the file name adds the incidence angle.
-    // The picture fills the upper half, where the header grid would hide it.
-    grid_->hide();
-    plot_.frames[2] = DrawProtectorModel(canvas_->Image(), result.plot, result.data.record.name);
-    canvas_->SaveForm();
-    if (!plot_.frame2_set) PressureTimePlot();
-    DrawPredictedWaveform(canvas_->Image(), plot_,
-                          std::span<const float>(result.eardrum.data(), result.eardrum.size()),
-                          session_.SampleInterval, session_.StartTime);
-    canvas_->update();
-    progress_bar_->hide();
-    if (!result.table_error.empty()) prompter_.Inform("Information", result.table_error);
-    new_spectrum_scale_ = true;
-    last_protection_ = std::move(result);
-  });
-}
-
-void MainWindow::NoProtectorWarned1Click() {
-  RunHazard(true);
-}
-
-void MainWindow::NoProtectorUnWarned1Click() {
-  RunHazard(false);
-}
-
-void MainWindow::RunHazard(bool warned) {
-  if (!busy_) ProcessPendingEdits();
-  RunCommand([this, warned] {
-    const bool analyze_before = analyze_menu_->menuAction()->isEnabled();
-    std::array<bool, 9> items_before{};
-    for (std::size_t i = 0; i < popup_items_.size(); ++i) {
-      items_before[i] = popup_items_[i]->isEnabled();
-    }
-    const bool popup_before = popup_on_;
-    auto restore_menus = [&] {
-      for (std::size_t i = 0; i < popup_items_.size(); ++i) {
-        popup_items_[i]->setEnabled(items_before[i]);
-      }
-      analyze_menu_->menuAction()->setEnabled(analyze_before);
-      popup_on_ = popup_before;
-      progress_bar_->hide();
-      edit1_->hide();
-    };
-
-    SetPopupItemsEnabled(false);
-    canvas_->RestoreForm();
-    const fs::path model_file =
-        model_file_.empty() ? ModelFileFromManFig(session_.StartupDir) : model_file_;
-    if (warned) analyze_menu_->menuAction()->setEnabled(false);
-
-    // Everything that could refuse the run is checked before anything is
-    // drawn or run.
-    HazardRunOptions options;
-    options.listener = warned ? Listener::Warned : Listener::Unwarned;
-    options.model_file = model_file;
-    std::optional<HazardPlan> plan;
-    if (session_.WaveformLoaded) {
-      try {
-        plan = PlanHazardRun(session_, options);
-      } catch (const Error& e) {
-        restore_menus();
-        ShowError(e.what());
-        return;
-      }
-      PrepareHazardSession(*plan, session_);
-    }
-    session_.ClearPlotFirst = true;
-    PressureTimePlot();
-    if (session_.MovieAvailable) CloseMovie();
-
-    progress_bar_->setValue(0);
-    progress_bar_->show();
-    edit1_->setText(warned ? "WARNED" : "UNWARNED");
-    edit1_->show();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-
-    if (plan) {
-      popup_on_ = false;
-      // Closing the previous run restored an older picture: draw afresh.
-      PressureTimePlot();
-      DrawReflexCurve(canvas_->Image(), session_, plot_, plan->timing.ReflexOnsetSample,
-                      plan->timing.ReflexFactor, plan->timing.ReflexDecay);
-      canvas_->update();
-
-      WindowProgress progress(*this);
-      try {
-        last_run_ = RunHazardPlan(*plan, session_, progress);
-      } catch (const Error& e) {
-        restore_menus();
-        ShowError(e.what());
-        return;
-      }
-      progress_bar_->setValue(kProgressSteps);
-      edit1_->setText(Latin1(last_run_->HazardText + "  A.R.U."));
-      RefreshGrid();
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-      AddMovieItems();
-    }
-    popup_on_ = true;
-    analyze_menu_->menuAction()->setEnabled(session_.WaveformLoaded && !session_.ImportedWaveform);
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  });
 }
 
 }  // namespace korva::ui

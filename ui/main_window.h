@@ -1,40 +1,49 @@
-// The main window: menus, pop-up menu, header grid, read-outs and the canvas,
-// with one slot per command named after its menu item. Commands are thin:
-// gather inputs, call the core, show the result. While a command that lets
-// the window repaint is running, no other command can start and a close
-// request waits for it to end.
+// The main window: menus, pop-up menu, header grid, read-outs, status bar
+// and the canvas, with one slot per command named after its menu item.
+//
+// The window is split by responsibility:
+//   Document       what the commands work on (ui/document.h);
+//   CommandRunner  runs each command, long ones on a worker thread, and
+//                  reports their errors (ui/command_runner.h);
+//   CursorTool     the red cursor lines of the edit commands (ui/cursor_tool.h);
+//   Picture        what the canvas shows, as steps that draw it again at any
+//                  size (ui/picture.h);
+// and this class, which wires menus to commands and commands to the rest.
+// Commands are thin: gather inputs, call the core (on the runner), show the
+// result. Their bodies live in file_commands.cpp, analysis_commands.cpp,
+// edit_commands.cpp, spectrum_mode.cpp and overlay_command.cpp.
 #pragma once
 
 #include <QAction>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QTableWidget>
-#include <algorithm>
 #include <array>
 #include <filesystem>
-#include <new>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/common/error.h"
-#include "core/common/progress.h"
 #include "core/common/prompter.h"
 #include "core/metrics/edits.h"
 #include "core/metrics/leq300.h"
 #include "core/model/hazard.h"
 #include "core/protection/overlay.h"
 #include "core/protection/protect_command.h"
-#include "core/waveform/grid_edit.h"
 #include "core/waveform/session.h"
 #include "ui/canvas.h"
+#include "ui/command_runner.h"
+#include "ui/cursor_tool.h"
+#include "ui/document.h"
 #include "ui/hazard_movie.h"
+#include "ui/picture.h"
 #include "ui/plot_painter.h"
 #include "ui/qt_prompter.h"
 
@@ -48,12 +57,20 @@ inline constexpr const char* kSplashText = "KORVA Ver 2.1";
 inline constexpr const char* kSplashPicture = "EarModel.jpg";
 inline constexpr const char* kHelpPicture = "Image5.jpg";
 inline constexpr const char* kModelConfiguration = "Man.Fig";
+inline constexpr const char* kQuitQuestion = "A computation is running. Stop it and quit?";
 extern const char* const kHelpText;
 extern const char* const kMovieClosingMessage;
 // The message shown on leaving the spectrum mode.
 std::string SpectrumExitMessage(const std::string& base_name);
-// The progress bar runs over this many steps of the middle-ear model.
+// The progress bar runs over this many steps.
 inline constexpr int kProgressSteps = 23;
+// How long the status bar keeps the names of the files written (ms).
+inline constexpr int kStatusMilliseconds = 10000;
+// How many recently opened files the File menu offers.
+inline constexpr int kRecentFiles = 8;
+// Below this size the grid and the plot are no longer readable.
+inline constexpr int kMinimumWidth = 800;
+inline constexpr int kMinimumHeight = 600;
 
 struct WindowOptions {
   // The folder of "Man.Fig", the ear-model file, the pictures and the
@@ -63,6 +80,8 @@ struct WindowOptions {
   std::int32_t sample_capacity = DefaultSampleCapacity();
   // Initial folder of the open dialog; the current folder when empty.
   std::filesystem::path open_dir;
+  // Where the recent files are kept; the user's KORVA settings when empty.
+  std::filesystem::path settings_file;
 };
 
 // Start-up cannot go on: a data file is missing or unreadable.
@@ -79,56 +98,51 @@ class MainWindow : public QMainWindow {
              QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  // The start-up sequence: data files, pictures, splash and first snapshot.
-  // Call once the window is shown. Throws StartupError naming the file.
+  // The start-up sequence: data files, pictures, splash. Call once the
+  // window is shown. Throws StartupError naming the file.
   void FormCreate();
+  // Opens the files named on the command line ("korva FILE"): a KRV file
+  // as by Open, anything else as by Import. `arguments` are the program's
+  // arguments without its name.
+  void OpenArguments(const QStringList& arguments);
 
-  Session& session() { return session_; }
-  const Session& session() const { return session_; }
+  Document& document() { return document_; }
+  Session& session() { return document_.session; }
+  const Session& session() const { return document_.session; }
   Canvas& canvas() { return *canvas_; }
   PlotState& plot_state() { return plot_; }
+  CommandRunner& Runner() { return runner_; }
+  const CursorTool& Cursor() const { return cursor_; }
   QMenu* PopupMenu1() const { return popup_menu_; }
   QMenu* Analyze1() const { return analyze_menu_; }
+  QMenu* RecentFiles1() const { return recent_menu_; }
   QTableWidget* StringGrid1() const { return grid_; }
   QLineEdit* Edit1() const { return edit1_; }
   QProgressBar* ProgressBar1() const { return progress_bar_; }
+  QPushButton* CancelButton() const { return cancel_button_; }
   // The nine pop-up items that commands enable and disable together.
   const std::array<QAction*, 9>& PopupItems() const { return popup_items_; }
   // Whether a right click opens the pop-up menu.
   bool PopupEnabled() const { return popup_on_; }
-  bool Busy() const { return busy_; }
+  bool Busy() const { return runner_.Busy(); }
   bool HelpPictureShowing() const { return help_showing_; }
   // The movie items on the menu bar after a hazard run (none otherwise).
   std::vector<QAction*> MovieItems() const;
   // Protector items under "DEFAULT MODE" after "HELP".
   const std::vector<QAction*>& ProtectorItems() const { return protector_items_; }
+  // The files the File menu offers to open again, newest first.
+  QStringList RecentFiles() const;
 
-  // The last successful hazard run (movie buffer, place hazards, timing).
-  const std::optional<HazardRunResult>& LastHazardRun() const { return last_run_; }
+  const std::optional<HazardRunResult>& LastHazardRun() const { return document_.last_run; }
   HazardMovie& Movie() { return *movie_; }
-  // The last overlay comparison that ran to its end.
-  const std::optional<OverlayResult>& LastOverlay() const { return last_overlay_; }
-  // The last protector command that ran to its end.
-  const std::optional<ProtectResult>& LastProtection() const { return last_protection_; }
+  const std::optional<OverlayResult>& LastOverlay() const { return document_.last_overlay; }
+  const std::optional<ProtectResult>& LastProtection() const { return document_.last_protection; }
   // The ear-model parameter file named by Man.Fig.
   const std::filesystem::path& ModelFile() const { return model_file_; }
 
-  // Redraws the pressure-time plot of the session (lower half).
-  void PressureTimePlot();
-
-  // The red cursor lines of the edit commands and what they are doing.
-  struct CursorState {
-    int CursorX1 = 0;
-    int CursorX2 = 0;
-    bool CursorsActive = false;
-    int CursorTask = 0;
-    bool Dragging = false;
-    Qt::MouseButton DragButton = Qt::NoButton;
-  };
-  const CursorState& Cursors() const { return cursor_; }
-  // The pixel rectangle of the pressure plot the lines stand on.
+  // The pixel rectangle of the pressure plot the cursor lines stand on.
   PlotRect CursorPlot() const;
-  // The Done button showing, or null when no edit is armed.
+  // The Done button of the armed edit, or null when no edit is armed.
   QPushButton* ArmedButton() const { return armed_button_; }
   // "[Exit Leq300 Spectrum]" on the menu bar while in spectrum mode.
   QAction* ExitSpectrumItem() const { return exit_spectrum_item_; }
@@ -171,11 +185,20 @@ class MainWindow : public QMainWindow {
   void Button6Click();
   void Stats1Click();
   void Button12Click();
+  // Abandons the armed edit: the waveform and the grid as before it.
+  void CancelEditClick();
   // Calibration, CalUnit 0 (keyboard factor) to 8 (P.S.I.).
   void CalibrateClick(int cal_unit);
   void Resample1Click();
   void Leq300msspectrum1Click();
   void CancelLeq300Click();
+
+  // Opens `file` as Open does (a KRV file) or as Import does (anything
+  // else), without a file dialog: the command line, drops, recent files.
+  void OpenFile(const std::filesystem::path& file);
+  // Esc: stops the running computation, else abandons the armed edit.
+  // True when there was something to stop.
+  bool EscapeClick();
 
   // The mouse on the plot; x and y in client pixels.
   void FormMouseDown(Qt::MouseButton button, QPoint position);
@@ -187,10 +210,6 @@ class MainWindow : public QMainWindow {
   void StringGrid1KeyDown();
 
  signals:
-  // "Stapes Displacement]" was chosen: the movie chain takes over.
-  void AnimateRequested();
-  // A running movie must stop (the movie items are being removed).
-  void MovieCancelled();
   // A protector item under "DEFAULT MODE" was chosen (its record number).
   void ProtectorChosen(int record_index);
 
@@ -199,33 +218,51 @@ class MainWindow : public QMainWindow {
   // The movie's keys (FormKeyDown).
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
-  class WindowProgress;
-  friend class WindowProgress;
+  using Slot = void (MainWindow::*)();
 
   void BuildMenus();
   void BuildControls();
+  QAction* AddCommand(QMenu* menu, const char* caption, const char* name, Slot slot);
   void LoadModelConfiguration();
   void LoadPictures();
   void LoadProtectorItems();
-  void DrawSplash();
 
-  // Whether a command may run while the movie plays. Its frames are XOR
-  // drawings over the picture they started on, so a command that draws ends
-  // the movie first (as if it had reached its last frame).
+  // Short commands run at once; long ones on the runner's worker (Start).
+  // A command that draws ends a playing movie first: its frames are drawn
+  // over the picture they started on.
   enum class MovieEffect { kEndsIt, kKeepsPlaying };
-  // Runs a command unless another is running; reports errors in a box.
-  template <class Body>
-  void RunCommand(Body&& body, MovieEffect movie = MovieEffect::kEndsIt);
+  bool Run(const QString& name, const std::function<void()>& body,
+           MovieEffect movie = MovieEffect::kEndsIt);
+  bool Start(const QString& name, CommandRunner::Work work, std::function<void()> abandon = {});
+  // The commands that cannot run beside a computation are disabled while it
+  // runs, and come back as they were.
+  void LockWhileWorking(bool working);
+  void ShowProgress(int permille);
+  void CommandFinished(const QString& name, bool succeeded);
   void ShowError(const std::string& message);
   void ShowFileError(const std::filesystem::path& file, const std::string& message);
-  // The message naming `file` once; thrown as StartupError at start-up.
-  void ShowFileErrorText(const std::filesystem::path& file, const std::string& message,
-                         bool at_startup);
+  // The message naming `file` once.
+  std::string FileErrorText(const std::filesystem::path& file, const std::string& message) const;
+  // "Saved PATH" in the status bar for each file written.
+  void ShowWritten(const std::vector<std::filesystem::path>& files);
+
+  // The picture: drawn again whole (after a resize, to erase transient
+  // drawings), kept as the snapshot commands restore (SaveForm, RestoreForm).
+  void Redraw();
+  void SaveForm();
+  void RestoreForm();
+  void Relayout();
+  // The session's pressure plot: a fresh plot replaces the lower band, an
+  // overlay trace is added to it.
+  void PressureTimePlot();
+  void DrawSpectrum(const std::shared_ptr<const Leq300msSpectrum>& spectrum);
 
   void SetPopupItemsEnabled(bool enabled);
-  void LayoutReadouts(bool import_layout);
+  void LayoutReadouts();
   void RefreshGrid();
   void ProcessPendingEdits();
   void GridCellChanged(int row, int column);
@@ -234,60 +271,79 @@ class MainWindow : public QMainWindow {
   // Ends the previous run's movie: items removed, closing message, snapshot back.
   void CloseMovie();
   void RemoveMovieItems();
+  // Replaces the last movie item by `caption`, which runs `step`.
+  void ReplaceNextMovieItem(const char* caption, const char* name, Slot step);
   // The dialog that picks a KRV file to open or to overlay.
   FileDialogRequest KrvOpenDialog() const;
+  // Open and Import once a file is chosen.
+  void OpenChosen(const std::filesystem::path& chosen);
+  void ImportChosen(const std::filesystem::path& chosen);
+  void RememberRecent(const std::filesystem::path& file);
+  void FillRecentMenu();
   // Rows top..top+height-1 of the canvas to the clipboard.
   void CopyCanvasRows(int top, int height);
-  // The waveform below the movie, read against the worst place's hazard.
-  void DrawMoviePressurePlot();
-  // Replaces the last movie item by `caption`, which runs `step`.
-  void ReplaceNextMovieItem(const char* caption, const char* name, void (MainWindow::*step)());
-  void ConnectEditCommands();
+
   QPushButton* DoneButton(const char* name) const;
-  // Draws both lines, shows `button` above the plot, turns the pop-up off
-  // and locks the commands that would pull the waveform from under the edit.
+  // Keeps what an armed edit may change, for its Cancel (once per edit).
+  void BeginEdit();
+  // Arms the lines with `button` (and Cancel) shown on the plot, turns the
+  // pop-up off and locks the commands that would pull the waveform from
+  // under the edit. The first arming keeps the session for Cancel.
   void ArmCursors(CursorPair lines, QPushButton* button);
-  // Parks the lines, hides the button, unlocks, pop-up on, redraws.
+  // Parks the lines, hides the buttons, unlocks, pop-up on, redraws.
   void FinishCursors();
-  void DrawCursorLine(int x);
-  void MoveNearerLine(int x);
+  // An edit's Done: `operation` changes the session; whatever happens the
+  // lines are put away and the result drawn.
+  void FinishEdit(const QString& name, const std::function<void()>& operation);
+  void PlaceEditButtons();
   void ShowMoveReadout();
   void ShowReleaseReadout();
   void LockForArmedEdit(bool armed);
-  void DrawSpectrum(const Leq300msSpectrum& spectrum);
   void ShowPopup(const QPoint& position);
   std::filesystem::path DataFile(const std::string& name) const;
 
   Prompter& prompter_;
   FileChooser& chooser_;
   WindowOptions options_;
-  Session session_;
+  Document document_;
+  CommandRunner runner_;
   PlotState plot_;
+  Picture picture_;
+  Picture saved_picture_;
 
   Canvas* canvas_ = nullptr;
+  CursorTool cursor_;
   QTableWidget* grid_ = nullptr;
   QLineEdit* edit1_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
+  QPushButton* cancel_button_ = nullptr;
   std::vector<QPushButton*> done_buttons_;
   QPushButton* armed_button_ = nullptr;
-  CursorState cursor_;
+  QPushButton* cancel_edit_button_ = nullptr;
+  // What the armed edit may change, as it was when the edit began.
+  struct EditUndo {
+    Session session;
+    Picture picture;
+    CursorTask task;
+  };
+  std::optional<EditUndo> before_edit_;
   std::int32_t saved_last_sample_ = 0;
   EstablishStartView start_view_;
-  // Enabled states kept while an armed edit locks the file and analysis commands.
+  // Enabled states kept while an armed edit or a computation locks commands.
   std::vector<std::pair<QAction*, bool>> locked_actions_;
+  std::vector<std::pair<QAction*, bool>> working_actions_;
   QAction* exit_spectrum_item_ = nullptr;
-  bool new_spectrum_scale_ = true;
+  bool import_layout_ = false;
 
   QMenu* file_menu_ = nullptr;
   QMenu* analyze_menu_ = nullptr;
+  QMenu* recent_menu_ = nullptr;
   QAction* open_action_ = nullptr;
   QAction* overlay_action_ = nullptr;
   QAction* import_action_ = nullptr;
   QAction* save_action_ = nullptr;
   QAction* save_as_action_ = nullptr;
   QAction* save_wav_action_ = nullptr;
-  QAction* warned_action_ = nullptr;
-  QAction* unwarned_action_ = nullptr;
   QMenu* popup_menu_ = nullptr;
   QMenu* default_mode_menu_ = nullptr;
   std::array<QAction*, 9> popup_items_{};
@@ -298,66 +354,19 @@ class MainWindow : public QMainWindow {
   QImage splash_picture_;
   QImage help_picture_;
   std::filesystem::path model_file_;
-  std::optional<HazardRunResult> last_run_;
-  // Circuit values, power law and dither stream carried between protector commands.
-  ProtectorCommandState protector_state_;
   HazardMovie* movie_ = nullptr;
-  std::optional<OverlayResult> last_overlay_;
-  // The spectrum range of the overlay (x from, x to, y from, y to), kept
-  // while no new waveform asks for a new scale.
-  std::array<float, 4> spectrum_range_{};
-  std::optional<ProtectResult> last_protection_;
-  PendingGridEdits pending_;
-  std::filesystem::path open_dir_;
-  std::filesystem::path last_open_choice_;
 
   bool popup_on_ = false;
   bool place_next_dialog_ = true;  // the next open dialog is centred, nearly full height
-  bool busy_ = false;
   bool close_pending_ = false;
+  bool closed_ = false;
   bool help_showing_ = false;
+  // The grid was showing before the help picture or the movie hid it.
+  bool grid_before_help_ = false;
+  bool grid_before_movie_ = false;
   bool filling_grid_ = false;
+  // The progress bar stays, full, after a hazard run.
+  bool keep_progress_bar_ = false;
 };
-
-// Progress of a core computation on the progress bar; the window repaints
-// at most every 20 ms meanwhile.
-class MainWindow::WindowProgress final : public ProgressSink {
- public:
-  explicit WindowProgress(MainWindow& window) : window_(window) { clock_.start(); }
-  void Report(long long done, long long total) override {
-    if (total > 0) {
-      const long long value = done * kProgressSteps / total;
-      window_.progress_bar_->setValue(
-          static_cast<int>(std::clamp<long long>(value, 0, kProgressSteps)));
-    }
-    if (clock_.elapsed() >= 20) {
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-      clock_.restart();
-    }
-  }
-
- private:
-  MainWindow& window_;
-  QElapsedTimer clock_;
-};
-
-template <class Body>
-inline void MainWindow::RunCommand(Body&& body, MovieEffect movie) {
-  if (busy_) return;
-  if (movie == MovieEffect::kEndsIt) movie_->Stop();
-  busy_ = true;
-  try {
-    body();
-  } catch (const Error& e) {
-    ShowError(e.what());
-  } catch (const std::bad_alloc&) {
-    ShowError("Not enough memory for this command");
-  }
-  busy_ = false;
-  if (close_pending_) {
-    close_pending_ = false;
-    close();
-  }
-}
 
 }  // namespace korva::ui

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 
 #include "core/common/data_dir.h"
 #include "core/common/error.h"
@@ -43,69 +44,85 @@ void DrawBins(QPainter& painter, const plot::Frame& frame, const BinEnergies& bi
   if (curve.size() > 1) painter.drawPolyline(curve);
 }
 
+// Both narrow-band spectra over the upper band on the overlay's range: the
+// second recording in the colour of its trace, the first in blue.
+void DrawOverlaySpectra(QImage& image, const OverlayResult& result,
+                        const std::array<float, 4>& range, QColor second_colour) {
+  const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
+  const auto [x_min, x_max, y_min, y_max] = range;
+  const plot::Frame frame =
+      plot::FrameOver(layout, x_min, x_max > x_min ? x_max : x_min + 1.0f, y_min, y_max);
+  const plot::AxesStyle axes =
+      plot::LevelAxesStyle(layout, plot::NiceStep((y_max - y_min) / 30.0f));
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
+  painter.setFont(PlotFont(image.width(), image.height()));
+  PlotLogAxes(painter,
+              plot::PlanLogAxes(frame, layout, axes, kSpectrumCaption, kSpectrumUnitsCaption));
+  DrawBins(painter, frame, result.second_bins, second_colour);
+  DrawBins(painter, frame, result.first_bins, ToQColor(plot::kBlue));
+}
+
 }  // namespace
 
 void MainWindow::OverlayKRVWaveform1Click() {
-  RunCommand([this] {
-    if (session_.LastSample < 1) return;
-    grid_->hide();
-    if (session_.ClearPlotFirst) {
-      canvas_->SaveForm();
-      session_.ClearPlotFirst = false;
-    }
-    if (session_.MovieAvailable) CloseMovie();
-
-    const std::optional<fs::path> chosen = chooser_.ChooseOpenFile(KrvOpenDialog());
-    const fs::path table = DataFileForWriting(options_.data_dir, kNoiseReductionTablePath);
-
-    WindowProgress progress(*this);  // the window repaints while a long file is read
-    OverlayResult result;
-    if (chosen) {
-      result = OverlayKRVWaveform(session_, protector_state_.dither, *chosen, table, progress);
-      popup_on_ = false;
-      analyze_menu_->menuAction()->setEnabled(true);
-      save_action_->setEnabled(false);
-      save_as_action_->setEnabled(false);
-      canvas_->RestoreForm();
-      PressureTimePlot();
-    } else {
-      // Cancel compares the first waveform with itself; the session that
-      // holds it is not touched.
-      Session copy = session_;
-      result =
-          OverlayKRVWaveform(copy, protector_state_.dither, last_open_choice_, table, progress);
-    }
-
-    if (new_spectrum_scale_) {
-      const float top = std::max(LargestLevel(result, false), LargestLevel(result, true));
-      spectrum_range_ = {static_cast<float>(std::log10(result.first_bins.df)),
-                         static_cast<float>(std::log10(result.first_bins.nyquist)), top - 90.0f,
-                         top};
-      new_spectrum_scale_ = false;
-    }
-    QImage& image = canvas_->Image();
-    const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
-    const auto [x_min, x_max, y_min, y_max] = spectrum_range_;
-    const plot::Frame frame =
-        plot::FrameOver(layout, x_min, x_max > x_min ? x_max : x_min + 1.0f, y_min, y_max);
-    const plot::AxesStyle axes =
-        plot::LevelAxesStyle(layout, plot::NiceStep((y_max - y_min) / 30.0f));
-    {
-      QPainter painter(&image);
-      painter.setRenderHint(QPainter::Antialiasing, false);
-      painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
-      painter.setFont(PlotFont(image.width(), image.height()));
-      PlotLogAxes(painter,
-                  plot::PlanLogAxes(frame, layout, axes, kSpectrumCaption, kSpectrumUnitsCaption));
-      DrawBins(painter, frame, result.second_bins,
-               ToQColor(plot::OverlayTraceColour(plot_.TraceCount - 1)));
-      DrawBins(painter, frame, result.first_bins, ToQColor(plot::kBlue));
-    }
-    canvas_->update();
-    canvas_->SaveForm();
-    session_.ClearPlotFirst = false;
-    last_overlay_ = std::move(result);
+  if (runner_.Busy() || document_.session.LastSample < 1) return;
+  const QString name = "Overlay KRV waveform";
+  std::optional<fs::path> chosen;
+  fs::path table;
+  const bool ran = Run(name, [this, &chosen, &table] {
+    if (document_.session.MovieAvailable) CloseMovie();
+    chosen = chooser_.ChooseOpenFile(KrvOpenDialog());
+    table = DataFileForWriting(options_.data_dir, kNoiseReductionTablePath);
   });
+  if (!ran) return;
+
+  // Cancel compares the first waveform with itself; the session that holds
+  // it is not touched then.
+  auto work = std::make_shared<Session>(document_.session);
+  auto dither = std::make_shared<Lcg>(document_.protector_state.dither);
+  const fs::path second = chosen ? *chosen : document_.chosen_file;
+  const bool replace = chosen.has_value();
+  Start(name,
+        [this, work, dither, second, table,
+         replace](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+          auto result = std::make_shared<const OverlayResult>(
+              OverlayKRVWaveform(*work, *dither, second, table, worker.progress));
+          return [this, work, dither, result, replace] {
+            // The picture before the first overlay is the one to come back to.
+            if (document_.session.ClearPlotFirst) SaveForm();
+            document_.protector_state.dither = *dither;
+            grid_->hide();
+            if (replace) {
+              document_.session = std::move(*work);
+              document_.session.ClearPlotFirst = false;
+              popup_on_ = false;
+              analyze_menu_->menuAction()->setEnabled(true);
+              save_action_->setEnabled(false);
+              save_as_action_->setEnabled(false);
+              RestoreForm();
+              PressureTimePlot();
+            }
+            document_.session.ClearPlotFirst = false;
+            if (document_.new_spectrum_scale) {
+              const float top = std::max(LargestLevel(*result, false), LargestLevel(*result, true));
+              document_.spectrum_range = {
+                  static_cast<float>(std::log10(result->first_bins.df)),
+                  static_cast<float>(std::log10(result->first_bins.nyquist)), top - 90.0f, top};
+              document_.new_spectrum_scale = false;
+            }
+            picture_.upper = {[result, range = document_.spectrum_range,
+                               colour = ToQColor(plot::OverlayTraceColour(plot_.TraceCount - 1))](
+                                  QImage& image, PlotState&) {
+              DrawOverlaySpectra(image, *result, range, colour);
+            }};
+            Redraw();
+            SaveForm();
+            ShowWritten({result->table});
+            document_.last_overlay = *result;
+          };
+        });
 }
 
 }  // namespace korva::ui

@@ -158,59 +158,93 @@ void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const
   if (band.size() > 1) painter.drawPolyline(band);
 }
 
-void PressureTimePlot(QImage& image, Session& session, PlotState& state) {
-  if (session.LastSample < 0) return;
+PressurePlotInput PressurePlotOf(const Session& session) {
+  PressurePlotInput plot;
+  if (session.LastSample >= 0) {
+    const auto samples = session.Pressure.Range(0, session.LastSample);
+    plot.samples = std::make_shared<const std::vector<float>>(samples.begin(), samples.end());
+  } else {
+    plot.samples = std::make_shared<const std::vector<float>>();
+  }
+  plot.dt = session.SampleInterval;
+  plot.start_time = session.StartTime;
+  plot.end_time = session.EndTime;
+  plot.min_pressure = session.MinPressure;
+  plot.peak_pressure = session.PeakPressure;
+  plot.title = session.WaveformTitle;
+  plot.colour = ToQColor(plot::kBlue);
+  return plot;
+}
+
+std::optional<PressurePlotInput> NextPressurePlot(Session& session, PlotState& state,
+                                                  int client_width, int client_height) {
+  if (session.LastSample < 0) return std::nullopt;
   session.KeepPlotRange = true;
-  const int width = image.width();
-  const int height = image.height();
-  plot::PressurePlotSetup setup =
-      plot::SetUpPressurePlot(width, height, session.StartTime, session.EndTime,
+  const plot::PressurePlotSetup setup =
+      plot::SetUpPressurePlot(client_width, client_height, session.StartTime, session.EndTime,
                               session.MinPressure, session.PeakPressure, session.SampleInterval);
   session.PlotYMax = setup.frame.PlotYMax;
   session.PlotYMin = setup.frame.PlotYMin;
+
+  PressurePlotInput plot = PressurePlotOf(session);
+  plot.fresh_axes = session.ClearPlotFirst || !state.frame2_set;
+  if (plot.fresh_axes) {
+    plot.colour = state.TraceCount == 0 ? Qt::white : ToQColor(plot::kBlue);
+  } else {
+    plot.colour = ToQColor(plot::OverlayTraceColour(state.TraceCount));
+    ++state.TraceCount;
+  }
+  return plot;
+}
+
+void DrawPressurePlot(QImage& image, const PressurePlotInput& plot, PlotState& state) {
+  const int width = image.width();
+  const int height = image.height();
+  plot::PressurePlotSetup setup =
+      plot::SetUpPressurePlot(width, height, plot.start_time, plot.end_time, plot.min_pressure,
+                              plot.peak_pressure, plot.dt);
   state.layout = setup.layout;
-  setup.axes.Title = session.WaveformTitle;
+  setup.axes.Title = plot.title;
   state.axes = setup.axes;
   const plot::Layout& layout = setup.layout;
 
   QPainter painter(&image);
   Prepare(painter);
-  const bool clear = session.ClearPlotFirst || !state.frame2_set;
-  plot::Frame frame = setup.frame;
-  QColor trace_colour;
-  if (clear) {
+  // An overlay shares the axes of the plot drawn before it.
+  plot::Frame frame = plot.fresh_axes || !state.frame2_set ? setup.frame : state.frames[1];
+  if (plot.fresh_axes) {
     painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
     float x0 = frame.PlotXMin, y0 = 0.0f, x1 = frame.PlotXMax, y1 = 0.0f;
     const plot::ScreenPoint zero_from = plot::WorldToScreen(frame, x0, y0);
     const plot::ScreenPoint zero_to = plot::WorldToScreen(frame, x1, y1);
     painter.setPen(QPen(ToQColor(plot::kPurple), 0));
     painter.drawLine(ToQPoint(zero_from), ToQPoint(zero_to));
-    trace_colour = state.TraceCount == 0 ? Qt::white : ToQColor(plot::kBlue);
-  } else {
-    // An overlay shares the axes of the previous pressure plot.
-    frame = state.frames[1];
-    trace_colour = ToQColor(plot::OverlayTraceColour(state.TraceCount));
-    ++state.TraceCount;
   }
   state.frames[0] = frame;
 
-  painter.setPen(QPen(trace_colour, 0));
-  DrawTrace(painter, plot::PressureTrace(frame, layout.PlotWidth,
-                                         session.Pressure.Range(0, session.LastSample),
-                                         session.SampleInterval, session.StartTime));
+  painter.setPen(QPen(plot.colour, 0));
+  DrawTrace(painter,
+            plot::PressureTrace(frame, layout.PlotWidth, *plot.samples, plot.dt, plot.start_time));
 
   painter.setFont(PlotFont(width, height));
-  if (clear) {
+  if (plot.fresh_axes) {
     PlotLinearAxes(painter, plot::PlanLinearAxes(frame, layout, state.axes));
   }
   state.frames[1] = frame;
   state.frame2_set = true;
 }
 
-void DrawReflexCurve(QImage& image, const Session& session, const PlotState& state,
-                     std::int32_t onset_sample, float factor, float decay) {
+void PressureTimePlot(QImage& image, Session& session, PlotState& state) {
+  if (const auto plot = NextPressurePlot(session, state, image.width(), image.height())) {
+    DrawPressurePlot(image, *plot, state);
+  }
+}
+
+void DrawReflexCurve(QImage& image, const PlotState& state, std::int32_t last_sample, float dt,
+                     const ReflexTiming& timing) {
+  float factor = timing.ReflexFactor;
   const std::vector<plot::ScreenPoint> curve = plot::ReflexCurve(
-      state.frames[0], session.LastSample, session.SampleInterval, onset_sample, factor, decay);
+      state.frames[0], last_sample, dt, timing.ReflexOnsetSample, factor, timing.ReflexDecay);
   if (curve.size() < 2) return;
   QPainter painter(&image);
   Prepare(painter);

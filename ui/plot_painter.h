@@ -9,8 +9,13 @@
 #include <QPainter>
 #include <QString>
 #include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "core/metrics/leq300.h"
+#include "core/model/reflex.h"
 #include "core/plot/axes.h"
 #include "core/plot/frame.h"
 #include "core/plot/log_axes.h"
@@ -60,15 +65,42 @@ void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes);
 void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const std::string& title,
                           bool clear_band);
 
-// The session waveform in the lower half of `image`. With ClearPlotFirst the
-// band is cleared and axes are drawn; otherwise the trace overlays the
-// previous plot in the colour of TraceCount. Sets KeepPlotRange and the
-// session's plot range; frame 2 becomes a copy of frame 1. Draws nothing
-// while there is no waveform.
+// One pressure-time trace in the lower half of the client area, with what
+// it needs to be drawn again at any size: either on fresh axes (the band
+// cleared, the zero line, axes and title) or over the plot drawn before it,
+// sharing that plot's axes (an overlay).
+struct PressurePlotInput {
+  std::shared_ptr<const std::vector<float>> samples;  // Pa, samples 0..LastSample
+  float dt = 0.0f;                                    // s
+  float start_time = 0.0f;                            // s
+  float end_time = 0.0f;                              // s
+  float min_pressure = 0.0f;                          // Pa
+  float peak_pressure = 0.0f;                         // Pa
+  std::string title;
+  bool fresh_axes = true;
+  QColor colour;
+};
+
+// The session's waveform as a fresh plot, taken without changing anything.
+PressurePlotInput PressurePlotOf(const Session& session);
+
+// The plot the session's waveform gets now: fresh axes with ClearPlotFirst
+// or before any plot was drawn, else an overlay trace in the colour of
+// TraceCount (which counts it). Sets KeepPlotRange and the session's plot
+// range. Nothing while there is no waveform.
+std::optional<PressurePlotInput> NextPressurePlot(Session& session, PlotState& state,
+                                                  int client_width, int client_height);
+
+// Draws one plot of NextPressurePlot into `image`: frame 1 and frame 2 become
+// its frame, the layout and axes its own.
+void DrawPressurePlot(QImage& image, const PressurePlotInput& plot, PlotState& state);
+
+// NextPressurePlot drawn at once, for a picture that is drawn only once.
 void PressureTimePlot(QImage& image, Session& session, PlotState& state);
 
-// The reflex activation curve in RGB(0,170,170) over frame 1.
-void DrawReflexCurve(QImage& image, const Session& session, const PlotState& state,
-                     std::int32_t onset_sample, float factor, float decay);
+// The reflex activation curve in RGB(0,170,170) over frame 1, for a
+// waveform of last_sample + 1 samples at interval dt.
+void DrawReflexCurve(QImage& image, const PlotState& state, std::int32_t last_sample, float dt,
+                     const ReflexTiming& timing);
 
 }  // namespace korva::ui

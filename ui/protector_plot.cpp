@@ -28,7 +28,7 @@ constexpr plot::Rgb kMarkerGreen{0, 128, 0};
 
 // The curve cut where it leaves the level range: a loss beyond -60 dB is
 // not drawn along the axis, where it would read as -60 dB. Consecutive equal
-// pixels are merged, since a point drawn twice in XOR would vanish.
+// pixels are merged.
 std::vector<QPolygon> ClippedPieces(const plot::Frame& frame, const std::vector<double>& x,
                                     const std::vector<double>& y, std::size_t count) {
   const double low = frame.PlotYMin;
@@ -82,16 +82,13 @@ void DrawInsertionLossCurves(QImage& image, const plot::Frame& frame,
                              const InsertionLossPlot& plot) {
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing, false);
-  painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
   const std::array<const std::vector<double>*, 4> curves{&plot.total, &plot.piston, &plot.leak,
                                                          &plot.material};
   for (std::size_t c = 0; c < curves.size(); ++c) {
     const std::vector<double>& y = *curves[c];
     const std::size_t count = std::min(y.size(), plot.x.size());
     if (count < 2) continue;
-    // The pen is the complement of the colour wanted on white.
-    const QColor shown = ToQColor(kInsertionLossColours[c]);
-    painter.setPen(QPen(QColor::fromRgb(shown.rgb() ^ 0xFFFFFFu), 0));
+    painter.setPen(QPen(ToQColor(kInsertionLossColours[c]), 0));
     for (const QPolygon& piece : ClippedPieces(frame, plot.x, y, count)) {
       painter.drawPolyline(piece);
     }

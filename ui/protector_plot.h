@@ -28,8 +28,8 @@ inline constexpr std::array<plot::Rgb, 4> kInsertionLossColours{
 plot::Frame DrawProtectorModel(QImage& image, const InsertionLossPlot& plot,
                                const std::string& title);
 
-// The four model curves in XOR: drawing them a second time restores the
-// pixels they covered.
+// The four model curves, each in its colour: where two cross, the one drawn
+// later shows, never a mixture of both.
 void DrawInsertionLossCurves(QImage& image, const plot::Frame& frame,
                              const InsertionLossPlot& plot);
 

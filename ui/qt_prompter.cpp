@@ -48,11 +48,16 @@ std::optional<std::filesystem::path> RunDialog(QFileDialog& dialog,
 
 std::string QtPrompter::AskText(const std::string& title, const std::string& question,
                                 const std::string& proposed) {
-  bool ok = false;
-  const QString text = QInputDialog::getText(parent_, FromLatin1(title), FromLatin1(question),
-                                             QLineEdit::Normal, FromLatin1(proposed), &ok);
-  if (!ok) return proposed;
-  return text.toLatin1().toStdString();
+  QInputDialog dialog(parent_);
+  dialog.setWindowTitle(FromLatin1(title));
+  dialog.setLabelText(FromLatin1(question));
+  dialog.setTextValue(FromLatin1(proposed));
+  // Wide enough for the whole title: window managers cut a long one short
+  // in the middle of a word.
+  const int title_width = dialog.fontMetrics().horizontalAdvance(dialog.windowTitle());
+  dialog.setMinimumWidth(title_width + 160);
+  if (dialog.exec() != QDialog::Accepted) return proposed;
+  return dialog.textValue().toLatin1().toStdString();
 }
 
 Answer QtPrompter::AskYesNoCancel(const std::string& title, const std::string& question) {
@@ -72,6 +77,10 @@ bool QtPrompter::AskOkCancel(const std::string& title, const std::string& questi
 
 void QtPrompter::Inform(const std::string& title, const std::string& text) {
   QMessageBox::information(parent_, FromLatin1(title), FromLatin1(text));
+}
+
+void QtPrompter::ShowError(const std::string& title, const std::string& text) {
+  QMessageBox::critical(parent_, FromLatin1(title), FromLatin1(text));
 }
 
 std::optional<std::filesystem::path> QtFileChooser::ChooseOpenFile(

@@ -22,6 +22,8 @@ class QtPrompter final : public Prompter {
   Answer AskYesNoCancel(const std::string& title, const std::string& question) override;
   bool AskOkCancel(const std::string& title, const std::string& question) override;
   void Inform(const std::string& title, const std::string& text) override;
+  // A box with the critical icon.
+  void ShowError(const std::string& title, const std::string& text) override;
 
  private:
   QWidget* parent_;

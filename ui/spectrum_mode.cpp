@@ -1,11 +1,9 @@
 // The Leq300ms spectrum mode: the spectrum over the upper half of the window,
 // the ".TOB" table, and the menu-bar entry that leaves the mode.
-#include <QCoreApplication>
 #include <QMenuBar>
 #include <filesystem>
+#include <memory>
 
-#include "core/common/error.h"
-#include "core/common/files.h"
 #include "core/metrics/leq300.h"
 #include "ui/main_window.h"
 
@@ -20,42 +18,59 @@ std::string SpectrumExitMessage(const std::string& base_name) {
 }
 
 void MainWindow::Leq300msspectrum1Click() {
-  RunCommand([this] {
-    // The mode starts whatever the waveform: one exit entry, items disabled.
+  if (runner_.Busy()) return;
+  const QString name = "Leq300ms spectrum";
+  // The mode starts whatever the waveform: one exit entry, items disabled.
+  auto enter_mode = [this] {
     if (exit_spectrum_item_ == nullptr) {
       exit_spectrum_item_ = menuBar()->addAction("[Exit Leq300 Spectrum]");
       exit_spectrum_item_->setObjectName("CancelLeq300");
       connect(exit_spectrum_item_, &QAction::triggered, this, &MainWindow::CancelLeq300Click);
     }
     SetPopupItemsEnabled(false);
-    if (session_.ImportedWaveform || session_.LastSample < 1 ||
-        session_.LastSample >= kMaxSpectrumSamples) {
-      return;
-    }
-    const Leq300msRun run = RunLeq300msSpectrum(session_, CurrentFolder().value_or("."));
-    cursor_.CursorTask = 7;
-    canvas_->FollowWidgetSize();
-    // The read-out grid would cover the spectrum; it returns on leaving.
-    grid_->hide();
-    DrawLeq300msSpectrum(canvas_->Image(), run.spectrum, session_.WaveformTitle,
-                         new_spectrum_scale_);
-    new_spectrum_scale_ = false;
-    canvas_->update();
-  });
+  };
+  const Session& session = document_.session;
+  if (session.ImportedWaveform || session.LastSample < 1 ||
+      session.LastSample >= kMaxSpectrumSamples) {
+    Run(name, enter_mode);
+    return;
+  }
+  auto work = std::make_shared<Session>(session);
+  Start(name,
+        [this, work, enter_mode,
+         folder = document_.output_folder](CommandRunner::Worker&) -> CommandRunner::Commit {
+          auto run = std::make_shared<const Leq300msRun>(RunLeq300msSpectrum(*work, folder));
+          return [this, work, run, enter_mode] {
+            document_.session = std::move(*work);
+            enter_mode();
+            cursor_.SetTask(CursorTask::kSpectrumInterval);
+            // The read-out grid would cover the spectrum; it returns on leaving.
+            grid_->hide();
+            const bool clear = document_.new_spectrum_scale;
+            Layer layer = [run, title = document_.session.WaveformTitle, clear](QImage& image,
+                                                                                PlotState&) {
+              DrawLeq300msSpectrum(image, run->spectrum, title, clear);
+            };
+            if (clear) picture_.upper.clear();
+            picture_.upper.push_back(std::move(layer));
+            document_.new_spectrum_scale = false;
+            Redraw();
+            ShowWritten({run->tob_file});
+          };
+        });
 }
 
 void MainWindow::CancelLeq300Click() {
-  RunCommand([this] {
+  Run("[Exit Leq300 Spectrum]", [this] {
     // Only the entry this mode added goes; movie entries stay with the movie.
     if (exit_spectrum_item_ != nullptr) {
       menuBar()->removeAction(exit_spectrum_item_);
       exit_spectrum_item_->deleteLater();
       exit_spectrum_item_ = nullptr;
     }
-    prompter_.Inform("Information", SpectrumExitMessage(session_.BaseName));
-    canvas_->RestoreForm();
-    if (session_.LastSample >= 0) grid_->show();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    prompter_.Inform("Information", SpectrumExitMessage(document_.session.BaseName));
+    RestoreForm();
+    if (document_.session.LastSample >= 0) grid_->show();
   });
 }
 

@@ -87,8 +87,7 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
       }
       options.write_place_table = false;
       const HazardPlan plan = PlanHazardRun(session, options);
-      ui::DrawReflexCurve(image, session, state, plan.timing.ReflexOnsetSample,
-                          plan.timing.ReflexFactor, plan.timing.ReflexDecay);
+      ui::DrawReflexCurve(image, state, session.LastSample, session.SampleInterval, plan.timing);
     }
 
     const QImage band = image.copy(0, state.layout.PlotTop, width, state.layout.FrameHeight);

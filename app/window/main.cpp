@@ -1,10 +1,15 @@
 // korva: the window. Data files are found in the current folder, else in
 // $KORVA_DATA_DIR, else in the data folder installed with the program.
+// "korva FILE" opens FILE once the window is up: a KRV file as File > Open
+// does, a recording (WAV, text, binary) as File > Import does.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
 #include <QWindow>
 #include <clocale>
+#include <cmath>
 #include <filesystem>
 
 #include "core/common/data_dir.h"
@@ -16,6 +21,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(korva::ui::kApplicationTitle);
+  QApplication::setOrganizationName("KORVA");
   // Qt has taken the user's locale; numbers in files stay with '.' whatever it is.
   std::setlocale(LC_NUMERIC, "C");
 
@@ -34,6 +40,14 @@ int main(int argc, char** argv) {
   korva::ui::MainWindow window(prompter, chooser, options);
   prompter.SetParent(&window);
   chooser.SetParent(&window);
+  // Un-maximised, the window takes most of the screen, centred.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    const QSize size(static_cast<int>(std::lround(0.8 * area.width())),
+                     static_cast<int>(std::lround(0.8 * area.height())));
+    window.resize(size.expandedTo(window.minimumSize()));
+    window.move(area.center() - window.rect().center());
+  }
   window.showMaximized();
   // The splash is stretched over the client area, so let the window manager
   // finish maximising (bounded: some never expose a window at all).
@@ -50,5 +64,7 @@ int main(int argc, char** argv) {
     QMessageBox::critical(&window, korva::ui::kApplicationTitle, e.what());
     return 1;
   }
+  const QStringList files = QApplication::arguments().mid(1);
+  QTimer::singleShot(0, &window, [&window, files] { window.OpenArguments(files); });
   return app.exec();
 }

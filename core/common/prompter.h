@@ -21,6 +21,9 @@ class Prompter {
   virtual bool AskOkCancel(const std::string& title, const std::string& question) = 0;
   // An information box with OK.
   virtual void Inform(const std::string& title, const std::string& text) = 0;
+  // A box reporting a failure, with OK; an information box unless the front
+  // end has a better way to say that something went wrong.
+  virtual void ShowError(const std::string& title, const std::string& text) { Inform(title, text); }
 };
 
 }  // namespace korva

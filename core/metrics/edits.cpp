@@ -134,6 +134,8 @@ void ApplyBaseline(Session& session, std::int32_t saved_last_sample, CursorPair 
   session.LastSample = saved_last_sample;
   UpdateExtremes(session);
   FullView(session);
+  // The enlarged view's count may stand in the cell: it must be the waveform's.
+  SetCountCell(session);
 }
 
 void TaperEnds(Session& session, CursorPair lines, const PlotRect& plot) {
@@ -154,6 +156,8 @@ void TaperEnds(Session& session, CursorPair lines, const PlotRect& plot) {
           static_cast<float>(samples[static_cast<std::size_t>(k)] * w);
     }
   }
+  // A read-out of the lines may have written a count of theirs into the cell.
+  SetCountCell(session);
 }
 
 EstablishStartView BeginEstablishStart(Session& session) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
@@ -125,6 +126,24 @@ std::int32_t ReadoutLengthSamples(std::int32_t last_sample, int x_a, int x_b,
   const double count = std::nearbyint(std::fabs(static_cast<double>(a) - b + 1) /
                                       std::max(plot.width, 1) * last_sample);
   return static_cast<std::int32_t>(count);
+}
+
+void ShowPeakReadout(Session& session, int x_a, int x_b, const PlotRect& plot) {
+  const Selection range = ReadoutSelection(session.LastSample, x_a, x_b, plot);
+  const auto samples = std::as_const(session.Pressure).Range(range.first, range.last);
+  std::int32_t peak_index = range.first;
+  float peak = -1.0f;
+  for (std::size_t k = 0; k < samples.size(); ++k) {
+    const float value = std::fabs(samples[k]);
+    if (value > peak) {
+      peak = value;
+      peak_index = range.first + static_cast<std::int32_t>(k);
+    }
+  }
+  const double level = 20.0 * std::log10(double{peak} + 0.000001) + 94.0;
+  const double ms = double{session.SampleInterval} * peak_index * 1000.0;
+  session.Grid.Cell(1, 7) = FormatFixed(level, 3);
+  session.Grid.Cell(2, 7) = "dB at " + FormatFixed(ms, 1) + " milliseconds";
 }
 
 void ShowStatisticsReadout(HeaderGrid& grid, const IntervalResults& results, std::int32_t sel_first,

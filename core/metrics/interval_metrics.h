@@ -53,6 +53,11 @@ Selection ReadoutSelection(std::int32_t last_sample, int x_a, int x_b, const Plo
 // and b the left line.
 std::int32_t ReadoutLengthSamples(std::int32_t last_sample, int x_a, int x_b, const PlotRect& plot);
 
+// The Statistics read-out while a line moves: the largest |sample| between
+// the lines (the first of equals), as a level with three decimals in cell
+// (1,7) and "dB at T milliseconds" (one decimal) in cell (2,7).
+void ShowPeakReadout(Session& session, int x_a, int x_b, const PlotRect& plot);
+
 // Writes the Statistics read-out into grid cells (1,8)..(2,11): the four
 // values with three decimals and the explanatory texts, with D the interval
 // length and S its start in milliseconds (two decimals). "n/a" stands for

@@ -46,4 +46,8 @@ void ScriptedPrompter::Inform(const std::string& title, const std::string& text)
   asked_.push_back({"inform", title, text, {}});
 }
 
+void ScriptedPrompter::ShowError(const std::string& title, const std::string& text) {
+  asked_.push_back({"error", title, text, {}});
+}
+
 }  // namespace korva::testing

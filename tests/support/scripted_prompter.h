@@ -13,7 +13,7 @@
 namespace korva::testing {
 
 struct AskedQuestion {
-  std::string kind;  // "text", "yesnocancel", "okcancel", "inform"
+  std::string kind;  // "text", "yesnocancel", "okcancel", "inform", "error"
   std::string title;
   std::string question;
   std::string proposed;  // text questions only
@@ -39,6 +39,7 @@ class ScriptedPrompter final : public Prompter {
   Answer AskYesNoCancel(const std::string& title, const std::string& question) override;
   bool AskOkCancel(const std::string& title, const std::string& question) override;
   void Inform(const std::string& title, const std::string& text) override;
+  void ShowError(const std::string& title, const std::string& text) override;
 
   const std::vector<AskedQuestion>& asked() const { return asked_; }
   bool AllAnswersUsed() const { return texts_.empty() && choices_.empty() && confirms_.empty(); }

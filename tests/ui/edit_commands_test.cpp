@@ -33,7 +33,11 @@ class EditTest : public WindowTest {
     Send(QEvent::MouseButtonPress, button, button, x);
   }
   void Move(int x) { Send(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, x); }
-  void Release(int x) { Send(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton, x); }
+  // A release may start the interval metrics on the worker: it waits for them.
+  void Release(int x) {
+    Send(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton, x);
+    Settle();
+  }
   // Press on `from`, drag through `to` and let go there.
   void Drag(int from, int to) {  // in two steps, as a quick hand would
     Press(from);
@@ -44,8 +48,8 @@ class EditTest : public WindowTest {
   std::string Cell(int column, int row) const {
     return window_->StringGrid1()->item(row, column)->text().toStdString();
   }
-  int X1() const { return window_->Cursors().CursorX1; }
-  int X2() const { return window_->Cursors().CursorX2; }
+  int X1() const { return window_->Cursor().X1(); }
+  int X2() const { return window_->Cursor().X2(); }
   bool RedColumn(int x) const {
     const PlotRect plot = window_->CursorPlot();
     const QImage& image = window_->canvas().Image();
@@ -70,6 +74,7 @@ class EditTest : public WindowTest {
     }
     chooser_.Choose(work_.Write(name, text));
     window_->OpenKRVwaveform1Click();
+    Settle();
     ASSERT_TRUE(Informed().empty()) << Informed().front();
   }
 };
@@ -82,7 +87,7 @@ TEST_F(EditTest, SelectSegmentFollowsTheNearerLineAndCutsBetweenThem) {
   auto* done = window_->findChild<QPushButton*>("Button2");
   ASSERT_TRUE(done->isVisible());
   EXPECT_FALSE(window_->PopupEnabled());
-  EXPECT_TRUE(window_->Cursors().CursorsActive);
+  EXPECT_TRUE(window_->Cursor().Active());
   // Loading or saving under an armed edit would lose it: locked until Done.
   EXPECT_FALSE(window_->findChild<QAction*>("OpenKRVwaveform1")->isEnabled());
   EXPECT_FALSE(window_->findChild<QAction*>("SaveKRVwaveform1")->isEnabled());
@@ -121,7 +126,7 @@ TEST_F(EditTest, SelectSegmentFollowsTheNearerLineAndCutsBetweenThem) {
   done->click();
   EXPECT_FALSE(done->isVisible());
   EXPECT_TRUE(window_->PopupEnabled());
-  EXPECT_FALSE(window_->Cursors().CursorsActive);
+  EXPECT_FALSE(window_->Cursor().Active());
   EXPECT_TRUE(window_->findChild<QAction*>("OpenKRVwaveform1")->isEnabled());
   EXPECT_EQ(window_->session().LastSample, i1);
   EXPECT_EQ(Cell(1, 4), FormatInteger(i1 + 1));
@@ -236,7 +241,7 @@ TEST_F(EditTest, StatisticsShowsTheIntervalLevelsAndRestoresTheWaveform) {
   EXPECT_EQ(window_->session().SelLast, 4095);
 
   window_->findChild<QPushButton*>("Button12")->click();
-  EXPECT_FALSE(window_->Cursors().CursorsActive);
+  EXPECT_FALSE(window_->Cursor().Active());
   EXPECT_EQ(Samples(), original);
   EXPECT_EQ(Cell(1, 4), "4096");
 }
@@ -283,11 +288,13 @@ TEST_F(EditTest, TaperCalibrationAndResampleAskWithTheirLabels) {
 
   prompter_.Confirm(false);
   window_->Resample1Click();
+  Settle();
   EXPECT_EQ(prompter_.asked().back().question,
             "Sample rate = 200000 samples/sec. Change sample rate?");
   EXPECT_EQ(window_->session().LastSample, 4095);
   prompter_.Confirm(true).Text("100000");
   window_->Resample1Click();
+  Settle();
   EXPECT_EQ(prompter_.asked().back().question.rfind("Sample rate in samples/sec from 0.1", 0), 0u);
   EXPECT_EQ(window_->session().LastSample, 2047);
   EXPECT_EQ(Cell(1, 4), "2048");

@@ -47,6 +47,7 @@ class HazardMovieTest : public WindowTest {
     OpenTestFile("blast.krv");
     base_bar_ = BarCaptions(*window_);
     window_->NoProtectorWarned1Click();
+    Settle();
     ASSERT_TRUE(Informed().empty()) << Informed().front();
     ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel ,", "Stapes Displacement]"}));
     window_->MovieItems().back()->trigger();
@@ -142,7 +143,7 @@ TEST_F(HazardMovieTest, WorstPlaceHazardIsDrawnAgainstItsOwnAxisBelow) {
   EXPECT_NEAR(hazard.PlotYMax, cochlea.SectionHazard[cochlea.WorstSection], 1e-3f);
   EXPECT_EQ(hazard.PlotXMax, pressure.PlotXMax);
   EXPECT_EQ(hazard.top, pressure.top);
-  EXPECT_EQ(hazard.top, image.height() / 2);
+  EXPECT_EQ(hazard.top, static_cast<int>(std::nearbyint(0.5 * image.height())));
   EXPECT_NEAR(hazard.YScale * (hazard.PlotYMin - hazard.PlotYMax),
               pressure.YScale * (pressure.PlotYMin - pressure.PlotYMax), 0.5f);
 
@@ -190,6 +191,9 @@ TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
   ASSERT_EQ(Informed().size(), 1u);
   EXPECT_EQ(Informed()[0], ui::kMovieClosingMessage);
   EXPECT_FALSE(window_->session().MovieAvailable);
+  // The grid the movie covered comes back with the run's result.
+  EXPECT_TRUE(window_->StringGrid1()->isVisible());
+  EXPECT_FALSE(window_->StringGrid1()->item(5, 1)->text().isEmpty());
   // The picture brought back is the plain pressure plot: an overlay drawn
   // next must use its axes, not the movie's two-range plot.
   const ui::PlotState& plot = window_->plot_state();
@@ -198,9 +202,33 @@ TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
 
   // With the pair still on the bar, both go.
   window_->NoProtectorWarned1Click();
+  Settle();
   ASSERT_EQ(BarCaptions(*window_).size(), base_bar_.size() + 2);
   window_->CancelMovieClick();
   EXPECT_EQ(BarCaptions(*window_), base_bar_);
+}
+
+TEST_F(HazardMovieTest, AResizeDrawsTheFrameReachedAgain) {
+  StartMovie();
+  ui::HazardMovie& movie = window_->Movie();
+  // Past the impulse: the place hazards have grown.
+  for (int i = 0; i < 1500; ++i) movie.Tick();
+  window_->resize(1100, 800);
+  PumpEvents();
+  const QImage& image = window_->canvas().Image();
+  ASSERT_EQ(image.size(), window_->canvas().size());
+  const int half = image.height() / 2;
+  // The displacement profile and the place hazards above, the waveform and
+  // the worst place's hazard so far below.
+  EXPECT_GT(CountColour(image, 0x00FF00u, 0, half), 20);
+  EXPECT_GT(CountColour(image, 0xFF0000u, 0, half), 20);
+  EXPECT_GT(CountColour(image, 0x008000u, half, image.height()), 20);
+  EXPECT_GT(CountColour(image, 0xFF0000u, half, image.height()), 5);
+  // It goes on from there.
+  const std::int32_t reached = movie.MovieFrame();
+  movie.Tick();
+  EXPECT_EQ(movie.MovieFrame(), reached + 1);
+  SaveCanvas("movie-resized.png");
 }
 
 TEST_F(HazardMovieTest, TimerPlaysAndOpeningAnotherFileStopsTheMovie) {

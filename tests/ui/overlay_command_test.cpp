@@ -34,6 +34,7 @@ TEST_F(OverlayCommandTest, SecondFileIsDrawnComparedAndAppendedThenCancelCompare
 
   chooser_.Choose(second);
   window_->OverlayKRVWaveform1Click();
+  Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   ASSERT_TRUE(window_->LastOverlay().has_value());
   // Like Open's, the dialog is placed centred and nearly full height.
@@ -64,6 +65,7 @@ TEST_F(OverlayCommandTest, SecondFileIsDrawnComparedAndAppendedThenCancelCompare
   // Cancel: one more line, no second header, the first against itself.
   chooser_.Choose(std::nullopt);
   window_->OverlayKRVWaveform1Click();
+  Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   const std::string again = ReadWholeFile(table_);
   EXPECT_EQ(CountLines(again), 3);
@@ -78,7 +80,8 @@ TEST_F(OverlayCommandTest, UnreadableSecondFileLeavesSessionAndTable) {
   const std::int32_t last_sample = window_->session().LastSample;
   chooser_.Choose(work_.Write("BROKEN.KRV", "not a waveform\r\n"));
   window_->OverlayKRVWaveform1Click();
-  ASSERT_EQ(Informed().size(), 1u);
+  Settle();
+  ASSERT_EQ(Errors().size(), 1u);
   EXPECT_FALSE(window_->LastOverlay().has_value());
   EXPECT_FALSE(fs::exists(table_));
   EXPECT_EQ(window_->session().LastSample, last_sample);

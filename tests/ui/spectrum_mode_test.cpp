@@ -37,10 +37,11 @@ TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
   ASSERT_EQ(bar.size(), 3);
 
   window_->findChild<QAction*>("Leq300msspectrum1")->trigger();
+  Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   EXPECT_EQ(BarCaptions(*window_), bar + QStringList{"[Exit Leq300 Spectrum]"});
   EXPECT_FALSE(AnyPopupItemEnabled(*window_));
-  EXPECT_EQ(window_->Cursors().CursorTask, 7);
+  EXPECT_EQ(window_->Cursor().Task(), ui::CursorTask::kSpectrumInterval);
   EXPECT_EQ(window_->session().SelLast, 4095);
 
   const QImage& image = window_->canvas().Image();
@@ -69,25 +70,29 @@ TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
   OpenTestFile("SHOT.KRV", 4096, 2000.0);
   EXPECT_TRUE(AnyPopupItemEnabled(*window_));
   window_->Leq300msspectrum1Click();
+  Settle();
   window_->Leq300msspectrum1Click();
+  Settle();
   EXPECT_EQ(BarCaptions(*window_).count("[Exit Leq300 Spectrum]"), 1);
 }
 
 TEST_F(WindowTest, AfterTheSpectrumTaperLinesShowTheShortIntervalReadout) {
   OpenTestFile("SHOT.KRV", 4096, 2000.0);
   window_->Leq300msspectrum1Click();
+  Settle();
   window_->CancelLeq300Click();
   OpenTestFile("SHOT.KRV", 4096, 2000.0);
   // Taper leaves the task as the spectrum set it.
   window_->ApplyTaper1Click();
   QWidget* canvas = &window_->canvas();
-  const QPointF at(window_->Cursors().CursorX2, window_->CursorPlot().top + 20);
+  const QPointF at(window_->Cursor().X2(), window_->CursorPlot().top + 20);
   QMouseEvent press(QEvent::MouseButtonPress, at, canvas->mapToGlobal(at), Qt::LeftButton,
                     Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(canvas, &press);
   QMouseEvent release(QEvent::MouseButtonRelease, at, canvas->mapToGlobal(at), Qt::LeftButton,
                       Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(canvas, &release);
+  Settle();
   auto cell = [this](int column, int row) {
     return window_->StringGrid1()->item(row, column)->text().toStdString();
   };
@@ -96,16 +101,18 @@ TEST_F(WindowTest, AfterTheSpectrumTaperLinesShowTheShortIntervalReadout) {
   EXPECT_EQ(cell(2, 8), "joules/m^2");
   EXPECT_FALSE(cell(1, 8).empty());
   window_->findChild<QPushButton*>("Button6")->click();
-  EXPECT_FALSE(window_->Cursors().CursorsActive);
+  EXPECT_FALSE(window_->Cursor().Active());
 }
 
 TEST_F(WindowTest, LeavingTheSpectrumKeepsTheMovieEntriesOfAHazardRun) {
   OpenTestFile("SHOT.KRV", 2048, 2000.0);
   window_->NoProtectorUnWarned1Click();
+  Settle();
   ASSERT_EQ(window_->MovieItems().size(), 2u);
   const QStringList bar = BarCaptions(*window_);
   ASSERT_EQ(bar.size(), 5);
   window_->Leq300msspectrum1Click();
+  Settle();
   EXPECT_EQ(BarCaptions(*window_).size(), 6);
   window_->CancelLeq300Click();
   EXPECT_EQ(BarCaptions(*window_), bar);
@@ -116,6 +123,7 @@ TEST_F(WindowTest, AnImportedWaveformEntersTheModeWithoutASpectrum) {
   chooser_.Choose(work_.Write("plain.txt", "1\r\n5\r\n-3\r\n2\r\n"));
   prompter_.Choice(Answer::kYes).Text("1");
   window_->Importwaveform1Click();
+  Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   const QImage before = window_->canvas().Image().copy();
   window_->Leq300msspectrum1Click();

@@ -1,6 +1,7 @@
 #include "tests/ui/window_fixture.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <cmath>
 #include <cstdio>
 
@@ -67,6 +68,7 @@ void WindowTest::SetUp() {
   options.data_dir = data_.path();
   options.sample_capacity = kMinSampleCapacity;
   options.open_dir = work_.path();
+  options.settings_file = data_.path() / "settings.ini";
   window_ = std::make_unique<ui::MainWindow>(prompter_, chooser_, options);
   window_->resize(1000, 700);
   window_->show();
@@ -84,13 +86,32 @@ fs::path WindowTest::OpenTestFile(const std::string& name, int count, double pea
   const fs::path file = work_.Write(name, TestKrvText("TEST BLAST", count, peak, location));
   chooser_.Choose(file);
   window_->OpenKRVwaveform1Click();
+  Settle();
   return file;
+}
+
+void WindowTest::Settle() {
+  QElapsedTimer waited;
+  waited.start();
+  while (window_->Busy() && waited.elapsed() < 600000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  ASSERT_FALSE(window_->Busy()) << "a command is still running";
+  PumpEvents();
 }
 
 std::vector<std::string> WindowTest::Informed() const {
   std::vector<std::string> texts;
   for (const AskedQuestion& asked : prompter_.asked()) {
-    if (asked.kind == "inform") texts.push_back(asked.question);
+    if (asked.kind == "inform" || asked.kind == "error") texts.push_back(asked.question);
+  }
+  return texts;
+}
+
+std::vector<std::string> WindowTest::Errors() const {
+  std::vector<std::string> texts;
+  for (const AskedQuestion& asked : prompter_.asked()) {
+    if (asked.kind == "error") texts.push_back(asked.question);
   }
   return texts;
 }

@@ -81,8 +81,12 @@ class WindowTest : public ::testing::Test {
   // Writes NAME.KRV into the work folder and opens it through the window.
   std::filesystem::path OpenTestFile(const std::string& name, int count = 4100,
                                      double peak = 2000.0, int location = 1);
-  // Texts of the information boxes shown so far.
+  // Lets the window's event loop run until no command is running.
+  void Settle();
+  // Texts of the information and error boxes shown so far.
   std::vector<std::string> Informed() const;
+  // Texts of the error boxes only.
+  std::vector<std::string> Errors() const;
   // Saves the canvas and the whole window as PNGs under /tmp for looking at.
   void SaveCanvas(const std::string& name) const;
 

@@ -1,0 +1,80 @@
+#include "ui/cursor_tool.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace korva::ui {
+namespace {
+
+const QColor kCursorColour(255, 0, 0);
+
+}  // namespace
+
+void CursorTool::SetPlot(const PlotRect& plot) {
+  if (active_ && plot_.width > 0 && (plot.left != plot_.left || plot.width != plot_.width)) {
+    const auto map = [&](int x) {
+      const double fraction = static_cast<double>(x - plot_.left) / plot_.width;
+      return plot.left + static_cast<int>(std::nearbyint(fraction * plot.width));
+    };
+    x1_ = map(x1_);
+    x2_ = map(x2_);
+  }
+  plot_ = plot;
+}
+
+void CursorTool::DrawLine(int x) {
+  canvas_.XorLine(QPoint(x, plot_.top + plot_.height - 1), QPoint(x, plot_.top + 1), kCursorColour);
+}
+
+void CursorTool::Arm(CursorPair lines) {
+  x1_ = lines.x1;
+  x2_ = lines.x2;
+  active_ = true;
+  dragging_ = false;
+  DrawLines();
+}
+
+void CursorTool::Park() {
+  const CursorPair parked = ParkedCursors(plot_);
+  x1_ = parked.x1;
+  x2_ = parked.x2;
+  active_ = false;
+  dragging_ = false;
+}
+
+void CursorTool::DrawLines() {
+  if (!active_) return;
+  DrawLine(x1_);
+  DrawLine(x2_);
+}
+
+void CursorTool::MoveNearerLine(int x) {
+  const int d1 = std::abs(x - x1_);
+  const int d2 = std::abs(x - x2_);
+  int& line = d2 < d1 ? x2_ : x1_;
+  if (line == x) return;
+  DrawLine(line);
+  DrawLine(x);
+  line = x;
+}
+
+void CursorTool::Press(Qt::MouseButton button, int x) {
+  if (!active_ || button != Qt::LeftButton) return;
+  dragging_ = true;
+  MoveNearerLine(x);
+}
+
+bool CursorTool::Move(int x) {
+  if (!active_ || !dragging_) return false;
+  MoveNearerLine(x);
+  return true;
+}
+
+bool CursorTool::Release(int x) {
+  if (!active_ || !dragging_) return false;
+  MoveNearerLine(x);
+  dragging_ = false;
+  return true;
+}
+
+}  // namespace korva::ui
