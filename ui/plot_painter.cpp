@@ -57,6 +57,15 @@ void LabelOut(QPainter& painter, int x, int y, const QString& text, int anchor) 
                    text);
 }
 
+void LabelOverOut(QPainter& painter, int x, int y, const QString& text, int anchor) {
+  if (text.isEmpty()) return;
+  const QFontMetrics metrics(painter.font());
+  const int width = metrics.horizontalAdvance(text);
+  const plot::ScreenPoint top_left = plot::AnchorTopLeft(anchor, x, y, width, metrics.height());
+  painter.fillRect(QRect(top_left.x - 2, top_left.y, width + 4, metrics.height()), Qt::white);
+  LabelOut(painter, x, y, text, anchor);
+}
+
 void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int anchor) {
   const QFontMetrics metrics(painter.font());
   const int width = metrics.horizontalAdvance(text);
@@ -132,8 +141,9 @@ void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const
     painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
   }
   painter.setFont(PlotFont(image.width(), image.height()));
-  PlotLogAxes(painter,
-              plot::PlanLogAxes(frame, layout, style, kSpectrumCaption, kSpectrumUnitsCaption));
+  const plot::LogAxes plan =
+      plot::PlanLogAxes(frame, layout, style, kSpectrumCaption, kSpectrumUnitsCaption);
+  PlotLogAxes(painter, plan);
 
   auto point = [&frame](double x, double y) {
     float wx = static_cast<float>(x);
@@ -156,6 +166,10 @@ void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const
   }
   painter.setPen(QPen(QColor(0, 128, 0), 0));
   if (band.size() > 1) painter.drawPolyline(band);
+  // The title stands inside the plot: over the curves, not under them.
+  const plot::Caption& caption = plan.axes.title;
+  painter.setPen(Qt::black);
+  LabelOverOut(painter, caption.at.x, caption.at.y, Latin1(caption.text), caption.anchor);
 }
 
 PressurePlotInput PressurePlotOf(const Session& session) {
@@ -253,6 +267,11 @@ void DrawReflexCurve(QImage& image, const PlotState& state, std::int32_t last_sa
   polygon.reserve(static_cast<qsizetype>(curve.size()));
   for (const plot::ScreenPoint& p : curve) polygon.append(ToQPoint(p));
   painter.drawPolyline(polygon);
+  // The curve climbs to the top of the plot, where the title stands.
+  const plot::Caption title = plot::PlanLinearAxes(state.frames[0], state.layout, state.axes).title;
+  painter.setFont(PlotFont(image.width(), image.height()));
+  painter.setPen(Qt::black);
+  LabelOverOut(painter, title.at.x, title.at.y, Latin1(title.text), title.anchor);
 }
 
 }  // namespace korva::ui

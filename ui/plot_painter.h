@@ -46,6 +46,9 @@ QFont PlotFont(int client_width, int client_height);
 
 // Text placed at (x, y) by the anchor code (0..8), in the painter's font and pen.
 void LabelOut(QPainter& painter, int x, int y, const QString& text, int anchor);
+// The same on a white box of the text's size, over whatever was drawn there:
+// titles and captions drawn last stay readable where curves pass beneath.
+void LabelOverOut(QPainter& painter, int x, int y, const QString& text, int anchor);
 // The same with the text rotated by 90 degrees, reading upward.
 void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int anchor);
 

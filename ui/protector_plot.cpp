@@ -131,14 +131,14 @@ plot::Frame DrawProtectorModel(QImage& image, const InsertionLossPlot& plot,
   for (std::size_t c = 0; c < plot.label_texts.size(); ++c) {
     painter.setPen(ToQColor(kInsertionLossColours[c]));
     const QPoint at = Point(frame, plot.label_x, plot.label_tops[c]);
-    LabelOut(painter, at.x(), at.y(), Latin1(plot.label_texts[c]), 0);
+    LabelOverOut(painter, at.x(), at.y(), Latin1(plot.label_texts[c]), 0);
   }
   painter.setPen(Qt::black);
   const QPoint title_at = Point(frame, plot.title_x, plot.title_y);
-  LabelOut(painter, title_at.x(), title_at.y(), Latin1(title), 0);
+  LabelOverOut(painter, title_at.x(), title_at.y(), Latin1(title), 0);
   painter.setPen(ToQColor(plot::kRed));
   const QPoint rms_at = Point(frame, plot.label_x, plot.rms_y);
-  LabelOut(painter, rms_at.x(), rms_at.y(), Latin1(plot.rms_text), 6);
+  LabelOverOut(painter, rms_at.x(), rms_at.y(), Latin1(plot.rms_text), 6);
   return frame;
 }
 
