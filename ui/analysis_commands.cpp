@@ -179,7 +179,7 @@ void MainWindow::AnimateClick() {
     if (!run || !run->movie || movie_next_item_ == nullptr) return;
     keep_progress_bar_ = false;
     progress_bar_->hide();
-    grid_before_movie_ = grid_before_movie_ || grid_->isVisible();
+    if (!before_movie_) before_movie_ = BeforeMovie{picture_, grid_->isVisible()};
     grid_->hide();
     const Session& session = document_.session;
     picture_.upper = {[movie = run->movie,
@@ -261,10 +261,14 @@ void MainWindow::CloseMovie() {
   edit1_->hide();
   prompter_.Inform("Information", kMovieClosingMessage);
   document_.session.MovieAvailable = false;
-  RestoreForm();
-  // The grid comes back with its results if the movie took its place.
-  if (grid_before_movie_) grid_->show();
-  grid_before_movie_ = false;
+  // The picture and the grid with its results come back as they were
+  // before the movie's pictures replaced them.
+  if (before_movie_) {
+    picture_ = std::move(before_movie_->picture);
+    if (before_movie_->grid) grid_->show();
+    before_movie_.reset();
+  }
+  Redraw();
   // The restored picture shows the pressure plot of frame 1, not the
   // two-range plot of the movie: an overlay trace must use its axes.
   plot_.frames[1] = plot_.frames[0];
@@ -307,11 +311,11 @@ void MainWindow::GetHPDData(int record_index) {
   auto state = std::make_shared<ProtectorCommandState>(document_.protector_state);
   Start(
       name,
-      [this, input, state, parameters, options,
-       popup_before](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+      [this, input, state, parameters, options, popup_before,
+       name](CommandRunner::Worker& worker) -> CommandRunner::Commit {
         auto result = std::make_shared<ProtectResult>(
             korva::GetHPDData(*input, *state, parameters, options, worker.progress));
-        return [this, state, result, popup_before, table = options.table] {
+        return [this, state, result, popup_before, name, table = options.table] {
           document_.protector_state = *state;
           popup_on_ = popup_before;
           // The picture fills the upper half, where the header grid would hide
@@ -333,7 +337,9 @@ void MainWindow::GetHPDData(int record_index) {
           Redraw();
           document_.new_spectrum_scale = true;
           ShowWritten({result->output, result->table_error.empty() ? table : fs::path()});
-          if (!result->table_error.empty()) prompter_.Inform("Information", result->table_error);
+          if (!result->table_error.empty()) {
+            prompter_.ShowError(name.toStdString(), result->table_error);
+          }
           document_.last_protection = std::move(*result);
         };
       },

@@ -211,8 +211,8 @@ void MainWindow::SaveKRVwaveformas1Click() {
   std::optional<fs::path> chosen;
   const bool ran = Run("Save KRV waveform as", [this, &chosen] {
     if (document_.session.LastSample >= kMaxSaveAsSamples) {
-      prompter_.Inform("Information",
-                       "Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
+      prompter_.ShowError("Save KRV waveform as",
+                          "Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
       return;
     }
     FileDialogRequest dialog;

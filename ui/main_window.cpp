@@ -572,7 +572,7 @@ void MainWindow::ProcessPendingEdits() {
   }
   RefreshGrid();
   if (result.redraw) PressureTimePlot();
-  for (const std::string& refusal : result.refusals) prompter_.Inform("Information", refusal);
+  for (const std::string& refusal : result.refusals) prompter_.ShowError("Header grid", refusal);
   if (!failure.empty()) ShowError(failure);
 }
 

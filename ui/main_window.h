@@ -361,9 +361,14 @@ class MainWindow : public QMainWindow {
   bool close_pending_ = false;
   bool closed_ = false;
   bool help_showing_ = false;
-  // The grid was showing before the help picture or the movie hid it.
+  // The grid was showing before the help picture hid it.
   bool grid_before_help_ = false;
-  bool grid_before_movie_ = false;
+  // What the movie's pictures replaced, brought back when it is cancelled.
+  struct BeforeMovie {
+    Picture picture;
+    bool grid = false;
+  };
+  std::optional<BeforeMovie> before_movie_;
   bool filling_grid_ = false;
   // The progress bar stays, full, after a hazard run.
   bool keep_progress_bar_ = false;

@@ -191,9 +191,12 @@ TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
   ASSERT_EQ(Informed().size(), 1u);
   EXPECT_EQ(Informed()[0], ui::kMovieClosingMessage);
   EXPECT_FALSE(window_->session().MovieAvailable);
-  // The grid the movie covered comes back with the run's result.
+  // The grid the movie covered comes back with the run's result, over the
+  // run's picture with its reflex curve.
   EXPECT_TRUE(window_->StringGrid1()->isVisible());
   EXPECT_FALSE(window_->StringGrid1()->item(5, 1)->text().isEmpty());
+  const QImage& image = window_->canvas().Image();
+  EXPECT_GT(CountColour(image, 0x00AAAAu, image.height() / 2, image.height()), 100);
   // The picture brought back is the plain pressure plot: an overlay drawn
   // next must use its axes, not the movie's two-range plot.
   const ui::PlotState& plot = window_->plot_state();
