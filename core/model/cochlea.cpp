@@ -273,6 +273,11 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   const std::span<const float> pressure = std::as_const(session.Pressure).Range(0, last);
   const std::span<float> backup = session.PressureBackup.Range(0, std::max(last, length - 1));
 
+  // Progress in steps: the stapes waveform, its spectrum, the terms every
+  // place shares, then two per place (its spectrum, its waveform): on long
+  // records each step takes a good fraction of a second.
+  const long long steps = 4 + 2LL * params.Places;
+
   // Stapes extremes (and the movie's first two columns) over the analysed
   // length; samples past the record count as the zeros the transform pads.
   float stapes_max = -1.0e6f, stapes_min = 1.0e6f;
@@ -294,16 +299,20 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
     movie->At(2, 2) = stapes_max;
     movie->At(3, 2) = stapes_min;
   }
+  progress.Checkpoint(1, steps);
 
   SpectrumBuffer stapes_re(half + 1), stapes_im(half + 1);
   PackRealSeries(backup.subspan(0, static_cast<std::size_t>(used) + 1), stapes_re, stapes_im);
   RealFFT(half, stapes_re, stapes_im, dt);
+  progress.Checkpoint(2, steps);
 
   const std::vector<double> scales = PlaceHazardScales(params, params.Places);
 
   const double df = 1.0 / (static_cast<double>(length) * dt);
   const std::vector<BinBase> bases = BinBases(params, df, half);
+  progress.Checkpoint(3, steps);
   const CochlearReference reference = ReferenceFromBases(params, df, half, bases);
+  progress.Checkpoint(4, steps);
   std::vector<Complex> transfer;
   SpectrumBuffer place_re(half + 1), place_im(half + 1);
   const float* sr = stapes_re.data1();
@@ -320,6 +329,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
       pr[k] = static_cast<float>(sr[k] * tr - si[k] * ti);
       pi[k] = static_cast<float>(sr[k] * ti + si[k] * tr);
     }
+    progress.Checkpoint(3 + 2LL * c, steps);
     InverseRealFFT(half, place_re, place_im, dt);
     for (std::int32_t m = 0; m < half; ++m) {
       backup[2 * m] = pr[m];
@@ -337,7 +347,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
       result.TotalHazardARU = scan.hazard;
       result.WorstSection = c;
     }
-    progress.Checkpoint(c, params.Places);
+    progress.Checkpoint(4 + 2LL * c, steps);
   }
   if (!std::isfinite(result.TotalHazardARU)) {
     throw Error("Floating point error in the cochlear model: the hazard is not finite");

@@ -145,8 +145,9 @@ struct CochlearResult {
 // FftLength; leaves the last place's displacement in
 // PressureBackup[0..FftLength-1]; fills `movie` (when given; it must have
 // FftLength + 4 rows). RangeError when FftLength exceeds kMaxFftLength.
-// Progress is reported as places done, and a stop request ends the run after
-// the place being computed (Cancelled).
+// Progress is reported in steps (the stapes waveform and spectrum, the shared
+// terms, two per place), and a stop request ends the run at the next step
+// (Cancelled).
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie,
                              ProgressSink& progress);
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie);
