@@ -204,11 +204,7 @@ void MainWindow::UnwrapCochleaClick() {
       state.frames[2] = frames[1];
       DrawEnvelope(image, frames, *movie, params, places);
     }};
-    picture_.lower = {[waveform = PressurePlotOf(document_.session),
-                       max_hazard = ScanEnvelope(*run->movie, run->cochlea.Places).max_hazard](
-                          QImage& image, PlotState& state) {
-      PressureTimePlot2(image, waveform, state, max_hazard);
-    }};
+    picture_.lower = {MoviePressurePlot()};
     Redraw();
     ReplaceNextMovieItem("Hazard Animation]", "HazardAnimation", &MainWindow::MovieStartClick);
   });
@@ -237,11 +233,7 @@ void MainWindow::MovieStartClick() {
     // The movie draws both bands over the two-range plot below; drawn again
     // whole, it shows the frame it has reached.
     picture_.upper.clear();
-    picture_.lower = {[waveform = PressurePlotOf(session),
-                       max_hazard = ScanEnvelope(*run->movie, run->cochlea.Places).max_hazard](
-                          QImage& image, PlotState& state) {
-      PressureTimePlot2(image, waveform, state, max_hazard);
-    }};
+    picture_.lower = {MoviePressurePlot()};
     Redraw();
     movie_->Start(std::move(input), plot_.frames[1], plot_.frames[3]);
     picture_.lower.push_back([movie = movie_](QImage&, PlotState& state) {
@@ -249,6 +241,15 @@ void MainWindow::MovieStartClick() {
     });
     canvas_->update();
   });
+}
+
+Layer MainWindow::MoviePressurePlot() const {
+  const HazardRunResult& run = *document_.last_run;
+  return [waveform = PressurePlotOf(document_.session),
+          max_hazard = ScanEnvelope(*run.movie, run.cochlea.Places).max_hazard](QImage& image,
+                                                                                PlotState& state) {
+    PressureTimePlot2(image, waveform, state, max_hazard);
+  };
 }
 
 void MainWindow::CancelMovieClick() {

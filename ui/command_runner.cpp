@@ -11,6 +11,16 @@
 #include "core/common/error.h"
 
 namespace korva::ui {
+namespace {
+
+// Runs `end` when it goes out of scope, whatever happens in between.
+template <class End>
+struct AtExit {
+  End end;
+  ~AtExit() { end(); }
+};
+
+}  // namespace
 
 // The computation's progress and stop request, shared with the runner.
 class CommandRunner::WorkerProgress final : public ProgressSink {
@@ -157,13 +167,10 @@ bool CommandRunner::Run(const QString& name, const std::function<void()>& body) 
   if (busy_) return false;
   busy_ = true;
   name_ = name;
-  struct Idle {
-    CommandRunner& runner;
-    ~Idle() {
-      runner.busy_ = false;
-      runner.name_.clear();
-    }
-  } idle{*this};
+  const AtExit idle{[this] {
+    busy_ = false;
+    name_.clear();
+  }};
   return Guarded(name, body, {});
 }
 
@@ -227,13 +234,10 @@ void CommandRunner::Finish() {
   bool succeeded = false;
   {
     // The busy state ends whatever the commit does.
-    struct Idle {
-      CommandRunner& runner;
-      ~Idle() {
-        runner.busy_ = false;
-        runner.name_.clear();
-      }
-    } idle{*this};
+    const AtExit idle{[this] {
+      busy_ = false;
+      name_.clear();
+    }};
     emit Ended(name);
     if (error) {
       if (abandon) Guarded(name, abandon, {});

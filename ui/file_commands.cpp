@@ -193,16 +193,20 @@ void MainWindow::SaveKRVwaveform1Click() {
     } catch (const Error& e) {
       throw Error(FileErrorText(target, e.what()));
     }
-    return [this, work, target] {
-      document_.session = std::move(*work);
-      document_.work_folder = target.parent_path();
-      picture_ = {};
-      Redraw();
-      grid_->hide();
-      analyze_menu_->menuAction()->setEnabled(false);
-      ShowWritten({target});
-    };
+    return [this, work, target] { CommitSave(std::move(*work), target); };
   });
+}
+
+void MainWindow::CommitSave(Session saved, const fs::path& written) {
+  // The saved waveform is no longer the one analysed: the plot and the grid
+  // go until the next Open.
+  document_.session = std::move(saved);
+  document_.work_folder = written.parent_path();
+  picture_ = {};
+  Redraw();
+  grid_->hide();
+  analyze_menu_->menuAction()->setEnabled(false);
+  ShowWritten({written});
 }
 
 void MainWindow::SaveKRVwaveformas1Click() {
@@ -249,14 +253,8 @@ void MainWindow::SaveKRVwaveformas1Click() {
             throw Error(FileErrorText(target, e.what()));
           }
           return [this, work, written] {
-            document_.session = std::move(*work);
-            document_.session.WaveformDir = written.parent_path().string();
-            document_.work_folder = written.parent_path();
-            picture_ = {};
-            Redraw();
-            grid_->hide();
-            analyze_menu_->menuAction()->setEnabled(false);
-            ShowWritten({written});
+            work->WaveformDir = written.parent_path().string();
+            CommitSave(std::move(*work), written);
           };
         });
 }

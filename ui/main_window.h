@@ -278,6 +278,10 @@ class MainWindow : public QMainWindow {
   // Open and Import once a file is chosen.
   void OpenChosen(const std::filesystem::path& chosen);
   void ImportChosen(const std::filesystem::path& chosen);
+  // After Save and Save As wrote `written` from `saved`.
+  void CommitSave(Session saved, const std::filesystem::path& written);
+  // The session's waveform read against the worst place's hazard of the last run.
+  Layer MoviePressurePlot() const;
   void RememberRecent(const std::filesystem::path& file);
   void FillRecentMenu();
   // Rows top..top+height-1 of the canvas to the clipboard.
