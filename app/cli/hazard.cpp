@@ -170,10 +170,10 @@ void PrintJson(const FileJob& job, const std::vector<Listener>& listeners, const
     const auto& r = job.results[static_cast<std::size_t>(Index(listener))];
     if (!r) continue;
     const CochlearResult& c = r->cochlea;
+    const std::optional<double> allowed = AllowedExposures(c.TotalHazardARU);
     out << ", \"" << ListenerName(listener) << "\": {\"aru\": " << SingleText(c.TotalHazardARU)
-        << ", \"aru_text\": " << JsonString(r->HazardText) << ", \"allowed\": "
-        << (c.TotalHazardARU == 0.0f ? std::string("null")
-                                     : DoubleText(500.0 / double{c.TotalHazardARU}))
+        << ", \"aru_text\": " << JsonString(r->HazardText)
+        << ", \"allowed\": " << (allowed ? DoubleText(*allowed) : std::string("null"))
         << ", \"allowed_text\": " << JsonString(r->AllowedText) << ", \"section_hazard\": [";
     for (int place = 1; place <= c.Places; ++place) {
       if (place > 1) out << ", ";

@@ -5,7 +5,6 @@
 
 #include <optional>
 #include <ostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -13,121 +12,22 @@
 #include "core/common/error.h"
 #include "core/common/numbers.h"
 #include "core/common/progress.h"
-#include "core/common/prompter.h"
 #include "core/waveform/grid_edit.h"
+#include "core/waveform/import_answers.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
 
 namespace korva::cli {
 namespace {
 
-struct ImportFlags {
-  std::optional<long long> column;
-  bool wrapped = false;
-  std::optional<std::string> byte_order;
-  std::optional<long long> channels;
-  std::optional<long long> channel;
-};
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
-// Answers the importer's questions from the command line.
-class FlagPrompter final : public Prompter {
- public:
-  FlagPrompter(const ImportFlags& flags, const std::string& file, Streams& io)
-      : flags_(flags), file_(file), io_(io) {}
-
-  std::string AskText(const std::string&, const std::string& question,
-                      const std::string&) override {
-    // The entry prompts ask again after a value outside their range; a flag
-    // cannot change its answer, so the second time is an error, not a loop.
-    if (!asked_.insert(question).second) {
-      throw Error("the value given does not answer \"" + question + "\"");
-    }
-    if (StartsWith(question, "Spreadsheet column number")) {
-      return Reply(flags_.column, "--column N", question);
-    }
-    if (StartsWith(question, "Number of channels")) {
-      return Reply(flags_.channels, "--channels N (and --channel K)", question);
-    }
-    if (StartsWith(question, "Channel to import")) {
-      return Reply(flags_.channel, "--channel K", question);
-    }
-    throw Error("no flag answers the question \"" + question + "\"");
-  }
-
-  korva::Answer AskYesNoCancel(const std::string&, const std::string& question) override {
-    if (question.find("columns of numbers were detected") != std::string::npos) {
-      if (flags_.column) return korva::Answer::kYes;
-      if (flags_.wrapped) return korva::Answer::kNo;
-      const std::string columns = question.substr(0, question.find(' '));
-      throw Error(columns +
-                  " column(s) of numbers on each line: give --column N to import one column of "
-                  "a spreadsheet, or --wrapped to read every number in file order");
-    }
-    if (question == kBinaryIntegerQuestion) {
-      if (flags_.byte_order == "little") return korva::Answer::kYes;
-      if (flags_.byte_order == "big") return korva::Answer::kNo;
-      throw Error(
-          "the file may hold 16-bit binary integers: give --byte-order little (standard) or "
-          "--byte-order big (byte-reversed)");
-    }
-    throw Error("no flag answers the question \"" + OneLine(question) + "\"");
-  }
-
-  bool AskOkCancel(const std::string&, const std::string& question) override {
-    throw Error("no flag answers the question \"" + OneLine(question) + "\"");
-  }
-
-  void Inform(const std::string&, const std::string& text) override {
-    io_.err << "korva-cli: " << file_ << ": " << OneLine(text) << "\n";
-  }
-
- private:
-  static std::string Reply(const std::optional<long long>& value, const std::string& flag,
-                           const std::string& question) {
-    if (!value) throw Error("give " + flag + " to answer \"" + question + "\"");
-    return FormatInteger(*value);
-  }
-
-  const ImportFlags& flags_;
-  std::string file_;
-  Streams& io_;
-  std::set<std::string> asked_;
-};
-
-// Applies --title, --rate and --mic with the rules of the grid's input cells.
-void ApplyGridEdits(Session& session, const Args& args) {
-  PendingGridEdits pending;
-  auto edit = [&](const char* option, int column, int row) {
-    if (const auto value = args.Value(option)) {
-      session.Grid.Cell(column, row) = *value;
-      pending.Mark(column, row);
-    }
-  };
-  edit("--title", 2, 1);
-  edit("--rate", 1, 2);
-  edit("--mic", 1, 3);
-  if (!pending.Any()) return;
-  const GridEditResult result = ProcessCell(session, pending);
-  if (!result.refusals.empty()) {
-    std::string message;
-    for (const std::string& refusal : result.refusals) {
-      message += (message.empty() ? "" : "; ") + refusal;
-    }
-    throw Error(message + "; nothing written");
-  }
-}
+// How the questions' answers are named in messages: by their flags.
+const AnswerNames kFlagNames{"flag",
+                             "--column N",
+                             "--wrapped",
+                             "--byte-order little",
+                             "--byte-order big",
+                             "--channels N (and --channel K)",
+                             "--channel K"};
 
 int RunImport(const std::vector<std::string>& argv, Streams& io) {
   const Args args(argv,
@@ -139,25 +39,36 @@ int RunImport(const std::vector<std::string>& argv, Streams& io) {
   if (!out) out = args.Value("-o");
   if (!out) throw UsageError("give the KRV file to write with --out FILE");
 
-  ImportFlags flags;
-  flags.column = args.Integer("--column");
-  flags.wrapped = args.Has("--wrapped");
-  flags.byte_order = args.Value("--byte-order");
-  flags.channels = args.Integer("--channels");
-  flags.channel = args.Integer("--channel");
-  if (flags.column && flags.wrapped) throw UsageError("--column and --wrapped exclude each other");
-  if (flags.byte_order && *flags.byte_order != "little" && *flags.byte_order != "big") {
-    throw UsageError("--byte-order takes little or big, not '" + *flags.byte_order + "'");
+  ImportAnswers answers;
+  answers.column = args.Integer("--column");
+  answers.wrapped = args.Has("--wrapped");
+  answers.channels = args.Integer("--channels");
+  answers.channel = args.Integer("--channel");
+  if (answers.column && answers.wrapped) {
+    throw UsageError("--column and --wrapped exclude each other");
+  }
+  if (const auto order = args.Value("--byte-order")) {
+    if (*order != "little" && *order != "big") {
+      throw UsageError("--byte-order takes little or big, not '" + *order + "'");
+    }
+    answers.little_endian = *order == "little";
   }
 
   const std::string& input = args.Positional().front();
   const bool ok = ForFile(input, io, [&]() {
     Session session;
-    FlagPrompter prompter(flags, input, io);
+    AnsweringPrompter prompter(answers, kFlagNames, [&](const std::string& text) {
+      io.err << "korva-cli: " << input << ": " << text << "\n";
+    });
     QuietProgress progress;
     const ImportOutcome outcome = ImportWaveform(session, input, prompter, progress);
     if (outcome != ImportOutcome::kImported) throw Error("nothing imported; nothing written");
-    ApplyGridEdits(session, args);
+    try {
+      ApplyHeaderEntries(session,
+                         {args.Value("--title"), args.Value("--rate"), args.Value("--mic")});
+    } catch (const Error& e) {
+      throw Error(std::string(e.what()) + "; nothing written");
+    }
     const std::int32_t count = session.SampleCount();
     const std::filesystem::path written = SaveKrvAs(session, *out);
     io.out << written.string() << ": " << FormatInteger(count) << " samples at "

@@ -58,12 +58,7 @@ Selection Resolve(const IntervalRequest& r, const Session& s) {
   if (r.to_ms) last = index_of(*r.to_ms);
   if (r.first) first = static_cast<double>(*r.first);
   if (r.last) last = static_cast<double>(*r.last);
-  if (first > s.LastSample || last > s.LastSample || first > last) {
-    throw Error("the interval lies outside the waveform, whose samples run from 0 to " +
-                FormatInteger(s.LastSample) + " (0 to " +
-                FormatFixed(s.LastSample * dt * 1000.0, 3) + " ms)");
-  }
-  return {static_cast<std::int32_t>(first), static_cast<std::int32_t>(last)};
+  return IntervalWithin(s.LastSample, s.SampleInterval, first, last);
 }
 
 std::string JsonNumber(const std::optional<double>& value) {

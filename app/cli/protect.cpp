@@ -3,7 +3,6 @@
 // from its seed file), its circuit values are written back into the table,
 // and the waveform is predicted under the protector and at the eardrum and
 // written as FILE_NAME_90.KRV.
-#include <cmath>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -27,29 +26,8 @@ namespace fs = std::filesystem;
 
 // Peak level in dB re 20 uPa, two decimals; "null"/"-" for silence.
 std::string PeakDb(float pascals, bool json) {
-  if (!(pascals > 0.0f)) return json ? "null" : "-";
-  return FormatFixed(20.0 * std::log10(pascals / 0.00002), 2);
-}
-
-// The protector table and the folder of its seed files: --table FILE with
-// the seed files beside it, else the data folder's table.
-struct TableChoice {
-  fs::path table;
-  fs::path seed_folder;
-  std::optional<fs::path> data_dir;  // when the table is the data folder's
-};
-
-TableChoice ChooseTable(const Args& args) {
-  if (const std::optional<std::string> given = args.Value("--table")) {
-    const fs::path table(*given);
-    return {table, table.has_parent_path() ? table.parent_path() : fs::path("."), std::nullopt};
-  }
-  if (const auto dir = FindDataDir(kProtectorTableName)) {
-    return {DataFileForReading(*dir, kProtectorTableName), *dir, *dir};
-  }
-  throw IoError(std::string("\"") + kProtectorTableName +
-                "\" not found in the current folder, in $KORVA_DATA_DIR or in the data folder "
-                "(name one with --table FILE)");
+  const std::optional<double> level = PeakLevel(pascals);
+  return level ? FormatFixed(*level, 2) : json ? "null" : "-";
 }
 
 int List(const fs::path& table_path, Streams& io) {
@@ -69,11 +47,14 @@ int List(const fs::path& table_path, Streams& io) {
 int RunProtect(const std::vector<std::string>& argv, Streams& io) {
   const Args args(argv, {"--protector", "--table", "--model", "--output-dir"},
                   {"--list", "--json"});
-  TableChoice choice;
+  ProtectorTableChoice choice;
   try {
-    choice = ChooseTable(args);
+    const std::optional<std::string> given = args.Value("--table");
+    choice = ChooseProtectorTable(given ? std::optional<fs::path>(*given) : std::nullopt);
   } catch (const Error& e) {
-    io.err << "korva-cli: " << e.what() << "\n";
+    io.err << "korva-cli: " << e.what();
+    if (!args.Value("--table")) io.err << " (name one with --table FILE)";
+    io.err << "\n";
     return 1;
   }
   fs::path table_path = choice.table;
@@ -134,8 +115,7 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
   });
   if (!ok) return 1;
 
-  const double ipil = 20.0 * std::log10(result.peak_free_field / result.peak_under_protector);
-  const bool finite_ipil = std::isfinite(ipil);
+  const std::optional<double> ipil = PeakInsertionLoss(result);
   if (args.Has("--json")) {
     io.out << "{\"file\":" << JsonString(file)
            << ",\"protector\":" << JsonString(result.data.record.name)
@@ -150,7 +130,7 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
            << ",\"peak_free_field_db\":" << PeakDb(result.peak_free_field, true)
            << ",\"peak_under_protector_db\":" << PeakDb(result.peak_under_protector, true)
            << ",\"peak_eardrum_db\":" << PeakDb(result.peak_eardrum, true)
-           << ",\"peak_insertion_loss_db\":" << (finite_ipil ? FormatFixed(ipil, 2) : "null")
+           << ",\"peak_insertion_loss_db\":" << (ipil ? FormatFixed(*ipil, 2) : "null")
            << ",\"table_rewritten\":" << (result.table_error.empty() ? "true" : "false") << "}\n";
   } else {
     io.out << file << ": " << result.data.record.name << " (" << KindText(result.code.word)
@@ -159,7 +139,7 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
            << "  peak level: free field " << PeakDb(result.peak_free_field, false)
            << " dB, under the protector " << PeakDb(result.peak_under_protector, false)
            << " dB, at the eardrum " << PeakDb(result.peak_eardrum, false) << " dB\n"
-           << "  peak insertion loss " << (finite_ipil ? FormatFixed(ipil, 2) : "-") << " dB\n"
+           << "  peak insertion loss " << (ipil ? FormatFixed(*ipil, 2) : "-") << " dB\n"
            << "  wrote " << result.output.string() << " (" << FormatInteger(result.samples_written)
            << " samples)\n";
   }

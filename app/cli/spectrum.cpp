@@ -1,6 +1,5 @@
 // korva-cli spectrum: the Leq300ms third-octave spectrum of KRV waveforms,
 // written as the window writes it (BASENAME.TOB) and printed as a table.
-#include <cmath>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -21,14 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-double NarrowBandMaximumDb(const BinEnergies& bins) {
-  return 10.0 * std::log10(double{bins.largest});
-}
-
-double NarrowBandMaximumHz(const BinEnergies& bins) {
-  return bins.largest_bin * bins.df;
-}
-
 void PrintText(const std::string& file, const Leq300msRun& run, std::ostream& out) {
   const Leq300msSpectrum& s = run.spectrum;
   out << file << ": Leq300ms third-octave spectrum, bands " << FormatInteger(s.bands.first)
@@ -38,8 +29,8 @@ void PrintText(const std::string& file, const Leq300msRun& run, std::ostream& ou
     out << FormatFixed(BandEnergies::CentreFrequency(b), 7, 2) << "\t"
         << FormatFixed(s.bands.Level(b), 8, 2) << "\n";
   }
-  out << "narrow-band maximum: " << FormatFixed(NarrowBandMaximumDb(s.bins), 2) << " dB at "
-      << FormatFixed(NarrowBandMaximumHz(s.bins), 2) << " Hz\n"
+  out << "narrow-band maximum: " << FormatFixed(s.bins.LargestLevel(), 2) << " dB at "
+      << FormatFixed(s.bins.LargestFrequency(), 2) << " Hz\n"
       << "table written to " << run.tob_file.string() << "\n";
 }
 
@@ -48,8 +39,8 @@ void PrintJson(const std::string& file, const Leq300msRun& run, std::ostream& ou
   out << "{\"file\": " << JsonString(file)
       << ", \"tob_file\": " << JsonString(run.tob_file.string())
       << ", \"df_hz\": " << FormatShortest(s.bins.df)
-      << ", \"narrow_band_max_db\": " << FormatShortest(NarrowBandMaximumDb(s.bins))
-      << ", \"narrow_band_max_hz\": " << FormatShortest(NarrowBandMaximumHz(s.bins))
+      << ", \"narrow_band_max_db\": " << FormatShortest(s.bins.LargestLevel())
+      << ", \"narrow_band_max_hz\": " << FormatShortest(s.bins.LargestFrequency())
       << ", \"bands\": [";
   for (int b = s.bands.first; b <= s.bands.last; ++b) {
     out << (b == s.bands.first ? "" : ", ") << "{\"band\": " << FormatInteger(b)

@@ -106,6 +106,15 @@ IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::i
   return r;
 }
 
+Selection IntervalWithin(std::int32_t last_sample, float dt, double first, double last) {
+  if (!(first >= 0.0) || first > last || last > last_sample) {
+    throw Error("the interval lies outside the waveform, whose samples run from 0 to " +
+                FormatInteger(last_sample) + " (0 to " +
+                FormatFixed(last_sample * double{dt} * 1000.0, 3) + " ms)");
+  }
+  return {static_cast<std::int32_t>(first), static_cast<std::int32_t>(last)};
+}
+
 IntervalResults IntervalMetrics(const Session& session) {
   if (session.LastSample < 1) throw Error("The interval metrics need at least 2 samples");
   return IntervalMetrics(session.Pressure.Range(0, session.LastSample), session.SampleInterval,

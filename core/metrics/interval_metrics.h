@@ -44,6 +44,11 @@ IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::i
 // The same on the session's waveform and selection (SelFirst..SelLast).
 IntervalResults IntervalMetrics(const Session& session);
 
+// The interval first..last (whole sample indices) of a waveform of
+// last_sample + 1 samples at interval dt. Error naming the waveform's extent,
+// in samples and milliseconds, when the interval does not lie within it.
+Selection IntervalWithin(std::int32_t last_sample, float dt, double first, double last);
+
 // The interval [SelFirst, SelLast] for the Statistics read-out from the two
 // line positions (either order), each clamped into the plot.
 Selection ReadoutSelection(std::int32_t last_sample, int x_a, int x_b, const PlotRect& plot);

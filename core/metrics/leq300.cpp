@@ -38,6 +38,10 @@ double BandEdge(int band, double half_band) {
 
 }  // namespace
 
+double BinEnergies::LargestLevel() const {
+  return 10.0 * std::log10(double{largest});
+}
+
 BinEnergies Leq300msBinEnergies(std::span<const float> samples, float dt) {
   if (samples.size() < 2) throw Error("The spectrum needs at least 2 samples");
   if (samples.size() > std::size_t{kMaxSpectrumSamples}) {
@@ -194,21 +198,25 @@ std::string TobFileName(const Session& session) {
   return session.BaseName + ".TOB";
 }
 
+Leq300msSpectrum Leq300msSpectrumOf(const Session& session) {
+  if (session.LastSample >= kMaxSpectrumSamples) {
+    throw Error("The Leq300ms spectrum needs a waveform of fewer than 1,048,576 samples");
+  }
+  if (session.LastSample < 1) throw Error("The spectrum needs at least 2 samples");
+  return ComputeLeq300msSpectrum(session.Pressure.Range(0, session.LastSample),
+                                 session.SampleInterval);
+}
+
 Leq300msRun RunLeq300msSpectrum(Session& session, const std::filesystem::path& folder) {
   if (session.ImportedWaveform) {
     throw Error(
         "The Leq300ms spectrum is computed only for a waveform opened from a KRV file; save the "
         "imported waveform as KRV and open it");
   }
-  if (session.LastSample >= kMaxSpectrumSamples) {
-    throw Error("The Leq300ms spectrum needs a waveform of fewer than 1,048,576 samples");
-  }
-  if (session.LastSample < 1) throw Error("The spectrum needs at least 2 samples");
   const std::string name = TobFileName(session);
 
   Leq300msRun run;
-  run.spectrum = ComputeLeq300msSpectrum(session.Pressure.Range(0, session.LastSample),
-                                         session.SampleInterval);
+  run.spectrum = Leq300msSpectrumOf(session);
 
   // The interval read-outs that follow the spectrum start from the whole waveform.
   session.SelFirst = 0;

@@ -36,6 +36,10 @@ struct BinEnergies {
   std::vector<float> P;               // 0..half
   float largest = 0.0f;               // largest P before the halving
   std::int32_t largest_bin = 0;       // its bin (first of equals)
+
+  // The narrow-band maximum: its level (dB re 20 uPa over 300 ms) and frequency.
+  double LargestLevel() const;
+  double LargestFrequency() const { return largest_bin * df; }
 };
 
 // Transforms samples (zero-padded to the next power of two when their count
@@ -103,6 +107,10 @@ std::string TobText(const BandEnergies& bands);
 
 // BaseName + ".TOB".
 std::string TobFileName(const Session& session);
+
+// The spectrum of the session's samples 0..LastSample, refusing (Error)
+// fewer than 2 samples and kMaxSpectrumSamples or more.
+Leq300msSpectrum Leq300msSpectrumOf(const Session& session);
 
 // The command on the session: refuses an imported waveform or one of
 // kMaxSpectrumSamples or more samples (Error, nothing changed), computes the

@@ -63,9 +63,14 @@ std::string HazardText(float total_hazard_aru) {
   return TrimLeadingChar(FormatFixed(h, 12, decimals), ' ');
 }
 
+std::optional<double> AllowedExposures(float total_hazard_aru) {
+  if (total_hazard_aru == 0.0f) return std::nullopt;
+  return 500.0 / double{total_hazard_aru};
+}
+
 std::string AllowedExposuresText(float total_hazard_aru) {
-  if (total_hazard_aru == 0.0f) return "unlimited";
-  return FormatFixed(500.0 / double{total_hazard_aru}, 1);
+  const std::optional<double> allowed = AllowedExposures(total_hazard_aru);
+  return allowed ? FormatFixed(*allowed, 1) : "unlimited";
 }
 
 std::filesystem::path ModelFileFromManFig(const std::filesystem::path& data_dir) {
@@ -130,6 +135,7 @@ HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options
   plan.timing = ComputeReflexTiming(plan.ReflexOffset, plan.SampleInterval,
                                     plan.model.params.ReflexTimeConstant());
   plan.keep_movie = options.keep_movie;
+  plan.keep_stapes = options.keep_stapes;
   if (options.write_place_table && MayWritePlaceTable(session.WaveformDir) &&
       !session.BaseName.empty()) {
     // An existing table of the waveform is replaced whatever the case of its name.
@@ -171,6 +177,10 @@ HazardRunResult RunHazardPlan(const HazardPlan& plan, Session& session, Progress
       RunMiddleEarModel(plan.variant, plan.model, plan.timing, session.SampleInterval,
                         std::as_const(session.Pressure).Range(0, last),
                         session.PressureBackup.Range(0, last), ear_progress);
+  if (plan.keep_stapes) {
+    const auto stapes = std::as_const(session.PressureBackup).Range(0, last);
+    result.stapes.assign(stapes.begin(), stapes.end());
+  }
 
   if (plan.keep_movie) {
     result.movie = std::make_shared<MovieBuffer>(FftLengthFor(last + 1) + 4);

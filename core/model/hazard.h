@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/common/progress.h"
 #include "core/model/cochlea.h"
@@ -45,8 +46,11 @@ std::string TrimLeadingChar(std::string_view text, char c);
 // 1000, none from 1000 on, without leading blanks ("0.0123", "40", "1234").
 std::string HazardText(float total_hazard_aru);
 
-// The allowed number of exposures, 500 / hazard with one decimal
-// ("40518.6"); "unlimited" for a hazard of 0, where no number would be true.
+// The allowed number of exposures, 500 / hazard; nothing for a hazard of 0,
+// where no number would be true.
+std::optional<double> AllowedExposures(float total_hazard_aru);
+
+// The same with one decimal ("40518.6"); "unlimited" for a hazard of 0.
 std::string AllowedExposuresText(float total_hazard_aru);
 
 // The ear-model file named by a "Man.Fig" in `data_dir`: its first line (at
@@ -69,6 +73,9 @@ struct HazardRunOptions {
   // Write BASENAME.HAZ next to the waveform when its folder is writable and
   // not the program's own data folder.
   bool write_place_table = true;
+  // Keep the stapes displacement of the middle ear (the cochlea reuses its
+  // buffer).
+  bool keep_stapes = false;
 };
 
 struct HazardRunResult {
@@ -86,6 +93,7 @@ struct HazardRunResult {
   std::string PlaceTable;                  // the .HAZ content
   std::filesystem::path place_table_path;  // empty when not written
   std::shared_ptr<MovieBuffer> movie;      // null unless keep_movie
+  std::vector<float> stapes;               // um, samples 0..LastSample; empty unless keep_stapes
 };
 
 // Everything a hazard run decides before it starts: the middle-ear variant,
@@ -103,6 +111,7 @@ struct HazardPlan {
   float ReflexOffset = 0.0f;
   ReflexTiming timing;
   bool keep_movie = true;
+  bool keep_stapes = false;
   std::filesystem::path place_table;  // BASENAME.HAZ to write; empty for none
 };
 

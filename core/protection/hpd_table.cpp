@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
@@ -409,6 +410,18 @@ std::string ReplaceCircuitLine(std::string_view content, int record_index,
   out += "\r\n";
   out += content.substr(lines[k].next);
   return out;
+}
+
+ProtectorTableChoice ChooseProtectorTable(const std::optional<std::filesystem::path>& given) {
+  if (given) {
+    return {*given, given->has_parent_path() ? given->parent_path() : std::filesystem::path("."),
+            std::nullopt};
+  }
+  if (const auto dir = FindDataDir(kProtectorTableName)) {
+    return {DataFileForReading(*dir, kProtectorTableName), *dir, *dir};
+  }
+  throw IoError(std::string("\"") + kProtectorTableName +
+                "\" not found in the current folder, in $KORVA_DATA_DIR or in the data folder");
 }
 
 }  // namespace korva

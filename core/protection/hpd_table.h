@@ -59,6 +59,17 @@ std::string ProtectorMenuName(std::string_view name);
 ProtectorTable ParseProtectorTable(std::string_view content);
 ProtectorTable ReadProtectorTable(const std::filesystem::path& path);
 
+// The protector table a command reads and the folder of its seed files: the
+// table given, with the seed files beside it, else "HPD Atten.txt" of the data
+// folder (the user's copy of it once there is one) with that folder's seed
+// files. IoError when none is given and no data folder has the table.
+struct ProtectorTableChoice {
+  std::filesystem::path table;
+  std::filesystem::path seed_folder;
+  std::optional<std::filesystem::path> data_dir;  // when the table is the data folder's
+};
+ProtectorTableChoice ChooseProtectorTable(const std::optional<std::filesystem::path>& given);
+
 // What the CODE makes of the protector.
 enum class ProtectorKindWord { kPlug, kMuff, kPlugPlusMuff };
 struct ProtectorCodeInfo {

@@ -45,6 +45,34 @@ float IncidenceGainFor(int angle) {
   return static_cast<float>(1.0 + std::cos((angle - 90) * std::numbers::pi / 180.0));
 }
 
+Session ProtectedWaveform(const Session& free_field, std::span<const float> eardrum) {
+  const std::int32_t count =
+      std::min(PowerOfTwoLength(free_field.SampleCount()), kMaxProtectedSamples);
+  Session out = free_field;
+  out.Pressure.Fill(0, count - 1, 0.0f);
+  const auto kept =
+      static_cast<std::int32_t>(std::min(static_cast<std::size_t>(count), eardrum.size()));
+  std::copy_n(eardrum.begin(), kept, out.Pressure.Range(0, count - 1).begin());
+  out.LastSample = count - 1;
+  out.MicLocation = kPredictionLocation;
+  UpdateExtremes(out);
+  out.Grid.Cell(1, 3) = FormatInteger(kPredictionLocation);
+  out.Grid.Cell(2, 3) = kLocationComment;
+  out.Grid.Cell(1, 4) = FormatInteger(count);
+  return out;
+}
+
+std::optional<double> PeakLevel(float pascals) {
+  if (!(pascals > 0.0f)) return std::nullopt;
+  return 20.0 * std::log10(pascals / 0.00002);
+}
+
+std::optional<double> PeakInsertionLoss(const ProtectResult& result) {
+  const double loss = 20.0 * std::log10(result.peak_free_field / result.peak_under_protector);
+  if (!std::isfinite(loss)) return std::nullopt;
+  return loss;
+}
+
 std::string ProtectedFileName(const std::string& chosen, const std::string& title) {
   const std::string name = std::filesystem::path(chosen).filename().string();
   return name.substr(0, name.find('.')) + "_" + title + ".KRV";
@@ -115,34 +143,26 @@ ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
 
   // Write the circuit values back. The table is replaced in one atomic step,
   // so a failure leaves it exactly as it was.
-  try {
-    WriteFileAtomically(options.table,
-                        ReplaceCircuitLine(content, options.record_index, result.circuit));
-  } catch (const IoError& e) {
-    result.table_error = e.what();
+  if (options.write_files) {
+    try {
+      WriteFileAtomically(options.table,
+                          ReplaceCircuitLine(content, options.record_index, result.circuit));
+    } catch (const IoError& e) {
+      result.table_error = e.what();
+    }
   }
   state.circuit = result.circuit;
   state.PowerLaw = power_law;
   state.ProtectorCode = result.code.model_code;
   state.ProtectorKind = result.code.kind;
 
-  // The protected waveform: the session's header with location 3, the
-  // prediction padded (or cut) to a power of two.
   result.title = record.name + "_" + FormatInteger(kIncidenceAngle);
-  const std::int32_t count =
-      std::min(PowerOfTwoLength(session.SampleCount()), kMaxProtectedSamples);
-  Session out = work;
-  out.Pressure.Fill(0, count - 1, 0.0f);
-  const std::int32_t kept = std::min(count, last + 1);
-  std::copy(result.eardrum.begin(), result.eardrum.begin() + kept,
-            out.Pressure.Range(0, kept - 1).begin());
-  out.LastSample = count - 1;
-  out.Grid.Cell(1, 3) = FormatInteger(kPredictionLocation);
-  out.Grid.Cell(2, 3) = kLocationComment;
-  out.Grid.Cell(1, 4) = FormatInteger(count);
-  result.output = SaveKrvAs(
-      out, options.output_folder / ProtectedFileName(options.chosen_file_name, result.title));
-  result.samples_written = count;
+  if (options.write_files) {
+    Session out = ProtectedWaveform(session, result.eardrum);
+    result.output = SaveKrvAs(
+        out, options.output_folder / ProtectedFileName(options.chosen_file_name, result.title));
+  }
+  result.samples_written = std::min(PowerOfTwoLength(session.SampleCount()), kMaxProtectedSamples);
   return result;
 }
 

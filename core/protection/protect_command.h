@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -59,17 +60,21 @@ struct ProtectOptions {
   // The record's name as the menu showed it; when given and the record no
   // longer carries it (the table was edited since it was read), nothing is done.
   std::optional<std::string> expected_name;
+  // Write the circuit values back into the table and the protected waveform
+  // as a KRV file, as the window does. Without it the command only computes
+  // (for callers that keep the result themselves).
+  bool write_files = true;
 };
 
 struct ProtectResult {
   ProtectorData data;
   ProtectorCodeInfo code;
-  bool seeded = false;           // modelled from the seed file
-  ProtectorCircuit circuit;      // as written back to the table
-  InsertionLossPlot plot;        // curves, markers, RMS error
-  std::string title;             // NAME + "_90"
-  std::filesystem::path output;  // the protected KRV file
-  std::int32_t samples_written = 0;
+  bool seeded = false;               // modelled from the seed file
+  ProtectorCircuit circuit;          // as written back to the table
+  InsertionLossPlot plot;            // curves, markers, RMS error
+  std::string title;                 // NAME + "_90"
+  std::filesystem::path output;      // the protected KRV file; empty unless written
+  std::int32_t samples_written = 0;  // its sample count (also when not written)
   // Largest absolute pressure (Pa) of the free-field waveform, under the
   // protector, and at the eardrum.
   float peak_free_field = 0.0f;
@@ -91,6 +96,18 @@ struct ProtectResult {
 ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
                          const EarModelParameters& ear_model, const ProtectOptions& options,
                          ProgressSink& progress);
+
+// The protected waveform as it is written: the free-field waveform's header
+// with location 3 and the eardrum prediction padded (or cut) to a power of
+// two, with its own extremes.
+Session ProtectedWaveform(const Session& free_field, std::span<const float> eardrum);
+
+// Peak level, dB re 20 uPa, of a largest absolute pressure; nothing for silence.
+std::optional<double> PeakLevel(float pascals);
+
+// Peak insertion loss in dB, free field to under the protector; nothing when
+// either peak is zero.
+std::optional<double> PeakInsertionLoss(const ProtectResult& result);
 
 // base + "_" + title + ".KRV", base = `chosen` without folder, cut before its first ".".
 std::string ProtectedFileName(const std::string& chosen, const std::string& title);

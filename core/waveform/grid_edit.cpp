@@ -122,4 +122,24 @@ GridEditResult ProcessCell(Session& session, PendingGridEdits& pending) {
   return result;
 }
 
+void ApplyHeaderEntries(Session& session, const HeaderEntries& entries) {
+  PendingGridEdits pending;
+  const auto enter = [&](const std::optional<std::string>& value, int column, int row) {
+    if (!value) return;
+    session.Grid.Cell(column, row) = *value;
+    pending.Mark(column, row);
+  };
+  enter(entries.title, 2, 1);
+  enter(entries.rate, 1, 2);
+  enter(entries.location, 1, 3);
+  if (!pending.Any()) return;
+  const GridEditResult result = ProcessCell(session, pending);
+  if (result.refusals.empty()) return;
+  std::string message;
+  for (const std::string& refusal : result.refusals) {
+    message += (message.empty() ? "" : "; ") + refusal;
+  }
+  throw Error(message);
+}
+
 }  // namespace korva

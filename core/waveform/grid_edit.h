@@ -5,6 +5,7 @@
 // that read the grid process pending edits first.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,16 @@ struct GridEditResult {
 // count beyond the sample capacity puts the previous count back and throws
 // RangeError after the other edits have been processed.
 GridEditResult ProcessCell(Session& session, PendingGridEdits& pending);
+
+// Header values given with a command rather than typed (the command line's
+// --title, --rate and --mic, the Python package's keywords), checked by the
+// rules of the grid's input cells. Error listing every refusal ("; " between
+// them); the accepted ones have then reached the session.
+struct HeaderEntries {
+  std::optional<std::string> title;
+  std::optional<std::string> rate;
+  std::optional<std::string> location;
+};
+void ApplyHeaderEntries(Session& session, const HeaderEntries& entries);
 
 }  // namespace korva
