@@ -1,0 +1,64 @@
+"""analyze_files: local threads and a Dask cluster give the same frame, a
+broken file gives an error row, and Ctrl-C stops the threads."""
+
+import signal
+import threading
+import time
+
+import pandas
+import pytest
+from distributed import Client, LocalCluster
+
+import korva
+
+
+@pytest.fixture
+def batch(shots, tmp_path):
+    broken = tmp_path / "BROKEN.KRV"
+    broken.write_bytes(b"PARAMETER \tVALUE \tCOMMENT \r\n" * 5)
+    return [*map(str, shots[:3]), str(broken)]
+
+
+def test_threads_and_a_dask_cluster_give_the_same_frame(batch):
+    serial = korva.analyze_files(batch, jobs=1)
+    assert list(serial.columns) == list(korva.COLUMNS)
+    assert serial["file"].tolist() == batch
+
+    good, broken = serial.iloc[:3], serial.iloc[3]
+    assert good["error"].isna().all()
+    assert "no samples" in broken["error"] and pandas.isna(broken["warned_aru"])
+    # A row holds what the single analyses give.
+    waveform = korva.read_krv(batch[0])
+    hazard, metrics = korva.hazard(waveform), korva.metrics(waveform)
+    row = serial.iloc[0]
+    assert (row["samples"], row["rate"], row["mic_location"]) == (len(waveform), 200000.0, 1)
+    assert (row["warned_aru"], row["unwarned_allowed"]) == (
+        hazard.warned.aru, hazard.unwarned.allowed)
+    assert {key: row[key] for key in metrics} == metrics
+
+    pandas.testing.assert_frame_equal(korva.analyze_files(batch, jobs=2), serial)
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None) as cluster, Client(cluster) as client:
+        on_cluster = korva.analyze_files(batch, client=client)
+    pandas.testing.assert_frame_equal(on_cluster, serial)
+
+
+def test_one_listener_and_a_missing_model(batch, tmp_path):
+    warned = korva.analyze_files(batch[:1], listener="warned")
+    assert warned["unwarned_aru"].isna().all() and warned["warned_aru"].notna().all()
+    with pytest.raises(korva.IoError):
+        korva.analyze_files(batch, model=tmp_path / "none.par")
+
+
+def test_ctrl_c_stops_the_threads(examples, example_hazard):
+    paths = [examples / "FRIED150.KRV", examples / "ENTRANCE.KRV"]
+    full_run = example_hazard("FRIED150")[1]
+    timer = threading.Timer(
+        0.2, signal.pthread_kill, (threading.main_thread().ident, signal.SIGINT))
+    start = time.monotonic()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        korva.analyze_files(paths, jobs=2)
+    elapsed = time.monotonic() - start
+    timer.join()
+    assert elapsed < 0.8 * full_run, (elapsed, full_run)
