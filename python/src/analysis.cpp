@@ -22,6 +22,7 @@
 #include "core/protection/hpd_table.h"
 #include "core/protection/protect_command.h"
 #include "core/waveform/krv.h"
+#include "python/src/doc.h"
 #include "python/src/interrupt.h"
 #include "python/src/waveform.h"
 
@@ -368,48 +369,58 @@ std::string ListenerRepr(const ListenerResult& r) {
 
 void DefineAnalysis(py::module_& m) {
   py::class_<StopToken>(m, "StopToken",
-                        "A flag that stops the computations it is given to at their next "
-                        "progress point (analyze_files uses it to stop its threads).")
+                        Doc("A flag that stops the computations it is given to at their next "
+                            "progress point (analyze_files uses it to stop its threads).")
+                            .c_str())
       .def(py::init<>())
       .def("request", &StopToken::Request, "Asks the computations to stop.")
       .def_property_readonly("requested", &StopToken::Requested, "Whether a stop was asked for.");
 
   py::class_<ListenerResult>(m, "ListenerResult",
-                             "The hazard for one listener (warned or unwarned).")
+                             Doc("The hazard for one listener (warned or unwarned).").c_str())
       .def_readonly("listener", &ListenerResult::listener, "\"warned\" or \"unwarned\".")
       .def_readonly("aru", &ListenerResult::aru,
-                    "The hazard in auditory risk units (A.R.U.): the largest hazard of the "
-                    "cochlear places (a single-precision value).")
-      .def_readonly("allowed", &ListenerResult::allowed,
-                    "The allowed number of exposures, 500 / aru; None for a hazard of 0.")
-      .def_readonly("aru_text", &ListenerResult::aru_text,
-                    "The hazard as the window shows it (\"0.1727\", \"19.31\", \"1234\").")
-      .def_readonly("allowed_text", &ListenerResult::allowed_text,
-                    "The allowed number with one decimal, \"unlimited\" for a hazard of 0.")
-      .def_readonly("section_hazard", &ListenerResult::section_hazard,
-                    "The hazard of each cochlear place, from the base (float32 array).")
+                    Doc("The hazard in auditory risk units (A.R.U.): the largest hazard of the "
+                        "cochlear places (a single-precision value).")
+                        .c_str())
+      .def_readonly(
+          "allowed", &ListenerResult::allowed,
+          Doc("The allowed number of exposures, 500 / aru; None for a hazard of 0.").c_str())
+      .def_readonly(
+          "aru_text", &ListenerResult::aru_text,
+          Doc("The hazard as the window shows it (\"0.1727\", \"19.31\", \"1234\").").c_str())
+      .def_readonly(
+          "allowed_text", &ListenerResult::allowed_text,
+          Doc("The allowed number with one decimal, \"unlimited\" for a hazard of 0.").c_str())
+      .def_readonly(
+          "section_hazard", &ListenerResult::section_hazard,
+          Doc("The hazard of each cochlear place, from the base (float32 array).").c_str())
       .def_readonly("worst_section", &ListenerResult::worst_section,
-                    "The place (from 1) with the largest hazard, the first of equals.")
+                    Doc("The place (from 1) with the largest hazard, the first of equals.").c_str())
       .def_readonly("fft_length", &ListenerResult::fft_length,
-                    "The transform length the cochlea used (a power of two).")
+                    Doc("The transform length the cochlea used (a power of two).").c_str())
       .def_readonly("stapes", &ListenerResult::stapes,
-                    "The stapes displacement in micrometres, one value per sample "
-                    "(float32 array), when hazard() was asked for it with stapes=True; else "
-                    "None.")
+                    Doc("The stapes displacement in micrometres, one value per sample "
+                        "(float32 array), when hazard() was asked for it with stapes=True; else "
+                        "None.")
+                        .c_str())
       .def_readonly("capped_samples", &ListenerResult::capped_samples,
-                    "Samples where the middle ear's substep refinement stopped at its bound "
-                    "rather than by agreement (worth knowing, not a failure).")
+                    Doc("Samples where the middle ear's substep refinement stopped at its bound "
+                        "rather than by agreement (worth knowing, not a failure).")
+                        .c_str())
       .def("__repr__", &ListenerRepr);
 
   py::class_<HazardResult>(m, "HazardResult", "The result of hazard(): one entry per listener.")
       .def_readonly("warned", &HazardResult::warned,
-                    "The warned listener's ListenerResult (reflex active before the sound), "
-                    "or None when it was not run.")
+                    Doc("The warned listener's ListenerResult (reflex active before the sound), "
+                        "or None when it was not run.")
+                        .c_str())
       .def_readonly("unwarned", &HazardResult::unwarned,
-                    "The unwarned listener's ListenerResult (reflex after its delay), or None "
-                    "when it was not run.")
+                    Doc("The unwarned listener's ListenerResult (reflex after its delay), or None "
+                        "when it was not run.")
+                        .c_str())
       .def_readonly("mic_location", &HazardResult::mic_location,
-                    "The microphone location the middle ear was chosen by.")
+                    Doc("The microphone location the middle ear was chosen by.").c_str())
       .def("__repr__", [](const HazardResult& r) {
         std::string text = "<korva.HazardResult";
         for (const auto* l : {&r.warned, &r.unwarned}) {
@@ -419,72 +430,81 @@ void DefineAnalysis(py::module_& m) {
       });
 
   py::class_<Spectrum>(m, "Spectrum",
-                       "The Leq300ms third-octave spectrum: the energy of the whole waveform "
-                       "in each one-third-octave band as the steady level that, lasting "
-                       "300 ms, carries the same energy (dB re 20 uPa, rho c = 407 rayl).")
+                       Doc("The Leq300ms third-octave spectrum: the energy of the whole waveform "
+                           "in each one-third-octave band as the steady level that, lasting "
+                           "300 ms, carries the same energy (dB re 20 uPa, rho c = 407 rayl).")
+                           .c_str())
       .def_readonly("bands", &Spectrum::bands,
-                    "Band numbers (band b is centred at 10^(b/10) Hz; 30 is 1 kHz).")
+                    Doc("Band numbers (band b is centred at 10^(b/10) Hz; 30 is 1 kHz).").c_str())
       .def_readonly("centre_hz", &Spectrum::centre_hz, "Band centre frequencies in Hz.")
       .def_readonly("level_db", &Spectrum::level_db, "Band levels in dB.")
       .def_readonly("df_hz", &Spectrum::df_hz, "The frequency resolution in Hz.")
       .def_readonly("narrow_band_max_db", &Spectrum::narrow_band_max_db,
                     "The largest narrow-band level in dB.")
       .def_readonly("narrow_band_max_hz", &Spectrum::narrow_band_max_hz,
-                    "The frequency of the largest narrow-band level in Hz.");
+                    Doc("The frequency of the largest narrow-band level in Hz.").c_str());
 
   m.def("hazard", &Hazard, py::arg("waveform"), py::arg("listener") = "both",
         py::arg("model") = py::none(), py::arg("stapes") = false,
-        "Runs the ear model on the waveform as korva-cli hazard does (the same file gives "
-        "the same numbers): the middle ear chosen by the microphone location (1 or 4 free "
-        "field, 2 ear-canal entrance, 3 eardrum), then the cochlea.\n\n"
-        "listener: \"both\", \"warned\" or \"unwarned\"; both run at once on two threads.\n"
-        "model: the ear-model parameter file, or None for the one the CLI uses (named by "
-        "Man.Fig in the current folder, $KORVA_DATA_DIR or the program's data folder).\n"
-        "stapes: also return the stapes displacement.\n"
-        "Nothing is written (no place table). Ctrl-C stops the run at its next progress "
-        "point with KeyboardInterrupt.");
+        Doc("Runs the ear model on the waveform as korva-cli hazard does (the same file gives "
+            "the same numbers): the middle ear chosen by the microphone location (1 or 4 free "
+            "field, 2 ear-canal entrance, 3 eardrum), then the cochlea.\n\n"
+            "listener: \"both\", \"warned\" or \"unwarned\"; both run at once on two threads.\n"
+            "model: the ear-model parameter file, or None for the one the CLI uses (named by "
+            "Man.Fig in the current folder, $KORVA_DATA_DIR or the program's data folder).\n"
+            "stapes: also return the stapes displacement.\n"
+            "Nothing is written (no place table). Ctrl-C stops the run at its next progress "
+            "point with KeyboardInterrupt.")
+            .c_str());
   m.def("metrics", &Metrics, py::arg("waveform"), py::arg("first") = 0,
         py::arg("last") = py::none(),
-        "The energy metrics of samples first..last (inclusive; default the whole waveform), "
-        "as korva-cli metrics --json gives them: a dict with LAeqInterval (dB), LAeq8hr "
-        "(dB), AllowedRounds (exposures per day by 85 dB(A) with a 3 dB exchange), "
-        "AWeightedExposure (J/m^2) and LeqInterval (dB). A silent interval has None for "
-        "the levels and the rounds. korva.Error for an interval outside the waveform.");
+        Doc("The energy metrics of samples first..last (inclusive; default the whole waveform), "
+            "as korva-cli metrics --json gives them: a dict with LAeqInterval (dB), LAeq8hr "
+            "(dB), AllowedRounds (exposures per day by 85 dB(A) with a 3 dB exchange), "
+            "AWeightedExposure (J/m^2) and LeqInterval (dB). A silent interval has None for "
+            "the levels and the rounds. korva.Error for an interval outside the waveform.")
+            .c_str());
   m.def("spectrum", &SpectrumOf, py::arg("waveform"),
-        "The Leq300ms third-octave spectrum of the whole waveform, as korva-cli spectrum "
-        "computes it (no .TOB table is written). korva.Error for a waveform with no "
-        "energy in its bands or of 1,048,576 samples or more.");
+        Doc("The Leq300ms third-octave spectrum of the whole waveform, as korva-cli spectrum "
+            "computes it (no .TOB table is written). korva.Error for a waveform with no "
+            "energy in its bands or of 1,048,576 samples or more.")
+            .c_str());
   m.def("protect", &Protect, py::arg("waveform"), py::arg("protector"),
         py::arg("table") = py::none(), py::arg("model") = py::none(),
-        "Predicts the waveform under a hearing protector, as korva-cli protect does: the "
-        "protector's circuit (from its record of the protector table, or modelled from "
-        "the seed file of its kind) turns the free-field waveform into the pressure under "
-        "the protector, and the ear model into the pressure at the eardrum.\n\n"
-        "Returns (Waveform, dict): the predicted waveform at the eardrum (location 3, "
-        "padded to a power of two, as korva-cli protect writes it) and a dict with "
-        "protector, kind, code, seeded, rms_error_db, samples, peak_free_field_db, "
-        "peak_under_protector_db, peak_eardrum_db and peak_insertion_loss_db (None where "
-        "a peak is 0).\n"
-        "protector: the name of a default-mode record (see protectors()).\n"
-        "table: the protector table, or None for \"HPD Atten.txt\" of the data folder.\n"
-        "model: the ear-model parameter file, or None for the default.\n"
-        "Unlike the window, nothing is written: the table keeps its circuit values.");
+        Doc("Predicts the waveform under a hearing protector, as korva-cli protect does: the "
+            "protector's circuit (from its record of the protector table, or modelled from "
+            "the seed file of its kind) turns the free-field waveform into the pressure under "
+            "the protector, and the ear model into the pressure at the eardrum.\n\n"
+            "Returns (Waveform, dict): the predicted waveform at the eardrum (location 3, "
+            "padded to a power of two, as korva-cli protect writes it) and a dict with "
+            "protector, kind, code, seeded, rms_error_db, samples, peak_free_field_db, "
+            "peak_under_protector_db, peak_eardrum_db and peak_insertion_loss_db (None where "
+            "a peak is 0).\n"
+            "protector: the name of a default-mode record (see protectors()).\n"
+            "table: the protector table, or None for \"HPD Atten.txt\" of the data folder.\n"
+            "model: the ear-model parameter file, or None for the default.\n"
+            "Unlike the window, nothing is written: the table keeps its circuit values.")
+            .c_str());
   m.def("protectors", &Protectors, py::arg("table") = py::none(),
-        "The names of the default-mode protectors of the protector table (None: \"HPD "
-        "Atten.txt\" of the data folder), for protect().");
+        Doc("The names of the default-mode protectors of the protector table (None: \"HPD "
+            "Atten.txt\" of the data folder), for protect().")
+            .c_str());
   m.def(
       "default_model", [] { return CheckedModelFile(std::nullopt); },
-      "The ear-model parameter file used when model=None: the file named by Man.Fig in "
-      "the current folder, $KORVA_DATA_DIR or the program's data folder. korva.IoError "
-      "when there is none, korva.FormatError when it is no parameter file.");
-  m.def("_model_file", &CheckedModelFile, py::arg("model") = py::none(),
-        "The ear-model file `model` names (None: the default), read once to check it.");
+      Doc("The ear-model parameter file used when model=None: the file named by Man.Fig in "
+          "the current folder, $KORVA_DATA_DIR or the program's data folder. korva.IoError "
+          "when there is none, korva.FormatError when it is no parameter file.")
+          .c_str());
+  m.def(
+      "_model_file", &CheckedModelFile, py::arg("model") = py::none(),
+      Doc("The ear-model file `model` names (None: the default), read once to check it.").c_str());
   m.def("_analyze_file", &AnalyzeFileRow, py::arg("path"), py::arg("listener") = "both",
         py::arg("model") = py::none(), py::arg("stop") = nullptr,
-        "One row of analyze_files() as a dict: the file opened as the window opens it, "
-        "the metrics of the whole waveform and each listener's hazard. A failure is "
-        "reported in 'error' (what was computed before it stays); a stop request raises "
-        "KeyboardInterrupt.");
+        Doc("One row of analyze_files() as a dict: the file opened as the window opens it, "
+            "the metrics of the whole waveform and each listener's hazard. A failure is "
+            "reported in 'error' (what was computed before it stays); a stop request raises "
+            "KeyboardInterrupt.")
+            .c_str());
 }
 
 }  // namespace korva::python

@@ -1,6 +1,7 @@
 #include "python/src/errors.h"
 
 #include "core/common/error.h"
+#include "python/src/doc.h"
 
 namespace korva::python {
 namespace {
@@ -16,7 +17,8 @@ PyObject* io_error_type = nullptr;
 
 PyObject* NewType(py::module_& m, const char* name, const char* doc, py::tuple bases) {
   const std::string qualified = std::string("korva.") + name;
-  PyObject* type = PyErr_NewExceptionWithDoc(qualified.c_str(), doc, bases.ptr(), nullptr);
+  PyObject* type =
+      PyErr_NewExceptionWithDoc(qualified.c_str(), Doc(doc).c_str(), bases.ptr(), nullptr);
   if (type == nullptr) throw py::error_already_set();
   m.add_object(name, py::handle(type));
   return type;

@@ -17,6 +17,7 @@
 #include "core/waveform/import.h"
 #include "core/waveform/import_answers.h"
 #include "core/waveform/krv.h"
+#include "python/src/doc.h"
 #include "python/src/interrupt.h"
 
 namespace korva::python {
@@ -203,28 +204,32 @@ Session ToSession(const Waveform& w) {
 void DefineWaveform(py::module_& m) {
   py::class_<Waveform, std::shared_ptr<Waveform>>(
       m, "Waveform",
-      "A pressure waveform: samples in pascals at a fixed rate, with the header of its KRV "
-      "file (title, rate, microphone location).\n\n"
-      "Made by read_krv (as the window's Open makes it), import_recording, "
-      "Waveform.from_array or protect; it does not change once made.")
+      Doc("A pressure waveform: samples in pascals at a fixed rate, with the header of its KRV "
+          "file (title, rate, microphone location).\n\n"
+          "Made by read_krv (as the window's Open makes it), import_recording, "
+          "Waveform.from_array or protect; it does not change once made.")
+          .c_str())
       .def_static("from_array", &FromArray, py::arg("samples"), py::arg("rate"),
                   py::arg("mic_location") = 1, py::arg("title") = "",
-                  "A waveform of the given samples (pascals; any 1-D array of numbers, taken "
-                  "as float32) at `rate` samples per second, recorded at `mic_location` (1 "
-                  "free field, 2 ear-canal entrance, 3 eardrum, 4 analysed as free field).\n\n"
-                  "The samples are kept as given: no dither and no padding to a power of "
-                  "two, which are rules of opening a file. At least two finite samples; the "
-                  "title cannot hold TAB, CR or LF. ValueError otherwise.")
+                  Doc("A waveform of the given samples (pascals; any 1-D array of numbers, taken "
+                      "as float32) at `rate` samples per second, recorded at `mic_location` (1 "
+                      "free field, 2 ear-canal entrance, 3 eardrum, 4 analysed as free field).\n\n"
+                      "The samples are kept as given: no dither and no padding to a power of "
+                      "two, which are rules of opening a file. At least two finite samples; the "
+                      "title cannot hold TAB, CR or LF. ValueError otherwise.")
+                      .c_str())
       .def_property_readonly("samples", &SamplesView,
-                             "The samples in pascals: a read-only 1-D float32 array over the "
-                             "waveform's own memory (copy it to change it).")
+                             Doc("The samples in pascals: a read-only 1-D float32 array over the "
+                                 "waveform's own memory (copy it to change it).")
+                                 .c_str())
       .def_property_readonly(
           "rate", [](const Waveform& w) { return w.SampleRate; },
-          "Samples per second (header row 2), as a single-precision number.")
+          Doc("Samples per second (header row 2), as a single-precision number.").c_str())
       .def_property_readonly(
           "mic_location", [](const Waveform& w) { return w.MicLocation; },
-          "Where the waveform was recorded (header row 3): 1 free field, 2 ear-canal "
-          "entrance, 3 eardrum, 4 analysed as free field.")
+          Doc("Where the waveform was recorded (header row 3): 1 free field, 2 ear-canal "
+              "entrance, 3 eardrum, 4 analysed as free field.")
+              .c_str())
       .def_property_readonly(
           "title", [](const Waveform& w) { return w.WaveformTitle; },
           "The title of the waveform (header row 1).")
@@ -238,41 +243,44 @@ void DefineWaveform(py::module_& m) {
       });
 
   m.def("read_krv", &ReadKrv, py::arg("path"),
-        "Reads a KRV file as the window's Open does and returns its Waveform.\n\n"
-        "The file read is NAME.KRV in the folder of `path`, NAME being its name up to "
-        "the first '.' in upper case, found whatever the case on disk. The samples get "
-        "Open's small Gaussian dither (the same on every read) and their count is "
-        "rounded to a power of two. IoError when the file cannot be read, FormatError "
-        "when it is no waveform, RangeError when it is too long.");
+        Doc("Reads a KRV file as the window's Open does and returns its Waveform.\n\n"
+            "The file read is NAME.KRV in the folder of `path`, NAME being its name up to "
+            "the first '.' in upper case, found whatever the case on disk. The samples get "
+            "Open's small Gaussian dither (the same on every read) and their count is "
+            "rounded to a power of two. IoError when the file cannot be read, FormatError "
+            "when it is no waveform, RangeError when it is too long.")
+            .c_str());
   m.def("write_krv", &WriteKrv, py::arg("path"), py::arg("waveform"),
-        "Writes the waveform as a KRV file as the window's Save As does and returns the "
-        "path written: `path` up to the first '.' of its name plus '.KRV'.\n\n"
-        "The header rows in use are written, then the samples, padded with zeros to a "
-        "power of two. The file is written to a temporary file and renamed over the "
-        "target once complete, so a failure leaves any previous file intact. RangeError "
-        "for more than 1,048,576 samples.");
+        Doc("Writes the waveform as a KRV file as the window's Save As does and returns the "
+            "path written: `path` up to the first '.' of its name plus '.KRV'.\n\n"
+            "The header rows in use are written, then the samples, padded with zeros to a "
+            "power of two. The file is written to a temporary file and renamed over the "
+            "target once complete, so a failure leaves any previous file intact. RangeError "
+            "for more than 1,048,576 samples.")
+            .c_str());
   m.def("import_recording", &ImportRecording, py::arg("path"), py::kw_only(),
         py::arg("column") = py::none(), py::arg("wrapped") = false,
         py::arg("byte_order") = py::none(), py::arg("channels") = py::none(),
         py::arg("channel") = py::none(), py::arg("rate") = py::none(),
         py::arg("mic_location") = py::none(), py::arg("title") = py::none(),
-        "Imports a foreign recording as the window's Import does (and korva-cli import): "
-        "a WAV file (PCM of 8 to 32 bits, IEEE float, mono or stereo), columns of numbers "
-        "in text, raw single-precision numbers or 16-bit binary integers. The samples are "
-        "taken as they are (no dither, no padding; calibrate them to pascals yourself).\n\n"
-        "Questions the file raises are answered by keywords; a question without its "
-        "answer is a korva.Error naming the keyword:\n"
-        "  column=N       text with several numbers per line: keep column N (from 1)\n"
-        "  wrapped=True   text: read every number in file order\n"
-        "  byte_order=\"little\" or \"big\"   16-bit binary integers: standard or "
-        "byte-reversed\n"
-        "  channels=N, channel=K   text files over 64 MiB: N multiplexed channels, keep K\n"
-        "Header values, checked as the window's grid checks them (korva.Error when "
-        "refused):\n"
-        "  rate=R         samples per second, at least 1\n"
-        "  mic_location=M 1 free field, 2 ear-canal entrance, 3 eardrum\n"
-        "  title=TEXT\n"
-        "FormatError for a WAV file whose samples cannot be decoded (A-law, mu-law).");
+        Doc("Imports a foreign recording as the window's Import does (and korva-cli import): "
+            "a WAV file (PCM of 8 to 32 bits, IEEE float, mono or stereo), columns of numbers "
+            "in text, raw single-precision numbers or 16-bit binary integers. The samples are "
+            "taken as they are (no dither, no padding; calibrate them to pascals yourself).\n\n"
+            "Questions the file raises are answered by keywords; a question without its "
+            "answer is a korva.Error naming the keyword:\n"
+            "  column=N       text with several numbers per line: keep column N (from 1)\n"
+            "  wrapped=True   text: read every number in file order\n"
+            "  byte_order=\"little\" or \"big\"   16-bit binary integers: standard or "
+            "byte-reversed\n"
+            "  channels=N, channel=K   text files over 64 MiB: N multiplexed channels, keep K\n"
+            "Header values, checked as the window's grid checks them (korva.Error when "
+            "refused):\n"
+            "  rate=R         samples per second, at least 1\n"
+            "  mic_location=M 1 free field, 2 ear-canal entrance, 3 eardrum\n"
+            "  title=TEXT\n"
+            "FormatError for a WAV file whose samples cannot be decoded (A-law, mu-law).")
+            .c_str());
 }
 
 }  // namespace korva::python
