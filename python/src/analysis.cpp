@@ -79,12 +79,11 @@ HazardRunResult RunListener(const Session& opened, Listener listener, const fs::
 
 using ListenerRuns = std::array<std::optional<HazardRunResult>, 2>;
 
-// The listeners' runs; with `parallel`, the second on a thread of its own. A
-// failure in one stops the other; the first real error wins over the stop
-// it caused.
+// The listeners' runs, the second (when there are two) on a thread of its
+// own, as korva-cli runs them. A failure in one stops the other; the first
+// real error wins over the stop it caused.
 ListenerRuns RunListeners(const Session& opened, const std::vector<Listener>& listeners,
-                          const fs::path& model_file, bool keep_stapes, bool parallel,
-                          Interruption& stop) {
+                          const fs::path& model_file, bool keep_stapes, Interruption& stop) {
   struct Outcome {
     std::exception_ptr error;
     bool stopped = false;
@@ -92,25 +91,21 @@ ListenerRuns RunListeners(const Session& opened, const std::vector<Listener>& li
   ListenerRuns runs;
   std::array<Outcome, 2> outcomes;
   const auto run = [&](Listener listener) {
-    Outcome& outcome = outcomes[Slot(listener)];
     try {
       runs[Slot(listener)] = RunListener(opened, listener, model_file, keep_stapes, stop);
     } catch (const Stopped&) {
-      outcome.stopped = true;
+      outcomes[Slot(listener)].stopped = true;
     } catch (...) {
-      outcome.error = std::current_exception();
+      outcomes[Slot(listener)].error = std::current_exception();
       stop.Stop();
     }
   };
-  if (parallel && listeners.size() == 2) {
+  if (listeners.size() == 2) {
     std::thread second(run, listeners[1]);
     run(listeners[0]);
     second.join();
   } else {
-    for (const Listener listener : listeners) {
-      run(listener);
-      if (outcomes[Slot(listener)].error || outcomes[Slot(listener)].stopped) break;
-    }
+    run(listeners[0]);
   }
   for (const Outcome& outcome : outcomes) {
     if (outcome.error) std::rethrow_exception(outcome.error);
@@ -121,8 +116,9 @@ ListenerRuns RunListeners(const Session& opened, const std::vector<Listener>& li
   return runs;
 }
 
-py::object Optional(const std::optional<double>& value) {
-  return value ? py::object(py::float_(*value)) : py::object(py::none());
+template <class T>
+py::object OrNone(const std::optional<T>& value) {
+  return value ? py::cast(*value) : py::object(py::none());
 }
 
 template <class T>
@@ -175,7 +171,7 @@ HazardResult Hazard(const Waveform& waveform, const std::string& listener,
   const ListenerRuns runs = Released(stop, [&] {
     const fs::path model_file = ModelFile(model);
     const Session opened = ToSession(waveform);
-    return RunListeners(opened, listeners, model_file, stapes, true, stop);
+    return RunListeners(opened, listeners, model_file, stapes, stop);
   });
   HazardResult result;
   for (const auto& run : runs) {
@@ -186,13 +182,17 @@ HazardResult Hazard(const Waveform& waveform, const std::string& listener,
   return result;
 }
 
+constexpr std::array<const char*, 5> kMetricsKeys = {"LAeqInterval", "LAeq8hr", "AllowedRounds",
+                                                     "AWeightedExposure", "LeqInterval"};
+
+// The metrics under the keys of korva-cli metrics --json (kMetricsKeys).
 py::dict MetricsDict(const IntervalResults& r) {
   py::dict d;
-  d["LAeqInterval"] = Optional(r.LAeqInterval);
-  d["LAeq8hr"] = Optional(r.LAeq8hr);
-  d["AllowedRounds"] = Optional(r.AllowedRounds);
+  d["LAeqInterval"] = OrNone(r.LAeqInterval);
+  d["LAeq8hr"] = OrNone(r.LAeq8hr);
+  d["AllowedRounds"] = OrNone(r.AllowedRounds);
   d["AWeightedExposure"] = r.AWeightedExposure;
-  d["LeqInterval"] = Optional(r.LeqInterval);
+  d["LeqInterval"] = OrNone(r.LeqInterval);
   return d;
 }
 
@@ -264,10 +264,10 @@ py::tuple Protect(const Waveform& waveform, const std::string& protector,
   d["seeded"] = result.seeded;
   d["rms_error_db"] = result.plot.rms_error;
   d["samples"] = result.samples_written;
-  d["peak_free_field_db"] = Optional(PeakLevel(result.peak_free_field));
-  d["peak_under_protector_db"] = Optional(PeakLevel(result.peak_under_protector));
-  d["peak_eardrum_db"] = Optional(PeakLevel(result.peak_eardrum));
-  d["peak_insertion_loss_db"] = Optional(PeakInsertionLoss(result));
+  d["peak_free_field_db"] = OrNone(PeakLevel(result.peak_free_field));
+  d["peak_under_protector_db"] = OrNone(PeakLevel(result.peak_under_protector));
+  d["peak_eardrum_db"] = OrNone(PeakLevel(result.peak_eardrum));
+  d["peak_insertion_loss_db"] = OrNone(PeakInsertionLoss(result));
   return py::make_tuple(protected_waveform, d);
 }
 
@@ -336,27 +336,21 @@ py::dict AnalyzeFileRow(const py::object& file, const std::string& listener,
   const fs::path path = file.cast<fs::path>();
   Interruption stop(token);
   const Row row = Released(stop, [&] { return AnalyzeFile(path, listeners, model, stop); });
-  const auto optional = [](const auto& value) {
-    return value ? py::cast(*value) : py::object(py::none());
-  };
   py::dict d;
   d["file"] = py::str(file);
-  d["samples"] = optional(row.samples);
-  d["rate"] = optional(row.rate);
-  d["mic_location"] = optional(row.mic_location);
-  d["warned_aru"] = optional(row.aru[0]);
-  d["warned_allowed"] = optional(row.allowed[0]);
-  d["unwarned_aru"] = optional(row.aru[1]);
-  d["unwarned_allowed"] = optional(row.allowed[1]);
-  const IntervalResults none;
-  const IntervalResults& m = row.metrics.value_or(none);
-  d["LAeqInterval"] = Optional(m.LAeqInterval);
-  d["LAeq8hr"] = Optional(m.LAeq8hr);
-  d["AllowedRounds"] = Optional(m.AllowedRounds);
-  d["AWeightedExposure"] =
-      row.metrics ? py::object(py::float_(m.AWeightedExposure)) : py::object(py::none());
-  d["LeqInterval"] = Optional(m.LeqInterval);
-  d["error"] = optional(row.error);
+  d["samples"] = OrNone(row.samples);
+  d["rate"] = OrNone(row.rate);
+  d["mic_location"] = OrNone(row.mic_location);
+  d["warned_aru"] = OrNone(row.aru[0]);
+  d["warned_allowed"] = OrNone(row.allowed[0]);
+  d["unwarned_aru"] = OrNone(row.aru[1]);
+  d["unwarned_allowed"] = OrNone(row.allowed[1]);
+  if (row.metrics) {
+    d.attr("update")(MetricsDict(*row.metrics));
+  } else {
+    for (const char* key : kMetricsKeys) d[key] = py::none();
+  }
+  d["error"] = OrNone(row.error);
   return d;
 }
 

@@ -81,6 +81,18 @@ def test_the_same_samples_give_the_same_hazard_however_they_came(shots):
     assert stapes.shape == (len(opened),) and stapes[0] == 0.0 and numpy.abs(stapes).max() > 0
 
 
+def test_silence_has_no_levels_and_no_limit():
+    silence = korva.Waveform.from_array(numpy.zeros(4096), 200000)
+    result = korva.hazard(silence).unwarned
+    assert (result.aru, result.allowed, result.allowed_text) == (0.0, None, "unlimited")
+    assert korva.metrics(silence) == {"LAeqInterval": None, "LAeq8hr": None, "AllowedRounds": None,
+                                      "AWeightedExposure": 0.0, "LeqInterval": None}
+    with pytest.raises(korva.Error):
+        korva.spectrum(silence)
+    with pytest.raises(korva.Error, match=r"korva\.protectors\(\)"):
+        korva.protect(silence, "NO-SUCH-PLUG")
+
+
 def test_threads_compute_while_python_runs(examples, example_hazard):
     """Two threads on two files, with the main thread counting meanwhile: a
     computation that held the interpreter lock would stop the count."""

@@ -39,13 +39,16 @@ def test_threads_and_a_dask_cluster_give_the_same_frame(batch):
     pandas.testing.assert_frame_equal(korva.analyze_files(batch, jobs=2), serial)
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                       dashboard_address=None) as cluster, Client(cluster) as client:
-        on_cluster = korva.analyze_files(batch, client=client)
+        on_cluster = korva.analyze_files(batch, client=client, progress=True)
     pandas.testing.assert_frame_equal(on_cluster, serial)
 
 
-def test_one_listener_and_a_missing_model(batch, tmp_path):
-    warned = korva.analyze_files(batch[:1], listener="warned")
+def test_one_listener_no_files_and_a_missing_model(batch, tmp_path, capsys):
+    warned = korva.analyze_files(batch[:1], listener="warned", progress=True)
     assert warned["unwarned_aru"].isna().all() and warned["warned_aru"].notna().all()
+    assert "1 of 1 files" in capsys.readouterr().err
+    empty = korva.analyze_files([])
+    assert list(empty.columns) == list(korva.COLUMNS) and empty.empty
     with pytest.raises(korva.IoError):
         korva.analyze_files(batch, model=tmp_path / "none.par")
 
