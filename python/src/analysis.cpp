@@ -93,7 +93,7 @@ ListenerRuns RunListeners(const Session& opened, const std::vector<Listener>& li
   const auto run = [&](Listener listener) {
     try {
       runs[Slot(listener)] = RunListener(opened, listener, model_file, keep_stapes, stop);
-    } catch (const Stopped&) {
+    } catch (const Cancelled&) {
       outcomes[Slot(listener)].stopped = true;
     } catch (...) {
       outcomes[Slot(listener)].error = std::current_exception();
@@ -111,7 +111,7 @@ ListenerRuns RunListeners(const Session& opened, const std::vector<Listener>& li
     if (outcome.error) std::rethrow_exception(outcome.error);
   }
   for (const Outcome& outcome : outcomes) {
-    if (outcome.stopped) throw Stopped{};
+    if (outcome.stopped) throw Cancelled();
   }
   return runs;
 }
@@ -322,6 +322,8 @@ Row AnalyzeFile(const fs::path& path, const std::vector<Listener>& listeners,
       row.aru[Slot(listener)] = run.cochlea.TotalHazardARU;
       row.allowed[Slot(listener)] = AllowedExposures(run.cochlea.TotalHazardARU);
     }
+  } catch (const Cancelled&) {
+    throw;  // the whole batch stops, not this file
   } catch (const Error& e) {
     row.error = e.what();
   } catch (const std::bad_alloc&) {

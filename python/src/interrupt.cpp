@@ -16,17 +16,17 @@ Interruption::Interruption(const StopToken* token)
   handles_signals_ = threading.attr("current_thread")().is(threading.attr("main_thread")());
 }
 
-void Interruption::Check() {
-  if (stopped_ || (token_ != nullptr && token_->Requested())) throw Stopped{};
-  if (!handles_signals_ || std::this_thread::get_id() != caller_) return;
+bool Interruption::StopRequested() {
+  if (stopped_ || (token_ != nullptr && token_->Requested())) return true;
+  if (!handles_signals_ || std::this_thread::get_id() != caller_) return false;
   const auto now = std::chrono::steady_clock::now();
-  if (now < next_poll_) return;
+  if (now < next_poll_) return false;
   next_poll_ = now + kSignalPollInterval;
   py::gil_scoped_acquire gil;
-  if (PyErr_CheckSignals() == 0) return;
+  if (PyErr_CheckSignals() == 0) return false;
   pending_.emplace();  // takes the exception the signal handler raised
   stopped_ = true;
-  throw Stopped{};
+  return true;
 }
 
 void Interruption::Raise() {

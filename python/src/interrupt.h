@@ -1,8 +1,8 @@
-// Stopping a computation from Python. The core reports progress at fixed
-// points; at each of them the binding checks whether Python wants the run to
-// stop: Ctrl-C in the main thread (a pending signal, which Python turns into
-// KeyboardInterrupt) or a StopToken set from another thread (analyze_files
-// stopping its pool).
+// Stopping a computation from Python. The core asks its progress sink at
+// every checkpoint whether to stop (and then throws Cancelled); the binding's
+// sink answers yes when Python wants the run to stop: Ctrl-C in the main
+// thread (a pending signal, which Python turns into KeyboardInterrupt) or a
+// StopToken set from another thread (analyze_files stopping its pool).
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "core/common/error.h"
 #include "core/common/progress.h"
 
 namespace korva::python {
@@ -28,27 +29,24 @@ class StopToken {
   std::atomic<bool> requested_{false};
 };
 
-// Unwinds a stopped computation; the binding turns it into the Python
-// exception that stopped it and never lets it reach Python itself.
-struct Stopped {};
-
 // The stop state of one call into the binding, shared by its threads.
 class Interruption {
  public:
   // Made with the GIL held, on the thread that called into the binding.
   explicit Interruption(const StopToken* token = nullptr);
 
-  // From any thread of the call, without the GIL: throws Stopped when the
-  // call is to stop. The calling thread, when it is Python's main thread,
-  // also looks for signals (with the GIL taken for a moment, at most every
-  // few hundredths of a second).
-  void Check();
+  // From any thread of the call, without the GIL: whether the call is to
+  // stop. The calling thread, when it is Python's main thread, also looks
+  // for signals (with the GIL taken for a moment, at most every few
+  // hundredths of a second).
+  bool StopRequested();
 
   // Stops every thread of the call at its next check.
   void Stop() { stopped_ = true; }
 
-  // With the GIL held once a Stopped has unwound: raises the Python
-  // exception that stopped the call (KeyboardInterrupt when a token did).
+  // With the GIL held once the core's Cancelled has unwound: raises the
+  // Python exception that stopped the call (KeyboardInterrupt when a token
+  // or a failure of another thread of the call did).
   [[noreturn]] void Raise();
 
  private:
@@ -60,11 +58,12 @@ class Interruption {
   std::optional<py::error_already_set> pending_;
 };
 
-// Progress that goes nowhere but checks for a stop at every report.
+// Progress that goes nowhere but stops the run when Python asks.
 class InterruptibleProgress final : public ProgressSink {
  public:
   explicit InterruptibleProgress(Interruption& interruption) : interruption_(interruption) {}
-  void Report(long long, long long) override { interruption_.Check(); }
+  void Report(long long, long long) override {}
+  bool StopRequested() const override { return interruption_.StopRequested(); }
 
  private:
   Interruption& interruption_;
@@ -77,7 +76,7 @@ auto Released(Interruption& interruption, Work&& work) {
   try {
     py::gil_scoped_release release;
     return work();
-  } catch (const Stopped&) {
+  } catch (const Cancelled&) {
     interruption.Raise();
   }
 }
