@@ -5,7 +5,9 @@ import json
 import os
 import pathlib
 import shutil
+import signal
 import subprocess
+import threading
 import time
 
 import numpy
@@ -14,6 +16,7 @@ import pytest
 import korva
 
 DATA = pathlib.Path(__file__).resolve().parents[2] / "data"
+TEST_MODEL = DATA.parent / "tests" / "data" / "test_ear_model.txt"
 EXAMPLES = DATA / "examples"
 # One example per middle-ear variant: free field, ear-canal entrance, eardrum.
 HAZARD_EXAMPLES = ("FRIED150", "ENTRANCE", "EARDRUM")
@@ -33,6 +36,20 @@ def cli(*arguments):
 
 def cli_json(*arguments):
     return [json.loads(line) for line in cli(*arguments, "--json").splitlines()]
+
+
+def seconds_until_ctrl_c_stops(call, after):
+    """Runs call() with Ctrl-C (SIGINT to the main thread) arriving `after`
+    seconds later; returns the seconds until it ended with KeyboardInterrupt."""
+    timer = threading.Timer(after, signal.pthread_kill, (threading.main_thread().ident, signal.SIGINT))
+    start = time.monotonic()
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            call()
+    finally:
+        timer.join()
+    return time.monotonic() - start
 
 
 def friedlander(peak_pa, samples=8192, rate=200000.0, a_duration=0.001, onset=0.005):

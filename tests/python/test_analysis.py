@@ -1,7 +1,6 @@
 """The analyses give korva-cli's numbers, release the interpreter lock, and
 stop on Ctrl-C."""
 
-import signal
 import threading
 import time
 
@@ -9,7 +8,8 @@ import numpy
 import pytest
 
 import korva
-from conftest import EXAMPLES, HAZARD_EXAMPLES, cli, cli_json, friedlander
+from conftest import (EXAMPLES, HAZARD_EXAMPLES, TEST_MODEL, cli_json,
+                      seconds_until_ctrl_c_stops)
 
 
 def test_hazard_equals_the_cli_to_the_last_bit(examples, example_hazard):
@@ -69,6 +69,13 @@ def test_protect_predicts_the_file_the_cli_writes(shots, tmp_path):
     assert round(ours["rms_error_db"], 3) == theirs["rms_error_db"]
 
 
+def test_another_model_file_gives_the_cli_s_numbers_for_it(shots):
+    (theirs,) = cli_json("hazard", "--warned", "--model", TEST_MODEL, shots[1])
+    ours = korva.hazard(korva.read_krv(shots[1]), "warned", model=TEST_MODEL).warned
+    default = korva.hazard(korva.read_krv(shots[1]), "warned").warned
+    assert numpy.float32(ours.aru) == numpy.float32(theirs["warned"]["aru"]) != default.aru
+
+
 def test_the_same_samples_give_the_same_hazard_however_they_came(shots):
     opened = korva.read_krv(shots[1])
     again = korva.Waveform.from_array(opened.samples, opened.rate, opened.mic_location)
@@ -124,12 +131,5 @@ def test_threads_compute_while_python_runs(examples, example_hazard):
 def test_ctrl_c_stops_a_run_at_its_next_progress_point(examples, example_hazard):
     waveform = korva.read_krv(examples / "FRIED150.KRV")
     full_run = example_hazard("FRIED150")[1]
-    timer = threading.Timer(
-        0.1, signal.pthread_kill, (threading.main_thread().ident, signal.SIGINT))
-    start = time.monotonic()
-    timer.start()
-    with pytest.raises(KeyboardInterrupt):
-        korva.hazard(waveform)
-    elapsed = time.monotonic() - start
-    timer.join()
+    elapsed = seconds_until_ctrl_c_stops(lambda: korva.hazard(waveform), after=0.1)
     assert elapsed < 0.5 * full_run, (elapsed, full_run)

@@ -63,6 +63,8 @@ def test_bad_files_raise_errors_of_their_kind(tmp_path):
     with pytest.raises(korva.IoError) as raised:
         korva.read_krv(tmp_path / "MISSING.KRV")
     assert isinstance(raised.value, OSError)
+    with pytest.raises(korva.IoError):
+        korva.write_krv(tmp_path / "no folder" / "A.KRV", korva.Waveform.from_array([1, 2], 1000))
 
     with pytest.raises(korva.FormatError, match="A-law"):
         alaw = tmp_path / "alaw.wav"
@@ -92,3 +94,10 @@ def test_import_takes_its_answers_from_keywords(tmp_path):
     assert korva.import_recording(table, column=2, rate=1000).samples.tolist() == [1.5, -2.5, 3.0]
     with pytest.raises(korva.Error, match="Microphone location"):
         korva.import_recording(table, column=2, mic_location=4)
+
+    binary = tmp_path / "counts.dat"  # 16-bit integers, not text, not singles
+    binary.write_bytes(bytes([0x01, 0x00, 0x02, 0xD0, 0x03, 0x00]))
+    with pytest.raises(korva.Error, match='byte_order="little"'):
+        korva.import_recording(binary)
+    assert korva.import_recording(binary, byte_order="little").samples.tolist() == [1, -12286, 3]
+    assert korva.import_recording(binary, byte_order="big").samples.tolist() == [256, 720, 768]
