@@ -34,15 +34,23 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
 # Dependencies that dpkg-shlibdeps cannot see in the binaries.
 set(korva_package_depends)
 
-# ---- The Python package ---------------------------------------------------
-# The korva Python package (python/) installs itself with its own install()
-# rules into the interpreter's site folder, so its files join this package
-# without anything here, provided the destination is relative to the install
-# prefix (lib/python3/dist-packages is Debian's folder under /usr). What it
-# needs beyond the libraries of its extension module, which dpkg-shlibdeps
-# finds (the interpreter, numpy, dask, ...), joins the list here, e.g.
-#   list(APPEND korva_package_depends "python3 (>= 3.11)" python3-numpy)
-# ---------------------------------------------------------------------------
+# The korva Python package installs itself into the interpreter's site folder
+# (lib/python3.X/dist-packages, on Debian's path under /usr as under
+# /usr/local). The window and korva-cli need no Python, so the interpreter and
+# the modules the package imports are only suggested; its extension module is
+# built for one Python version.
+set(korva_package_suggests)
+if(TARGET korva_python)
+  math(EXPR python_next "${Python3_VERSION_MINOR} + 1")
+  list(APPEND korva_package_suggests
+       "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})"
+       "python3 (<< ${Python3_VERSION_MAJOR}.${python_next})" python3-numpy python3-pandas
+       python3-distributed)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION
+         "\nThe korva Python package gives the same analyses from Python, and batch\n"
+         "analysis of many files on threads or a Dask cluster.")
+endif()
+list(JOIN korva_package_suggests ", " CPACK_DEBIAN_PACKAGE_SUGGESTS)
 
 list(JOIN korva_package_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 

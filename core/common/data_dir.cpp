@@ -27,13 +27,28 @@ fs::path InFolder(const fs::path& folder, std::string_view name) {
   return ResolveCaseInsensitive(folder / fs::path(std::string(name)));
 }
 
+// The folder SetProgramDataDir() named, if any.
+std::optional<fs::path>& LibraryDataDir() {
+  static std::optional<fs::path> folder;
+  return folder;
+}
+
 }  // namespace
+
+void SetProgramDataDir(const fs::path& folder) {
+  LibraryDataDir() = folder;
+}
 
 std::optional<fs::path> ProgramDataDir() {
   std::error_code ec;
-  const fs::path executable = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return std::nullopt;
-  const fs::path dir = fs::canonical(executable.parent_path() / KORVA_DATA_FROM_BIN, ec);
+  fs::path dir;
+  if (const std::optional<fs::path>& library = LibraryDataDir()) {
+    dir = fs::canonical(*library, ec);
+  } else {
+    const fs::path executable = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return std::nullopt;
+    dir = fs::canonical(executable.parent_path() / KORVA_DATA_FROM_BIN, ec);
+  }
   if (ec || !IsFolder(dir)) return std::nullopt;
   return dir;
 }

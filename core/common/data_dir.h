@@ -23,6 +23,12 @@ namespace korva {
 // folder does not exist.
 std::optional<std::filesystem::path> ProgramDataDir();
 
+// For a library loaded by a program that is not KORVA's own (the Python
+// module): the data folder installed with the library, which ProgramDataDir()
+// gives from then on instead of the one beside the executable. Called once,
+// before the first lookup.
+void SetProgramDataDir(const std::filesystem::path& folder);
+
 // The folder that holds the program's data files: the current folder when
 // `marker` is there, else $KORVA_DATA_DIR when `marker` is there, else
 // ProgramDataDir() when `marker` is there. Nothing when none has it.

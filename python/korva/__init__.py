@@ -23,6 +23,9 @@ Errors: Error, with FormatError and RangeError (also ValueError) and IoError
 run in parallel; Ctrl-C stops a run at its next progress point.
 """
 
+import os as _os
+
+from korva import _data_dir, _korva
 from korva._korva import (
     Error,
     FormatError,
@@ -44,6 +47,10 @@ from korva._korva import (
     write_krv,
 )
 from korva.batch import COLUMNS, analyze_files
+
+# The data folder installed with the package takes the place of the one a
+# program finds beside itself.
+_korva._set_program_data_dir(_os.path.join(_os.path.dirname(__file__), _data_dir.DATA_DIR))
 
 __all__ = [
     "COLUMNS",

@@ -9,8 +9,6 @@ import concurrent.futures
 import os
 import sys
 
-import pandas
-
 from korva import _korva
 
 #: The columns of the frame analyze_files returns, in order.
@@ -82,6 +80,8 @@ def analyze_files(paths, client=None, listener="both", model=None, jobs=None, pr
     Ctrl-C (KeyboardInterrupt) stops the local threads at their next progress
     point, or cancels the cluster's tasks that have not finished.
     """
+    import pandas  # only the batch needs it, so `import korva` works without it
+
     paths = [os.fspath(path) for path in paths]
     if listener not in _LISTENERS:
         raise ValueError(f'listener must be "both", "warned" or "unwarned", not {listener!r}')

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/metrics/interval_metrics.h"
 #include "core/metrics/leq300.h"
@@ -488,9 +489,13 @@ void DefineAnalysis(py::module_& m) {
   m.def(
       "default_model", [] { return CheckedModelFile(std::nullopt); },
       Doc("The ear-model parameter file used when model=None: the file named by Man.Fig in "
-          "the current folder, $KORVA_DATA_DIR or the program's data folder. korva.IoError "
-          "when there is none, korva.FormatError when it is no parameter file.")
+          "the current folder, $KORVA_DATA_DIR or the data folder installed with the package. "
+          "korva.IoError when there is none, korva.FormatError when it is no parameter file.")
           .c_str());
+  m.def("_set_program_data_dir", &SetProgramDataDir, py::arg("folder"),
+        Doc("Names the data folder installed with the package, looked in after the current "
+            "folder and $KORVA_DATA_DIR (the package's __init__ calls it).")
+            .c_str());
   m.def(
       "_model_file", &CheckedModelFile, py::arg("model") = py::none(),
       Doc("The ear-model file `model` names (None: the default), read once to check it.").c_str());

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The .deb built by CPack: its control fields, its contents, and the program
 # it holds running from wherever the package is unpacked.
-# Usage: deb_package.sh CPACK BUILD_DIR VERSION WINDOW MAN_PAGE BITMAP_ICONS
-# (the last three ON or OFF: what the build makes).
+# Usage: deb_package.sh CPACK BUILD_DIR VERSION WINDOW MAN_PAGE BITMAP_ICONS [PYTHON]
+# (WINDOW, MAN_PAGE, BITMAP_ICONS ON or OFF: what the build makes; PYTHON the
+# interpreter the korva Python package is built for, if it is).
 set -euo pipefail
-cpack=$1 build=$2 version=$3 window=$4 man_page=$5 bitmap_icons=$6
+cpack=$1 build=$2 version=$3 window=$4 man_page=$5 bitmap_icons=$6 python=${7:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -46,6 +47,13 @@ if [ "$man_page" = ON ]; then expected+=(./usr/share/man/man1/korva-cli.1.gz); f
 for path in "${expected[@]}"; do
   grep -qxF "$path" <<<"$contents" || fail "missing $path"
 done
+if [ -n "$python" ]; then
+  grep -qE '^\./usr/lib/python3[.0-9]*/dist-packages/korva/_korva\..*\.so$' <<<"$contents" ||
+    fail "no Python extension module"
+  grep -qE '^\./usr/lib/python3[.0-9]*/dist-packages/korva/__init__\.py$' <<<"$contents" ||
+    fail "no Python package"
+  grep -qF python3-numpy <<<"$(field Suggests)" || fail "Suggests: $(field Suggests)"
+fi
 outside=$(grep -v -e '^\./usr/' -e '^\./$' <<<"$contents" || true)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
 if grep -qiE '\.(haz|tob)$|/\.[^/]+$' <<<"$contents"; then
@@ -58,6 +66,12 @@ owners=$(dpkg-deb -c "$deb" | awk '{ print $2 }' | sort -u)
 dpkg-deb -x "$deb" "$tmp/root"
 out=$(cd / && env -u KORVA_DATA_DIR "$tmp/root/usr/bin/korva-cli" --version)
 grep -qxF "data folder: $(realpath "$tmp/root/usr/share/korva")" <<<"$out" || fail "$out"
+if [ -n "$python" ]; then
+  site=$(dirname "$tmp"/root/usr/lib/python3*/dist-packages/korva)
+  out=$(cd / && env -u KORVA_DATA_DIR PYTHONPATH="$site" "$python" -c \
+    'import korva; print(korva.default_model())')
+  [ "$out" = "$(realpath "$tmp/root/usr/share/korva")/Human.par" ] || fail "Python: $out"
+fi
 if [ "$window" = ON ]; then
   if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$tmp/root/usr/share/applications/korva.desktop"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # An installed tree uses its own data, wherever it is put, and writes nothing
 # into it; the build tree's binaries use the source tree's data.
-# Usage: installed_tree.sh CMAKE BUILD_DIR SOURCE_DIR
+# Usage: installed_tree.sh CMAKE BUILD_DIR SOURCE_DIR [PYTHON]
+# (PYTHON: the interpreter the korva Python package is built for, if it is).
 set -euo pipefail
-cmake=$1 build=$2 source=$3
+cmake=$1 build=$2 source=$3 python=${4:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -31,6 +32,18 @@ version_matches() {
 }
 version_matches "$tmp/a"
 
+# PYTHON_MODEL PREFIX: the default ear model of the Python package installed in PREFIX.
+python_model() {
+  local package
+  package=$(find "$1" -path '*/korva/__init__.py')
+  [ -n "$package" ] || fail "no Python package in $1"
+  PYTHONPATH=$(dirname "$(dirname "$package")") "$python" -c 'import korva; print(korva.default_model())'
+}
+if [ -n "$python" ]; then
+  [ "$(python_model "$tmp/a")" = "$(realpath "$tmp/a/share/korva")/Human.par" ] ||
+    fail "the Python package does not use the installed data: $(python_model "$tmp/a")"
+fi
+
 # The installed example is analysed with the installed model; its place
 # table is not written into the installed folder.
 share=$tmp/a/share/korva
@@ -57,6 +70,10 @@ after=$(find "$share" -type f -exec sha256sum {} + | sort)
 # A moved tree finds its data in the new place.
 mv "$tmp/a" "$tmp/moved/b"
 version_matches "$tmp/moved/b"
+if [ -n "$python" ]; then
+  [ "$(python_model "$tmp/moved/b")" = "$(realpath "$tmp/moved/b/share/korva")/Human.par" ] ||
+    fail "the moved Python package: $(python_model "$tmp/moved/b")"
+fi
 grep -q "A.R.U." <<<"$("$tmp/moved/b/bin/korva-cli" hazard --warned FRIED150.KRV)" ||
   fail "moved tree"
 
