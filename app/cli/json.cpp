@@ -1,7 +1,5 @@
 #include "app/cli/json.h"
 
-#include "core/common/sha256.h"
-
 namespace korva::cli {
 namespace {
 
@@ -67,10 +65,6 @@ std::string JsonString(std::string_view text) {
     ++i;
   }
   return out + "\"";
-}
-
-ModelFileId IdentifyModelFile(const std::filesystem::path& path) {
-  return {std::filesystem::absolute(path).lexically_normal().string(), Sha256HexOfFile(path)};
 }
 
 }  // namespace korva::cli

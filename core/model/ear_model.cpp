@@ -8,6 +8,7 @@
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
+#include "core/common/sha256.h"
 
 namespace korva {
 namespace {
@@ -126,6 +127,10 @@ EarModelParameters ParseEarModelText(const std::string& text, const std::string&
 EarModelParameters ReadEarModelFile(const std::filesystem::path& path) {
   const std::string text = ReadWholeFile(path, kMaxParameterFileBytes);
   return ParseEarModelText(text, path.string());
+}
+
+ModelFileId IdentifyModelFile(const std::filesystem::path& path) {
+  return {std::filesystem::absolute(path).lexically_normal().string(), Sha256HexOfFile(path)};
 }
 
 EarModelConstants DeriveEarModelConstants(const EarModelParameters& params) {

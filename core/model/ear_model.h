@@ -61,6 +61,14 @@ struct EarModelParameters {
 // previous parameter set stays as it was.
 EarModelParameters ReadEarModelFile(const std::filesystem::path& path);
 
+// Which ear-model file a result came from: its absolute path and SHA-256.
+// IoError when it cannot be read.
+struct ModelFileId {
+  std::string file;
+  std::string sha256;
+};
+ModelFileId IdentifyModelFile(const std::filesystem::path& path);
+
 // The same from text already in memory; `source` names it in messages.
 EarModelParameters ParseEarModelText(const std::string& text, const std::string& source);
 

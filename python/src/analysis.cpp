@@ -144,6 +144,7 @@ struct ListenerResult {
 
 struct HazardResult {
   int mic_location = 1;
+  ModelFileId model;
   std::optional<ListenerResult> warned;
   std::optional<ListenerResult> unwarned;
 };
@@ -169,12 +170,13 @@ HazardResult Hazard(const Waveform& waveform, const std::string& listener,
                     const std::optional<fs::path>& model, bool stapes) {
   const std::vector<Listener> listeners = ListenersOf(listener);
   Interruption stop;
+  HazardResult result;
   const ListenerRuns runs = Released(stop, [&] {
     const fs::path model_file = ModelFile(model);
+    result.model = IdentifyModelFile(model_file);
     const Session opened = ToSession(waveform);
     return RunListeners(opened, listeners, model_file, stapes, stop);
   });
-  HazardResult result;
   for (const auto& run : runs) {
     if (!run) continue;
     result.mic_location = run->MicLocation;
@@ -418,6 +420,12 @@ void DefineAnalysis(py::module_& m) {
                         .c_str())
       .def_readonly("mic_location", &HazardResult::mic_location,
                     Doc("The microphone location the middle ear was chosen by.").c_str())
+      .def_property_readonly(
+          "model_file", [](const HazardResult& r) { return r.model.file; },
+          "The ear-model parameter file the run used, as an absolute path.")
+      .def_property_readonly(
+          "model_sha256", [](const HazardResult& r) { return r.model.sha256; },
+          "The SHA-256 of that file, naming the exact parameters used.")
       .def("__repr__", [](const HazardResult& r) {
         std::string text = "<korva.HazardResult";
         for (const auto* l : {&r.warned, &r.unwarned}) {

@@ -71,9 +71,12 @@ def test_protect_predicts_the_file_the_cli_writes(shots, tmp_path):
 
 def test_another_model_file_gives_the_cli_s_numbers_for_it(shots):
     (theirs,) = cli_json("hazard", "--warned", "--model", TEST_MODEL, shots[1])
-    ours = korva.hazard(korva.read_krv(shots[1]), "warned", model=TEST_MODEL).warned
-    default = korva.hazard(korva.read_krv(shots[1]), "warned").warned
-    assert numpy.float32(ours.aru) == numpy.float32(theirs["warned"]["aru"]) != default.aru
+    result = korva.hazard(korva.read_krv(shots[1]), "warned", model=TEST_MODEL)
+    default = korva.hazard(korva.read_krv(shots[1]), "warned")
+    assert numpy.float32(result.warned.aru) == numpy.float32(theirs["warned"]["aru"])
+    assert result.warned.aru != default.warned.aru
+    assert (result.model_file, result.model_sha256) == (theirs["model_file"], theirs["model_sha256"])
+    assert default.model_sha256 != result.model_sha256
 
 
 def test_the_same_samples_give_the_same_hazard_however_they_came(shots):
