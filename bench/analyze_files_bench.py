@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Files per second of korva.analyze_files with 1 and 2 workers: local
 threads (jobs=1, 2) and a Dask cluster of local worker processes (1 and 2
-workers of one thread each). Not part of ctest: it measures.
+workers of one thread each), beside korva-cli hazard -j 1, 2 on the same
+files. Not part of ctest: it measures.
 
-    PYTHONPATH=build/default/python python3 bench/analyze_files_bench.py [--files N] [--samples S]
+    PYTHONPATH=build/default/python python3 bench/analyze_files_bench.py \
+        [--files N] [--samples S] [--cli build/default/app/korva-cli]
 
 The shots are Friedlander waves of 140 to 170 dB peak written as KRV files
 into a temporary folder; both listeners run for each file. With the
@@ -13,6 +15,7 @@ one on a machine with two free cores.
 
 import argparse
 import pathlib
+import subprocess
 import tempfile
 import time
 
@@ -45,6 +48,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--files", type=int, default=8)
     parser.add_argument("--samples", type=int, default=16384)
+    default_cli = pathlib.Path(__file__).resolve().parent.parent / "build/default/app/korva-cli"
+    parser.add_argument("--cli", default=str(default_cli), help="korva-cli to compare with")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as folder:
         paths = write_shots(folder, args.files, args.samples)
@@ -65,6 +70,15 @@ def main():
             assert frame.equals(reference)
             print(f"{f'Dask, {workers} worker process(es)':<28}{elapsed:9.2f}"
                   f"{args.files / elapsed:9.2f}")
+        if pathlib.Path(args.cli).exists():
+            # The hazard alone (no metrics), started as a process, as a script calls it.
+            for jobs in (1, 2):
+                start = time.perf_counter()
+                subprocess.run([args.cli, "hazard", "--json", "-j", str(jobs), *paths],
+                               check=True, capture_output=True)
+                elapsed = time.perf_counter() - start
+                print(f"{f'korva-cli hazard -j {jobs}':<28}{elapsed:9.2f}"
+                      f"{args.files / elapsed:9.2f}")
 
 
 if __name__ == "__main__":
