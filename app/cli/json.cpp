@@ -1,5 +1,9 @@
 #include "app/cli/json.h"
 
+#include <array>
+#include <charconv>
+
+#include "core/common/numbers.h"
 #include "core/common/sha256.h"
 
 namespace korva::cli {
@@ -71,6 +75,33 @@ std::string JsonString(std::string_view text) {
 
 ModelFileId IdentifyModelFile(const std::filesystem::path& path) {
   return {std::filesystem::absolute(path).lexically_normal().string(), Sha256HexOfFile(path)};
+}
+
+std::string JsonNumber(const std::optional<double>& value) {
+  return value ? FormatShortest(*value) : "null";
+}
+
+std::string SingleText(float value) {
+  std::array<char, 32> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  return std::string(buffer.data(), result.ptr);
+}
+
+std::string ShortestSingle(float value) {
+  std::array<char, 32> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::general);
+  return std::string(buffer.data(), result.ptr);
+}
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
 }
 
 }  // namespace korva::cli

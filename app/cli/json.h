@@ -1,7 +1,8 @@
-// JSON text for the commands' --json output.
+// JSON and CSV text for the commands' --json and --csv output.
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,18 @@ struct ModelFileId {
   std::string sha256;
 };
 ModelFileId IdentifyModelFile(const std::filesystem::path& path);
+
+// A number at full precision, or null.
+std::string JsonNumber(const std::optional<double>& value);
+
+// The shortest text that reads back as the same single.
+std::string SingleText(float value);
+
+// The same in the general (printf %g-like) form: whole values such as a
+// sample rate of 200000 stay whole, never "2e+05".
+std::string ShortestSingle(float value);
+
+// A CSV field, quoted when it needs to be.
+std::string CsvField(std::string_view text);
 
 }  // namespace korva::cli

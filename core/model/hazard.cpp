@@ -64,8 +64,13 @@ std::string HazardText(float total_hazard_aru) {
 }
 
 std::string AllowedExposuresText(float total_hazard_aru) {
-  if (total_hazard_aru == 0.0f) return "unlimited";
-  return FormatFixed(500.0 / double{total_hazard_aru}, 1);
+  const std::optional<double> allowed = AllowedExposures(total_hazard_aru);
+  return allowed ? FormatFixed(*allowed, 1) : "unlimited";
+}
+
+std::optional<double> AllowedExposures(double total_hazard_aru) {
+  if (total_hazard_aru == 0.0) return std::nullopt;
+  return 500.0 / total_hazard_aru;
 }
 
 std::filesystem::path ModelFileFromManFig(const std::filesystem::path& data_dir) {

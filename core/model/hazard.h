@@ -49,6 +49,9 @@ std::string HazardText(float total_hazard_aru);
 // ("40518.6"); "unlimited" for a hazard of 0, where no number would be true.
 std::string AllowedExposuresText(float total_hazard_aru);
 
+// The same as a number, 500 / hazard; empty (unlimited) for a hazard of 0.
+std::optional<double> AllowedExposures(double total_hazard_aru);
+
 // The ear-model file named by a "Man.Fig" in `data_dir`: its first line (at
 // most 12 characters, trimmed) is the file name, resolved case-insensitively
 // in the same folder. IoError when Man.Fig cannot be read, FormatError when
