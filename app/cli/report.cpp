@@ -178,7 +178,9 @@ void PrintJsonSummary(const ShotSummary& s, std::ostream& out) {
     out << ", \"" << key << "_energy_mean\": " << JsonNumber(value->energy_mean) << ", \"" << key
         << "_max\": " << JsonNumber(value->maximum);
   }
-  out << ", \"day_LAeq8hr\": " << JsonNumber(s.day_LAeq8hr)
+  out << ", \"least_allowed_rounds\": " << JsonNumber(s.least_allowed_rounds)
+      << ", \"least_allowed_rounds_file\": " << JsonString(s.least_allowed_rounds_file)
+      << ", \"day_LAeq8hr\": " << JsonNumber(s.day_LAeq8hr)
       << ", \"day_allowed_by_energy\": " << JsonNumber(s.day_allowed_by_energy);
   for (const Listener listener : kListeners) {
     const std::size_t k = ListenerSlot(listener);
@@ -264,6 +266,10 @@ void PrintTextSummary(const ShotSummary& s, std::ostream& out) {
     if (!s.least_allowed_file[k].empty()) out << " (" << s.least_allowed_file[k] << ")";
     out << "\n";
   }
+  if (s.least_allowed_rounds) {
+    out << "  least allowed rounds by energy: " << FormatFixed(*s.least_allowed_rounds, 1) << " ("
+        << s.least_allowed_rounds_file << ")\n";
+  }
   out << "  all shots in one day: LAeq8hr " << Fixed(s.day_LAeq8hr, 2, " dB")
       << ", allowed by energy " << (s.day_LAeq8hr ? Allowed(s.day_allowed_by_energy) : "n/a")
       << " times\n";
@@ -276,6 +282,32 @@ void PrintTextSummary(const ShotSummary& s, std::ostream& out) {
 }
 
 // --- The command.
+
+// One progress line on stderr when it is a terminal, rewritten in place.
+class ProgressLine final : public ProgressSink {
+ public:
+  explicit ProgressLine(Streams& io) : io_(io) {}
+  ~ProgressLine() override { Clear(); }
+  // Before anything else is printed.
+  void Clear() {
+    if (shown_) io_.err << "\r" << std::string(60, ' ') << "\r" << std::flush;
+    shown_ = false;
+  }
+  void Show(const std::string& text) {
+    if (!io_.err_is_terminal) return;
+    io_.err << "\r" << text << std::string(text.size() < 60 ? 60 - text.size() : 0, ' ')
+            << std::flush;
+    shown_ = true;
+  }
+  // Progress of writing the pages.
+  void Report(long long done, long long total) override {
+    Show("report: writing the pages, " + FormatInteger(total > 0 ? 100 * done / total : 100) + "%");
+  }
+
+ private:
+  Streams& io_;
+  bool shown_ = false;
+};
 
 std::string Today() {
   const std::time_t now = std::time(nullptr);
@@ -356,13 +388,17 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
   std::vector<std::unique_ptr<FileJob>> jobs = RunHazardJobs(args.Positional(), plan, io);
   if (format == Format::Csv) PrintCsvHeader(io.out);
   std::vector<ShotReport> shots;
+  ProgressLine progress(io);
   for (const auto& job : jobs) {
+    progress.Show("report: describing " + FormatInteger(static_cast<long long>(shots.size()) + 1) +
+                  " of " + FormatInteger(static_cast<long long>(jobs.size())));
     ShotReport shot = ShotOf(*job, request, params);
+    if (pages) pages->AddShot(shot, shot.failed() ? nullptr : job->session.get());
+    progress.Clear();
     if (shot.failed()) {
       ReportFileError(shot.file, shot.error, io);
     } else {
       for (const Listener listener : kListeners) ReportRunNotes(*job, listener, io);
-      if (pages) pages->AddShot(shot, *job->session);
     }
     job->session.reset();  // the waveform is no longer needed
     switch (format) {
@@ -393,8 +429,8 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
   }
   if (pages) {
     const ReportInfo info{"KORVA " + std::string(kProgramVersion), Today(), plan.model_file, ""};
-    NoProgress quiet;
-    pages->Write(summary, info, html, pdf, quiet);
+    pages->Write(summary, info, html, pdf, progress);
+    progress.Clear();
     for (const std::string& page : {html, pdf}) {
       if (!page.empty()) io.err << "korva-cli: wrote " << page << "\n";
     }

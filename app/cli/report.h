@@ -23,11 +23,11 @@ struct ReportInfo {
 };
 
 // Collects the shots (drawing each one's pictures while its waveform is at
-// hand) and writes the pages.
+// hand; a failed shot has none) and writes the pages.
 class ReportPages {
  public:
   virtual ~ReportPages() = default;
-  virtual void AddShot(const ShotReport& shot, const Session& session) = 0;
+  virtual void AddShot(const ShotReport& shot, const Session* session) = 0;
   // Writes whichever of the two paths is not empty, each atomically.
   virtual void Write(const ShotSummary& summary, const ReportInfo& info,
                      const std::filesystem::path& html, const std::filesystem::path& pdf,

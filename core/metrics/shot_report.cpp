@@ -92,6 +92,11 @@ ShotSummary SummariseShots(std::span<const ShotReport> shots) {
     peak.Add(shot.descriptors.peak_db);
     lae.Add(shot.descriptors.lae_db);
     laeq8hr.Add(shot.metrics.LAeq8hr);
+    if (const auto& rounds = shot.metrics.AllowedRounds;
+        rounds && (!s.least_allowed_rounds || *rounds < *s.least_allowed_rounds)) {
+      s.least_allowed_rounds = rounds;
+      s.least_allowed_rounds_file = shot.file;
+    }
     for (std::size_t k = 0; k < 2; ++k) {
       const auto& run = shot.hazard[k];
       if (!run) continue;

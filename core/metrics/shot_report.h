@@ -84,6 +84,9 @@ struct ShotSummary {
   std::array<int, 2> runs{};
   std::array<std::optional<double>, 2> least_allowed;
   std::array<std::string, 2> least_allowed_file;
+  // The same by A-weighted energy (AllowedRounds of the interval metrics).
+  std::optional<double> least_allowed_rounds;
+  std::string least_allowed_rounds_file;
 
   // All the shots fired in one day. By the energy rule: their energies
   // summed into one LAeq8hr and the times the whole series is allowed by it.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/common/files.h"
 #include "core/common/numbers.h"
 #include "tests/cli/cli_support.h"
 
@@ -159,6 +160,59 @@ TEST(CliReport, IntervalMovesTheDescriptorsAndAnIntervalOffTheWaveformIsAnErrorR
   EXPECT_EQ(Cli("report --json --from 50 --to 60 " + kModel + Quoted(series.loud), &out), 1);
   EXPECT_NE(out.find("\"error\": \"the interval lies outside the waveform"), std::string::npos)
       << out;
+}
+
+// The pages are drawn with Qt: a build without the window refuses them.
+#ifdef KORVA_CLI_DRAWS
+constexpr bool kDraws = true;
+#else
+constexpr bool kDraws = false;
+#endif
+
+TEST(CliReport, PagesStandAloneAndThePdfIsA4WithPageNumbers) {
+  const Series series;
+  const fs::path html = series.dir / "report.html";
+  const fs::path pdf = series.dir / "report.pdf";
+  std::string out;
+  const int status =
+      testing::RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+                            std::string(KORVA_CLI_PATH) + " report " + kModel + "--html " +
+                            Quoted(html) + " --pdf " + Quoted(pdf) + " " + series.files + " 2>&1",
+                        &out);
+  if (!kDraws) {
+    EXPECT_EQ(status, 2) << out;
+    EXPECT_FALSE(fs::exists(html) || fs::exists(pdf));
+    return;
+  }
+  EXPECT_EQ(status, 1) << out;  // the bad file, reported in the pages too
+
+  // Every picture of both shots (interval, close-up, spectrum, places) is an
+  // embedded PNG that decodes; nothing refers outside the page.
+  const fs::path checker = fs::path(KORVA_TEST_DATA_DIR) / ".." / "cli" / "check_report_html.py";
+  out.clear();
+  EXPECT_EQ(testing::RunShell("/usr/bin/python3 " + Quoted(checker) + " " + Quoted(html), &out), 0)
+      << out;
+  EXPECT_EQ(out, "pictures: 8\n");
+  const std::string page = ReadWholeFile(html);
+  EXPECT_NE(page.find("not a KRV waveform file"), std::string::npos);
+  EXPECT_NE(page.find("QUIET.KRV"), std::string::npos);
+
+  out.clear();
+  ASSERT_EQ(testing::RunShell("pdfinfo " + Quoted(pdf), &out), 0) << out;
+  EXPECT_NE(out.find("(A4)"), std::string::npos) << out;
+  const int pages = static_cast<int>(ParseLeadingNumber(out.substr(out.find("Pages:") + 6)));
+  EXPECT_GE(pages, 4) << out;
+  out.clear();
+  ASSERT_EQ(testing::RunShell("pdftotext -f 1 -l 1 " + Quoted(pdf) + " -", &out), 0);
+  EXPECT_NE(out.find("page 1 of " + FormatInteger(pages)), std::string::npos) << out;
+  EXPECT_NE(out.find("LOUD.KRV"), std::string::npos) << out;
+
+  // A page that cannot be written is known before any work is done.
+  EXPECT_EQ(Cli("report " + kModel + "--html " + Quoted(series.dir / "no" / "r.html") + " " +
+                    Quoted(series.loud),
+                &out),
+            1);
+  EXPECT_NE(out.find("does not exist"), std::string::npos) << out;
 }
 
 }  // namespace
