@@ -28,8 +28,6 @@ ReportPagesFactory& ReportPagesMaker() {
 
 namespace {
 
-enum class Format { Text, Json, Csv };
-
 constexpr Listener kListeners[] = {Listener::Warned, Listener::Unwarned};
 
 using Field = std::pair<const char*, std::optional<double>>;
@@ -283,6 +281,15 @@ void PrintTextSummary(const ShotSummary& s, std::ostream& out) {
 
 // --- The command.
 
+struct Printer {
+  void (*header)(std::ostream&);
+  void (*row)(const ShotReport&, std::ostream&);
+  void (*summary)(const ShotSummary&, std::ostream&);
+};
+constexpr Printer kText{nullptr, PrintTextRow, PrintTextSummary};
+constexpr Printer kJson{nullptr, PrintJsonRow, PrintJsonSummary};
+constexpr Printer kCsv{PrintCsvHeader, PrintCsvRow, PrintCsvSummary};
+
 // One progress line on stderr when it is a terminal, rewritten in place.
 class ProgressLine final : public ProgressSink {
  public:
@@ -351,9 +358,7 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
                   {"--json", "--csv"});
   if (args.Positional().empty()) throw UsageError("no input file");
   if (args.Has("--json") && args.Has("--csv")) throw UsageError("choose one of --json and --csv");
-  const Format format = args.Has("--json")  ? Format::Json
-                        : args.Has("--csv") ? Format::Csv
-                                            : Format::Text;
+  const Printer& print = args.Has("--json") ? kJson : args.Has("--csv") ? kCsv : kText;
   const IntervalRequest request = ReadInterval(args);
   const std::string html = args.Value("--html").value_or("");
   const std::string pdf = args.Value("--pdf").value_or("");
@@ -386,7 +391,7 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
   const EarModelParameters params = ReadEarModelFile(plan.model_file);
 
   std::vector<std::unique_ptr<FileJob>> jobs = RunHazardJobs(args.Positional(), plan, io);
-  if (format == Format::Csv) PrintCsvHeader(io.out);
+  if (print.header != nullptr) print.header(io.out);
   std::vector<ShotReport> shots;
   ProgressLine progress(io);
   for (const auto& job : jobs) {
@@ -401,32 +406,12 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
       for (const Listener listener : kListeners) ReportRunNotes(*job, listener, io);
     }
     job->session.reset();  // the waveform is no longer needed
-    switch (format) {
-      case Format::Text:
-        PrintTextRow(shot, io.out);
-        break;
-      case Format::Json:
-        PrintJsonRow(shot, io.out);
-        break;
-      case Format::Csv:
-        PrintCsvRow(shot, io.out);
-        break;
-    }
+    print.row(shot, io.out);
     shots.push_back(std::move(shot));
   }
 
   const ShotSummary summary = SummariseShots(shots);
-  switch (format) {
-    case Format::Text:
-      PrintTextSummary(summary, io.out);
-      break;
-    case Format::Json:
-      PrintJsonSummary(summary, io.out);
-      break;
-    case Format::Csv:
-      PrintCsvSummary(summary, io.out);
-      break;
-  }
+  print.summary(summary, io.out);
   if (pages) {
     const ReportInfo info{"KORVA " + std::string(kProgramVersion), Today(), plan.model_file, ""};
     pages->Write(summary, info, html, pdf, progress);

@@ -99,10 +99,10 @@ Session Slice(const Session& session, std::int32_t first, std::int32_t last) {
   slice.EndTime = static_cast<float>(last * double{session.SampleInterval});
   slice.WaveformTitle = session.WaveformTitle;
   UpdateExtremes(slice);
-  // Room above and below the trace for the peak's marker and the title.
+  // Room above and below the trace for the peak's marker, whatever its sign.
   const float span = slice.PeakPressure - slice.MinPressure;
-  slice.PeakPressure += 0.12f * span;
-  slice.MinPressure -= 0.04f * span;
+  slice.PeakPressure += 0.08f * span;
+  slice.MinPressure -= 0.08f * span;
   return slice;
 }
 
@@ -357,7 +357,7 @@ QString ShotSection(std::size_t index, const ShotReport& s, const ShotPictures& 
   }
   const std::pair<ShotPictures::Kind, QString> captions[] = {
       {ShotPictures::Pressure, "Pressure over the analysed interval. " + marks},
-      {ShotPictures::CloseUp, "The impulse close up. " + marks},
+      {ShotPictures::CloseUp, "The impulse close up, marked as above."},
       {ShotPictures::Spectrum,
        "Leq300ms spectrum of the analysed interval: narrow band (blue) and third-octave bands "
        "(green), dB re 20 &micro;Pa."},
@@ -487,8 +487,8 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
   const double footer = 0.3 * writer.resolution();  // 0.3 inch
   const QSizeF page(paint.width() / scale, (paint.height() - footer) / scale);
   document.setPageSize(page);
-  document.setHtml(
-      ReportHtml(shots, summary, info, pictures, name, static_cast<int>(std::floor(page.width()))));
+  document.setHtml(ReportHtml(shots, summary, info, pictures, name,
+                              static_cast<int>(std::floor(0.8 * page.width()))));
   const int pages = document.pageCount();
   QPainter painter(&writer);
   QFont footer_font = font;
