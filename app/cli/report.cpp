@@ -17,6 +17,7 @@
 #include "app/cli/interval.h"
 #include "app/cli/json.h"
 #include "core/common/numbers.h"
+#include "core/common/sha256.h"
 #include "core/model/ear_model.h"
 
 namespace korva::cli {
@@ -31,6 +32,12 @@ namespace {
 constexpr Listener kListeners[] = {Listener::Warned, Listener::Unwarned};
 
 using Field = std::pair<const char*, std::optional<double>>;
+
+// The ear-model parameter file of the runs and its checksum.
+struct ModelFile {
+  std::filesystem::path path;
+  std::string sha256;
+};
 
 // The numbers of a shot under their JSON keys and CSV columns, in order.
 std::vector<Field> ShotFields(const ShotReport& s) {
@@ -124,7 +131,9 @@ void PrintCsvSummaryRow(const char* label, const std::vector<Field>& values, std
   out << label << "\n";
 }
 
-void PrintCsvSummary(const ShotSummary& s, std::ostream& out) {
+// (A CSV file keeps one table; the model file is named on the text and JSON
+// outputs and on the pages.)
+void PrintCsvSummary(const ShotSummary& s, const ModelFile&, std::ostream& out) {
   PrintCsvSummaryRow("energy mean",
                      {{"peak_db", s.peak_db.energy_mean},
                       {"lae_db", s.lae_db.energy_mean},
@@ -167,9 +176,11 @@ void PrintJsonRow(const ShotReport& s, std::ostream& out) {
   out << "}\n";
 }
 
-void PrintJsonSummary(const ShotSummary& s, std::ostream& out) {
+void PrintJsonSummary(const ShotSummary& s, const ModelFile& model, std::ostream& out) {
   out << "{\"summary\": true, \"files\": " << FormatInteger(s.files)
-      << ", \"failed\": " << FormatInteger(s.failed);
+      << ", \"failed\": " << FormatInteger(s.failed)
+      << ", \"model_file\": " << JsonString(model.path.string())
+      << ", \"model_sha256\": " << JsonString(model.sha256);
   const std::pair<const char*, const ShotSummary::Levels*> levels[] = {
       {"peak_db", &s.peak_db}, {"lae_db", &s.lae_db}, {"LAeq8hr", &s.LAeq8hr}};
   for (const auto& [key, value] : levels) {
@@ -245,9 +256,10 @@ void PrintTextRow(const ShotReport& s, std::ostream& out) {
   }
 }
 
-void PrintTextSummary(const ShotSummary& s, std::ostream& out) {
+void PrintTextSummary(const ShotSummary& s, const ModelFile& model, std::ostream& out) {
   out << "summary: " << FormatInteger(s.files) << (s.files == 1 ? " file, " : " files, ")
-      << FormatInteger(s.failed) << " failed\n";
+      << FormatInteger(s.failed) << " failed\n"
+      << "  ear-model file " << model.path.string() << " (SHA-256 " << model.sha256 << ")\n";
   const std::pair<const char*, const ShotSummary::Levels*> levels[] = {
       {"peak", &s.peak_db}, {"LAE", &s.lae_db}, {"LAeq8hr", &s.LAeq8hr}};
   for (const auto& [label, value] : levels) {
@@ -284,7 +296,7 @@ void PrintTextSummary(const ShotSummary& s, std::ostream& out) {
 struct Printer {
   void (*header)(std::ostream&);
   void (*row)(const ShotReport&, std::ostream&);
-  void (*summary)(const ShotSummary&, std::ostream&);
+  void (*summary)(const ShotSummary&, const ModelFile&, std::ostream&);
 };
 constexpr Printer kText{nullptr, PrintTextRow, PrintTextSummary};
 constexpr Printer kJson{nullptr, PrintJsonRow, PrintJsonSummary};
@@ -389,6 +401,8 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
     return 1;
   }
   const EarModelParameters params = ReadEarModelFile(plan.model_file);
+  // The results name the exact parameter file they came from.
+  const std::string model_sha256 = Sha256HexOfFile(plan.model_file);
 
   std::vector<std::unique_ptr<FileJob>> jobs = RunHazardJobs(args.Positional(), plan, io);
   if (print.header != nullptr) print.header(io.out);
@@ -411,9 +425,10 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
   }
 
   const ShotSummary summary = SummariseShots(shots);
-  print.summary(summary, io.out);
+  print.summary(summary, {plan.model_file, model_sha256}, io.out);
   if (pages) {
-    const ReportInfo info{"KORVA " + std::string(kProgramVersion), Today(), plan.model_file, ""};
+    const ReportInfo info{"KORVA " + std::string(kProgramVersion), Today(), plan.model_file,
+                          model_sha256};
     pages->Write(summary, info, html, pdf, progress);
     progress.Clear();
     for (const std::string& page : {html, pdf}) {
@@ -456,7 +471,8 @@ KORVA_CLI_COMMAND(
      "                  file, samples, rate, mic_location, from_ms, to_ms and the\n"
      "                  objects \"warned\" and \"unwarned\" of 'hazard --json'; a\n"
      "                  failed file gives {\"file\", \"error\"}; the summary is a last\n"
-     "                  object with \"summary\": true. null: no value, or unlimited.\n"
+     "                  object with \"summary\": true, model_file and model_sha256.\n"
+     "                  null: no value, or unlimited.\n"
      "  --csv           one row per file under a header row, the listener objects\n"
      "                  flattened (warned_aru, warned_allowed, ...; no place\n"
      "                  hazards), then summary rows named in the last column\n"

@@ -99,6 +99,10 @@ TEST(CliReport, JsonRowsCarryTheHazardCommandsRunsAndTheSummaryAddsThemUp) {
   EXPECT_EQ(JsonField(summary, "summary"), "true");
   EXPECT_EQ(JsonField(summary, "files"), "3");
   EXPECT_EQ(JsonField(summary, "failed"), "1");
+  std::string sum;
+  testing::RunShell("sha256sum " + Quoted(fs::path(KORVA_TEST_DATA_DIR) / "test_ear_model.txt"),
+                    &sum);
+  EXPECT_EQ(JsonField(summary, "model_sha256"), "\"" + sum.substr(0, 64) + "\"");
   for (const std::string key : {"peak_db", "lae_db", "LAeq8hr"}) {
     SCOPED_TRACE(key);
     const double a = Number(shots[0], key);
@@ -196,6 +200,7 @@ TEST(CliReport, PagesStandAloneAndThePdfIsA4WithPageNumbers) {
   const std::string page = ReadWholeFile(html);
   EXPECT_NE(page.find("not a KRV waveform file"), std::string::npos);
   EXPECT_NE(page.find("QUIET.KRV"), std::string::npos);
+  EXPECT_NE(page.find("test_ear_model.txt (SHA-256 "), std::string::npos);
 
   out.clear();
   ASSERT_EQ(testing::RunShell("pdfinfo " + Quoted(pdf), &out), 0) << out;
