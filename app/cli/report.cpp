@@ -18,7 +18,6 @@
 #include "app/cli/json.h"
 #include "core/common/numbers.h"
 #include "core/common/sha256.h"
-#include "core/model/ear_model.h"
 
 namespace korva::cli {
 
@@ -318,6 +317,7 @@ class ProgressLine final : public ProgressSink {
             << std::flush;
     shown_ = true;
   }
+  bool StopRequested() const override { return Interrupted(); }
   // Progress of writing the pages.
   void Report(long long done, long long total) override {
     Show("report: writing the pages, " + FormatInteger(total > 0 ? 100 * done / total : 100) + "%");
@@ -348,7 +348,7 @@ void CheckOutputFolder(const std::string& path) {
 }
 
 // The shot of one file: its failure, or its measures and both runs.
-ShotReport ShotOf(FileJob& job, const IntervalRequest& request, const EarModelParameters& params) {
+ShotReport ShotOf(FileJob& job, const IntervalRequest& request) {
   if (!job.open_error.empty()) return FailedShot(job.name, job.open_error);
   for (const std::string& error : job.errors) {
     if (!error.empty()) return FailedShot(job.name, error);
@@ -356,11 +356,13 @@ ShotReport ShotOf(FileJob& job, const IntervalRequest& request, const EarModelPa
   ShotReport shot;
   try {
     shot = DescribeShot(job.name, *job.session, ResolveInterval(request, *job.session));
-  } catch (const Error& e) {
+  } catch (const std::bad_alloc&) {
+    return FailedShot(job.name, "not enough memory");
+  } catch (const std::exception& e) {
     return FailedShot(job.name, e.what());
   }
   for (auto& run : job.results) {
-    if (run) AddHazardRun(shot, std::move(*run), params);
+    if (run) AddHazardRun(shot, std::move(*run));
   }
   return shot;
 }
@@ -400,40 +402,44 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
     io.err << "korva-cli: " << e.what() << "\n";
     return 1;
   }
-  const EarModelParameters params = ReadEarModelFile(plan.model_file);
   // The results name the exact parameter file they came from.
   const std::string model_sha256 = Sha256HexOfFile(plan.model_file);
 
   std::vector<std::unique_ptr<FileJob>> jobs = RunHazardJobs(args.Positional(), plan, io);
-  if (print.header != nullptr) print.header(io.out);
   std::vector<ShotReport> shots;
   ProgressLine progress(io);
   for (const auto& job : jobs) {
     progress.Show("report: describing " + FormatInteger(static_cast<long long>(shots.size()) + 1) +
                   " of " + FormatInteger(static_cast<long long>(jobs.size())));
-    ShotReport shot = ShotOf(*job, request, params);
+    if (Interrupted()) throw Cancelled();
+    ShotReport shot = ShotOf(*job, request);
     if (pages) pages->AddShot(shot, shot.failed() ? nullptr : job->session.get());
-    progress.Clear();
-    if (shot.failed()) {
-      ReportFileError(shot.file, shot.error, io);
-    } else {
-      for (const Listener listener : kListeners) ReportRunNotes(*job, listener, io);
-    }
     job->session.reset();  // the waveform is no longer needed
-    print.row(shot, io.out);
     shots.push_back(std::move(shot));
   }
-
   const ShotSummary summary = SummariseShots(shots);
-  print.summary(summary, {plan.model_file, model_sha256}, io.out);
   if (pages) {
     const ReportInfo info{"KORVA " + std::string(kProgramVersion), Today(), plan.model_file,
                           model_sha256};
     pages->Write(summary, info, html, pdf, progress);
-    progress.Clear();
-    for (const std::string& page : {html, pdf}) {
-      if (!page.empty()) io.err << "korva-cli: wrote " << page << "\n";
+  }
+  progress.Clear();
+
+  // Printed only once everything is done: an interrupted command prints
+  // nothing that could be taken for the whole.
+  if (print.header != nullptr) print.header(io.out);
+  for (std::size_t k = 0; k < shots.size(); ++k) {
+    const ShotReport& shot = shots[k];
+    if (shot.failed()) {
+      ReportFileError(shot.file, shot.error, io);
+    } else {
+      for (const Listener listener : kListeners) ReportRunNotes(*jobs[k], listener, io);
     }
+    print.row(shot, io.out);
+  }
+  print.summary(summary, {plan.model_file, model_sha256}, io.out);
+  for (const std::string& page : {html, pdf}) {
+    if (!page.empty()) io.err << "korva-cli: wrote " << page << "\n";
   }
   return summary.failed > 0 ? 1 : 0;
 }
@@ -482,7 +488,8 @@ KORVA_CLI_COMMAND(
      "  --model FILE    the ear-model parameter file (default: the one Man.Fig names)\n\n"
      "A file that cannot be read or analysed is reported on stderr and as a row with\n"
      "an error; the others go on. Progress goes to stderr when it is a terminal.\n"
-     "Exit status: 0 when every file was reported, 1 when one failed, 2 bad usage.\n",
+     "Exit status: 0 when every file was reported, 1 when one failed, 2 bad usage,\n"
+     "130 when Ctrl-C stopped it (nothing is printed then and no page written).\n",
      &RunReport});
 
 }  // namespace

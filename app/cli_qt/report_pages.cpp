@@ -436,7 +436,7 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
                      const ReportInfo& info, std::span<const ShotPictures> pictures,
                      const std::filesystem::path& path, ReportFormat format,
                      ProgressSink& progress) {
-  progress.Report(0, 1);
+  progress.Checkpoint(0, 1);
   if (format == ReportFormat::Html) {
     const QString html = ReportHtml(
         shots, summary, info, pictures,
@@ -507,7 +507,7 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
     painter.drawText(QRectF(0.0, paint.height() - footer * 0.7, paint.width(), footer * 0.7),
                      Qt::AlignHCenter | Qt::AlignBottom,
                      "page " + QString::number(p + 1) + " of " + QString::number(pages));
-    progress.Report(p + 1, pages + 1);
+    progress.Checkpoint(p + 1, pages + 1);
   }
   painter.end();
   buffer.close();

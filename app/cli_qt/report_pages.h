@@ -48,7 +48,8 @@ QString ReportHtml(std::span<const ShotReport> shots, const ShotSummary& summary
 enum class ReportFormat { Html, Pdf };
 
 // The report by the extension of `path` (".pdf" in any case: PDF, otherwise
-// HTML), written atomically.
+// HTML), written atomically once complete: a stop request (Cancelled)
+// leaves no file.
 ReportFormat ReportFormatFor(const std::filesystem::path& path);
 void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summary,
                      const ReportInfo& info, std::span<const ShotPictures> pictures,

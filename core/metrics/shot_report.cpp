@@ -71,11 +71,11 @@ ShotReport DescribeShot(const std::string& file, const Session& session, Selecti
   return shot;
 }
 
-void AddHazardRun(ShotReport& shot, HazardRunResult run, const EarModelParameters& params) {
+void AddHazardRun(ShotReport& shot, HazardRunResult run) {
   const int places = run.cochlea.Places;
   shot.place_distance_cm.resize(static_cast<std::size_t>(std::max(places, 0)));
   for (int c = 1; c <= places; ++c) {
-    shot.place_distance_cm[static_cast<std::size_t>(c - 1)] = PlaceDistance(params, c);
+    shot.place_distance_cm[static_cast<std::size_t>(c - 1)] = PlaceDistance(run.parameters, c);
   }
   shot.hazard[run.listener == Listener::Warned ? 0 : 1] = std::move(run);
 }

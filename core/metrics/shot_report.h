@@ -15,7 +15,6 @@
 #include "core/metrics/impulse_descriptors.h"
 #include "core/metrics/interval_metrics.h"
 #include "core/metrics/leq300.h"
-#include "core/model/ear_model.h"
 #include "core/model/hazard.h"
 #include "core/waveform/session.h"
 
@@ -60,8 +59,8 @@ ShotReport FailedShot(std::string file, std::string error);
 // the interval is not within the waveform or the waveform cannot be measured.
 ShotReport DescribeShot(const std::string& file, const Session& session, Selection interval);
 
-// Keeps a hazard run with the shot, and the place distances of `params`.
-void AddHazardRun(ShotReport& shot, HazardRunResult run, const EarModelParameters& params);
+// Keeps a hazard run with the shot, and the distances of its places.
+void AddHazardRun(ShotReport& shot, HazardRunResult run);
 
 // The series of shots, failed ones counted apart.
 struct ShotSummary {
