@@ -18,8 +18,6 @@
 
 namespace korva::cli {
 
-inline constexpr const char* kProgramVersion = "1.0";
-
 // Bad usage: exit status 2 with the message and a pointer to --help.
 class UsageError : public std::runtime_error {
  public:

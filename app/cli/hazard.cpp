@@ -93,13 +93,9 @@ int RunHazard(const std::vector<std::string>& argv, Streams& io) {
   plan.listeners = listeners;
   plan.jobs = JobsOption(args);
   // The parameter file is found and checked once, before any work.
-  const std::optional<std::filesystem::path> model_file = CheckedModelFile(args, io);
-  if (!model_file) return 1;
-  plan.model_file = *model_file;
-  ModelFileId model_id;
-  if (!ForFile(model_file->string(), io, [&] { model_id = IdentifyModelFile(*model_file); })) {
-    return 1;
-  }
+  const std::optional<ModelFileId> model_id = CheckedModelFile(args, io);
+  if (!model_id) return 1;
+  plan.model_file = model_id->file;
   const std::vector<std::unique_ptr<FileJob>> files = RunHazardJobs(args.Positional(), plan, io);
 
   int status = 0;
@@ -125,7 +121,7 @@ int RunHazard(const std::vector<std::string>& argv, Streams& io) {
         PrintTable(*file, listeners, io.out);
         break;
       case Format::Json:
-        PrintJson(*file, listeners, model_id, io.out);
+        PrintJson(*file, listeners, *model_id, io.out);
         break;
       case Format::Csv:
         PrintCsv(*file, listeners, io.out);

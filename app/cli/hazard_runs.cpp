@@ -83,12 +83,12 @@ const char* LocationName(std::int32_t location) {
   }
 }
 
-std::optional<std::filesystem::path> CheckedModelFile(const Args& args, Streams& io) {
+std::optional<ModelFileId> CheckedModelFile(const Args& args, Streams& io) {
   try {
-    std::filesystem::path model_file =
+    const std::filesystem::path model_file =
         args.Value("--model") ? std::filesystem::path(*args.Value("--model")) : DefaultModelFile();
     (void)LoadEarModel(model_file);
-    return model_file;
+    return IdentifyModelFile(model_file);
   } catch (const Error& e) {
     io.err << "korva-cli: " << e.what();
     if (!args.Value("--model")) io.err << " (name one with --model FILE)";

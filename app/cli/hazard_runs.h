@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli/json.h"
 #include "core/model/hazard.h"
 #include "core/waveform/session.h"
 
@@ -34,8 +35,9 @@ std::size_t ListenerSlot(Listener listener);
 const char* LocationName(std::int32_t location);
 
 // The ear-model file of --model, else the default one, loaded once to check
-// it. Nothing (after a message on stderr) when it cannot be used.
-std::optional<std::filesystem::path> CheckedModelFile(const Args& args, Streams& io);
+// it, with its checksum. Nothing (after a message on stderr) when it cannot
+// be used.
+std::optional<ModelFileId> CheckedModelFile(const Args& args, Streams& io);
 
 // The number of files analysed at once from -j / --jobs (default: the
 // number of cores). UsageError outside 1..256.

@@ -17,7 +17,6 @@
 #include "app/cli/interval.h"
 #include "app/cli/json.h"
 #include "core/common/numbers.h"
-#include "core/common/sha256.h"
 
 namespace korva::cli {
 
@@ -31,12 +30,6 @@ namespace {
 constexpr Listener kListeners[] = {Listener::Warned, Listener::Unwarned};
 
 using Field = std::pair<const char*, std::optional<double>>;
-
-// The ear-model parameter file of the runs and its checksum.
-struct ModelFile {
-  std::filesystem::path path;
-  std::string sha256;
-};
 
 // The numbers of a shot under their JSON keys and CSV columns, in order.
 std::vector<Field> ShotFields(const ShotReport& s) {
@@ -132,7 +125,7 @@ void PrintCsvSummaryRow(const char* label, const std::vector<Field>& values, std
 
 // (A CSV file keeps one table; the model file is named on the text and JSON
 // outputs and on the pages.)
-void PrintCsvSummary(const ShotSummary& s, const ModelFile&, std::ostream& out) {
+void PrintCsvSummary(const ShotSummary& s, const ModelFileId&, std::ostream& out) {
   PrintCsvSummaryRow("energy mean",
                      {{"peak_db", s.peak_db.energy_mean},
                       {"lae_db", s.lae_db.energy_mean},
@@ -175,10 +168,10 @@ void PrintJsonRow(const ShotReport& s, std::ostream& out) {
   out << "}\n";
 }
 
-void PrintJsonSummary(const ShotSummary& s, const ModelFile& model, std::ostream& out) {
+void PrintJsonSummary(const ShotSummary& s, const ModelFileId& model, std::ostream& out) {
   out << "{\"summary\": true, \"files\": " << FormatInteger(s.files)
       << ", \"failed\": " << FormatInteger(s.failed)
-      << ", \"model_file\": " << JsonString(model.path.string())
+      << ", \"model_file\": " << JsonString(model.file)
       << ", \"model_sha256\": " << JsonString(model.sha256);
   const std::pair<const char*, const ShotSummary::Levels*> levels[] = {
       {"peak_db", &s.peak_db}, {"lae_db", &s.lae_db}, {"LAeq8hr", &s.LAeq8hr}};
@@ -255,10 +248,10 @@ void PrintTextRow(const ShotReport& s, std::ostream& out) {
   }
 }
 
-void PrintTextSummary(const ShotSummary& s, const ModelFile& model, std::ostream& out) {
+void PrintTextSummary(const ShotSummary& s, const ModelFileId& model, std::ostream& out) {
   out << "summary: " << FormatInteger(s.files) << (s.files == 1 ? " file, " : " files, ")
       << FormatInteger(s.failed) << " failed\n"
-      << "  ear-model file " << model.path.string() << " (SHA-256 " << model.sha256 << ")\n";
+      << "  ear-model file " << model.file << " (SHA-256 " << model.sha256 << ")\n";
   const std::pair<const char*, const ShotSummary::Levels*> levels[] = {
       {"peak", &s.peak_db}, {"LAE", &s.lae_db}, {"LAeq8hr", &s.LAeq8hr}};
   for (const auto& [label, value] : levels) {
@@ -295,7 +288,7 @@ void PrintTextSummary(const ShotSummary& s, const ModelFile& model, std::ostream
 struct Printer {
   void (*header)(std::ostream&);
   void (*row)(const ShotReport&, std::ostream&);
-  void (*summary)(const ShotSummary&, const ModelFile&, std::ostream&);
+  void (*summary)(const ShotSummary&, const ModelFileId&, std::ostream&);
 };
 constexpr Printer kText{nullptr, PrintTextRow, PrintTextSummary};
 constexpr Printer kJson{nullptr, PrintJsonRow, PrintJsonSummary};
@@ -391,9 +384,9 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
   // A report describes; it leaves no place tables beside the waveforms.
   plan.write_place_table = false;
   plan.progress_label = "report";
-  const std::optional<std::filesystem::path> model_file = CheckedModelFile(args, io);
-  if (!model_file) return 1;
-  plan.model_file = *model_file;
+  const std::optional<ModelFileId> model = CheckedModelFile(args, io);
+  if (!model) return 1;
+  plan.model_file = model->file;
   try {
     for (const std::string& page : {html, pdf}) {
       if (!page.empty()) CheckOutputFolder(page);
@@ -402,9 +395,6 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
     io.err << "korva-cli: " << e.what() << "\n";
     return 1;
   }
-  // The results name the exact parameter file they came from.
-  const std::string model_sha256 = Sha256HexOfFile(plan.model_file);
-
   std::vector<std::unique_ptr<FileJob>> jobs = RunHazardJobs(args.Positional(), plan, io);
   std::vector<ShotReport> shots;
   ProgressLine progress(io);
@@ -419,8 +409,7 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
   }
   const ShotSummary summary = SummariseShots(shots);
   if (pages) {
-    const ReportInfo info{"KORVA " + std::string(kProgramVersion), Today(), plan.model_file,
-                          model_sha256};
+    const ReportInfo info{"KORVA " KORVA_VERSION, Today(), model->file, model->sha256};
     pages->Write(summary, info, html, pdf, progress);
   }
   progress.Clear();
@@ -437,7 +426,7 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
     }
     print.row(shot, io.out);
   }
-  print.summary(summary, {plan.model_file, model_sha256}, io.out);
+  print.summary(summary, *model, io.out);
   for (const std::string& page : {html, pdf}) {
     if (!page.empty()) io.err << "korva-cli: wrote " << page << "\n";
   }
