@@ -28,7 +28,7 @@ void PrintTable(const FileJob& job, const std::vector<Listener>& listeners, std:
   if (any == nullptr) return;
   out << job.name << ": " << FormatInteger(job.session->LastSample + 1)
       << " samples, microphone location " << FormatInteger(any->MicLocation) << " ("
-      << LocationName(any->MicLocation) << ")\n";
+      << MicLocationName(any->MicLocation) << ")\n";
   for (const Listener listener : listeners) {
     const auto& r = job.results[ListenerSlot(listener)];
     if (!r) continue;

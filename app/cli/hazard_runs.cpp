@@ -72,17 +72,6 @@ std::size_t ListenerSlot(Listener listener) {
   return listener == Listener::Warned ? 0 : 1;
 }
 
-const char* LocationName(std::int32_t location) {
-  switch (location) {
-    case 2:
-      return "ear-canal entrance";
-    case 3:
-      return "eardrum";
-    default:
-      return "free field";
-  }
-}
-
 std::optional<ModelFileId> CheckedModelFile(const Args& args, Streams& io) {
   try {
     const std::filesystem::path model_file =

@@ -31,9 +31,6 @@ struct FileJob {
 
 std::size_t ListenerSlot(Listener listener);
 
-// "free field", "ear-canal entrance" or "eardrum" for a microphone location.
-const char* LocationName(std::int32_t location);
-
 // The ear-model file of --model, else the default one, loaded once to check
 // it, with its checksum. Nothing (after a message on stderr) when it cannot
 // be used.

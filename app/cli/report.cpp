@@ -219,7 +219,7 @@ void PrintTextRow(const ShotReport& s, std::ostream& out) {
   };
   out << s.file << ": " << FormatInteger(s.samples) << " samples at " << ShortestSingle(s.rate)
       << " Hz, microphone location " << FormatInteger(s.mic_location) << " ("
-      << LocationName(s.mic_location) << ")\n";
+      << MicLocationName(s.mic_location) << ")\n";
   row("interval", FormatFixed(s.interval.first * ms, 3) + " to " +
                       FormatFixed(s.interval.last * ms, 3) + " ms");
   row("peak", Fixed(d.peak_db, 2, " dB") + "  (" + SingleText(static_cast<float>(d.peak_pa)) +

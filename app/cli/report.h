@@ -14,14 +14,6 @@
 
 namespace korva::cli {
 
-// What the pages show beside the shots.
-struct ReportInfo {
-  std::string program;  // name and version
-  std::string date;     // YYYY-MM-DD
-  std::filesystem::path model_file;
-  std::string model_sha256;  // empty when not known
-};
-
 // Collects the shots (drawing each one's pictures while its waveform is at
 // hand; a failed shot has none) and writes the pages.
 class ReportPages {

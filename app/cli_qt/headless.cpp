@@ -1,10 +1,7 @@
 #include "app/cli_qt/headless.h"
 
-#include <QBuffer>
 #include <clocale>
 #include <cstdlib>
-
-#include "core/common/error.h"
 
 namespace korva::cli {
 
@@ -18,14 +15,6 @@ std::unique_ptr<QGuiApplication> EnsureGuiApplication() {
   // Qt has taken the user's locale; the C library's numbers must stay with '.'.
   std::setlocale(LC_NUMERIC, "C");
   return app;
-}
-
-QByteArray PngBytes(const QImage& image) {
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  if (!image.save(&buffer, "PNG")) throw FormatError("cannot encode the picture as PNG");
-  return png;
 }
 
 }  // namespace korva::cli

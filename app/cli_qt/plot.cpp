@@ -16,6 +16,7 @@
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
 #include "ui/plot_painter.h"
+#include "ui/report_pages.h"
 
 namespace korva::cli {
 namespace {
@@ -75,7 +76,7 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
     }
 
     const QImage band = image.copy(0, state.layout.PlotTop, width, state.layout.FrameHeight);
-    png = PngBytes(band);
+    png = ui::PngBytes(band);
   });
   if (!ok) return 1;
   const bool written = ForFile(*output, io, [&] {

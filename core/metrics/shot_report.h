@@ -98,4 +98,12 @@ struct ShotSummary {
 
 ShotSummary SummariseShots(std::span<const ShotReport> shots);
 
+// What a report shows beside the shots.
+struct ReportInfo {
+  std::string program;  // name and version
+  std::string date;     // YYYY-MM-DD
+  std::string model_file;
+  std::string model_sha256;  // empty when not known
+};
+
 }  // namespace korva

@@ -38,6 +38,17 @@ const char* ListenerName(Listener listener) {
   return listener == Listener::Warned ? "warned" : "unwarned";
 }
 
+const char* MicLocationName(std::int32_t location) {
+  switch (location) {
+    case 2:
+      return "ear-canal entrance";
+    case 3:
+      return "eardrum";
+    default:
+      return "free field";
+  }
+}
+
 std::optional<EarVariant> VariantForLocation(long long location) {
   switch (location) {
     case 1:

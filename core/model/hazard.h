@@ -34,6 +34,10 @@ const char* ListenerName(Listener listener);
 // 1 and 4 free field, 2 ear-canal entrance, 3 eardrum; nothing otherwise.
 std::optional<EarVariant> VariantForLocation(long long location);
 
+// "free field", "ear-canal entrance" or "eardrum": where the middle ear of a
+// run starts for a microphone location (anything but 2 and 3 as free field).
+const char* MicLocationName(std::int32_t location);
+
 // The message for a location outside 1..4.
 inline constexpr const char* kBadLocationMessage =
     "Microphone location (header row 3) must be 1, 2, 3 or 4";

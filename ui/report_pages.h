@@ -3,13 +3,15 @@
 // numbers, with the summary, the tables of the shots and, per shot, the
 // pressure-time plot with its peak and durations marked, the close-up of the
 // impulse, the Leq300ms spectrum and the hazard of each cochlear place,
-// drawn by the window's plot code. Needs a QGuiApplication.
+// drawn by the window's plot code. Needs a QGuiApplication; everything here
+// may run on a worker thread.
 //
-// The window's "Export report..." is DrawShotPictures for its waveform and
-// runs, then WriteReportFile.
+// A report is DrawShotPictures for each shot while its waveform is at hand,
+// then WriteReportFile.
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <array>
 #include <filesystem>
@@ -17,12 +19,11 @@
 #include <span>
 #include <string>
 
-#include "app/cli/report.h"
 #include "core/common/progress.h"
 #include "core/metrics/shot_report.h"
 #include "core/waveform/session.h"
 
-namespace korva::cli {
+namespace korva::ui {
 
 // The pictures of one shot as PNG bytes; one left empty is not drawn (a
 // failed shot, no spectrum, no hazard run, or a close-up that would show
@@ -33,6 +34,9 @@ struct ShotPictures {
   std::array<QByteArray, kKinds> png;
   std::array<std::string, kKinds> missing;
 };
+
+// The picture as PNG bytes; FormatError when it cannot be encoded.
+QByteArray PngBytes(const QImage& image);
 
 // Draws the pictures of `shot` from the waveform it was measured on.
 ShotPictures DrawShotPictures(const ShotReport& shot, const Session& session);
@@ -56,4 +60,4 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
                      const std::filesystem::path& path, ReportFormat format,
                      ProgressSink& progress);
 
-}  // namespace korva::cli
+}  // namespace korva::ui
