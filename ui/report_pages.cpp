@@ -170,8 +170,12 @@ std::optional<Selection> CloseUp(const ShotReport& shot) {
 }
 
 QByteArray SpectrumPicture(const ShotReport& shot) {
+  // The window's scale ends at the highest band, where the title stands:
+  // a little room above it keeps them apart.
+  Leq300msSpectrum spectrum = *shot.spectrum;
+  spectrum.PlotYMax += 0.12f * (spectrum.PlotYMax - spectrum.PlotYMin);
   QImage image = BlankClientArea();
-  DrawLeq300msSpectrum(image, *shot.spectrum, shot.title, true);
+  DrawLeq300msSpectrum(image, spectrum, shot.title, true);
   return PngBytes(image.copy(0, 0, image.width(), image.height() / 2));
 }
 
