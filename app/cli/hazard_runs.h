@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/cli/command.h"
-#include "app/cli/json.h"
+#include "core/model/ear_model.h"
 #include "core/model/hazard.h"
 #include "core/waveform/session.h"
 

@@ -4,7 +4,6 @@
 #include <charconv>
 
 #include "core/common/numbers.h"
-#include "core/common/sha256.h"
 
 namespace korva::cli {
 namespace {
@@ -71,10 +70,6 @@ std::string JsonString(std::string_view text) {
     ++i;
   }
   return out + "\"";
-}
-
-ModelFileId IdentifyModelFile(const std::filesystem::path& path) {
-  return {std::filesystem::absolute(path).lexically_normal().string(), Sha256HexOfFile(path)};
 }
 
 std::string JsonNumber(const std::optional<double>& value) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/cli/command.h"
-#include "app/cli/json.h"
 #include "core/common/data_dir.h"
+#include "core/model/ear_model.h"
 #include "core/model/hazard.h"
 
 namespace {
@@ -42,8 +42,7 @@ void PrintVersion(std::ostream& out) {
   }
   out << "data folder: " << dir->string() << "\n";
   try {
-    const korva::cli::ModelFileId model =
-        korva::cli::IdentifyModelFile(korva::ModelFileFromManFig(*dir));
+    const korva::ModelFileId model = korva::IdentifyModelFile(korva::ModelFileFromManFig(*dir));
     out << "ear model: " << model.file << "\near model SHA-256: " << model.sha256 << "\n";
   } catch (const korva::Error& e) {
     out << "ear model: " << e.what() << "\n";

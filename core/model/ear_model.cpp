@@ -8,6 +8,7 @@
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
+#include "core/common/sha256.h"
 
 namespace korva {
 namespace {
@@ -121,6 +122,10 @@ EarModelParameters ParseEarModelText(const std::string& text, const std::string&
   P[91] = ReciprocalOrZero(P[91]);
   m.P81PlusP83 = P[81] + P[83];
   return m;
+}
+
+ModelFileId IdentifyModelFile(const std::filesystem::path& path) {
+  return {std::filesystem::absolute(path).lexically_normal().string(), Sha256HexOfFile(path)};
 }
 
 EarModelParameters ReadEarModelFile(const std::filesystem::path& path) {

@@ -127,6 +127,15 @@ struct EarModelConstants {
 // when a derived coefficient is not finite.
 EarModelConstants DeriveEarModelConstants(const EarModelParameters& params);
 
+// Which ear-model file a result came from: its absolute path and SHA-256, so
+// that results name the exact parameters they were computed with. IoError
+// when it cannot be read.
+struct ModelFileId {
+  std::string file;
+  std::string sha256;
+};
+ModelFileId IdentifyModelFile(const std::filesystem::path& path);
+
 // ReadEarModelFile followed by DeriveEarModelConstants.
 EarModelConstants LoadEarModel(const std::filesystem::path& path);
 
