@@ -79,7 +79,7 @@ void Legend(QPainter& painter, const plot::Layout& layout,
   const int step = QFontMetrics(painter.font()).height();
   for (const auto& [colour, text] : lines) {
     painter.setPen(ToQColor(colour));
-    LabelOut(painter, right, y, text, 2);
+    LabelOverOut(painter, right, y, text, 2);
     y += step;
   }
 }
