@@ -532,7 +532,7 @@ void MainWindow::LayoutReadouts() {
   const int grid_height = std::max(1, RoundToInt(0.5 * h) - label_room);
   // The descriptor table, when shown, takes the right of the band from the
   // grid's last column.
-  const int table_width = descriptors_->isVisible() ? RoundToInt(0.25 * w) : 0;
+  const int table_width = descriptors_->isHidden() ? 0 : RoundToInt(0.25 * w);
   grid_->setGeometry(0, 0, w - table_width, grid_height);
   descriptors_->setGeometry(w - table_width, 0, table_width, grid_height);
   const double widths[2][3] = {{0.3, 0.1, 0.56}, {0.2, 0.1, 0.66}};

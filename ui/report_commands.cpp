@@ -174,14 +174,14 @@ void MainWindow::ShowDescriptors(const std::optional<ImpulseDescriptors>& descri
     set(row, 2, rows[r].unit);
     descriptors_->item(row, 1)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
   }
-  if (!descriptors_->isVisible()) {
+  if (descriptors_->isHidden()) {
     descriptors_->show();
     LayoutReadouts();
   }
 }
 
 void MainWindow::HideDescriptors() {
-  if (!descriptors_->isVisible()) return;
+  if (descriptors_->isHidden()) return;
   descriptors_->hide();
   LayoutReadouts();
 }

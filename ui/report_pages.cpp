@@ -8,9 +8,11 @@
 #include <QPdfWriter>
 #include <QPolygon>
 #include <QTextDocument>
+#include <QThread>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -442,26 +444,12 @@ ReportFormat ReportFormatFor(const std::filesystem::path& path) {
   return ToUpperAscii(path.extension().string()) == ".PDF" ? ReportFormat::Pdf : ReportFormat::Html;
 }
 
-void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summary,
-                     const ReportInfo& info, std::span<const ShotPictures> pictures,
-                     const std::filesystem::path& path, ReportFormat format,
-                     ProgressSink& progress) {
-  progress.Checkpoint(0, 1);
-  if (format == ReportFormat::Html) {
-    const QString html = ReportHtml(
-        shots, summary, info, pictures,
-        [&](std::size_t shot, ShotPictures::Kind kind) {
-          return "data:image/png;base64," +
-                 QString::fromLatin1(pictures[shot].png[kind].toBase64());
-        },
-        kPictureWidth);
-    const QByteArray bytes = html.toUtf8();
-    WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()));
-    progress.Report(1, 1);
-    return;
-  }
+namespace {
 
-  // The same page laid out by Qt's rich text on A4, pictures as resources.
+// The same page laid out by Qt's rich text on A4, pictures as resources.
+QByteArray PdfBytes(std::span<const ShotReport> shots, const ShotSummary& summary,
+                    const ReportInfo& info, std::span<const ShotPictures> pictures,
+                    ProgressSink& progress) {
   QTextDocument document;
   QFont font("Liberation Sans");
   font.setStyleHint(QFont::SansSerif);
@@ -521,6 +509,50 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
   }
   painter.end();
   buffer.close();
+  return pdf;
+}
+
+}  // namespace
+
+void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summary,
+                     const ReportInfo& info, std::span<const ShotPictures> pictures,
+                     const std::filesystem::path& path, ReportFormat format,
+                     ProgressSink& progress) {
+  progress.Checkpoint(0, 1);
+  if (format == ReportFormat::Html) {
+    const QString html = ReportHtml(
+        shots, summary, info, pictures,
+        [&](std::size_t shot, ShotPictures::Kind kind) {
+          return "data:image/png;base64," +
+                 QString::fromLatin1(pictures[shot].png[kind].toBase64());
+        },
+        kPictureWidth);
+    const QByteArray bytes = html.toUtf8();
+    WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()));
+    progress.Report(1, 1);
+    return;
+  }
+
+  // QTextDocument lays itself out with timers, which need a thread with an
+  // event loop: on any other thread (the window's worker is a plain one) the
+  // PDF is made on a short-lived Qt thread of its own.
+  QByteArray pdf;
+  std::exception_ptr error;
+  const auto make = [&] {
+    try {
+      pdf = PdfBytes(shots, summary, info, pictures, progress);
+    } catch (...) {
+      error = std::current_exception();
+    }
+  };
+  if (QThread::currentThread()->eventDispatcher() != nullptr) {
+    make();
+  } else {
+    const std::unique_ptr<QThread> thread(QThread::create(make));
+    thread->start();
+    thread->wait();
+  }
+  if (error) std::rethrow_exception(error);
   if (pdf.isEmpty()) throw IoError(path.string() + ": the PDF could not be made");
   WriteFileAtomically(path, std::string_view(pdf.constData(), pdf.size()));
   progress.Report(1, 1);
