@@ -120,6 +120,7 @@ void MainWindow::RunHazard(bool warned) {
         return [this, work, result] {
           document_.session = std::move(*work);
           document_.last_run = std::move(*result);
+          KeepRun(*document_.last_run);
           keep_progress_bar_ = true;
           progress_bar_->setValue(kProgressSteps);
           progress_bar_->show();

@@ -28,6 +28,15 @@ struct Document {
   Session session;
   // The last hazard run that succeeded (movie buffer, place hazards, timing).
   std::optional<HazardRunResult> last_run;
+  // The last run of each listener (warned [0], unwarned [1]) since the
+  // waveform was opened, with the samples it analysed (0..last_sample): a
+  // report takes those that still match the waveform instead of running
+  // them again.
+  struct KeptRun {
+    HazardRunResult run;
+    std::int32_t last_sample = 0;
+  };
+  std::array<std::optional<KeptRun>, 2> runs;
   // Circuit values, power law and dither stream carried between protector commands.
   ProtectorCommandState protector_state;
   std::optional<ProtectResult> last_protection;

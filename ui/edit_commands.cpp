@@ -87,6 +87,7 @@ void MainWindow::FinishCursors() {
   armed_button_ = nullptr;
   popup_on_ = true;
   before_edit_.reset();
+  HideDescriptors();
   LockForArmedEdit(false);
   RefreshGrid();
   PressureTimePlot();
@@ -314,12 +315,26 @@ void MainWindow::ShowReleaseReadout() {
   Start("Statistics",
         [this, waveform, dt, range, length, task](CommandRunner::Worker&) -> CommandRunner::Commit {
           const IntervalResults results = IntervalMetrics(*waveform, dt, range.first, range.last);
-          return [this, results, dt, range, length, task] {
+          std::optional<ImpulseDescriptors> descriptors;
+          std::string missing;
+          if (task == CursorTask::kStatistics) {
+            try {
+              descriptors =
+                  DescribeImpulse(std::span(*waveform).subspan(
+                                      static_cast<std::size_t>(range.first),
+                                      static_cast<std::size_t>(range.last - range.first) + 1),
+                                  dt);
+            } catch (const Error& e) {
+              missing = e.what();
+            }
+          }
+          return [this, results, descriptors, missing, dt, range, length, task] {
             Session& s = document_.session;
             s.SelFirst = range.first;
             s.SelLast = range.last;
             if (task == CursorTask::kStatistics) {
               ShowStatisticsReadout(s.Grid, results, range.first, length, dt);
+              ShowDescriptors(descriptors, missing, range.first * double{dt} * 1000.0);
             } else {
               ShowSpectrumIntervalReadout(s.Grid, results, range.first, length, dt);
             }

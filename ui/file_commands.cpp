@@ -75,6 +75,7 @@ void MainWindow::OpenChosen(const fs::path& chosen) {
       plot_.TraceCount = 1;
       document_.new_spectrum_scale = true;
       document_.pending = {};
+      document_.runs = {};
       document_.chosen_file = chosen;
       const fs::path folder = chosen.parent_path();
       document_.output_folder = folder;

@@ -158,6 +158,8 @@ void MainWindow::BuildMenus() {
                                &MainWindow::SaveKRVwaveformas1Click);
   save_wav_action_ = AddCommand(file_menu_, "Save WAV waveform", "SaveWAVwaveform1",
                                 &MainWindow::SaveWAVwaveform1Click);
+  export_report_action_ =
+      AddCommand(file_menu_, "Export report...", "ExportReport1", &MainWindow::ExportReport1Click);
   file_menu_->addSeparator();
   AddCommand(file_menu_, "Copy screen to clipboard", "Copyscreentoclipboard1",
              &MainWindow::Copyscreentoclipboard1Click);
@@ -252,6 +254,26 @@ void MainWindow::BuildControls() {
           [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
             if (hint == QAbstractItemDelegate::SubmitModelCache) StringGrid1KeyDown();
           });
+
+  descriptors_ = new QTableWidget(0, 3, canvas_);
+  descriptors_->setObjectName("Descriptors1");
+  descriptors_->setHorizontalHeaderLabels({"Descriptor", "Value", "Unit"});
+  descriptors_->verticalHeader()->hide();
+  // Compact rows, so that all of them show in the band; the names take
+  // what the values and units leave.
+  descriptors_->verticalHeader()->setDefaultSectionSize(descriptors_->fontMetrics().height() + 6);
+  descriptors_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+  descriptors_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  descriptors_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+  descriptors_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  descriptors_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  descriptors_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* copy = new QAction("Copy", descriptors_);
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setShortcutContext(Qt::WidgetShortcut);
+  connect(copy, &QAction::triggered, this, &MainWindow::CopyDescriptors);
+  descriptors_->addAction(copy);
+  descriptors_->hide();
 
   edit1_ = new QLineEdit(canvas_);
   edit1_->setObjectName("Edit1");
@@ -381,9 +403,9 @@ bool MainWindow::Start(const QString& name, CommandRunner::Work work,
 void MainWindow::LockWhileWorking(bool working) {
   if (working) {
     std::vector<QAction*> actions = {
-        open_action_,       overlay_action_,  import_action_,     recent_menu_->menuAction(),
-        save_action_,       save_as_action_,  save_wav_action_,   analyze_menu_->menuAction(),
-        movie_cancel_item_, movie_next_item_, exit_spectrum_item_};
+        open_action_,          overlay_action_,    import_action_,   recent_menu_->menuAction(),
+        save_action_,          save_as_action_,    save_wav_action_, analyze_menu_->menuAction(),
+        export_report_action_, movie_cancel_item_, movie_next_item_, exit_spectrum_item_};
     for (QAction* action : actions) {
       if (action == nullptr) continue;
       working_actions_.emplace_back(action, action->isEnabled());
@@ -507,10 +529,16 @@ void MainWindow::LayoutReadouts() {
   // The grid stops short of the plot's top label, which is centred on the
   // top edge of the plot.
   const int label_room = QFontMetrics(PlotFont(w, h)).height() / 2 + 2;
-  grid_->setGeometry(0, 0, w, std::max(1, RoundToInt(0.5 * h) - label_room));
+  const int grid_height = std::max(1, RoundToInt(0.5 * h) - label_room);
+  // The descriptor table, when shown, takes the right of the band from the
+  // grid's last column.
+  const int table_width = descriptors_->isHidden() ? 0 : RoundToInt(0.25 * w);
+  grid_->setGeometry(0, 0, w - table_width, grid_height);
+  descriptors_->setGeometry(w - table_width, 0, table_width, grid_height);
   const double widths[2][3] = {{0.3, 0.1, 0.56}, {0.2, 0.1, 0.66}};
   for (int column = 0; column < 3; ++column) {
-    grid_->setColumnWidth(column, RoundToInt(widths[import_layout_ ? 1 : 0][column] * w));
+    grid_->setColumnWidth(column, RoundToInt(widths[import_layout_ ? 1 : 0][column] * w) -
+                                      (column == 2 ? table_width : 0));
   }
   const int bar_height = RoundToInt(0.03 * h);
   const int bar_width = RoundToInt(0.2 * w);

@@ -33,6 +33,7 @@
 #include "core/common/error.h"
 #include "core/common/prompter.h"
 #include "core/metrics/edits.h"
+#include "core/metrics/impulse_descriptors.h"
 #include "core/metrics/leq300.h"
 #include "core/model/hazard.h"
 #include "core/protection/overlay.h"
@@ -117,6 +118,9 @@ class MainWindow : public QMainWindow {
   QMenu* Analyze1() const { return analyze_menu_; }
   QMenu* RecentFiles1() const { return recent_menu_; }
   QTableWidget* StringGrid1() const { return grid_; }
+  // The impulse descriptors of the interval Statistics reads out, beside the
+  // grid while Statistics runs.
+  QTableWidget* Descriptors1() const { return descriptors_; }
   QLineEdit* Edit1() const { return edit1_; }
   QProgressBar* ProgressBar1() const { return progress_bar_; }
   QPushButton* CancelButton() const { return cancel_button_; }
@@ -153,6 +157,9 @@ class MainWindow : public QMainWindow {
   void SaveKRVwaveform1Click();
   void SaveKRVwaveformas1Click();
   void SaveWAVwaveform1Click();
+  // The report of the opened waveform: an HTML page, or a PDF document when
+  // the name chosen ends in ".pdf", with the hazard of both listeners.
+  void ExportReport1Click();
   void Copyscreentoclipboard1Click();
   void CopyWaveformToClipboard1Click();
   void Copyospectrumtoclipboard1Click();
@@ -267,6 +274,8 @@ class MainWindow : public QMainWindow {
   void ProcessPendingEdits();
   void GridCellChanged(int row, int column);
   void RunHazard(bool warned);
+  // Keeps a run that succeeded for the report (document_.runs).
+  void KeepRun(const HazardRunResult& run);
   void AddMovieItems();
   // Ends the previous run's movie: items removed, closing message, snapshot back.
   void CloseMovie();
@@ -302,6 +311,14 @@ class MainWindow : public QMainWindow {
   void PlaceEditButtons();
   void ShowMoveReadout();
   void ShowReleaseReadout();
+  // Fills the descriptor table (times from the waveform's first sample:
+  // the interval starts `origin_ms` in) or says why there are none.
+  void ShowDescriptors(const std::optional<ImpulseDescriptors>& descriptors,
+                       const std::string& missing, double origin_ms);
+  void HideDescriptors();
+  // The selected rows of the descriptor table (all when none is selected)
+  // to the clipboard, tab-separated: name, value, unit.
+  void CopyDescriptors();
   void LockForArmedEdit(bool armed);
   void ShowPopup(const QPoint& position);
   std::filesystem::path DataFile(const std::string& name) const;
@@ -318,6 +335,7 @@ class MainWindow : public QMainWindow {
   Canvas* canvas_ = nullptr;
   CursorTool cursor_;
   QTableWidget* grid_ = nullptr;
+  QTableWidget* descriptors_ = nullptr;
   QLineEdit* edit1_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
   QPushButton* cancel_button_ = nullptr;
@@ -348,6 +366,7 @@ class MainWindow : public QMainWindow {
   QAction* save_action_ = nullptr;
   QAction* save_as_action_ = nullptr;
   QAction* save_wav_action_ = nullptr;
+  QAction* export_report_action_ = nullptr;
   QMenu* popup_menu_ = nullptr;
   QMenu* default_mode_menu_ = nullptr;
   std::array<QAction*, 9> popup_items_{};

@@ -21,15 +21,6 @@
 namespace korva::cli {
 namespace {
 
-// The shortest text that reads back as the same single: what the file's
-// five digits and the dither made of a sample, without spurious digits.
-std::string ShortestSingle(float value) {
-  std::array<char, 32> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                    std::chars_format::general);
-  return std::string(buffer.data(), result.ptr);
-}
-
 // Nine significant digits: enough for another program to recover every
 // single exactly.
 std::string NineDigits(float value) {

@@ -1,5 +1,10 @@
 #include "app/cli/json.h"
 
+#include <array>
+#include <charconv>
+
+#include "core/common/numbers.h"
+
 namespace korva::cli {
 namespace {
 
@@ -63,6 +68,33 @@ std::string JsonString(std::string_view text) {
       out += kHex[c & 0xF];
     }
     ++i;
+  }
+  return out + "\"";
+}
+
+std::string JsonNumber(const std::optional<double>& value) {
+  return value ? FormatShortest(*value) : "null";
+}
+
+std::string SingleText(float value) {
+  std::array<char, 32> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  return std::string(buffer.data(), result.ptr);
+}
+
+std::string ShortestSingle(float value) {
+  std::array<char, 32> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::general);
+  return std::string(buffer.data(), result.ptr);
+}
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
   }
   return out + "\"";
 }

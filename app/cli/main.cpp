@@ -10,6 +10,7 @@
 
 #include "app/cli/command.h"
 #include "core/common/data_dir.h"
+#include "core/model/ear_model.h"
 #include "core/model/hazard.h"
 
 namespace {

@@ -1,24 +1,22 @@
 // korva-cli plot: the pressure-time plot the window draws after Open (with
 // the reflex curve of a hazard run when a listener is named), drawn without
 // a display and saved as a PNG picture.
-#include <QBuffer>
 #include <QByteArray>
-#include <QGuiApplication>
 #include <QImage>
-#include <clocale>
-#include <cstdlib>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli_qt/headless.h"
 #include "core/common/files.h"
 #include "core/common/progress.h"
 #include "core/model/hazard.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
 #include "ui/plot_painter.h"
+#include "ui/report_pages.h"
 
 namespace korva::cli {
 namespace {
@@ -27,19 +25,6 @@ constexpr int kDefaultWidth = 1024;
 constexpr int kDefaultHeight = 384;
 constexpr long long kMinSide = 16;
 constexpr long long kMaxSide = 8192;
-
-// Text needs a Qt application; without a display it draws offscreen.
-std::unique_ptr<QGuiApplication> EnsureGuiApplication() {
-  if (QCoreApplication::instance() != nullptr) return nullptr;
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char name[] = "korva-cli";
-  static char* argv[] = {name, nullptr};
-  auto app = std::make_unique<QGuiApplication>(argc, argv);
-  // Qt has taken the user's locale; the C library's numbers must stay with '.'.
-  std::setlocale(LC_NUMERIC, "C");
-  return app;
-}
 
 int Side(const Args& args, const char* option, int fallback) {
   const std::optional<long long> value = args.Integer(option);
@@ -91,9 +76,7 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
     }
 
     const QImage band = image.copy(0, state.layout.PlotTop, width, state.layout.FrameHeight);
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!band.save(&buffer, "PNG")) throw FormatError("cannot encode the picture as PNG");
+    png = ui::PngBytes(band);
   });
   if (!ok) return 1;
   const bool written = ForFile(*output, io, [&] {

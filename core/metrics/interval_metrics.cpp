@@ -40,6 +40,12 @@ double Milliseconds(std::int64_t samples, float dt) {
 
 }  // namespace
 
+std::optional<double> AllowedRoundsFor(double laeq8hr) {
+  const double rounds = std::pow(2.0, (kCriterionDb - laeq8hr) / kExchangeDb);
+  if (!std::isfinite(rounds)) return std::nullopt;
+  return rounds;
+}
+
 std::int64_t IntervalTransformLength(std::int32_t last_sample) {
   if (last_sample < 1) throw Error("The interval metrics need at least 2 samples");
   std::int64_t above = 1;
@@ -47,44 +53,64 @@ std::int64_t IntervalTransformLength(std::int32_t last_sample) {
   return 2 * above;
 }
 
-IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::int32_t first,
-                                std::int32_t last) {
+namespace {
+
+std::int32_t CheckedPairs(std::span<const float> samples, float dt) {
   if (samples.size() < 2) throw Error("The interval metrics need at least 2 samples");
   if (samples.size() > std::size_t{kMaxStatisticsLastSample} + 1) {
-    throw Error("Statistics needs a waveform of at most 1,048,576 samples.");
+    throw Error("The frequency weighting takes a waveform of at most 1,048,576 samples");
   }
   if (!std::isfinite(dt) || dt <= 0.0f) throw Error("The sample interval must be positive");
   const auto last_sample = static_cast<std::int32_t>(samples.size() - 1);
-  if (first < 0 || last < first || last > last_sample) throw RangeError();
+  return static_cast<std::int32_t>(IntervalTransformLength(last_sample) / 2);
+}
 
-  // The whole waveform, zero-padded to at least twice its length so that the
-  // weighting's circular convolution does not wrap the end onto the start.
-  const std::int64_t n_total = IntervalTransformLength(last_sample);
-  const auto pairs = static_cast<std::int32_t>(n_total / 2);
-  SpectrumBuffer re(pairs + 1);
-  SpectrumBuffer im(pairs + 1);
-  PackRealSeries(samples, re, im);
-  RealFFT(pairs, re, im, dt);
+}  // namespace
+
+PaddedSpectrum::PaddedSpectrum(std::span<const float> samples, float dt)
+    : re_(CheckedPairs(samples, dt) + 1), im_(re_.capacity()), dt_(dt), pairs_(re_.capacity() - 1) {
+  PackRealSeries(samples, re_, im_);
+  RealFFT(pairs_, re_, im_, dt_);
+}
+
+std::vector<float> PaddedSpectrum::Weighted(FrequencyWeighting weighting) const {
+  SpectrumBuffer re = re_;
+  SpectrumBuffer im = im_;
   float* const r1 = re.data1() - 1;
   float* const i1 = im.data1() - 1;
-
   InitWeightingConstants();
-  const double df = 1.0 / (static_cast<double>(n_total) * dt);
-  for (std::int32_t k = 0; k <= pairs; ++k) {
-    const ComplexF a = WeightingResponse(static_cast<float>(k * df)).a;
+  const double df = 1.0 / (static_cast<double>(length()) * dt_);
+  for (std::int32_t k = 0; k <= pairs_; ++k) {
+    const Weighting w = WeightingResponse(static_cast<float>(k * df));
+    const ComplexF a = weighting == FrequencyWeighting::A ? w.a : w.c;
     const Extended xr = r1[k + 1];
     const Extended xi = i1[k + 1];
     r1[k + 1] = static_cast<float>(xr * a.re - xi * a.im);
     i1[k + 1] = static_cast<float>(xr * a.im + xi * a.re);
   }
-  i1[pairs + 1] = 0.0f;
-  InverseRealFFT(pairs, re, im, dt);
+  i1[pairs_ + 1] = 0.0f;
+  InverseRealFFT(pairs_, re, im, dt_);
+  std::vector<float> out(static_cast<std::size_t>(length()));
+  for (std::size_t t = 0; t < out.size(); ++t) out[t] = t % 2 == 0 ? r1[t / 2 + 1] : i1[t / 2 + 1];
+  return out;
+}
+
+IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::int32_t first,
+                                std::int32_t last) {
+  if (samples.size() > std::size_t{kMaxStatisticsLastSample} + 1) {
+    throw Error("Statistics needs a waveform of at most 1,048,576 samples.");
+  }
+  const PaddedSpectrum spectrum(samples, dt);
+  if (first < 0 || last < first || static_cast<std::size_t>(last) >= samples.size()) {
+    throw RangeError();
+  }
+  // The whole waveform is weighted; only the interval's sums are taken.
+  const std::vector<float> pa = spectrum.Weighted(FrequencyWeighting::A);
 
   double ea = 0.0;
   double e = 0.0;
   for (std::int32_t t = first; t <= last; ++t) {
-    const std::int32_t m = t / 2 + 1;
-    const double weighted = t % 2 == 0 ? r1[m] : i1[m];
+    const double weighted = pa[static_cast<std::size_t>(t)];
     ea += weighted * weighted;
     const double plain = samples[static_cast<std::size_t>(t)];
     e += plain * plain;
@@ -96,10 +122,7 @@ IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::i
   const double divisor = std::max(1, last - first);
   IntervalResults r;
   r.LAeq8hr = LevelOf(ea * dt / kEightHours);
-  if (r.LAeq8hr) {
-    const double rounds = std::pow(2.0, (kCriterionDb - *r.LAeq8hr) / kExchangeDb);
-    if (std::isfinite(rounds)) r.AllowedRounds = rounds;
-  }
+  if (r.LAeq8hr) r.AllowedRounds = AllowedRoundsFor(*r.LAeq8hr);
   r.LAeqInterval = LevelOf(ea / divisor);
   r.AWeightedExposure = ea * dt / kRhoC;
   r.LeqInterval = LevelOf(e / divisor);

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "core/metrics/edits.h"
+#include "core/model/fft.h"
 #include "core/waveform/session.h"
 
 namespace korva {
@@ -25,10 +27,41 @@ struct IntervalResults {
   std::optional<double> LeqInterval;
 };
 
+// Exposures allowed per day by the 85 dB(A), 3 dB-exchange criterion to a
+// sound of this 8-hour level: 2^((85 - LAeq8hr) / 3). Empty when too large
+// to represent.
+std::optional<double> AllowedRoundsFor(double laeq8hr);
+
 // The transform length of the metrics: twice the smallest power of two above
 // `last_sample` (so 4 x last_sample when it is itself a power of two).
 // `last_sample` must be at least 1.
 std::int64_t IntervalTransformLength(std::int32_t last_sample);
+
+// The analytic IEC 61672-1 frequency weightings, with their phase.
+enum class FrequencyWeighting { A, C };
+
+// The spectrum of a waveform zero-padded to IntervalTransformLength (at
+// least twice its length, so that a weighting's circular convolution cannot
+// wrap its ringing tail onto the start), transformed once and weighted as
+// often as asked. Throws Error for fewer than 2 or more than
+// kMaxStatisticsLastSample + 1 samples or a non-positive dt.
+class PaddedSpectrum {
+ public:
+  PaddedSpectrum(std::span<const float> samples, float dt);
+
+  std::int64_t length() const { return 2 * std::int64_t{pairs_}; }
+
+  // The whole inverse transform of the weighted spectrum, length() samples:
+  // the weighted waveform followed by its ringing tail, which belongs to
+  // its energy.
+  std::vector<float> Weighted(FrequencyWeighting weighting) const;
+
+ private:
+  SpectrumBuffer re_;
+  SpectrumBuffer im_;
+  float dt_ = 0.0f;
+  std::int32_t pairs_ = 0;
+};
 
 // The metrics of samples first..last (inclusive) of `samples` (the whole
 // waveform, 0..LastSample) at interval dt. Works on its own scratch storage:

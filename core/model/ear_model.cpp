@@ -124,13 +124,13 @@ EarModelParameters ParseEarModelText(const std::string& text, const std::string&
   return m;
 }
 
+ModelFileId IdentifyModelFile(const std::filesystem::path& path) {
+  return {std::filesystem::absolute(path).lexically_normal().string(), Sha256HexOfFile(path)};
+}
+
 EarModelParameters ReadEarModelFile(const std::filesystem::path& path) {
   const std::string text = ReadWholeFile(path, kMaxParameterFileBytes);
   return ParseEarModelText(text, path.string());
-}
-
-ModelFileId IdentifyModelFile(const std::filesystem::path& path) {
-  return {std::filesystem::absolute(path).lexically_normal().string(), Sha256HexOfFile(path)};
 }
 
 EarModelConstants DeriveEarModelConstants(const EarModelParameters& params) {

@@ -61,14 +61,6 @@ struct EarModelParameters {
 // previous parameter set stays as it was.
 EarModelParameters ReadEarModelFile(const std::filesystem::path& path);
 
-// Which ear-model file a result came from: its absolute path and SHA-256.
-// IoError when it cannot be read.
-struct ModelFileId {
-  std::string file;
-  std::string sha256;
-};
-ModelFileId IdentifyModelFile(const std::filesystem::path& path);
-
 // The same from text already in memory; `source` names it in messages.
 EarModelParameters ParseEarModelText(const std::string& text, const std::string& source);
 
@@ -134,6 +126,15 @@ struct EarModelConstants {
 // the parameters and derive again. FormatError naming the file
 // when a derived coefficient is not finite.
 EarModelConstants DeriveEarModelConstants(const EarModelParameters& params);
+
+// Which ear-model file a result came from: its absolute path and SHA-256, so
+// that results name the exact parameters they were computed with. IoError
+// when it cannot be read.
+struct ModelFileId {
+  std::string file;
+  std::string sha256;
+};
+ModelFileId IdentifyModelFile(const std::filesystem::path& path);
 
 // ReadEarModelFile followed by DeriveEarModelConstants.
 EarModelConstants LoadEarModel(const std::filesystem::path& path);

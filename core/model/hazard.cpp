@@ -38,6 +38,17 @@ const char* ListenerName(Listener listener) {
   return listener == Listener::Warned ? "warned" : "unwarned";
 }
 
+const char* MicLocationName(std::int32_t location) {
+  switch (location) {
+    case 2:
+      return "ear-canal entrance";
+    case 3:
+      return "eardrum";
+    default:
+      return "free field";
+  }
+}
+
 std::optional<EarVariant> VariantForLocation(long long location) {
   switch (location) {
     case 1:
@@ -63,9 +74,9 @@ std::string HazardText(float total_hazard_aru) {
   return TrimLeadingChar(FormatFixed(h, 12, decimals), ' ');
 }
 
-std::optional<double> AllowedExposures(float total_hazard_aru) {
-  if (total_hazard_aru == 0.0f) return std::nullopt;
-  return 500.0 / double{total_hazard_aru};
+std::optional<double> AllowedExposures(double total_hazard_aru) {
+  if (total_hazard_aru == 0.0) return std::nullopt;
+  return 500.0 / total_hazard_aru;
 }
 
 std::string AllowedExposuresText(float total_hazard_aru) {

@@ -35,6 +35,10 @@ const char* ListenerName(Listener listener);
 // 1 and 4 free field, 2 ear-canal entrance, 3 eardrum; nothing otherwise.
 std::optional<EarVariant> VariantForLocation(long long location);
 
+// "free field", "ear-canal entrance" or "eardrum": where the middle ear of a
+// run starts for a microphone location (anything but 2 and 3 as free field).
+const char* MicLocationName(std::int32_t location);
+
 // The message for a location outside 1..4.
 inline constexpr const char* kBadLocationMessage =
     "Microphone location (header row 3) must be 1, 2, 3 or 4";
@@ -48,7 +52,7 @@ std::string HazardText(float total_hazard_aru);
 
 // The allowed number of exposures, 500 / hazard; nothing for a hazard of 0,
 // where no number would be true.
-std::optional<double> AllowedExposures(float total_hazard_aru);
+std::optional<double> AllowedExposures(double total_hazard_aru);
 
 // The same with one decimal ("40518.6"); "unlimited" for a hazard of 0.
 std::string AllowedExposuresText(float total_hazard_aru);

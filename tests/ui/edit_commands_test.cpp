@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTableWidget>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -234,6 +236,25 @@ TEST_F(EditTest, StatisticsShowsTheIntervalLevelsAndRestoresTheWaveform) {
   EXPECT_EQ(Cell(2, 9), "dB equivalent A-wt level over 8 hours.");
   EXPECT_EQ(Cell(2, 10), "allowed number of rounds based on A-weighted energy.");
   EXPECT_EQ(Cell(2, 11), "joules/m^2.");
+  // Beside them, the descriptors of the same interval: a sine of 1 Pa RMS
+  // peaks at 97.0 dB, 3.01 dB above its RMS, with a kurtosis of 1.5.
+  QTableWidget* table = window_->Descriptors1();
+  ASSERT_TRUE(table->isVisible());
+  const auto value = [table](const char* name) {
+    for (int row = 0; row < table->rowCount(); ++row) {
+      if (table->item(row, 0)->text() == name) return table->item(row, 1)->text().toDouble();
+    }
+    ADD_FAILURE() << "no row " << name;
+    return 0.0;
+  };
+  EXPECT_NEAR(value("Peak level"), 97.0, 0.05);
+  EXPECT_NEAR(value("Crest factor"), 3.01, 0.05);
+  EXPECT_NEAR(value("Kurtosis"), 1.5, 0.02);
+  // Copy takes the rows as tab-separated lines, ready for a spreadsheet.
+  table->actions().front()->trigger();
+  const QString copied = QApplication::clipboard()->text();
+  EXPECT_TRUE(copied.startsWith("Peak level\t")) << copied.toStdString();
+  EXPECT_EQ(copied.count('\n'), table->rowCount());
   SaveCanvas("korva-window-statistics.png");
 
   // A line dragged past the right edge means the last sample, not beyond.
@@ -242,6 +263,7 @@ TEST_F(EditTest, StatisticsShowsTheIntervalLevelsAndRestoresTheWaveform) {
 
   window_->findChild<QPushButton*>("Button12")->click();
   EXPECT_FALSE(window_->Cursor().Active());
+  EXPECT_FALSE(table->isVisible());
   EXPECT_EQ(Samples(), original);
   EXPECT_EQ(Cell(1, 4), "4096");
 }
