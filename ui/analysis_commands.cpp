@@ -75,13 +75,13 @@ void MainWindow::RunHazard(bool warned) {
     if (plan) PrepareHazardSession(*plan, *work);
     if (auto plot =
             NextPressurePlot(*work, plot_, canvas_->ClientWidth(), canvas_->ClientHeight())) {
-      picture_.lower = {[plot = std::move(*plot)](QImage& image, PlotState& state) {
+      picture_.lower = {[plot = std::move(*plot)](Surface& image, PlotState& state) {
         DrawPressurePlot(image, plot, state);
       }};
     }
     if (plan) {
       picture_.lower.push_back([last = plan->LastSample, dt = plan->SampleInterval,
-                                timing = plan->timing](QImage& image, PlotState& state) {
+                                timing = plan->timing](Surface& image, PlotState& state) {
         DrawReflexCurve(image, state, last, dt, timing);
       });
     }
@@ -185,7 +185,7 @@ void MainWindow::AnimateClick() {
     picture_.upper = {[movie = run->movie,
                        last_frame = LastMovieFrame(session.LastSample, run->cochlea.FftLength),
                        dt = session.SampleInterval,
-                       start = session.StartTime](QImage& image, PlotState&) {
+                       start = session.StartTime](Surface& image, PlotState&) {
       PlotStDispTime(image, *movie, last_frame, dt, start);
     }};
     Redraw();
@@ -199,7 +199,7 @@ void MainWindow::UnwrapCochleaClick() {
     if (!run || !run->movie || movie_next_item_ == nullptr) return;
     // The movie replays the run with the parameters the run used.
     picture_.upper = {[movie = run->movie, params = run->parameters, places = run->cochlea.Places](
-                          QImage& image, PlotState& state) {
+                          Surface& image, PlotState& state) {
       const auto frames = PlotBMDispSpace(image, params, ScanEnvelope(*movie, places));
       state.frames[2] = frames[1];
       DrawEnvelope(image, frames, *movie, params, places);
@@ -236,8 +236,12 @@ void MainWindow::MovieStartClick() {
     picture_.lower = {MoviePressurePlot()};
     Redraw();
     movie_->Start(std::move(input), plot_.frames[1], plot_.frames[3]);
-    picture_.lower.push_back([movie = movie_](QImage&, PlotState& state) {
-      movie->Redraw(state.frames[1], state.frames[3]);
+    picture_.lower.push_back([movie = movie_](Surface& image, PlotState& state) {
+      if (movie->DrawsOn(image)) {
+        movie->Redraw(state.frames[1], state.frames[3]);
+      } else {
+        movie->DrawFrame(image, state.frames[1], state.frames[3]);
+      }
     });
     canvas_->update();
   });
@@ -246,7 +250,7 @@ void MainWindow::MovieStartClick() {
 Layer MainWindow::MoviePressurePlot() const {
   const HazardRunResult& run = *document_.last_run;
   return [waveform = PressurePlotOf(document_.session),
-          max_hazard = ScanEnvelope(*run.movie, run.cochlea.Places).max_hazard](QImage& image,
+          max_hazard = ScanEnvelope(*run.movie, run.cochlea.Places).max_hazard](Surface& image,
                                                                                 PlotState& state) {
     PressureTimePlot2(image, waveform, state, max_hazard);
   };
@@ -323,7 +327,7 @@ void MainWindow::GetHPDData(int record_index) {
           // it; its caption is the record's name.
           grid_->hide();
           picture_.upper = {[plot = result->plot, title = result->data.record.name](
-                                QImage& image, PlotState& state) {
+                                Surface& image, PlotState& state) {
             state.frames[2] = DrawProtectorModel(image, plot, title);
           }};
           Redraw();
@@ -332,7 +336,7 @@ void MainWindow::GetHPDData(int record_index) {
           picture_.lower.push_back(
               [samples = std::make_shared<const std::vector<float>>(result->eardrum),
                dt = document_.session.SampleInterval,
-               start = document_.session.StartTime](QImage& image, PlotState& state) {
+               start = document_.session.StartTime](Surface& image, PlotState& state) {
                 DrawPredictedWaveform(image, state, *samples, dt, start);
               });
           Redraw();

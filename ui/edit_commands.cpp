@@ -179,10 +179,11 @@ void MainWindow::EstablishStartClick() {
     PressureTimePlot();
     // A red cross where the onset was found.
     picture_.lower.push_back([ms = start_view_.marker_ms, kpa = start_view_.marker_kpa](
-                                 QImage& image, PlotState& state) {
+                                 Surface& image, PlotState& state) {
       float x = ms, y = kpa;
       const plot::ScreenPoint cross = plot::WorldToScreen(state.frames[0], x, y);
-      QPainter painter(&image);
+      SurfacePainter paint(image);
+      QPainter& painter = *paint;
       painter.setPen(QPen(QColor(255, 0, 0), 0));
       painter.drawLine(cross.x - 10, cross.y, cross.x + 10, cross.y);
       painter.drawLine(cross.x, cross.y - 10, cross.x, cross.y + 10);

@@ -22,6 +22,7 @@
 #include "core/plot/frame.h"
 #include "core/waveform/session.h"
 #include "ui/plot_painter.h"
+#include "ui/surface.h"
 
 namespace korva::ui {
 
@@ -56,25 +57,25 @@ struct MovieInput {
 };
 
 // The stapes displacement in the upper band (rows 4.. of column 2).
-void PlotStDispTime(QImage& image, const MovieBuffer& movie, std::int32_t last_frame, float dt,
+void PlotStDispTime(Surface& image, const MovieBuffer& movie, std::int32_t last_frame, float dt,
                     float start_time);
 
 // The two-axis frame of the unwrapped cochlea in the upper band: distance
 // across, displacement on the left, hazard on the right. Returns the two
 // frames (displacement, hazard) that share the pixel rectangle.
-std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParameters& params,
+std::array<plot::Frame, 2> PlotBMDispSpace(Surface& image, const EarModelParameters& params,
                                            const Envelope& envelope);
 
 // The waveform in the lower band read against the worst place's hazard: the
 // waveform in frame 2, the hazard from 0 to `max_hazard` A.R.U. in frame 4 on
 // a labelled right-hand axis (both kept in `state`).
-void PressureTimePlot2(QImage& image, const PressurePlotInput& waveform, PlotState& state,
+void PressureTimePlot2(Surface& image, const PressurePlotInput& waveform, PlotState& state,
                        float max_hazard);
 
 // The envelope (maxima and minima) in blue, and the place hazards of the run
 // in red, on the frames of PlotBMDispSpace.
-void DrawEnvelope(QImage& image, const std::array<plot::Frame, 2>& frames, const MovieBuffer& movie,
-                  const EarModelParameters& params, int places);
+void DrawEnvelope(Surface& image, const std::array<plot::Frame, 2>& frames,
+                  const MovieBuffer& movie, const EarModelParameters& params, int places);
 
 class HazardMovie : public QObject {
   Q_OBJECT
@@ -93,6 +94,11 @@ class HazardMovie : public QObject {
   // plot below with the given frames, the waveform and the worst place's
   // hazard up to that frame. What a resize or a replay needs.
   void Redraw(const plot::Frame& lower, const plot::Frame& lower_hazard);
+  // The same on any surface (an export) with the frames of the plot below as
+  // drawn there; the movie itself is left as it is. Returns the upper frames.
+  bool DrawsOn(const Surface& target) const { return &target.Device() == &image_; }
+  std::array<plot::Frame, 2> DrawFrame(Surface& target, const plot::Frame& lower,
+                                       const plot::Frame& lower_hazard) const;
   bool Paused() const { return paused_; }
   std::int32_t MovieFrame() const { return frame_; }
   int MovieDelay() const { return delay_; }
@@ -118,11 +124,14 @@ class HazardMovie : public QObject {
   void ReplayRequested();
 
  private:
-  void DrawProfile(std::int32_t frame);
-  void DrawHazardProfile(const std::vector<float>& hazard);
+  // Returns the number of segments drawn.
+  int DrawProfile(Surface& target, const plot::Frame& upper, std::int32_t frame) const;
+  void DrawHazardProfile(Surface& target, const plot::Frame& upper,
+                         const std::vector<float>& hazard) const;
   // The segments of the plot below for frame f: the waveform and the worst
   // place's hazard from sample f - 1 to f.
-  void DrawLowerSegment(std::int32_t frame);
+  void DrawLowerSegment(Surface& target, const plot::Frame& lower, const plot::Frame& lower_hazard,
+                        std::int32_t frame) const;
   void Begin();
 
   QImage& image_;

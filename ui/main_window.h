@@ -156,6 +156,7 @@ class MainWindow : public QMainWindow {
   void Copyscreentoclipboard1Click();
   void CopyWaveformToClipboard1Click();
   void Copyospectrumtoclipboard1Click();
+  void ExportPicture1Click();
   void Exit1Click();
   void Help1Click();
   void Help2Click();

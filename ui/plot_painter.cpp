@@ -127,15 +127,17 @@ void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes) {
                   Latin1(axes.units_caption.text), axes.units_caption.anchor);
 }
 
-void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const std::string& title,
-                          bool clear_band) {
+void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
+                          const std::string& title, bool clear_band) {
   const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
   const plot::Frame frame = plot::FrameOver(layout, spectrum.PlotXMin, spectrum.PlotXMax,
                                             spectrum.PlotYMin, spectrum.PlotYMax);
   plot::AxesStyle style = plot::LevelAxesStyle(layout, spectrum.YTickStep, spectrum.YLabelEvery);
   style.Title = title;
 
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+
+  QPainter& painter = *paint;
   Prepare(painter);
   if (clear_band) {
     painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
@@ -211,7 +213,7 @@ std::optional<PressurePlotInput> NextPressurePlot(Session& session, PlotState& s
   return plot;
 }
 
-void DrawPressurePlot(QImage& image, const PressurePlotInput& plot, PlotState& state) {
+void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& state) {
   const int width = image.width();
   const int height = image.height();
   plot::PressurePlotSetup setup =
@@ -222,7 +224,9 @@ void DrawPressurePlot(QImage& image, const PressurePlotInput& plot, PlotState& s
   state.axes = setup.axes;
   const plot::Layout& layout = setup.layout;
 
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+
+  QPainter& painter = *paint;
   Prepare(painter);
   // An overlay shares the axes of the plot drawn before it.
   plot::Frame frame = plot.fresh_axes || !state.frame2_set ? setup.frame : state.frames[1];
@@ -248,19 +252,20 @@ void DrawPressurePlot(QImage& image, const PressurePlotInput& plot, PlotState& s
   state.frame2_set = true;
 }
 
-void PressureTimePlot(QImage& image, Session& session, PlotState& state) {
+void PressureTimePlot(Surface& image, Session& session, PlotState& state) {
   if (const auto plot = NextPressurePlot(session, state, image.width(), image.height())) {
     DrawPressurePlot(image, *plot, state);
   }
 }
 
-void DrawReflexCurve(QImage& image, const PlotState& state, std::int32_t last_sample, float dt,
+void DrawReflexCurve(Surface& image, const PlotState& state, std::int32_t last_sample, float dt,
                      const ReflexTiming& timing) {
   float factor = timing.ReflexFactor;
   const std::vector<plot::ScreenPoint> curve = plot::ReflexCurve(
       state.frames[0], last_sample, dt, timing.ReflexOnsetSample, factor, timing.ReflexDecay);
   if (curve.size() < 2) return;
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   Prepare(painter);
   painter.setPen(QPen(ToQColor(plot::kReflexCurve), 0));
   QPolygon polygon;
