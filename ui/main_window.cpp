@@ -107,6 +107,9 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   connect(canvas_, &Canvas::Pressed, this, &MainWindow::FormMouseDown);
   connect(canvas_, &Canvas::Moved, this, &MainWindow::FormMouseMove);
   connect(canvas_, &Canvas::Released, this, &MainWindow::FormMouseUp);
+  connect(canvas_, &Canvas::Wheeled, this, &MainWindow::CanvasWheeled);
+  connect(canvas_, &Canvas::Hovered, this, &MainWindow::CanvasHovered);
+  connect(canvas_, &Canvas::DoubleClicked, this, &MainWindow::CanvasDoubleClicked);
   connect(canvas_, &Canvas::Resized, this, &MainWindow::Relayout);
   connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
   connect(this, &MainWindow::ProtectorChosen, this, &MainWindow::GetHPDData);
@@ -235,6 +238,8 @@ void MainWindow::BuildMenus() {
     AddCommand(power_user, caption, name, nullptr);
   }
   power_user->menuAction()->setEnabled(false);
+  popup_menu_->addSeparator();
+  AddCommand(popup_menu_, "Zoom to fit\tHome", "ZoomToFit1", &MainWindow::ZoomToFitClick);
   FillRecentMenu();
 }
 
@@ -601,6 +606,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   if (movie_->Key(event->key())) {
+    event->accept();
+    return;
+  }
+  if (event->key() == Qt::Key_Home && View()) {
+    ZoomToFitClick();
     event->accept();
     return;
   }

@@ -3,6 +3,9 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPolygon>
+#include <algorithm>
+#include <cmath>
+#include <span>
 #include <vector>
 
 namespace korva::ui {
@@ -32,6 +35,26 @@ QPainter& Prepare(QPainter& painter) {
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
   return painter;
+}
+
+// Samples [first, first + count) of a waveform of `size` samples from
+// start_time (s) at interval dt whose times lie within the frame's time
+// range, widened by one sample each side.
+struct VisibleSamples {
+  std::size_t first = 0;
+  std::size_t count = 0;
+};
+VisibleSamples SamplesWithin(const plot::Frame& frame, float start_time, float dt,
+                             std::size_t size) {
+  if (size == 0) return {};
+  if (!(dt > 0.0f)) return {0, size};
+  const double last = static_cast<double>(size - 1);
+  const double from = std::floor((frame.PlotXMin / 1000.0 - start_time) / dt) - 1.0;
+  const double to = std::ceil((frame.PlotXMax / 1000.0 - start_time) / dt) + 1.0;
+  if (to < 0.0 || from > last) return {};
+  const auto first = static_cast<std::size_t>(std::max(from, 0.0));
+  const auto end = static_cast<std::size_t>(std::min(to, last)) + 1;
+  return {first, end - first};
 }
 
 }  // namespace
@@ -205,6 +228,7 @@ std::optional<PressurePlotInput> NextPressurePlot(Session& session, PlotState& s
   PressurePlotInput plot = PressurePlotOf(session);
   plot.fresh_axes = session.ClearPlotFirst || !state.frame2_set;
   if (plot.fresh_axes) {
+    state.view.reset();
     plot.colour = state.TraceCount == 0 ? Qt::white : ToQColor(plot::kBlue);
   } else {
     plot.colour = ToQColor(plot::OverlayTraceColour(state.TraceCount));
@@ -216,9 +240,11 @@ std::optional<PressurePlotInput> NextPressurePlot(Session& session, PlotState& s
 void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& state) {
   const int width = image.width();
   const int height = image.height();
+  PressureView range{plot.start_time, plot.end_time, plot.min_pressure, plot.peak_pressure};
+  if (state.view) range = *state.view;
   plot::PressurePlotSetup setup =
-      plot::SetUpPressurePlot(width, height, plot.start_time, plot.end_time, plot.min_pressure,
-                              plot.peak_pressure, plot.dt);
+      plot::SetUpPressurePlot(width, height, range.start_time, range.end_time, range.min_pressure,
+                              range.peak_pressure, plot.dt);
   state.layout = setup.layout;
   setup.axes.Title = plot.title;
   state.axes = setup.axes;
@@ -241,8 +267,15 @@ void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& 
   state.frames[0] = frame;
 
   painter.setPen(QPen(plot.colour, 0));
-  DrawTrace(painter,
-            plot::PressureTrace(frame, layout.PlotWidth, *plot.samples, plot.dt, plot.start_time));
+  // Only the samples on view (and one beyond each side, so the trace meets
+  // the box): the others would be pressed flat against its edges.
+  const std::span<const float> samples(*plot.samples);
+  const VisibleSamples visible = SamplesWithin(frame, plot.start_time, plot.dt, samples.size());
+  if (visible.count > 0) {
+    DrawTrace(painter, plot::PressureTrace(frame, layout.PlotWidth,
+                                           samples.subspan(visible.first, visible.count), plot.dt,
+                                           plot.start_time + visible.first * plot.dt));
+  }
 
   painter.setFont(PlotFont(width, height));
   if (plot.fresh_axes) {
@@ -261,8 +294,13 @@ void PressureTimePlot(Surface& image, Session& session, PlotState& state) {
 void DrawReflexCurve(Surface& image, const PlotState& state, std::int32_t last_sample, float dt,
                      const ReflexTiming& timing) {
   float factor = timing.ReflexFactor;
-  const std::vector<plot::ScreenPoint> curve = plot::ReflexCurve(
+  std::vector<plot::ScreenPoint> curve = plot::ReflexCurve(
       state.frames[0], last_sample, dt, timing.ReflexOnsetSample, factor, timing.ReflexDecay);
+  // One point per sample from time 0: in a zoomed view, only those on view.
+  const VisibleSamples visible = SamplesWithin(state.frames[0], 0.0f, dt, curve.size());
+  curve.erase(curve.begin() + static_cast<std::ptrdiff_t>(visible.first + visible.count),
+              curve.end());
+  curve.erase(curve.begin(), curve.begin() + static_cast<std::ptrdiff_t>(visible.first));
   if (curve.size() < 2) return;
   SurfacePainter paint(image);
   QPainter& painter = *paint;

@@ -20,6 +20,7 @@
 #include "core/plot/log_axes.h"
 #include "core/plot/pressure_plot.h"
 #include "core/waveform/session.h"
+#include "ui/plot_view.h"
 #include "ui/surface.h"
 
 namespace korva::ui {
@@ -37,6 +38,9 @@ struct PlotState {
   plot::Layout layout;
   plot::AxesStyle axes;
   int TraceCount = 0;  // 1 after Open or Import; counts overlay traces
+  // The zoomed part of the pressure plot; none: the whole waveform. A fresh
+  // plot of a waveform starts unzoomed.
+  std::optional<PressureView> view;
 };
 
 QColor ToQColor(plot::Rgb rgb);
