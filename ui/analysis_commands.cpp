@@ -4,14 +4,19 @@
 // have succeeded.
 #include <QMenuBar>
 #include <QPainter>
+#include <QSize>
 #include <QStatusBar>
+#include <algorithm>
 #include <memory>
 
 #include "core/common/data_dir.h"
 #include "core/common/files.h"
 #include "core/model/ear_model.h"
 #include "core/protection/hpd_table.h"
+#include "core/waveform/header_cells.h"
 #include "ui/main_window.h"
+#include "ui/movie_export.h"
+#include "ui/picture_export.h"
 #include "ui/protector_plot.h"
 
 namespace korva::ui {
@@ -219,16 +224,7 @@ void MainWindow::MovieStartClick() {
     movie_cancel_item_->setObjectName("MovieCancel");
     connect(movie_cancel_item_, &QAction::triggered, this, &MainWindow::CancelMovieClick);
 
-    const Session& session = document_.session;
-    MovieInput input;
-    input.movie = run->movie;
-    input.params = run->parameters;
-    input.places = run->cochlea.Places;
-    input.worst_section = run->cochlea.WorstSection;
-    input.last_frame = LastMovieFrame(session.LastSample, run->cochlea.FftLength);
-    input.dt = session.SampleInterval;
-    const auto pressure = session.Pressure.Range(0, input.last_frame);
-    input.pressure.assign(pressure.begin(), pressure.end());
+    MovieInput input = MovieInputOf(*run, document_.session);
 
     // The movie draws both bands over the two-range plot below; drawn again
     // whole, it shows the frame it has reached.
@@ -254,6 +250,55 @@ Layer MainWindow::MoviePressurePlot() const {
                                                                                 PlotState& state) {
     PressureTimePlot2(image, waveform, state, max_hazard);
   };
+}
+
+void MainWindow::SaveMovie1Click() {
+  if (runner_.Busy()) return;
+  std::optional<fs::path> chosen;
+  MovieExportOptions options;
+  options.step = kMovieSteps.back();
+  const bool ran = Run("Save movie", [&] {
+    const std::optional<HazardRunResult>& run = document_.last_run;
+    if (!run || !run->movie) {
+      throw Error("There is no movie yet: run Analyze > warned or unwarned first.");
+    }
+    if (!FindFfmpeg()) {
+      throw Error(
+          "Saving a movie needs the ffmpeg program, which was not found on PATH "
+          "(on Debian: apt-get install ffmpeg).");
+    }
+    FileDialogRequest dialog;
+    dialog.title = "Save movie";
+    dialog.filters = QStringList{"MP4 video (*.mp4)", "Animated GIF (*.gif)"};
+    dialog.directory = QString::fromStdString(document_.SaveAsFolder().string());
+    dialog.default_suffix = "mp4";
+    dialog.proposed_name = QString::fromStdString(document_.session.BaseName + ".mp4");
+    chosen = chooser_.ChooseSaveFile(dialog);
+    if (!chosen) return;
+    const std::string size =
+        prompter_.AskText("Save movie", "Frame size in pixels (width x height):", "1280x720");
+    const std::optional<QSize> parsed = PictureSizeNamed(size);
+    if (!parsed) throw Error("\"" + size + "\" is no size: give width x height, each 16 to 8192");
+    options.size = *parsed;
+    const std::string step =
+        prompter_.AskText("Save movie", "Samples per frame (1, 2, 5, 10, 20, 50 or 100):", "100");
+    const std::optional<double> samples = CellNumber(step);
+    if (!samples ||
+        std::find(kMovieSteps.begin(), kMovieSteps.end(), *samples) == kMovieSteps.end()) {
+      throw Error("\"" + step + "\" is not one of the steps 1, 2, 5, 10, 20, 50, 100");
+    }
+    options.step = static_cast<int>(*samples);
+  });
+  if (!ran || !chosen) return;
+  const HazardRunResult& run = *document_.last_run;
+  auto input = std::make_shared<const MovieInput>(MovieInputOf(run, document_.session));
+  Start("Save movie",
+        [this, input, waveform = PressurePlotOf(document_.session),
+         max_hazard = ScanEnvelope(*run.movie, run.cochlea.Places).max_hazard, options,
+         file = *chosen](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+          SaveMovie(*input, waveform, max_hazard, options, file, worker.progress);
+          return [this, file] { ShowWritten({file}); };
+        });
 }
 
 void MainWindow::CancelMovieClick() {

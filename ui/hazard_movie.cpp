@@ -194,6 +194,73 @@ HazardMovie::HazardMovie(QImage& image, QObject* parent) : QObject(parent), imag
   connect(&timer_, &QTimer::timeout, this, &HazardMovie::Tick);
 }
 
+HazardMovie::HazardMovie() : QObject(nullptr), image_(offscreen_) {}
+
+MovieInput MovieInputOf(const HazardRunResult& run, const Session& session) {
+  MovieInput input;
+  input.movie = run.movie;
+  input.params = run.parameters;
+  input.places = run.cochlea.Places;
+  input.worst_section = run.cochlea.WorstSection;
+  input.last_frame = LastMovieFrame(session.LastSample, run.cochlea.FftLength);
+  input.dt = session.SampleInterval;
+  input.start_time = session.StartTime;
+  const auto pressure = session.Pressure.Range(0, input.last_frame);
+  input.pressure.assign(pressure.begin(), pressure.end());
+  return input;
+}
+
+void HazardMovie::Load(MovieInput input) {
+  Stop();
+  input_ = std::move(input);
+  replay_ = false;
+  Rewind();
+}
+
+void HazardMovie::Rewind() {
+  hazard_ = PlaceHazards(input_.params, input_.places);
+  drawn_hazard_.assign(static_cast<std::size_t>(input_.places), 0.0f);
+  worst_.assign(1, 0.0f);
+  frame_ = 1;
+}
+
+void HazardMovie::Advance() {
+  for (std::size_t c = 0; c < hazard_.size(); ++c) {
+    hazard_[c].Add(input_.movie->At(frame_ + 4, static_cast<int>(c) + 3));
+  }
+  const std::size_t worst =
+      static_cast<std::size_t>(std::clamp(input_.worst_section, 1, std::max(input_.places, 1)) - 1);
+  worst_.push_back(worst < hazard_.size() ? hazard_[worst].Hazard() : 0.0f);
+  ++frame_;
+}
+
+void HazardMovie::SeekTo(std::int32_t frame) {
+  if (!input_.movie) return;
+  frame = std::clamp<std::int32_t>(frame, 1, std::max<std::int32_t>(input_.last_frame, 1));
+  if (frame < frame_) Rewind();
+  while (frame_ < frame) Advance();
+  drawn_hazard_ = PlaceHazard();
+}
+
+void HazardMovie::SetStep(int step) {
+  step_ = std::max(step, 1);
+}
+
+void HazardMovie::DrawFrameLabel(Surface& target) const {
+  const plot::Layout layout = plot::TwoRangeBandLayout(target.width(), target.height(), 0);
+  const double ms = 1000.0 * (input_.start_time + static_cast<double>(frame_) * input_.dt);
+  const QString text = QString("t = %1 ms   frame %2 of %3   step %4")
+                           .arg(ms, 0, 'f', 3)
+                           .arg(frame_)
+                           .arg(input_.last_frame)
+                           .arg(step_);
+  SurfacePainter paint(target);
+  QPainter& painter = *paint;
+  painter.setFont(PlotFont(target.width(), target.height()));
+  painter.setPen(Qt::black);
+  LabelOverOut(painter, layout.PlotLeft + layout.PlotWidth, 2, text, 2);
+}
+
 void HazardMovie::Start(MovieInput input, const plot::Frame& lower,
                         const plot::Frame& lower_hazard) {
   Stop();
@@ -205,14 +272,11 @@ void HazardMovie::Start(MovieInput input, const plot::Frame& lower,
 }
 
 void HazardMovie::Begin() {
-  hazard_ = PlaceHazards(input_.params, input_.places);
-  drawn_hazard_.assign(static_cast<std::size_t>(input_.places), 0.0f);
-  worst_.assign(1, 0.0f);
+  Rewind();
   segments_drawn_ = 0;
   paused_ = false;
   ending_ = false;
   stopped_ = false;
-  frame_ = 1;
   Redraw(lower_, lower_hazard_);
   if (input_.last_frame < 1) {
     stopped_ = true;
@@ -263,6 +327,7 @@ std::array<plot::Frame, 2> HazardMovie::DrawFrame(Surface& target, const plot::F
   for (std::int32_t f = 1; f < static_cast<std::int32_t>(worst_.size()); ++f) {
     DrawLowerSegment(target, lower, lower_hazard, f);
   }
+  DrawFrameLabel(target);
   return upper;
 }
 
@@ -338,23 +403,20 @@ void HazardMovie::Tick() {
     emit Finished();
     return;
   }
-  // The profile of this frame erased, the next one drawn.
+  // The profiles of this frame erased, those `step` samples on drawn.
   Surface canvas(image_);
   segments_drawn_ += DrawProfile(canvas, upper_[0], frame_);
-  segments_drawn_ += DrawProfile(canvas, upper_[0], frame_ + 1);
-
-  for (std::size_t c = 0; c < hazard_.size(); ++c) {
-    hazard_[c].Add(input_.movie->At(frame_ + 4, static_cast<int>(c) + 3));
-  }
   DrawHazardProfile(canvas, upper_[1], drawn_hazard_);
+  const std::int32_t target = std::min(frame_ + step_, input_.last_frame);
+  while (frame_ < target) {
+    Advance();
+    DrawLowerSegment(canvas, lower_, lower_hazard_, frame_ - 1);
+  }
+  segments_drawn_ += DrawProfile(canvas, upper_[0], frame_);
   drawn_hazard_ = PlaceHazard();
   DrawHazardProfile(canvas, upper_[1], drawn_hazard_);
-  const std::size_t worst =
-      static_cast<std::size_t>(std::clamp(input_.worst_section, 1, std::max(input_.places, 1)) - 1);
-  worst_.push_back(worst < hazard_.size() ? hazard_[worst].Hazard() : 0.0f);
-  DrawLowerSegment(canvas, lower_, lower_hazard_, frame_);
-  emit FrameDrawn(frame_);
-  ++frame_;
+  DrawFrameLabel(canvas);
+  emit FrameDrawn(frame_ - 1);
   timer_.setInterval(delay_);
 }
 
@@ -384,6 +446,19 @@ bool HazardMovie::Key(int key) {
       break;
     case Qt::Key_End:
       ending_ = true;
+      break;
+    case Qt::Key_Plus:
+    case Qt::Key_Minus: {
+      const auto at = std::find(kMovieSteps.begin(), kMovieSteps.end(), step_);
+      if (key == Qt::Key_Plus && at + 1 < kMovieSteps.end()) step_ = *(at + 1);
+      if (key == Qt::Key_Minus && at > kMovieSteps.begin()) step_ = *(at - 1);
+      break;
+    }
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+      if (!paused_) return false;
+      SeekTo(frame_ + (key == Qt::Key_Right ? step_ : -step_));
+      emit ReplayRequested();
       break;
     case Qt::Key_Home:
       if (!replay_) {

@@ -19,6 +19,7 @@
 
 #include "core/model/cochlea.h"
 #include "core/model/ear_model.h"
+#include "core/model/hazard.h"
 #include "core/plot/frame.h"
 #include "core/waveform/session.h"
 #include "ui/plot_painter.h"
@@ -31,6 +32,8 @@ inline constexpr const char* kDistanceCaption = "DISTANCE FROM STAPES IN CM";
 inline constexpr const char* kBmCaption = "BM DISPLACEMENT IN MICRONS";
 inline constexpr const char* kAruCaption = "AUDITORY RISK UNITS (A.R.U.)";
 inline constexpr int kStartMovieDelay = 15;
+// Samples per frame the movie may step by ("+" and "-" walk this list).
+inline constexpr std::array<int, 7> kMovieSteps{1, 2, 5, 10, 20, 50, 100};
 
 // Envelope extremes of places 1..places (header rows 1 to 3); only the
 // places the run computed, so stale columns never set the axes.
@@ -53,8 +56,12 @@ struct MovieInput {
   int worst_section = 1;
   std::int32_t last_frame = 0;
   float dt = 0.0f;              // seconds
+  float start_time = 0.0f;      // seconds, of sample 0
   std::vector<float> pressure;  // Pa, samples 0..last_frame
 };
+
+// What the movie of a hazard run on `session` replays.
+MovieInput MovieInputOf(const HazardRunResult& run, const Session& session);
 
 // The stapes displacement in the upper band (rows 4.. of column 2).
 void PlotStDispTime(Surface& image, const MovieBuffer& movie, std::int32_t last_frame, float dt,
@@ -82,6 +89,18 @@ class HazardMovie : public QObject {
 
  public:
   explicit HazardMovie(QImage& image, QObject* parent = nullptr);
+  // A movie drawn only through DrawFrame (a movie being saved).
+  HazardMovie();
+
+  // Takes `input` at frame 1 without drawing or starting.
+  void Load(MovieInput input);
+  // Moves to `frame` (within 1..last frame) without drawing: the running
+  // hazards are those after that frame's samples.
+  void SeekTo(std::int32_t frame);
+  std::int32_t LastFrame() const { return input_.last_frame; }
+  // Samples per frame.
+  int Step() const { return step_; }
+  void SetStep(int step);
 
   // Starts from frame 1 with the upper band redrawn. `lower` and
   // `lower_hazard` are the frames of the plot below (PressureTimePlot2).
@@ -108,7 +127,8 @@ class HazardMovie : public QObject {
   int ProfileSegmentsDrawn() const { return segments_drawn_; }
 
   // The keys while a movie is on: Enter pauses and resumes, End ends after
-  // the current frame, Home replays once, Up and Down change the delay.
+  // the current frame, Home replays once, Up and Down change the delay,
+  // "+" and "-" the step; while paused Left and Right seek by a step.
   // End and Home take effect at the next frame. Returns whether the key was
   // the movie's.
   bool Key(int key);
@@ -120,7 +140,8 @@ class HazardMovie : public QObject {
   void FrameDrawn(std::int32_t frame);
   // The movie reached its last frame (not after Stop).
   void Finished();
-  // A replay starts: the window redraws the pressure plot below.
+  // A replay starts or the movie was moved to another frame: the window
+  // redraws the picture (the movie and the pressure plot below).
   void ReplayRequested();
 
  private:
@@ -133,7 +154,14 @@ class HazardMovie : public QObject {
   void DrawLowerSegment(Surface& target, const plot::Frame& lower, const plot::Frame& lower_hazard,
                         std::int32_t frame) const;
   void Begin();
+  // Back to frame 1 with no hazard accumulated.
+  void Rewind();
+  // The samples of the current frame added to the running hazards.
+  void Advance();
+  // "t = ... ms  frame f of n" at the top right of the upper band.
+  void DrawFrameLabel(Surface& target) const;
 
+  QImage offscreen_;
   QImage& image_;
   QTimer timer_;
   MovieInput input_;
@@ -146,6 +174,7 @@ class HazardMovie : public QObject {
   std::vector<float> worst_;
   std::int32_t frame_ = 0;
   int delay_ = kStartMovieDelay;
+  int step_ = 1;
   bool paused_ = false;
   bool replay_ = false;
   bool ending_ = false;

@@ -170,6 +170,7 @@ void MainWindow::BuildMenus() {
   AddCommand(file_menu_, "Copy spectrum to clipboard", "Copyospectrumtoclipboard1",
              &MainWindow::Copyospectrumtoclipboard1Click);
   AddCommand(file_menu_, "Export picture...", "ExportPicture1", &MainWindow::ExportPicture1Click);
+  AddCommand(file_menu_, "Save movie...", "SaveMovie1", &MainWindow::SaveMovie1Click);
   file_menu_->addSeparator();
   AddCommand(file_menu_, "&Exit", "Exit1", &MainWindow::Exit1Click);
 

@@ -166,6 +166,7 @@ class MainWindow : public QMainWindow {
   void CopyWaveformToClipboard1Click();
   void Copyospectrumtoclipboard1Click();
   void ExportPicture1Click();
+  void SaveMovie1Click();
   void Exit1Click();
   void Help1Click();
   void Help2Click();

@@ -4,15 +4,13 @@
 // PNG, SVG or PDF.
 #include <QBuffer>
 #include <QByteArray>
-#include <QGuiApplication>
-#include <clocale>
-#include <cstdlib>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli_qt/gui_app.h"
 #include "core/common/files.h"
 #include "core/common/progress.h"
 #include "core/metrics/leq300.h"
@@ -30,19 +28,6 @@ constexpr int kDefaultWidth = 1024;
 constexpr int kDefaultHeight = 384;
 constexpr long long kMinSide = 16;
 constexpr long long kMaxSide = 8192;
-
-// Text needs a Qt application; without a display it draws offscreen.
-std::unique_ptr<QGuiApplication> EnsureGuiApplication() {
-  if (QCoreApplication::instance() != nullptr) return nullptr;
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char name[] = "korva-cli";
-  static char* argv[] = {name, nullptr};
-  auto app = std::make_unique<QGuiApplication>(argc, argv);
-  // Qt has taken the user's locale; the C library's numbers must stay with '.'.
-  std::setlocale(LC_NUMERIC, "C");
-  return app;
-}
 
 int Side(const Args& args, const char* option, int fallback) {
   const std::optional<long long> value = args.Integer(option);

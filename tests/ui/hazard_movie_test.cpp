@@ -63,6 +63,32 @@ class HazardMovieTest : public WindowTest {
   QStringList base_bar_;
 };
 
+TEST_F(HazardMovieTest, StepsOfManySamplesAndSeekingWhilePaused) {
+  StartMovie();
+  ui::HazardMovie& movie = window_->Movie();
+  movie.Tick();
+  EXPECT_EQ(movie.MovieFrame(), 2);
+  for (int i = 0; i < 10; ++i) movie.Key(Qt::Key_Plus);  // stops at the largest step
+  EXPECT_EQ(movie.Step(), 100);
+  movie.Tick();
+  EXPECT_EQ(movie.MovieFrame(), 102);
+  const std::vector<float> at_102 = movie.PlaceHazard();
+  EXPECT_FALSE(movie.Key(Qt::Key_Left));  // seeking is for a paused movie
+  movie.Key(Qt::Key_Minus);
+  EXPECT_EQ(movie.Step(), 50);
+  movie.Key(Qt::Key_Return);
+  movie.Key(Qt::Key_Left);
+  EXPECT_EQ(movie.MovieFrame(), 52);
+  movie.Key(Qt::Key_Right);
+  EXPECT_EQ(movie.MovieFrame(), 102);
+  // Back and forth, the running hazard is the one reached by playing.
+  EXPECT_EQ(movie.PlaceHazard(), at_102);
+  SaveCanvas("movie-step.png");
+  movie.Key(Qt::Key_Return);
+  while (movie.Running()) movie.Tick();
+  EXPECT_EQ(movie.MovieFrame(), movie.LastFrame());
+}
+
 TEST_F(HazardMovieTest, KeysPauseReplayAndPace) {
   StartMovie();
   ui::HazardMovie& movie = window_->Movie();
