@@ -15,14 +15,6 @@ using testing::Quoted;
 using testing::RunShell;
 using testing::TempDir;
 
-bool MovieCommandBuilt() {
-#ifdef KORVA_CLI_DRAWS
-  return true;
-#else
-  return false;
-#endif
-}
-
 bool HaveFfmpeg() {
   std::string out;
   return RunShell("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null", &out) == 0;
@@ -32,17 +24,6 @@ int RunMovie(const std::string& arguments, std::string* out, const std::string& 
   return RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " " +
                       std::string(KORVA_CLI_PATH) + " movie " + arguments + " 2>&1",
                   out);
-}
-
-// 2048 samples at 200 kHz: the movie has frames 1 to 2047.
-std::string PulseFile() {
-  return testing::KrvText(
-      "PULSE", 200000, 1, 2048,
-      [](int i) {
-        const double t = (i - 200) * 5e-6;
-        return t < 0 ? 0.0 : 3000.0 * (1 - t / 5e-4) * std::exp(-t / 5e-4);
-      },
-      4);
 }
 
 std::string Probe(const std::filesystem::path& video, const std::string& what) {
@@ -58,10 +39,10 @@ std::string Model() {
 }
 
 TEST(MovieCommand, OneVideoFramePerStepAndTheLastFrame) {
-  if (!MovieCommandBuilt()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed (scripts/setup installs it)";
   TempDir dir;
-  const auto krv = dir.Write("PULSE.KRV", PulseFile());
+  const auto krv = dir.Write("PULSE.KRV", testing::PulseKrv());
   std::string out;
   ASSERT_EQ(RunMovie(Quoted(krv) + " --warned --step 100 --size 320x240 -o " +
                          Quoted(dir / "m.mp4") + Model(),
@@ -80,17 +61,13 @@ TEST(MovieCommand, OneVideoFramePerStepAndTheLastFrame) {
   EXPECT_EQ(Probe(dir / "m.gif", "-show_entries stream=codec_name,nb_read_frames"),
             "codec_name=gif\nnb_read_frames=4\n");
   // Only the two videos: no partial file, no place table.
-  std::size_t files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    ++files;
-  }
-  EXPECT_EQ(files, 3u);
+  EXPECT_EQ(testing::FileCount(dir.path()), 3u);
 }
 
 TEST(MovieCommand, WithoutFfmpegOrWithBadUsageNothingIsWritten) {
-  if (!MovieCommandBuilt()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
   TempDir dir;
-  const auto krv = dir.Write("PULSE.KRV", PulseFile());
+  const auto krv = dir.Write("PULSE.KRV", testing::PulseKrv());
   std::string out;
   EXPECT_EQ(RunMovie(Quoted(krv) + " -o " + Quoted(dir / "m.mp4"), &out), 2) << out;
   EXPECT_EQ(RunMovie(Quoted(krv) + " --warned --size 10x10 -o " + Quoted(dir / "m.mp4"), &out), 2)

@@ -23,27 +23,6 @@ int RunPlot(const std::string& arguments, std::string* out) {
                   out);
 }
 
-// The plot command draws with Qt: a build without the window has none.
-// Decided by the build, not by asking korva-cli: a plot command lost from a
-// build with the window must fail these tests, not skip them.
-bool PlotCommandBuilt() {
-#ifdef KORVA_CLI_DRAWS
-  return true;
-#else
-  return false;
-#endif
-}
-
-std::string PulseFile() {
-  return testing::KrvText(
-      "PULSE", 200000, 1, 2048,
-      [](int i) {
-        const double t = (i - 200) * 5e-6;
-        return t < 0 ? 0.0 : 3000.0 * (1 - t / 5e-4) * std::exp(-t / 5e-4);
-      },
-      4);
-}
-
 // Width and height from the PNG header (big-endian, after the signature
 // and the IHDR length and type).
 std::pair<int, int> PngSize(const std::string& bytes) {
@@ -57,9 +36,9 @@ std::pair<int, int> PngSize(const std::string& bytes) {
 }
 
 TEST(PlotCommand, WritesAPngOfTheRequestedSizeWithoutADisplay) {
-  if (!PlotCommandBuilt()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
   TempDir dir;
-  const auto krv = dir.Write("PULSE.KRV", PulseFile());
+  const auto krv = dir.Write("PULSE.KRV", testing::PulseKrv());
   std::string out;
   ASSERT_EQ(
       RunPlot(Quoted(krv) + " -o " + Quoted(dir / "p.png") + " --width 640 --height 240", &out), 0)
@@ -92,9 +71,9 @@ std::optional<std::string> PdfPageSize(const std::filesystem::path& pdf) {
 }
 
 TEST(PlotCommand, EveryPictureInEveryFormatIsReadByItsReader) {
-  if (!PlotCommandBuilt()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
   TempDir dir;
-  const auto krv = dir.Write("PULSE.KRV", PulseFile());
+  const auto krv = dir.Write("PULSE.KRV", testing::PulseKrv());
   const std::filesystem::path model = std::filesystem::path(KORVA_SOURCE_DATA_DIR) / "Human.par";
   std::string out;
   struct Case {
@@ -132,17 +111,13 @@ TEST(PlotCommand, EveryPictureInEveryFormatIsReadByItsReader) {
     EXPECT_EQ(PngSize(ReadWholeFile(dir / "p.png")), std::make_pair(640, 240));
   }
   // The plot command writes its picture and nothing else (no .HAZ, no .TOB).
-  std::size_t files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    ++files;
-  }
-  EXPECT_EQ(files, 4u);
+  EXPECT_EQ(testing::FileCount(dir.path()), 4u);
 }
 
 TEST(PlotCommand, BadUsageAndBadFilesFailWithoutTouchingTheOutput) {
-  if (!PlotCommandBuilt()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
   TempDir dir;
-  const auto krv = dir.Write("PULSE.KRV", PulseFile());
+  const auto krv = dir.Write("PULSE.KRV", testing::PulseKrv());
   const auto previous = dir.Write("keep.png", "old picture");
   std::string out;
   EXPECT_EQ(RunPlot(Quoted(krv), &out), 2) << out;
