@@ -8,11 +8,14 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QThread>
 #include <cmath>
 #include <memory>
 
+#include "core/common/files.h"
 #include "tests/ui/window_fixture.h"
+#include "ui/movie_export.h"
 
 namespace korva::testing {
 namespace {
@@ -332,6 +335,30 @@ TEST(MovieFrames, StopAtTheLastAnalysedSample) {
   // An edited waveform longer than the analysed length has no rows beyond it.
   EXPECT_EQ(ui::LastMovieFrame(2499, 2048), 2047);
   EXPECT_EQ(ui::LastMovieFrame(1000, 2048), 1000);
+}
+
+TEST_F(HazardMovieTest, SaveMovieWritesTheRunAsAVideoAndNamesIt) {
+  OpenTestFile("blast.krv");
+  window_->NoProtectorWarned1Click();
+  Settle();
+  ASSERT_TRUE(Informed().empty()) << Informed().front();
+  const std::filesystem::path gif = work_.path() / "blast.gif";
+  chooser_.Choose(gif);
+  prompter_.Text("160x120").Text("100");
+  window_->findChild<QAction*>("SaveMovie1")->trigger();
+  Settle();
+  if (!ui::FindFfmpeg()) {
+    // Said before any dialog, and nothing written.
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_NE(Errors().front().find("ffmpeg"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(gif));
+    return;
+  }
+  ASSERT_TRUE(Errors().empty()) << Errors().front();
+  EXPECT_EQ(ReadWholeFile(gif).substr(0, 6), "GIF89a");
+  EXPECT_NE(window_->statusBar()->currentMessage().toStdString().find("blast.gif"),
+            std::string::npos);
+  EXPECT_TRUE(prompter_.AllAnswersUsed());
 }
 
 }  // namespace
