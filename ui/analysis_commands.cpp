@@ -4,14 +4,19 @@
 // have succeeded.
 #include <QMenuBar>
 #include <QPainter>
+#include <QSize>
 #include <QStatusBar>
+#include <algorithm>
 #include <memory>
 
 #include "core/common/data_dir.h"
 #include "core/common/files.h"
 #include "core/model/ear_model.h"
 #include "core/protection/hpd_table.h"
+#include "core/waveform/header_cells.h"
 #include "ui/main_window.h"
+#include "ui/movie_export.h"
+#include "ui/picture_export.h"
 #include "ui/protector_plot.h"
 
 namespace korva::ui {
@@ -75,13 +80,13 @@ void MainWindow::RunHazard(bool warned) {
     if (plan) PrepareHazardSession(*plan, *work);
     if (auto plot =
             NextPressurePlot(*work, plot_, canvas_->ClientWidth(), canvas_->ClientHeight())) {
-      picture_.lower = {[plot = std::move(*plot)](QImage& image, PlotState& state) {
+      picture_.lower = {[plot = std::move(*plot)](Surface& image, PlotState& state) {
         DrawPressurePlot(image, plot, state);
       }};
     }
     if (plan) {
       picture_.lower.push_back([last = plan->LastSample, dt = plan->SampleInterval,
-                                timing = plan->timing](QImage& image, PlotState& state) {
+                                timing = plan->timing](Surface& image, PlotState& state) {
         DrawReflexCurve(image, state, last, dt, timing);
       });
     }
@@ -186,7 +191,7 @@ void MainWindow::AnimateClick() {
     picture_.upper = {[movie = run->movie,
                        last_frame = LastMovieFrame(session.LastSample, run->cochlea.FftLength),
                        dt = session.SampleInterval,
-                       start = session.StartTime](QImage& image, PlotState&) {
+                       start = session.StartTime](Surface& image, PlotState&) {
       PlotStDispTime(image, *movie, last_frame, dt, start);
     }};
     Redraw();
@@ -200,7 +205,7 @@ void MainWindow::UnwrapCochleaClick() {
     if (!run || !run->movie || movie_next_item_ == nullptr) return;
     // The movie replays the run with the parameters the run used.
     picture_.upper = {[movie = run->movie, params = run->parameters, places = run->cochlea.Places](
-                          QImage& image, PlotState& state) {
+                          Surface& image, PlotState& state) {
       const auto frames = PlotBMDispSpace(image, params, ScanEnvelope(*movie, places));
       state.frames[2] = frames[1];
       DrawEnvelope(image, frames, *movie, params, places);
@@ -220,16 +225,7 @@ void MainWindow::MovieStartClick() {
     movie_cancel_item_->setObjectName("MovieCancel");
     connect(movie_cancel_item_, &QAction::triggered, this, &MainWindow::CancelMovieClick);
 
-    const Session& session = document_.session;
-    MovieInput input;
-    input.movie = run->movie;
-    input.params = run->parameters;
-    input.places = run->cochlea.Places;
-    input.worst_section = run->cochlea.WorstSection;
-    input.last_frame = LastMovieFrame(session.LastSample, run->cochlea.FftLength);
-    input.dt = session.SampleInterval;
-    const auto pressure = session.Pressure.Range(0, input.last_frame);
-    input.pressure.assign(pressure.begin(), pressure.end());
+    MovieInput input = MovieInputOf(*run, document_.session);
 
     // The movie draws both bands over the two-range plot below; drawn again
     // whole, it shows the frame it has reached.
@@ -237,8 +233,12 @@ void MainWindow::MovieStartClick() {
     picture_.lower = {MoviePressurePlot()};
     Redraw();
     movie_->Start(std::move(input), plot_.frames[1], plot_.frames[3]);
-    picture_.lower.push_back([movie = movie_](QImage&, PlotState& state) {
-      movie->Redraw(state.frames[1], state.frames[3]);
+    picture_.lower.push_back([movie = movie_](Surface& image, PlotState& state) {
+      if (movie->DrawsOn(image)) {
+        movie->Redraw(state.frames[1], state.frames[3]);
+      } else {
+        movie->DrawFrame(image, state.frames[1], state.frames[3]);
+      }
     });
     canvas_->update();
   });
@@ -247,10 +247,59 @@ void MainWindow::MovieStartClick() {
 Layer MainWindow::MoviePressurePlot() const {
   const HazardRunResult& run = *document_.last_run;
   return [waveform = PressurePlotOf(document_.session),
-          max_hazard = ScanEnvelope(*run.movie, run.cochlea.Places).max_hazard](QImage& image,
+          max_hazard = ScanEnvelope(*run.movie, run.cochlea.Places).max_hazard](Surface& image,
                                                                                 PlotState& state) {
     PressureTimePlot2(image, waveform, state, max_hazard);
   };
+}
+
+void MainWindow::SaveMovie1Click() {
+  if (runner_.Busy()) return;
+  std::optional<fs::path> chosen;
+  MovieExportOptions options;
+  options.step = kMovieSteps.back();
+  const bool ran = Run("Save movie", [&] {
+    const std::optional<HazardRunResult>& run = document_.last_run;
+    if (!run || !run->movie) {
+      throw Error("There is no movie yet: run Analyze > warned or unwarned first.");
+    }
+    if (!FindFfmpeg()) {
+      throw Error(
+          "Saving a movie needs the ffmpeg program, which was not found on PATH "
+          "(on Debian: apt-get install ffmpeg).");
+    }
+    FileDialogRequest dialog;
+    dialog.title = "Save movie";
+    dialog.filters = QStringList{"MP4 video (*.mp4)", "Animated GIF (*.gif)"};
+    dialog.directory = QString::fromStdString(document_.SaveAsFolder().string());
+    dialog.default_suffix = "mp4";
+    dialog.proposed_name = QString::fromStdString(document_.session.BaseName + ".mp4");
+    chosen = chooser_.ChooseSaveFile(dialog);
+    if (!chosen) return;
+    const std::string size =
+        prompter_.AskText("Save movie", "Frame size in pixels (width x height):", "1280x720");
+    const std::optional<QSize> parsed = PictureSizeNamed(size);
+    if (!parsed) throw Error("\"" + size + "\" is no size: give width x height, each 16 to 8192");
+    options.size = *parsed;
+    const std::string step =
+        prompter_.AskText("Save movie", "Samples per frame (1, 2, 5, 10, 20, 50 or 100):", "100");
+    const std::optional<double> samples = CellNumber(step);
+    if (!samples ||
+        std::find(kMovieSteps.begin(), kMovieSteps.end(), *samples) == kMovieSteps.end()) {
+      throw Error("\"" + step + "\" is not one of the steps 1, 2, 5, 10, 20, 50, 100");
+    }
+    options.step = static_cast<int>(*samples);
+  });
+  if (!ran || !chosen) return;
+  const HazardRunResult& run = *document_.last_run;
+  auto input = std::make_shared<const MovieInput>(MovieInputOf(run, document_.session));
+  Start("Save movie",
+        [this, input, waveform = PressurePlotOf(document_.session),
+         max_hazard = ScanEnvelope(*run.movie, run.cochlea.Places).max_hazard, options,
+         file = *chosen](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+          SaveMovie(*input, waveform, max_hazard, options, file, worker.progress);
+          return [this, file] { ShowWritten({file}); };
+        });
 }
 
 void MainWindow::CancelMovieClick() {
@@ -324,7 +373,7 @@ void MainWindow::GetHPDData(int record_index) {
           // it; its caption is the record's name.
           grid_->hide();
           picture_.upper = {[plot = result->plot, title = result->data.record.name](
-                                QImage& image, PlotState& state) {
+                                Surface& image, PlotState& state) {
             state.frames[2] = DrawProtectorModel(image, plot, title);
           }};
           Redraw();
@@ -333,7 +382,7 @@ void MainWindow::GetHPDData(int record_index) {
           picture_.lower.push_back(
               [samples = std::make_shared<const std::vector<float>>(result->eardrum),
                dt = document_.session.SampleInterval,
-               start = document_.session.StartTime](QImage& image, PlotState& state) {
+               start = document_.session.StartTime](Surface& image, PlotState& state) {
                 DrawPredictedWaveform(image, state, *samples, dt, start);
               });
           Redraw();

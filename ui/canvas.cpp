@@ -8,7 +8,8 @@ namespace korva::ui {
 
 Canvas::Canvas(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
-  setMouseTracking(false);
+  // Moves without a button pressed feed the read-outs under the mouse.
+  setMouseTracking(true);
   setContextMenuPolicy(Qt::CustomContextMenu);
   image_ = QImage(1, 1, QImage::Format_RGB32);
   image_.fill(Qt::white);
@@ -57,18 +58,32 @@ void Canvas::resizeEvent(QResizeEvent* event) {
 }
 
 void Canvas::mousePressEvent(QMouseEvent* event) {
-  emit Pressed(event->button(), event->position().toPoint());
+  emit Pressed(event->button(), event->position().toPoint(), event->modifiers());
   QWidget::mousePressEvent(event);
 }
 
 void Canvas::mouseMoveEvent(QMouseEvent* event) {
-  emit Moved(event->position().toPoint());
+  if (event->buttons() == Qt::NoButton) {
+    emit Hovered(event->position().toPoint());
+  } else {
+    emit Moved(event->position().toPoint());
+  }
   QWidget::mouseMoveEvent(event);
 }
 
 void Canvas::mouseReleaseEvent(QMouseEvent* event) {
   emit Released(event->button(), event->position().toPoint());
   QWidget::mouseReleaseEvent(event);
+}
+
+void Canvas::mouseDoubleClickEvent(QMouseEvent* event) {
+  emit DoubleClicked(event->button(), event->position().toPoint());
+  QWidget::mouseDoubleClickEvent(event);
+}
+
+void Canvas::wheelEvent(QWheelEvent* event) {
+  emit Wheeled(event->position().toPoint(), event->angleDelta(), event->modifiers());
+  event->accept();
 }
 
 CanvasPainter::CanvasPainter(Canvas& canvas) : QPainter(&canvas.Image()), canvas_(canvas) {

@@ -36,11 +36,16 @@ class Canvas : public QWidget {
  signals:
   // The widget has a new size; the image follows it, blank where it grew.
   void Resized();
-  void Pressed(Qt::MouseButton button, QPoint position);
+  void Pressed(Qt::MouseButton button, QPoint position, Qt::KeyboardModifiers modifiers);
   // Moves arrive only while a button is held (the widget keeps the mouse
   // until release, so x may lie outside it).
   void Moved(QPoint position);
   void Released(Qt::MouseButton button, QPoint position);
+  // The mouse moved with no button held (for the read-outs under it).
+  void Hovered(QPoint position);
+  // A wheel turn, in eighths of a degree (120 a notch), with the keys held.
+  void Wheeled(QPoint position, QPoint angle_delta, Qt::KeyboardModifiers modifiers);
+  void DoubleClicked(Qt::MouseButton button, QPoint position);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -48,6 +53,8 @@ class Canvas : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   QImage image_;

@@ -139,7 +139,7 @@ void MainWindow::SelectSegment1Click() {
 
 void MainWindow::Button2Click() {
   FinishEdit("Select Segment",
-             [this] { SelectSegment(document_.session, cursor_.Lines(), cursor_.Plot()); });
+             [this] { SelectSegment(document_.session, cursor_.Lines(), SamplePlot()); });
 }
 
 void MainWindow::SetBaselineClick() {
@@ -153,7 +153,7 @@ void MainWindow::Button3Click() {
   Run("Set Baseline", [this] {
     try {
       saved_last_sample_ =
-          ExpandBaselineSelection(document_.session, cursor_.Lines(), cursor_.Plot());
+          ExpandBaselineSelection(document_.session, cursor_.Lines(), SamplePlot());
     } catch (...) {
       FinishCursors();
       throw;
@@ -168,7 +168,7 @@ void MainWindow::Button3Click() {
 
 void MainWindow::Button4Click() {
   FinishEdit("Set Baseline", [this] {
-    ApplyBaseline(document_.session, saved_last_sample_, cursor_.Lines(), cursor_.Plot());
+    ApplyBaseline(document_.session, saved_last_sample_, cursor_.Lines(), SamplePlot());
   });
 }
 
@@ -180,10 +180,11 @@ void MainWindow::EstablishStartClick() {
     PressureTimePlot();
     // A red cross where the onset was found.
     picture_.lower.push_back([ms = start_view_.marker_ms, kpa = start_view_.marker_kpa](
-                                 QImage& image, PlotState& state) {
+                                 Surface& image, PlotState& state) {
       float x = ms, y = kpa;
       const plot::ScreenPoint cross = plot::WorldToScreen(state.frames[0], x, y);
-      QPainter painter(&image);
+      SurfacePainter paint(image);
+      QPainter& painter = *paint;
       painter.setPen(QPen(QColor(255, 0, 0), 0));
       painter.drawLine(cross.x - 10, cross.y, cross.x + 10, cross.y);
       painter.drawLine(cross.x, cross.y - 10, cross.x, cross.y + 10);
@@ -202,7 +203,7 @@ void MainWindow::EstablishStartClick() {
 
 void MainWindow::Button5Click() {
   FinishEdit("Establish Start", [this] {
-    FinishEstablishStart(document_.session, start_view_, cursor_.X1(), cursor_.Plot());
+    FinishEstablishStart(document_.session, start_view_, cursor_.X1(), SamplePlot());
   });
 }
 
@@ -214,8 +215,7 @@ void MainWindow::ApplyTaper1Click() {
 }
 
 void MainWindow::Button6Click() {
-  FinishEdit("Taper Ends",
-             [this] { TaperEnds(document_.session, cursor_.Lines(), cursor_.Plot()); });
+  FinishEdit("Taper Ends", [this] { TaperEnds(document_.session, cursor_.Lines(), SamplePlot()); });
 }
 
 void MainWindow::Stats1Click() {
@@ -255,8 +255,10 @@ void MainWindow::Resample1Click() {
 
 // --- The mouse ----------------------------------------------------------------
 
-void MainWindow::FormMouseDown(Qt::MouseButton button, QPoint position) {
+void MainWindow::FormMouseDown(Qt::MouseButton button, QPoint position,
+                               Qt::KeyboardModifiers modifiers) {
   if (runner_.Busy()) return;
+  if (StartZoomBand(button, position, modifiers)) return;
   cursor_.Press(button, position.x());
   // The protector help picture stays until the next press on the window;
   // then the picture and the grid it covered come back.
@@ -268,18 +270,18 @@ void MainWindow::FormMouseDown(Qt::MouseButton button, QPoint position) {
 }
 
 void MainWindow::FormMouseMove(QPoint position) {
-  if (runner_.Busy()) return;
+  if (runner_.Busy() || MoveZoomBand(position)) return;
   if (cursor_.Move(position.x())) ShowMoveReadout();
 }
 
 void MainWindow::FormMouseUp(Qt::MouseButton, QPoint position) {
-  if (runner_.Busy()) return;
+  if (runner_.Busy() || EndZoomBand(position)) return;
   if (cursor_.Release(position.x())) ShowReleaseReadout();
 }
 
 void MainWindow::ShowMoveReadout() {
   Session& session = document_.session;
-  const PlotRect& plot = cursor_.Plot();
+  const PlotRect plot = SamplePlot();
   switch (cursor_.Task()) {
     case CursorTask::kSelectSegment: {
       // Unordered on purpose: a line dragged across the other shows how far.
@@ -304,7 +306,7 @@ void MainWindow::ShowReleaseReadout() {
   const CursorTask task = cursor_.Task();
   if (task != CursorTask::kStatistics && task != CursorTask::kSpectrumInterval) return;
   const Session& session = document_.session;
-  const PlotRect& plot = cursor_.Plot();
+  const PlotRect plot = SamplePlot();
   const Selection range = ReadoutSelection(session.LastSample, cursor_.X1(), cursor_.X2(), plot);
   const std::int32_t length =
       ReadoutLengthSamples(session.LastSample, cursor_.X1(), cursor_.X2(), plot);

@@ -12,6 +12,7 @@
 #include "core/waveform/import.h"
 #include "core/waveform/krv.h"
 #include "ui/main_window.h"
+#include "ui/picture_export.h"
 
 namespace korva::ui {
 namespace {
@@ -293,6 +294,58 @@ void MainWindow::CopyCanvasRows(int top, int height) {
       [this, top, height] {
         const QImage& image = canvas_->Image();
         QGuiApplication::clipboard()->setImage(image.copy(0, top, image.width(), height));
+      },
+      MovieEffect::kKeepsPlaying);
+}
+
+void MainWindow::ExportPicture1Click() {
+  // Drawn again from the picture's description, so nothing on the screen
+  // changes and a playing movie goes on.
+  Run(
+      "Export picture",
+      [this] {
+        FileDialogRequest dialog;
+        dialog.title = "Export picture";
+        dialog.filters =
+            QStringList{"PNG picture (*.png)", "SVG drawing (*.svg)", "PDF document (*.pdf)"};
+        dialog.directory = QString::fromStdString(document_.SaveAsFolder().string());
+        dialog.default_suffix = "png";
+        dialog.proposed_name = document_.chosen_file.empty()
+                                   ? QString("picture.png")
+                                   : Latin1(NameToFirstDot(document_.chosen_file) + ".png");
+        const std::optional<fs::path> chosen = chooser_.ChooseSaveFile(dialog);
+        if (!chosen) return;
+        const std::optional<PictureFormat> format = PictureFormatOfFile(*chosen);
+        if (!format) {
+          throw Error(chosen->filename().string() +
+                      ": the name must end in .png, .svg or .pdf, which says the format");
+        }
+        // What the plot area shows: the lower band where the grid covers
+        // the upper one, else the whole client area.
+        const QSize window(canvas_->ClientWidth(), canvas_->ClientHeight());
+        QSize client = window;
+        if (*format == PictureFormat::kPng) {
+          const std::string proposed =
+              std::to_string(window.width()) + "x" + std::to_string(window.height());
+          const std::string answer = prompter_.AskText(
+              "Export picture",
+              "Size of the window to draw, in pixels (width x height):", proposed);
+          const std::optional<QSize> size = PictureSizeNamed(answer);
+          if (!size) {
+            throw Error("\"" + answer + "\" is no size: give width x height, each 16 to 8192");
+          }
+          client = *size;
+        }
+        PictureExport what;
+        what.picture = &picture_;
+        what.state = plot_;
+        what.client = client;
+        what.shown = grid_->isVisible() ? QRect(0, client.height() / 2, client.width(),
+                                                client.height() - client.height() / 2)
+                                        : QRect(QPoint(0, 0), client);
+        what.title = document_.session.WaveformTitle;
+        ExportPicture(what, *format, *chosen);
+        ShowWritten({*chosen});
       },
       MovieEffect::kKeepsPlaying);
 }

@@ -59,8 +59,9 @@ float HazardTop(float max_hazard) {
   return max_hazard > 0.0f && std::isfinite(max_hazard) ? max_hazard : 1.0f;
 }
 
-void ClearUpperBand(QImage& image) {
-  QPainter painter(&image);
+void ClearUpperBand(Surface& image) {
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   painter.fillRect(QRect(0, 0, image.width(), image.height() / 2), Qt::white);
 }
 
@@ -86,14 +87,15 @@ std::int32_t LastMovieFrame(std::int32_t last_sample, std::int32_t fft_length) {
   return std::max<std::int32_t>(0, std::min(last_sample, fft_length - 1));
 }
 
-void PlotStDispTime(QImage& image, const MovieBuffer& movie, std::int32_t last_frame, float dt,
+void PlotStDispTime(Surface& image, const MovieBuffer& movie, std::int32_t last_frame, float dt,
                     float start_time) {
   ClearUpperBand(image);
   const plot::Layout layout = UpperLayout(image.width(), image.height());
   const plot::Frame frame =
       MakeFrame(layout, 0.0f, static_cast<float>(last_frame * double{dt} * 1000.0), movie.At(3, 2),
                 movie.At(2, 2));
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setPen(QPen(ToQColor(plot::kPurple), 0));
   painter.drawLine(Point(frame, frame.PlotXMin, 0.0), Point(frame, frame.PlotXMax, 0.0));
@@ -111,7 +113,7 @@ void PlotStDispTime(QImage& image, const MovieBuffer& movie, std::int32_t last_f
                      AxesStyleFor(frame, layout, 50.0f, "TIME IN MILLISECONDS", kStapesCaption)));
 }
 
-std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParameters& params,
+std::array<plot::Frame, 2> PlotBMDispSpace(Surface& image, const EarModelParameters& params,
                                            const Envelope& envelope) {
   ClearUpperBand(image);
   const plot::Layout layout = plot::TwoRangeBandLayout(image.width(), image.height(), 0);
@@ -120,7 +122,8 @@ std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParamete
   const plot::Frame displacement =
       MakeFrame(layout, first, last, envelope.min_displacement, envelope.max_displacement);
   const plot::Frame hazard = MakeFrame(layout, first, last, 0.0f, HazardTop(envelope.max_hazard));
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setFont(PlotFont(image.width(), image.height()));
   PlotLinearAxes(painter, plot::PlanTwoRangeAxes(displacement, hazard, layout,
@@ -130,7 +133,7 @@ std::array<plot::Frame, 2> PlotBMDispSpace(QImage& image, const EarModelParamete
   return {displacement, hazard};
 }
 
-void PressureTimePlot2(QImage& image, const PressurePlotInput& waveform, PlotState& state,
+void PressureTimePlot2(Surface& image, const PressurePlotInput& waveform, PlotState& state,
                        float max_hazard) {
   if (waveform.samples->empty()) return;
   const plot::PressurePlotSetup setup =
@@ -144,7 +147,9 @@ void PressureTimePlot2(QImage& image, const PressurePlotInput& waveform, PlotSta
   const plot::Frame hazard =
       MakeFrame(layout, ranges.PlotXMin, ranges.PlotXMax, 0.0f, HazardTop(max_hazard));
 
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+
+  QPainter& painter = *paint;
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
   painter.setPen(QPen(ToQColor(plot::kPurple), 0));
@@ -163,9 +168,10 @@ void PressureTimePlot2(QImage& image, const PressurePlotInput& waveform, PlotSta
   state.frame2_set = true;
 }
 
-void DrawEnvelope(QImage& image, const std::array<plot::Frame, 2>& frames, const MovieBuffer& movie,
-                  const EarModelParameters& params, int places) {
-  QPainter painter(&image);
+void DrawEnvelope(Surface& image, const std::array<plot::Frame, 2>& frames,
+                  const MovieBuffer& movie, const EarModelParameters& params, int places) {
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   painter.setRenderHint(QPainter::Antialiasing, false);
   QPolygon maxima, minima, hazards;
   for (int c = 1; c <= places; ++c) {
@@ -188,6 +194,73 @@ HazardMovie::HazardMovie(QImage& image, QObject* parent) : QObject(parent), imag
   connect(&timer_, &QTimer::timeout, this, &HazardMovie::Tick);
 }
 
+HazardMovie::HazardMovie() : QObject(nullptr), image_(offscreen_) {}
+
+MovieInput MovieInputOf(const HazardRunResult& run, const Session& session) {
+  MovieInput input;
+  input.movie = run.movie;
+  input.params = run.parameters;
+  input.places = run.cochlea.Places;
+  input.worst_section = run.cochlea.WorstSection;
+  input.last_frame = LastMovieFrame(session.LastSample, run.cochlea.FftLength);
+  input.dt = session.SampleInterval;
+  input.start_time = session.StartTime;
+  const auto pressure = session.Pressure.Range(0, input.last_frame);
+  input.pressure.assign(pressure.begin(), pressure.end());
+  return input;
+}
+
+void HazardMovie::Load(MovieInput input) {
+  Stop();
+  input_ = std::move(input);
+  replay_ = false;
+  Rewind();
+}
+
+void HazardMovie::Rewind() {
+  hazard_ = PlaceHazards(input_.params, input_.places);
+  drawn_hazard_.assign(static_cast<std::size_t>(input_.places), 0.0f);
+  worst_.assign(1, 0.0f);
+  frame_ = 1;
+}
+
+void HazardMovie::Advance() {
+  for (std::size_t c = 0; c < hazard_.size(); ++c) {
+    hazard_[c].Add(input_.movie->At(frame_ + 4, static_cast<int>(c) + 3));
+  }
+  const std::size_t worst =
+      static_cast<std::size_t>(std::clamp(input_.worst_section, 1, std::max(input_.places, 1)) - 1);
+  worst_.push_back(worst < hazard_.size() ? hazard_[worst].Hazard() : 0.0f);
+  ++frame_;
+}
+
+void HazardMovie::SeekTo(std::int32_t frame) {
+  if (!input_.movie) return;
+  frame = std::clamp<std::int32_t>(frame, 1, std::max<std::int32_t>(input_.last_frame, 1));
+  if (frame < frame_) Rewind();
+  while (frame_ < frame) Advance();
+  drawn_hazard_ = PlaceHazard();
+}
+
+void HazardMovie::SetStep(int step) {
+  step_ = std::max(step, 1);
+}
+
+void HazardMovie::DrawFrameLabel(Surface& target) const {
+  const plot::Layout layout = plot::TwoRangeBandLayout(target.width(), target.height(), 0);
+  const double ms = 1000.0 * (input_.start_time + static_cast<double>(frame_) * input_.dt);
+  const QString text = QString("t = %1 ms   frame %2 of %3   step %4")
+                           .arg(ms, 0, 'f', 3)
+                           .arg(frame_)
+                           .arg(input_.last_frame)
+                           .arg(step_);
+  SurfacePainter paint(target);
+  QPainter& painter = *paint;
+  painter.setFont(PlotFont(target.width(), target.height()));
+  painter.setPen(Qt::black);
+  LabelOverOut(painter, layout.PlotLeft + layout.PlotWidth, 2, text, 2);
+}
+
 void HazardMovie::Start(MovieInput input, const plot::Frame& lower,
                         const plot::Frame& lower_hazard) {
   Stop();
@@ -199,14 +272,11 @@ void HazardMovie::Start(MovieInput input, const plot::Frame& lower,
 }
 
 void HazardMovie::Begin() {
-  hazard_ = PlaceHazards(input_.params, input_.places);
-  drawn_hazard_.assign(static_cast<std::size_t>(input_.places), 0.0f);
-  worst_.assign(1, 0.0f);
+  Rewind();
   segments_drawn_ = 0;
   paused_ = false;
   ending_ = false;
   stopped_ = false;
-  frame_ = 1;
   Redraw(lower_, lower_hazard_);
   if (input_.last_frame < 1) {
     stopped_ = true;
@@ -226,64 +296,95 @@ void HazardMovie::Redraw(const plot::Frame& lower, const plot::Frame& lower_haza
   if (!input_.movie) return;
   lower_ = lower;
   lower_hazard_ = lower_hazard;
+  Surface canvas(image_);
+  upper_ = DrawFrame(canvas, lower, lower_hazard);
+}
+
+std::array<plot::Frame, 2> HazardMovie::DrawFrame(Surface& target, const plot::Frame& lower,
+                                                  const plot::Frame& lower_hazard) const {
+  if (!input_.movie) return {};
   const MovieBuffer& movie = *input_.movie;
-  upper_ = PlotBMDispSpace(image_, input_.params, ScanEnvelope(movie, input_.places));
+  const std::array<plot::Frame, 2> upper =
+      PlotBMDispSpace(target, input_.params, ScanEnvelope(movie, input_.places));
   // Only the envelope: the place hazards grow as the movie runs.
   {
-    QPainter painter(&image_);
+    SurfacePainter paint(target);
+    QPainter& painter = *paint;
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(ToQColor(plot::kBlue), 0));
     QPolygon maxima, minima;
     for (int c = 1; c <= input_.places; ++c) {
       const double x = PlaceDistance(input_.params, c);
-      maxima.append(Point(upper_[0], x, movie.At(2, c + 2)));
-      minima.append(Point(upper_[0], x, movie.At(3, c + 2)));
+      maxima.append(Point(upper[0], x, movie.At(2, c + 2)));
+      minima.append(Point(upper[0], x, movie.At(3, c + 2)));
     }
     Polyline(painter, maxima);
     Polyline(painter, minima);
   }
-  if (input_.last_frame < 1) return;
-  DrawProfile(frame_);
-  DrawHazardProfile(drawn_hazard_);
-  for (std::int32_t f = 1; f < static_cast<std::int32_t>(worst_.size()); ++f) DrawLowerSegment(f);
+  if (input_.last_frame < 1) return upper;
+  DrawProfile(target, upper[0], frame_);
+  DrawHazardProfile(target, upper[1], drawn_hazard_);
+  for (std::int32_t f = 1; f < static_cast<std::int32_t>(worst_.size()); ++f) {
+    DrawLowerSegment(target, lower, lower_hazard, f);
+  }
+  DrawFrameLabel(target);
+  return upper;
 }
 
-void HazardMovie::DrawLowerSegment(std::int32_t frame) {
-  QPainter painter(&image_);
+void HazardMovie::DrawLowerSegment(Surface& target, const plot::Frame& lower,
+                                   const plot::Frame& lower_hazard, std::int32_t frame) const {
+  SurfacePainter paint(target);
+  QPainter& painter = *paint;
   painter.setRenderHint(QPainter::Antialiasing, false);
   const double dt_ms = input_.dt * 1000.0;
   const auto i = static_cast<std::size_t>(frame);
   if (i < input_.pressure.size()) {
     painter.setPen(QPen(QColor(0, 128, 0), 0));
-    painter.drawLine(Point(lower_, (frame - 1) * dt_ms, 0.001 * input_.pressure[i - 1]),
-                     Point(lower_, frame * dt_ms, 0.001 * input_.pressure[i]));
+    painter.drawLine(Point(lower, (frame - 1) * dt_ms, 0.001 * input_.pressure[i - 1]),
+                     Point(lower, frame * dt_ms, 0.001 * input_.pressure[i]));
   }
   painter.setPen(QPen(ToQColor(plot::kRed), 0));
-  painter.drawLine(Point(lower_hazard_, (frame - 1) * dt_ms, worst_[i - 1]),
-                   Point(lower_hazard_, frame * dt_ms, worst_[i]));
+  painter.drawLine(Point(lower_hazard, (frame - 1) * dt_ms, worst_[i - 1]),
+                   Point(lower_hazard, frame * dt_ms, worst_[i]));
 }
 
-void HazardMovie::DrawProfile(std::int32_t frame) {
-  QPainter painter(&image_);
+namespace {
+
+// Profiles are drawn with XOR on the canvas so that the next frame erases
+// them by drawing them again; a vector target gets them in their colours.
+void StartProfilePen(QPainter& painter, const Surface& target, QColor colour) {
   painter.setRenderHint(QPainter::Antialiasing, false);
-  painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-  painter.setPen(QPen(QColor::fromRgb(QColor(0, 255, 0).rgb() ^ kXorWhite), 0));
+  if (target.Raster()) {
+    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    colour = QColor::fromRgb(colour.rgb() ^ kXorWhite);
+  }
+  painter.setPen(QPen(colour, 0));
+}
+
+}  // namespace
+
+int HazardMovie::DrawProfile(Surface& target, const plot::Frame& upper, std::int32_t frame) const {
+  SurfacePainter paint(target);
+  QPainter& painter = *paint;
+  StartProfilePen(painter, target, QColor(0, 255, 0));
+  int segments = 0;
   for (int c = 1; c < input_.places; ++c) {
     painter.drawLine(
-        Point(upper_[0], PlaceDistance(input_.params, c), input_.movie->At(frame + 4, c + 2)),
-        Point(upper_[0], PlaceDistance(input_.params, c + 1), input_.movie->At(frame + 4, c + 3)));
-    ++segments_drawn_;
+        Point(upper, PlaceDistance(input_.params, c), input_.movie->At(frame + 4, c + 2)),
+        Point(upper, PlaceDistance(input_.params, c + 1), input_.movie->At(frame + 4, c + 3)));
+    ++segments;
   }
+  return segments;
 }
 
-void HazardMovie::DrawHazardProfile(const std::vector<float>& hazard) {
-  QPainter painter(&image_);
-  painter.setRenderHint(QPainter::Antialiasing, false);
-  painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-  painter.setPen(QPen(QColor::fromRgb(QColor(255, 0, 0).rgb() ^ kXorWhite), 0));
+void HazardMovie::DrawHazardProfile(Surface& target, const plot::Frame& upper,
+                                    const std::vector<float>& hazard) const {
+  SurfacePainter paint(target);
+  QPainter& painter = *paint;
+  StartProfilePen(painter, target, QColor(255, 0, 0));
   for (int c = 1; c < input_.places; ++c) {
-    painter.drawLine(Point(upper_[1], PlaceDistance(input_.params, c), hazard[c - 1]),
-                     Point(upper_[1], PlaceDistance(input_.params, c + 1), hazard[c]));
+    painter.drawLine(Point(upper, PlaceDistance(input_.params, c), hazard[c - 1]),
+                     Point(upper, PlaceDistance(input_.params, c + 1), hazard[c]));
   }
 }
 
@@ -302,22 +403,20 @@ void HazardMovie::Tick() {
     emit Finished();
     return;
   }
-  // The profile of this frame erased, the next one drawn.
-  DrawProfile(frame_);
-  DrawProfile(frame_ + 1);
-
-  for (std::size_t c = 0; c < hazard_.size(); ++c) {
-    hazard_[c].Add(input_.movie->At(frame_ + 4, static_cast<int>(c) + 3));
+  // The profiles of this frame erased, those `step` samples on drawn.
+  Surface canvas(image_);
+  segments_drawn_ += DrawProfile(canvas, upper_[0], frame_);
+  DrawHazardProfile(canvas, upper_[1], drawn_hazard_);
+  const std::int32_t target = std::min(frame_ + step_, input_.last_frame);
+  while (frame_ < target) {
+    Advance();
+    DrawLowerSegment(canvas, lower_, lower_hazard_, frame_ - 1);
   }
-  DrawHazardProfile(drawn_hazard_);
+  segments_drawn_ += DrawProfile(canvas, upper_[0], frame_);
   drawn_hazard_ = PlaceHazard();
-  DrawHazardProfile(drawn_hazard_);
-  const std::size_t worst =
-      static_cast<std::size_t>(std::clamp(input_.worst_section, 1, std::max(input_.places, 1)) - 1);
-  worst_.push_back(worst < hazard_.size() ? hazard_[worst].Hazard() : 0.0f);
-  DrawLowerSegment(frame_);
-  emit FrameDrawn(frame_);
-  ++frame_;
+  DrawHazardProfile(canvas, upper_[1], drawn_hazard_);
+  DrawFrameLabel(canvas);
+  emit FrameDrawn(frame_ - 1);
   timer_.setInterval(delay_);
 }
 
@@ -347,6 +446,19 @@ bool HazardMovie::Key(int key) {
       break;
     case Qt::Key_End:
       ending_ = true;
+      break;
+    case Qt::Key_Plus:
+    case Qt::Key_Minus: {
+      const auto at = std::find(kMovieSteps.begin(), kMovieSteps.end(), step_);
+      if (key == Qt::Key_Plus && at + 1 < kMovieSteps.end()) step_ = *(at + 1);
+      if (key == Qt::Key_Minus && at > kMovieSteps.begin()) step_ = *(at - 1);
+      break;
+    }
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+      if (!paused_) return false;
+      SeekTo(frame_ + (key == Qt::Key_Right ? step_ : -step_));
+      emit ReplayRequested();
       break;
     case Qt::Key_Home:
       if (!replay_) {

@@ -60,10 +60,11 @@ std::string CellText(const QString& text) {
 
 // The splash: the start-up picture stretched over the client area with the
 // version text centred near its top.
-void DrawSplash(QImage& image, const QImage& picture) {
-  QPainter painter(&image);
+void DrawSplash(Surface& image, const QImage& picture) {
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-  painter.drawImage(QRect(QPoint(0, 0), image.size()), picture);
+  painter.drawImage(QRect(0, 0, image.width(), image.height()), picture);
   QFont font(QFontDatabase::families().contains("Times New Roman") ? "Times New Roman"
                                                                    : "Liberation Serif");
   font.setStyleHint(QFont::Serif);
@@ -106,6 +107,9 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   connect(canvas_, &Canvas::Pressed, this, &MainWindow::FormMouseDown);
   connect(canvas_, &Canvas::Moved, this, &MainWindow::FormMouseMove);
   connect(canvas_, &Canvas::Released, this, &MainWindow::FormMouseUp);
+  connect(canvas_, &Canvas::Wheeled, this, &MainWindow::CanvasWheeled);
+  connect(canvas_, &Canvas::Hovered, this, &MainWindow::CanvasHovered);
+  connect(canvas_, &Canvas::DoubleClicked, this, &MainWindow::CanvasDoubleClicked);
   connect(canvas_, &Canvas::Resized, this, &MainWindow::Relayout);
   connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
   connect(this, &MainWindow::ProtectorChosen, this, &MainWindow::GetHPDData);
@@ -167,6 +171,8 @@ void MainWindow::BuildMenus() {
              &MainWindow::CopyWaveformToClipboard1Click);
   AddCommand(file_menu_, "Copy spectrum to clipboard", "Copyospectrumtoclipboard1",
              &MainWindow::Copyospectrumtoclipboard1Click);
+  AddCommand(file_menu_, "Export picture...", "ExportPicture1", &MainWindow::ExportPicture1Click);
+  AddCommand(file_menu_, "Save movie...", "SaveMovie1", &MainWindow::SaveMovie1Click);
   file_menu_->addSeparator();
   AddCommand(file_menu_, "&Exit", "Exit1", &MainWindow::Exit1Click);
 
@@ -235,6 +241,8 @@ void MainWindow::BuildMenus() {
     AddCommand(power_user, caption, name, nullptr);
   }
   power_user->menuAction()->setEnabled(false);
+  popup_menu_->addSeparator();
+  AddCommand(popup_menu_, "Zoom to fit\tHome", "ZoomToFit1", &MainWindow::ZoomToFitClick);
   FillRecentMenu();
 }
 
@@ -368,7 +376,7 @@ void MainWindow::FormCreate() {
   save_as_action_->setEnabled(false);
   save_wav_action_->setEnabled(false);
   LoadPictures();
-  picture_.background = [picture = splash_picture_](QImage& image, PlotState&) {
+  picture_.background = [picture = splash_picture_](Surface& image, PlotState&) {
     DrawSplash(image, picture);
   };
   Redraw();
@@ -475,7 +483,8 @@ void MainWindow::ShowWritten(const std::vector<fs::path>& files) {
 
 void MainWindow::Redraw() {
   canvas_->FollowWidgetSize();
-  picture_.Render(canvas_->Image(), plot_);
+  Surface canvas(canvas_->Image());
+  picture_.Render(canvas, plot_);
   if (help_showing_) {
     canvas_->StretchPicture(help_picture_);
   } else {
@@ -506,7 +515,7 @@ void MainWindow::PressureTimePlot() {
       NextPressurePlot(document_.session, plot_, canvas_->ClientWidth(), canvas_->ClientHeight());
   if (!plot) return;
   const bool fresh = plot->fresh_axes;
-  Layer layer = [plot = std::move(*plot)](QImage& image, PlotState& state) {
+  Layer layer = [plot = std::move(*plot)](Surface& image, PlotState& state) {
     DrawPressurePlot(image, plot, state);
   };
   if (fresh) picture_.lower.clear();
@@ -626,6 +635,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   if (movie_->Key(event->key())) {
+    event->accept();
+    return;
+  }
+  if (event->key() == Qt::Key_Home && View()) {
+    ZoomToFitClick();
     event->accept();
     return;
   }

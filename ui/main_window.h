@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRubberBand>
 #include <QStringList>
 #include <QTableWidget>
 #include <array>
@@ -146,6 +147,14 @@ class MainWindow : public QMainWindow {
 
   // The pixel rectangle of the pressure plot the cursor lines stand on.
   PlotRect CursorPlot() const;
+  // The rectangle the whole waveform would fill at the current zoom: the
+  // edits find the sample under a line with it (CursorPlot when unzoomed).
+  PlotRect SamplePlot() const;
+  // The zoomed part of the pressure plot; none when it shows everything.
+  const std::optional<PressureView>& View() const { return plot_.view; }
+  void SetView(std::optional<PressureView> view);
+  // "t ms  p Pa  L dB" of the sample under `position`, empty off the plot.
+  QString ReadoutAt(QPoint position) const;
   // The Done button of the armed edit, or null when no edit is armed.
   QPushButton* ArmedButton() const { return armed_button_; }
   // "[Exit Leq300 Spectrum]" on the menu bar while in spectrum mode.
@@ -163,6 +172,8 @@ class MainWindow : public QMainWindow {
   void Copyscreentoclipboard1Click();
   void CopyWaveformToClipboard1Click();
   void Copyospectrumtoclipboard1Click();
+  void ExportPicture1Click();
+  void SaveMovie1Click();
   void Exit1Click();
   void Help1Click();
   void Help2Click();
@@ -208,9 +219,16 @@ class MainWindow : public QMainWindow {
   bool EscapeClick();
 
   // The mouse on the plot; x and y in client pixels.
-  void FormMouseDown(Qt::MouseButton button, QPoint position);
+  void FormMouseDown(Qt::MouseButton button, QPoint position,
+                     Qt::KeyboardModifiers modifiers = Qt::NoModifier);
   void FormMouseMove(QPoint position);
   void FormMouseUp(Qt::MouseButton button, QPoint position);
+  // Looking closer: the wheel pans in time, with Ctrl it zooms around the
+  // mouse; a double click or "Zoom to fit" shows everything again.
+  void CanvasWheeled(QPoint position, QPoint angle_delta, Qt::KeyboardModifiers modifiers);
+  void CanvasHovered(QPoint position);
+  void CanvasDoubleClicked(Qt::MouseButton button, QPoint position);
+  void ZoomToFitClick();
   // Header grid: selecting a cell processes the pending edits and makes the
   // new cell pending; Enter processes them too.
   void StringGrid1SelectCell(int column, int row);
@@ -392,6 +410,17 @@ class MainWindow : public QMainWindow {
     bool grid = false;
   };
   std::optional<BeforeMovie> before_movie_;
+  // Whether the pressure plot stands in the lower band (no movie picture,
+  // no help picture), where zoom and read-outs apply.
+  bool PressurePlotShown() const;
+  // A rectangle being dragged out for a zoom (middle button, or Shift with
+  // the left one).
+  QRubberBand* zoom_band_ = nullptr;
+  QPoint zoom_from_;
+  // Each true when the press, move or release was the zoom rectangle's.
+  bool StartZoomBand(Qt::MouseButton button, QPoint position, Qt::KeyboardModifiers modifiers);
+  bool MoveZoomBand(QPoint position);
+  bool EndZoomBand(QPoint position);
   bool filling_grid_ = false;
   // The progress bar stays, full, after a hazard run.
   bool keep_progress_bar_ = false;

@@ -46,7 +46,7 @@ void DrawBins(QPainter& painter, const plot::Frame& frame, const BinEnergies& bi
 
 // Both narrow-band spectra over the upper band on the overlay's range: the
 // second recording in the colour of its trace, the first in blue.
-void DrawOverlaySpectra(QImage& image, const OverlayResult& result,
+void DrawOverlaySpectra(Surface& image, const OverlayResult& result,
                         const std::array<float, 4>& range, QColor second_colour) {
   const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
   const auto [x_min, x_max, y_min, y_max] = range;
@@ -54,7 +54,8 @@ void DrawOverlaySpectra(QImage& image, const OverlayResult& result,
       plot::FrameOver(layout, x_min, x_max > x_min ? x_max : x_min + 1.0f, y_min, y_max);
   const plot::AxesStyle axes =
       plot::LevelAxesStyle(layout, plot::NiceStep((y_max - y_min) / 30.0f));
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
   painter.setFont(PlotFont(image.width(), image.height()));
@@ -114,7 +115,7 @@ void MainWindow::OverlayKRVWaveform1Click() {
             }
             picture_.upper = {[result, range = document_.spectrum_range,
                                colour = ToQColor(plot::OverlayTraceColour(plot_.TraceCount - 1))](
-                                  QImage& image, PlotState&) {
+                                  Surface& image, PlotState&) {
               DrawOverlaySpectra(image, *result, range, colour);
             }};
             Redraw();

@@ -8,15 +8,15 @@
 // size of the image last drawn.
 #pragma once
 
-#include <QImage>
 #include <functional>
 #include <vector>
 
 #include "ui/plot_painter.h"
+#include "ui/surface.h"
 
 namespace korva::ui {
 
-using Layer = std::function<void(QImage& image, PlotState& state)>;
+using Layer = std::function<void(Surface& image, PlotState& state)>;
 
 struct Picture {
   // The whole client area (the start-up picture); white when empty.
@@ -27,8 +27,8 @@ struct Picture {
   std::vector<Layer> upper;
   std::vector<Layer> lower;
 
-  void Render(QImage& image, PlotState& state) const {
-    image.fill(Qt::white);
+  void Render(Surface& image, PlotState& state) const {
+    SurfacePainter(image)->fillRect(QRect(0, 0, image.width(), image.height()), Qt::white);
     if (background) background(image, state);
     for (const Layer& layer : upper) layer(image, state);
     for (const Layer& layer : lower) layer(image, state);

@@ -3,6 +3,9 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPolygon>
+#include <algorithm>
+#include <cmath>
+#include <span>
 #include <vector>
 
 namespace korva::ui {
@@ -32,6 +35,26 @@ QPainter& Prepare(QPainter& painter) {
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
   return painter;
+}
+
+// Samples [first, first + count) of a waveform of `size` samples from
+// start_time (s) at interval dt whose times lie within the frame's time
+// range, widened by one sample each side.
+struct VisibleSamples {
+  std::size_t first = 0;
+  std::size_t count = 0;
+};
+VisibleSamples SamplesWithin(const plot::Frame& frame, float start_time, float dt,
+                             std::size_t size) {
+  if (size == 0) return {};
+  if (!(dt > 0.0f)) return {0, size};
+  const double last = static_cast<double>(size - 1);
+  const double from = std::floor((frame.PlotXMin / 1000.0 - start_time) / dt) - 1.0;
+  const double to = std::ceil((frame.PlotXMax / 1000.0 - start_time) / dt) + 1.0;
+  if (to < 0.0 || from > last) return {};
+  const auto first = static_cast<std::size_t>(std::max(from, 0.0));
+  const auto end = static_cast<std::size_t>(std::min(to, last)) + 1;
+  return {first, end - first};
 }
 
 }  // namespace
@@ -127,15 +150,17 @@ void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes) {
                   Latin1(axes.units_caption.text), axes.units_caption.anchor);
 }
 
-void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const std::string& title,
-                          bool clear_band) {
+void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
+                          const std::string& title, bool clear_band) {
   const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
   const plot::Frame frame = plot::FrameOver(layout, spectrum.PlotXMin, spectrum.PlotXMax,
                                             spectrum.PlotYMin, spectrum.PlotYMax);
   plot::AxesStyle style = plot::LevelAxesStyle(layout, spectrum.YTickStep, spectrum.YLabelEvery);
   style.Title = title;
 
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+
+  QPainter& painter = *paint;
   Prepare(painter);
   if (clear_band) {
     painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
@@ -203,6 +228,7 @@ std::optional<PressurePlotInput> NextPressurePlot(Session& session, PlotState& s
   PressurePlotInput plot = PressurePlotOf(session);
   plot.fresh_axes = session.ClearPlotFirst || !state.frame2_set;
   if (plot.fresh_axes) {
+    state.view.reset();
     plot.colour = state.TraceCount == 0 ? Qt::white : ToQColor(plot::kBlue);
   } else {
     plot.colour = ToQColor(plot::OverlayTraceColour(state.TraceCount));
@@ -211,18 +237,22 @@ std::optional<PressurePlotInput> NextPressurePlot(Session& session, PlotState& s
   return plot;
 }
 
-void DrawPressurePlot(QImage& image, const PressurePlotInput& plot, PlotState& state) {
+void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& state) {
   const int width = image.width();
   const int height = image.height();
+  PressureView range{plot.start_time, plot.end_time, plot.min_pressure, plot.peak_pressure};
+  if (state.view) range = *state.view;
   plot::PressurePlotSetup setup =
-      plot::SetUpPressurePlot(width, height, plot.start_time, plot.end_time, plot.min_pressure,
-                              plot.peak_pressure, plot.dt);
+      plot::SetUpPressurePlot(width, height, range.start_time, range.end_time, range.min_pressure,
+                              range.peak_pressure, plot.dt);
   state.layout = setup.layout;
   setup.axes.Title = plot.title;
   state.axes = setup.axes;
   const plot::Layout& layout = setup.layout;
 
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+
+  QPainter& painter = *paint;
   Prepare(painter);
   // An overlay shares the axes of the plot drawn before it.
   plot::Frame frame = plot.fresh_axes || !state.frame2_set ? setup.frame : state.frames[1];
@@ -237,8 +267,15 @@ void DrawPressurePlot(QImage& image, const PressurePlotInput& plot, PlotState& s
   state.frames[0] = frame;
 
   painter.setPen(QPen(plot.colour, 0));
-  DrawTrace(painter,
-            plot::PressureTrace(frame, layout.PlotWidth, *plot.samples, plot.dt, plot.start_time));
+  // Only the samples on view (and one beyond each side, so the trace meets
+  // the box): the others would be pressed flat against its edges.
+  const std::span<const float> samples(*plot.samples);
+  const VisibleSamples visible = SamplesWithin(frame, plot.start_time, plot.dt, samples.size());
+  if (visible.count > 0) {
+    DrawTrace(painter, plot::PressureTrace(frame, layout.PlotWidth,
+                                           samples.subspan(visible.first, visible.count), plot.dt,
+                                           plot.start_time + visible.first * plot.dt));
+  }
 
   painter.setFont(PlotFont(width, height));
   if (plot.fresh_axes) {
@@ -248,19 +285,25 @@ void DrawPressurePlot(QImage& image, const PressurePlotInput& plot, PlotState& s
   state.frame2_set = true;
 }
 
-void PressureTimePlot(QImage& image, Session& session, PlotState& state) {
+void PressureTimePlot(Surface& image, Session& session, PlotState& state) {
   if (const auto plot = NextPressurePlot(session, state, image.width(), image.height())) {
     DrawPressurePlot(image, *plot, state);
   }
 }
 
-void DrawReflexCurve(QImage& image, const PlotState& state, std::int32_t last_sample, float dt,
+void DrawReflexCurve(Surface& image, const PlotState& state, std::int32_t last_sample, float dt,
                      const ReflexTiming& timing) {
   float factor = timing.ReflexFactor;
-  const std::vector<plot::ScreenPoint> curve = plot::ReflexCurve(
+  std::vector<plot::ScreenPoint> curve = plot::ReflexCurve(
       state.frames[0], last_sample, dt, timing.ReflexOnsetSample, factor, timing.ReflexDecay);
+  // One point per sample from time 0: in a zoomed view, only those on view.
+  const VisibleSamples visible = SamplesWithin(state.frames[0], 0.0f, dt, curve.size());
+  curve.erase(curve.begin() + static_cast<std::ptrdiff_t>(visible.first + visible.count),
+              curve.end());
+  curve.erase(curve.begin(), curve.begin() + static_cast<std::ptrdiff_t>(visible.first));
   if (curve.size() < 2) return;
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   Prepare(painter);
   painter.setPen(QPen(ToQColor(plot::kReflexCurve), 0));
   QPolygon polygon;

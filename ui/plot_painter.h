@@ -5,7 +5,6 @@
 
 #include <QColor>
 #include <QFont>
-#include <QImage>
 #include <QPainter>
 #include <QString>
 #include <array>
@@ -21,6 +20,8 @@
 #include "core/plot/log_axes.h"
 #include "core/plot/pressure_plot.h"
 #include "core/waveform/session.h"
+#include "ui/plot_view.h"
+#include "ui/surface.h"
 
 namespace korva::ui {
 
@@ -37,6 +38,9 @@ struct PlotState {
   plot::Layout layout;
   plot::AxesStyle axes;
   int TraceCount = 0;  // 1 after Open or Import; counts overlay traces
+  // The zoomed part of the pressure plot; none: the whole waveform. A fresh
+  // plot of a waveform starts unzoomed.
+  std::optional<PressureView> view;
 };
 
 QColor ToQColor(plot::Rgb rgb);
@@ -65,8 +69,8 @@ void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes);
 // narrow-band trace in blue and the third-octave band trace in green. With
 // `clear_band` the upper half is whitened first. The pressure plot's frame is
 // left as it was: the cursor lines keep standing on it.
-void DrawLeq300msSpectrum(QImage& image, const Leq300msSpectrum& spectrum, const std::string& title,
-                          bool clear_band);
+void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
+                          const std::string& title, bool clear_band);
 
 // One pressure-time trace in the lower half of the client area, with what
 // it needs to be drawn again at any size: either on fresh axes (the band
@@ -96,14 +100,14 @@ std::optional<PressurePlotInput> NextPressurePlot(Session& session, PlotState& s
 
 // Draws one plot of NextPressurePlot into `image`: frame 1 and frame 2 become
 // its frame, the layout and axes its own.
-void DrawPressurePlot(QImage& image, const PressurePlotInput& plot, PlotState& state);
+void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& state);
 
 // NextPressurePlot drawn at once, for a picture that is drawn only once.
-void PressureTimePlot(QImage& image, Session& session, PlotState& state);
+void PressureTimePlot(Surface& image, Session& session, PlotState& state);
 
 // The reflex activation curve in RGB(0,170,170) over frame 1, for a
 // waveform of last_sample + 1 samples at interval dt.
-void DrawReflexCurve(QImage& image, const PlotState& state, std::int32_t last_sample, float dt,
+void DrawReflexCurve(Surface& image, const PlotState& state, std::int32_t last_sample, float dt,
                      const ReflexTiming& timing);
 
 }  // namespace korva::ui

@@ -78,9 +78,10 @@ plot::Frame ProtectorFrame(int client_width, int client_height, const InsertionL
                          static_cast<float>(plot.y_min), static_cast<float>(plot.y_max));
 }
 
-void DrawInsertionLossCurves(QImage& image, const plot::Frame& frame,
+void DrawInsertionLossCurves(Surface& image, const plot::Frame& frame,
                              const InsertionLossPlot& plot) {
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   painter.setRenderHint(QPainter::Antialiasing, false);
   const std::array<const std::vector<double>*, 4> curves{&plot.total, &plot.piston, &plot.leak,
                                                          &plot.material};
@@ -95,14 +96,15 @@ void DrawInsertionLossCurves(QImage& image, const plot::Frame& frame,
   }
 }
 
-plot::Frame DrawProtectorModel(QImage& image, const InsertionLossPlot& plot,
+plot::Frame DrawProtectorModel(Surface& image, const InsertionLossPlot& plot,
                                const std::string& title) {
   const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
   const plot::Frame frame = ProtectorFrame(image.width(), image.height(), plot);
   const plot::AxesStyle style = plot::LevelAxesStyle(
       layout, plot::NiceStep(static_cast<float>((plot.y_max - plot.y_min) / 30.0)));
   {
-    QPainter painter(&image);
+    SurfacePainter paint(image);
+    QPainter& painter = *paint;
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
     painter.setFont(PlotFont(image.width(), image.height()));
@@ -126,7 +128,9 @@ plot::Frame DrawProtectorModel(QImage& image, const InsertionLossPlot& plot,
   }
   DrawInsertionLossCurves(image, frame, plot);
 
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+
+  QPainter& painter = *paint;
   painter.setFont(PlotFont(image.width(), image.height()));
   for (std::size_t c = 0; c < plot.label_texts.size(); ++c) {
     painter.setPen(ToQColor(kInsertionLossColours[c]));
@@ -142,11 +146,12 @@ plot::Frame DrawProtectorModel(QImage& image, const InsertionLossPlot& plot,
   return frame;
 }
 
-void DrawPredictedWaveform(QImage& image, const PlotState& state, std::span<const float> samples,
+void DrawPredictedWaveform(Surface& image, const PlotState& state, std::span<const float> samples,
                            float dt, float start_time) {
   if (samples.empty() || !state.frame2_set) return;
   const plot::Frame& frame = state.frames[1];
-  QPainter painter(&image);
+  SurfacePainter paint(image);
+  QPainter& painter = *paint;
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setPen(QPen(QColor(0, 128, 0), 0));
   DrawTrace(painter, plot::PressureTrace(frame, state.layout.PlotWidth, samples, dt, start_time));

@@ -2,13 +2,13 @@
 // the window, and the predicted eardrum waveform over the free-field one.
 #pragma once
 
-#include <QImage>
 #include <span>
 #include <string>
 
 #include "core/plot/frame.h"
 #include "core/protection/insertion_loss.h"
 #include "ui/plot_painter.h"
+#include "ui/surface.h"
 
 namespace korva::ui {
 
@@ -25,16 +25,16 @@ inline constexpr std::array<plot::Rgb, 4> kInsertionLossColours{
 // Whitens the upper band and draws the axes, the dashed 0 dB line, the green
 // triangles at the measured target, the four curves, their captions, the
 // protector title and the red RMS error. Returns the picture's frame.
-plot::Frame DrawProtectorModel(QImage& image, const InsertionLossPlot& plot,
+plot::Frame DrawProtectorModel(Surface& image, const InsertionLossPlot& plot,
                                const std::string& title);
 
 // The four model curves, each in its colour: where two cross, the one drawn
 // later shows, never a mixture of both.
-void DrawInsertionLossCurves(QImage& image, const plot::Frame& frame,
+void DrawInsertionLossCurves(Surface& image, const plot::Frame& frame,
                              const InsertionLossPlot& plot);
 
 // `samples` (Pa) in green over the pressure plot last drawn (its frame 2).
-void DrawPredictedWaveform(QImage& image, const PlotState& state, std::span<const float> samples,
+void DrawPredictedWaveform(Surface& image, const PlotState& state, std::span<const float> samples,
                            float dt, float start_time);
 
 }  // namespace korva::ui

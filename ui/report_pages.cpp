@@ -115,7 +115,8 @@ QByteArray PressurePicture(const ShotReport& shot, const Session& session, std::
   QImage image = BlankClientArea();
   PlotState state;
   state.TraceCount = 1;
-  PressureTimePlot(image, slice, state);
+  Surface surface(image);
+  PressureTimePlot(surface, slice, state);
   const plot::Frame& frame = state.frames[0];
   const plot::Layout& layout = state.layout;
 
@@ -177,7 +178,8 @@ QByteArray SpectrumPicture(const ShotReport& shot) {
   Leq300msSpectrum spectrum = *shot.spectrum;
   spectrum.PlotYMax += 0.12f * (spectrum.PlotYMax - spectrum.PlotYMin);
   QImage image = BlankClientArea();
-  DrawLeq300msSpectrum(image, spectrum, shot.title, true);
+  Surface surface(image);
+  DrawLeq300msSpectrum(surface, spectrum, shot.title, true);
   return PngBytes(image.copy(0, 0, image.width(), image.height() / 2));
 }
 

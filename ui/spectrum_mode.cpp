@@ -47,7 +47,7 @@ void MainWindow::Leq300msspectrum1Click() {
             // The read-out grid would cover the spectrum; it returns on leaving.
             grid_->hide();
             const bool clear = document_.new_spectrum_scale;
-            Layer layer = [run, title = document_.session.WaveformTitle, clear](QImage& image,
+            Layer layer = [run, title = document_.session.WaveformTitle, clear](Surface& image,
                                                                                 PlotState&) {
               DrawLeq300msSpectrum(image, run->spectrum, title, clear);
             };

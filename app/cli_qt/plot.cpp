@@ -1,8 +1,9 @@
-// korva-cli plot: the pressure-time plot the window draws after Open (with
-// the reflex curve of a hazard run when a listener is named), drawn without
-// a display and saved as a PNG picture.
+// korva-cli plot: the pictures the window draws (the pressure-time plot with
+// the reflex curve of a hazard run when a listener is named, the spectrum,
+// the stapes and the cochlea of a run), drawn without a display and saved as
+// PNG, SVG or PDF.
+#include <QBuffer>
 #include <QByteArray>
-#include <QImage>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -12,11 +13,13 @@
 #include "app/cli_qt/headless.h"
 #include "core/common/files.h"
 #include "core/common/progress.h"
+#include "core/metrics/leq300.h"
 #include "core/model/hazard.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
+#include "ui/hazard_movie.h"
+#include "ui/picture_export.h"
 #include "ui/plot_painter.h"
-#include "ui/report_pages.h"
 
 namespace korva::cli {
 namespace {
@@ -35,9 +38,24 @@ int Side(const Args& args, const char* option, int fallback) {
   return static_cast<int>(*value);
 }
 
+// Which of the window's pictures to draw.
+enum class Kind { kPressure, kSpectrum, kStapes, kCochlea };
+
+Kind KindOf(const Args& args) {
+  std::optional<Kind> kind;
+  for (const auto& [option, named] :
+       {std::pair{"--spectrum", Kind::kSpectrum}, std::pair{"--stapes", Kind::kStapes},
+        std::pair{"--cochlea", Kind::kCochlea}}) {
+    if (!args.Has(option)) continue;
+    if (kind) throw UsageError("--spectrum, --stapes and --cochlea exclude each other");
+    kind = named;
+  }
+  return kind.value_or(Kind::kPressure);
+}
+
 int RunPlot(const std::vector<std::string>& argv, Streams& io) {
-  const Args args(argv, {"-o", "--output", "--width", "--height", "--model"},
-                  {"--warned", "--unwarned"});
+  const Args args(argv, {"-o", "--output", "--width", "--height", "--model", "--format"},
+                  {"--warned", "--unwarned", "--spectrum", "--stapes", "--cochlea"});
   if (args.Positional().size() != 1) throw UsageError("plot takes exactly one FILE.KRV");
   std::optional<std::string> output = args.Value("-o");
   if (!output) output = args.Value("--output");
@@ -45,62 +63,140 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
   if (args.Has("--warned") && args.Has("--unwarned")) {
     throw UsageError("--warned and --unwarned exclude each other: one reflex curve per picture");
   }
+  const Kind kind = KindOf(args);
+  const bool listener = args.Has("--warned") || args.Has("--unwarned");
+  if ((kind == Kind::kStapes || kind == Kind::kCochlea) && !listener) {
+    throw UsageError("--stapes and --cochlea show a hazard run: add --warned or --unwarned");
+  }
+  if (kind == Kind::kSpectrum && listener) {
+    throw UsageError("the spectrum has no reflex curve: --warned and --unwarned do not apply");
+  }
+  std::optional<ui::PictureFormat> format;
+  if (const std::optional<std::string> named = args.Value("--format")) {
+    format = ui::PictureFormatNamed(*named);
+    if (!format) throw UsageError("--format must be png, svg or pdf");
+  } else {
+    format = ui::PictureFormatOfFile(*output).value_or(ui::PictureFormat::kPng);
+  }
   const int width = Side(args, "--width", kDefaultWidth);
   const int height = Side(args, "--height", kDefaultHeight);
   const std::string file = args.Positional().front();
 
   const std::unique_ptr<QGuiApplication> app = EnsureGuiApplication();
-  QByteArray png;
+  QByteArray bytes;
   const bool ok = ForFile(file, io, [&] {
     Session session(kMinSampleCapacity);
     QuietProgress progress;
     OpenWaveform(session, file, progress);
 
-    // The window's client area is twice the band: the plot is its lower half.
-    QImage image(width, 2 * height, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    ui::PlotState state;
-    state.TraceCount = 1;
-    ui::PressureTimePlot(image, session, state);
+    // Each picture is laid out as in a window of W x 2H: the pressure plot
+    // is its lower half, the other pictures its upper half.
+    ui::Picture picture;
+    ui::PictureExport what;
+    what.picture = &picture;
+    what.client = QSize(width, 2 * height);
+    what.shown = QRect(0, kind == Kind::kPressure ? height : 0, width, height);
+    what.title = session.WaveformTitle;
+    what.state.TraceCount = 1;
 
-    if (args.Has("--warned") || args.Has("--unwarned")) {
-      // The curve of the run the hazard command would make, checks included.
+    std::optional<HazardPlan> plan;
+    if (listener) {
+      // The run the hazard command would make, checks included.
       HazardRunOptions options;
       options.listener = args.Has("--warned") ? Listener::Warned : Listener::Unwarned;
       if (const std::optional<std::string> model = args.Value("--model")) {
         options.model_file = *model;
       }
       options.write_place_table = false;
-      const HazardPlan plan = PlanHazardRun(session, options);
-      ui::DrawReflexCurve(image, state, session.LastSample, session.SampleInterval, plan.timing);
+      options.keep_movie = kind != Kind::kPressure;
+      plan = PlanHazardRun(session, options);
     }
-
-    const QImage band = image.copy(0, state.layout.PlotTop, width, state.layout.FrameHeight);
-    png = ui::PngBytes(band);
+    switch (kind) {
+      case Kind::kPressure: {
+        const std::optional<ui::PressurePlotInput> plot =
+            ui::NextPressurePlot(session, what.state, width, 2 * height);
+        if (!plot) throw FormatError("the file holds no samples to draw");
+        picture.lower.push_back([plot = *plot](ui::Surface& image, ui::PlotState& state) {
+          ui::DrawPressurePlot(image, plot, state);
+        });
+        if (plan) {
+          picture.lower.push_back(
+              [last = plan->LastSample, dt = plan->SampleInterval, timing = plan->timing](
+                  ui::Surface& image, ui::PlotState& state) {
+                ui::DrawReflexCurve(image, state, last, dt, timing);
+              });
+        }
+        break;
+      }
+      case Kind::kSpectrum: {
+        const auto samples = session.Pressure.Range(0, session.LastSample);
+        auto spectrum = std::make_shared<const Leq300msSpectrum>(
+            ComputeLeq300msSpectrum(samples, session.SampleInterval));
+        picture.upper.push_back(
+            [spectrum, title = session.WaveformTitle](ui::Surface& image, ui::PlotState&) {
+              ui::DrawLeq300msSpectrum(image, *spectrum, title, true);
+            });
+        break;
+      }
+      case Kind::kStapes:
+      case Kind::kCochlea: {
+        PrepareHazardSession(*plan, session);
+        auto run = std::make_shared<const HazardRunResult>(RunHazardPlan(*plan, session, progress));
+        if (!run->movie) throw Error("the hazard run kept no movie to draw");
+        if (kind == Kind::kStapes) {
+          picture.upper.push_back(
+              [run, last_frame = ui::LastMovieFrame(session.LastSample, run->cochlea.FftLength),
+               dt = session.SampleInterval,
+               start = session.StartTime](ui::Surface& image, ui::PlotState&) {
+                ui::PlotStDispTime(image, *run->movie, last_frame, dt, start);
+              });
+        } else {
+          picture.upper.push_back([run](ui::Surface& image, ui::PlotState&) {
+            const int places = run->cochlea.Places;
+            const auto frames =
+                ui::PlotBMDispSpace(image, run->parameters, ui::ScanEnvelope(*run->movie, places));
+            ui::DrawEnvelope(image, frames, *run->movie, run->parameters, places);
+          });
+        }
+        break;
+      }
+    }
+    bytes = ui::RenderPicture(what, *format);
   });
   if (!ok) return 1;
   const bool written = ForFile(*output, io, [&] {
-    WriteFileAtomically(*output, std::string_view(png.constData(), png.size()));
+    WriteFileAtomically(*output, std::string_view(bytes.constData(), bytes.size()));
   });
   if (!written) return 1;
   io.out << *output << "\n";
   return 0;
 }
-KORVA_CLI_COMMAND({"plot", "draw the pressure-time plot of a KRV file as a PNG picture",
-                   "Usage: korva-cli plot FILE.KRV -o OUT.png [--width W] [--height H]\n"
-                   "                 [--warned | --unwarned [--model FILE]]\n\n"
-                   "Opens FILE.KRV as the window's Open does and draws the pressure-time plot of\n"
-                   "the lower half of the window: waveform in kilopascals against milliseconds,\n"
-                   "purple zero line, axes, labels and the title from the header.\n\n"
-                   "  -o, --output OUT.png  the picture to write (replaced only when complete)\n"
-                   "  --width W             picture width in pixels (default 1024)\n"
-                   "  --height H            picture height in pixels (default 384); the plot is\n"
-                   "                        laid out as in a window of W x 2H\n"
-                   "  --warned, --unwarned  add the reflex activation curve of that listener\n"
-                   "  --model FILE          ear-model parameter file for the reflex timing\n"
-                   "                        (default: the one Man.Fig names)\n\n"
-                   "Needs no display: without one, Qt's offscreen platform is used.\n",
-                   &RunPlot});
+KORVA_CLI_COMMAND(
+    {"plot", "draw a picture of the window (pressure plot, spectrum, cochlea) to a file",
+     "Usage: korva-cli plot FILE.KRV -o OUT [--format png|svg|pdf] [--width W]\n"
+     "                 [--height H] [--warned | --unwarned [--model FILE]]\n"
+     "                 [--spectrum | --stapes | --cochlea]\n\n"
+     "Opens FILE.KRV as the window's Open does and draws one of the window's\n"
+     "pictures. By default the pressure-time plot of the lower half of the window:\n"
+     "waveform in kilopascals against milliseconds, purple zero line, axes, labels\n"
+     "and the title from the header.\n\n"
+     "  -o, --output OUT      the picture to write (replaced only when complete)\n"
+     "  --format F            png, svg or pdf (default: from OUT's suffix, else png);\n"
+     "                        SVG and PDF hold lines and text, one pixel a point\n"
+     "  --width W             picture width in pixels (default 1024)\n"
+     "  --height H            picture height in pixels (default 384); the picture\n"
+     "                        is laid out as in a window of W x 2H\n"
+     "  --warned, --unwarned  add the reflex activation curve of that listener\n"
+     "  --model FILE          ear-model parameter file for the hazard run\n"
+     "                        (default: the one Man.Fig names)\n"
+     "  --spectrum            the Leq300ms third-octave spectrum instead\n"
+     "  --stapes              the stapes displacement against time of a hazard run\n"
+     "                        (needs --warned or --unwarned)\n"
+     "  --cochlea             the unwrapped cochlea of a hazard run: displacement\n"
+     "                        envelope and hazard per place (needs a listener)\n\n"
+     "Writes no other file. Needs no display: without one, Qt's offscreen\n"
+     "platform is used.\n",
+     &RunPlot});
 
 }  // namespace
 }  // namespace korva::cli

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -44,6 +46,35 @@ inline std::string KrvText(const std::string& title, int rate, int location, int
                      " \t \r\nNumber of Samples \t \t \r\n";
   for (int i = 0; i < count; ++i) text += FormatFixed(sample(i), decimals) + "\r\n";
   return text;
+}
+
+// The commands that draw (plot, movie) need Qt: a build without the window
+// has none. Decided by the build, not by asking korva-cli: a command lost
+// from a build with the window must fail its tests, not skip them.
+inline bool CliDraws() {
+#ifdef KORVA_CLI_DRAWS
+  return true;
+#else
+  return false;
+#endif
+}
+
+// 2048 samples at 200 kHz of a 3 kPa Friedlander pulse starting at 1 ms.
+inline std::string PulseKrv() {
+  return KrvText(
+      "PULSE", 200000, 1, 2048,
+      [](int i) {
+        const double t = (i - 200) * 5e-6;
+        return t < 0 ? 0.0 : 3000.0 * (1 - t / 5e-4) * std::exp(-t / 5e-4);
+      },
+      4);
+}
+
+// Entries of a folder: what a command left there.
+inline std::size_t FileCount(const std::filesystem::path& folder) {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+  return count;
 }
 
 }  // namespace korva::testing

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "core/common/files.h"
@@ -22,27 +23,6 @@ int RunPlot(const std::string& arguments, std::string* out) {
                   out);
 }
 
-// The plot command draws with Qt: a build without the window has none.
-// Decided by the build, not by asking korva-cli: a plot command lost from a
-// build with the window must fail these tests, not skip them.
-bool PlotCommandBuilt() {
-#ifdef KORVA_CLI_DRAWS
-  return true;
-#else
-  return false;
-#endif
-}
-
-std::string PulseFile() {
-  return testing::KrvText(
-      "PULSE", 200000, 1, 2048,
-      [](int i) {
-        const double t = (i - 200) * 5e-6;
-        return t < 0 ? 0.0 : 3000.0 * (1 - t / 5e-4) * std::exp(-t / 5e-4);
-      },
-      4);
-}
-
 // Width and height from the PNG header (big-endian, after the signature
 // and the IHDR length and type).
 std::pair<int, int> PngSize(const std::string& bytes) {
@@ -56,9 +36,9 @@ std::pair<int, int> PngSize(const std::string& bytes) {
 }
 
 TEST(PlotCommand, WritesAPngOfTheRequestedSizeWithoutADisplay) {
-  if (!PlotCommandBuilt()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
   TempDir dir;
-  const auto krv = dir.Write("PULSE.KRV", PulseFile());
+  const auto krv = dir.Write("PULSE.KRV", testing::PulseKrv());
   std::string out;
   ASSERT_EQ(
       RunPlot(Quoted(krv) + " -o " + Quoted(dir / "p.png") + " --width 640 --height 240", &out), 0)
@@ -77,15 +57,75 @@ TEST(PlotCommand, WritesAPngOfTheRequestedSizeWithoutADisplay) {
   EXPECT_EQ(PngSize(ReadWholeFile(dir / "w.png")), std::make_pair(1024, 384));
 }
 
-TEST(PlotCommand, BadUsageAndBadFilesFailWithoutTouchingTheOutput) {
-  if (!PlotCommandBuilt()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+// "Page size: W x H pts" of pdfinfo, or nothing when pdfinfo is missing.
+std::optional<std::string> PdfPageSize(const std::filesystem::path& pdf) {
+  std::string out;
+  if (RunShell("command -v pdfinfo >/dev/null", &out) != 0) return std::nullopt;
+  if (RunShell("pdfinfo " + Quoted(pdf) + " 2>&1", &out) != 0) return "pdfinfo failed: " + out;
+  const std::size_t at = out.find("Page size:");
+  if (at == std::string::npos) return "no page size: " + out;
+  const std::size_t end = out.find(" pts", at);
+  std::string size = out.substr(at + 10, end - at - 10);
+  size.erase(0, size.find_first_not_of(' '));
+  return size;
+}
+
+TEST(PlotCommand, EveryPictureInEveryFormatIsReadByItsReader) {
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
   TempDir dir;
-  const auto krv = dir.Write("PULSE.KRV", PulseFile());
+  const auto krv = dir.Write("PULSE.KRV", testing::PulseKrv());
+  const std::filesystem::path model = std::filesystem::path(KORVA_SOURCE_DATA_DIR) / "Human.par";
+  std::string out;
+  struct Case {
+    std::string options;
+    std::string caption;  // a text of the picture, found in its SVG
+  };
+  for (const Case& c : {Case{"", "TIME IN MILLISECONDS"}, Case{"--spectrum", "1/3 OCT LEQ(300MS)"},
+                        Case{"--stapes --warned", "STAPES DISPLACEMENT IN MICRONS"},
+                        Case{"--cochlea --unwarned", "DISTANCE FROM STAPES IN CM"}}) {
+    SCOPED_TRACE(c.options);
+    const std::string model_option =
+        c.options.find("warned") != std::string::npos ? " --model " + Quoted(model) : "";
+    const std::string common =
+        Quoted(krv) + " " + c.options + model_option + " --width 640 --height 240 -o ";
+    ASSERT_EQ(RunPlot(common + Quoted(dir / "p.svg"), &out), 0) << out;
+    const std::string svg = ReadWholeFile(dir / "p.svg");
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+    EXPECT_NE(svg.find(c.caption), std::string::npos);
+    EXPECT_NE(svg.find("viewBox=\"0 0 640 240\""), std::string::npos);
+    std::string xml_check;
+    EXPECT_EQ(RunShell("python3 -c 'import sys, xml.dom.minidom as m; "
+                       "m.parse(sys.argv[1])' " +
+                           Quoted(dir / "p.svg") + " 2>&1",
+                       &xml_check),
+              0)
+        << xml_check;
+
+    // The suffix says nothing here: --format decides.
+    ASSERT_EQ(RunPlot(common + Quoted(dir / "p.out") + " --format pdf", &out), 0) << out;
+    if (const auto size = PdfPageSize(dir / "p.out")) {
+      EXPECT_EQ(*size, "640 x 240");
+    }
+
+    ASSERT_EQ(RunPlot(common + Quoted(dir / "p.png"), &out), 0) << out;
+    EXPECT_EQ(PngSize(ReadWholeFile(dir / "p.png")), std::make_pair(640, 240));
+  }
+  // The plot command writes its picture and nothing else (no .HAZ, no .TOB).
+  EXPECT_EQ(testing::FileCount(dir.path()), 4u);
+}
+
+TEST(PlotCommand, BadUsageAndBadFilesFailWithoutTouchingTheOutput) {
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+  TempDir dir;
+  const auto krv = dir.Write("PULSE.KRV", testing::PulseKrv());
   const auto previous = dir.Write("keep.png", "old picture");
   std::string out;
   EXPECT_EQ(RunPlot(Quoted(krv), &out), 2) << out;
   EXPECT_EQ(RunPlot(Quoted(krv) + " -o x.png --warned --unwarned", &out), 2) << out;
   EXPECT_EQ(RunPlot(Quoted(krv) + " -o x.png --width 3", &out), 2) << out;
+  EXPECT_EQ(RunPlot(Quoted(krv) + " -o x.png --format gif", &out), 2) << out;
+  EXPECT_EQ(RunPlot(Quoted(krv) + " -o x.png --cochlea", &out), 2) << out;  // no listener
+  EXPECT_EQ(RunPlot(Quoted(krv) + " -o x.png --spectrum --stapes --warned", &out), 2) << out;
 
   const auto empty = dir.Write("EMPTY.KRV", "");
   EXPECT_EQ(RunPlot(Quoted(empty) + " -o " + Quoted(previous), &out), 1);

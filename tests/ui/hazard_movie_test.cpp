@@ -8,11 +8,14 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QThread>
 #include <cmath>
 #include <memory>
 
+#include "core/common/files.h"
 #include "tests/ui/window_fixture.h"
+#include "ui/movie_export.h"
 
 namespace korva::testing {
 namespace {
@@ -62,6 +65,32 @@ class HazardMovieTest : public WindowTest {
   }
   QStringList base_bar_;
 };
+
+TEST_F(HazardMovieTest, StepsOfManySamplesAndSeekingWhilePaused) {
+  StartMovie();
+  ui::HazardMovie& movie = window_->Movie();
+  movie.Tick();
+  EXPECT_EQ(movie.MovieFrame(), 2);
+  for (int i = 0; i < 10; ++i) movie.Key(Qt::Key_Plus);  // stops at the largest step
+  EXPECT_EQ(movie.Step(), 100);
+  movie.Tick();
+  EXPECT_EQ(movie.MovieFrame(), 102);
+  const std::vector<float> at_102 = movie.PlaceHazard();
+  EXPECT_FALSE(movie.Key(Qt::Key_Left));  // seeking is for a paused movie
+  movie.Key(Qt::Key_Minus);
+  EXPECT_EQ(movie.Step(), 50);
+  movie.Key(Qt::Key_Return);
+  movie.Key(Qt::Key_Left);
+  EXPECT_EQ(movie.MovieFrame(), 52);
+  movie.Key(Qt::Key_Right);
+  EXPECT_EQ(movie.MovieFrame(), 102);
+  // Back and forth, the running hazard is the one reached by playing.
+  EXPECT_EQ(movie.PlaceHazard(), at_102);
+  SaveCanvas("movie-step.png");
+  movie.Key(Qt::Key_Return);
+  while (movie.Running()) movie.Tick();
+  EXPECT_EQ(movie.MovieFrame(), movie.LastFrame());
+}
 
 TEST_F(HazardMovieTest, KeysPauseReplayAndPace) {
   StartMovie();
@@ -306,6 +335,30 @@ TEST(MovieFrames, StopAtTheLastAnalysedSample) {
   // An edited waveform longer than the analysed length has no rows beyond it.
   EXPECT_EQ(ui::LastMovieFrame(2499, 2048), 2047);
   EXPECT_EQ(ui::LastMovieFrame(1000, 2048), 1000);
+}
+
+TEST_F(HazardMovieTest, SaveMovieWritesTheRunAsAVideoAndNamesIt) {
+  OpenTestFile("blast.krv");
+  window_->NoProtectorWarned1Click();
+  Settle();
+  ASSERT_TRUE(Informed().empty()) << Informed().front();
+  const std::filesystem::path gif = work_.path() / "blast.gif";
+  chooser_.Choose(gif);
+  prompter_.Text("160x120").Text("100");
+  window_->findChild<QAction*>("SaveMovie1")->trigger();
+  Settle();
+  if (!ui::FindFfmpeg()) {
+    // Said before any dialog, and nothing written.
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_NE(Errors().front().find("ffmpeg"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(gif));
+    return;
+  }
+  ASSERT_TRUE(Errors().empty()) << Errors().front();
+  EXPECT_EQ(ReadWholeFile(gif).substr(0, 6), "GIF89a");
+  EXPECT_NE(window_->statusBar()->currentMessage().toStdString().find("blast.gif"),
+            std::string::npos);
+  EXPECT_TRUE(prompter_.AllAnswersUsed());
 }
 
 }  // namespace

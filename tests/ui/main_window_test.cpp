@@ -411,7 +411,7 @@ TEST_F(WindowTest, HelpTextsAndTheProtectorHelpPictureUntilTheNextPress) {
   EXPECT_TRUE(window_->HelpPictureShowing());
   EXPECT_FALSE(window_->StringGrid1()->isVisible());
   EXPECT_NE(window_->canvas().Image(), before);
-  emit window_->canvas().Pressed(Qt::LeftButton, QPoint(10, 10));
+  emit window_->canvas().Pressed(Qt::LeftButton, QPoint(10, 10), Qt::NoModifier);
   EXPECT_FALSE(window_->HelpPictureShowing());
   EXPECT_EQ(window_->canvas().Image(), before);
   EXPECT_TRUE(window_->StringGrid1()->isVisible());  // back with the picture

@@ -130,7 +130,8 @@ TEST(InsertionLossCurves, CrossingCurvesKeepTheirColoursAndLeaveTheRangeCut) {
   QImage image(800, 600, QImage::Format_RGB32);
   image.fill(Qt::white);
   const plot::Frame frame = ui::ProtectorFrame(image.width(), image.height(), plot);
-  ui::DrawInsertionLossCurves(image, frame, plot);
+  ui::Surface surface(image);
+  ui::DrawInsertionLossCurves(surface, frame, plot);
   EXPECT_GT(CountColour(image, 0x00FF00u, 0, 300), 50);
   EXPECT_GT(CountColour(image, 0x808080u, 0, 300), 50);
   EXPECT_GT(CountColour(image, 0x0000FFu, 0, 300), 50);

@@ -1,0 +1,131 @@
+// Looking closer at the pressure plot: zoom and pan change only the view
+// (the plot state's range), never the samples or the edit state; the status
+// bar reads out the sample under the mouse.
+#include <QStatusBar>
+#include <cmath>
+
+#include "core/common/numbers.h"
+#include "ui/main_window.h"
+
+namespace korva::ui {
+namespace {
+
+constexpr double kWheelNotch = 120.0;
+// One notch of the wheel: a tenth of the view, or a zoom by this factor.
+constexpr double kPanPerNotch = 0.1;
+constexpr double kZoomPerNotch = 0.8;
+constexpr double kReferencePa = 20e-6;
+
+PressureView WholeWaveform(const Session& session) {
+  return {session.StartTime, session.EndTime, session.MinPressure, session.PeakPressure};
+}
+
+}  // namespace
+
+bool MainWindow::PressurePlotShown() const {
+  return document_.session.LastSample >= 0 && plot_.frame2_set && !help_showing_ &&
+         !before_movie_ && !picture_.lower.empty();
+}
+
+PlotRect MainWindow::SamplePlot() const {
+  const PlotRect shown = CursorPlot();
+  if (!plot_.view) return shown;
+  // Where the waveform's first and last samples would stand at this zoom.
+  const plot::Frame& frame = plot_.frames[0];
+  const Session& session = document_.session;
+  const double from = shown.left + (1000.0 * session.StartTime - frame.PlotXMin) * frame.XScale;
+  const double to = shown.left + (1000.0 * session.EndTime - frame.PlotXMin) * frame.XScale;
+  return PlotRect{static_cast<int>(std::lround(from)), shown.top,
+                  std::max(1, static_cast<int>(std::lround(to - from))), shown.height};
+}
+
+void MainWindow::SetView(std::optional<PressureView> view) {
+  if (plot_.view == view) return;
+  plot_.view = view;
+  Redraw();
+}
+
+void MainWindow::ZoomToFitClick() {
+  SetView(std::nullopt);
+}
+
+void MainWindow::CanvasWheeled(QPoint position, QPoint angle_delta,
+                               Qt::KeyboardModifiers modifiers) {
+  if (runner_.Busy() || !PressurePlotShown()) return;
+  const double notches = angle_delta.y() / kWheelNotch;
+  if (notches == 0.0) return;
+  const Session& session = document_.session;
+  const PressureView whole = WholeWaveform(session);
+  const PressureView current = plot_.view.value_or(whole);
+  if (modifiers & Qt::ControlModifier) {
+    // Wheel away from the user zooms in, as in most programs.
+    const PressureView zoomed =
+        ZoomedInTime(current, whole, plot_.frames[0], position.x(),
+                     std::pow(kZoomPerNotch, notches), session.SampleInterval);
+    SetView(zoomed == whole ? std::nullopt : std::optional(zoomed));
+  } else if (plot_.view) {
+    SetView(PannedInTime(current, whole, -notches * kPanPerNotch));
+  }
+}
+
+bool MainWindow::StartZoomBand(Qt::MouseButton button, QPoint position,
+                               Qt::KeyboardModifiers modifiers) {
+  const bool wanted =
+      button == Qt::MiddleButton || (button == Qt::LeftButton && (modifiers & Qt::ShiftModifier));
+  if (!wanted || !PressurePlotShown() || ReadoutAt(position).isEmpty()) return false;
+  if (zoom_band_ == nullptr) zoom_band_ = new QRubberBand(QRubberBand::Rectangle, canvas_);
+  zoom_from_ = position;
+  zoom_band_->setGeometry(QRect(position, QSize()));
+  zoom_band_->show();
+  return true;
+}
+
+bool MainWindow::MoveZoomBand(QPoint position) {
+  if (zoom_band_ == nullptr || !zoom_band_->isVisible()) return false;
+  zoom_band_->setGeometry(QRect(zoom_from_, position).normalized());
+  return true;
+}
+
+bool MainWindow::EndZoomBand(QPoint position) {
+  if (zoom_band_ == nullptr || !zoom_band_->isVisible()) return false;
+  zoom_band_->hide();
+  const Session& session = document_.session;
+  if (const std::optional<PressureView> view =
+          ViewOfRectangle(plot_.frames[0], QRect(zoom_from_, position), WholeWaveform(session),
+                          session.SampleInterval)) {
+    SetView(view);
+  }
+  return true;
+}
+
+void MainWindow::CanvasDoubleClicked(Qt::MouseButton button, QPoint) {
+  if (button == Qt::LeftButton && !runner_.Busy() && !cursor_.Active()) ZoomToFitClick();
+}
+
+QString MainWindow::ReadoutAt(QPoint position) const {
+  if (!PressurePlotShown()) return {};
+  const PlotRect plot = CursorPlot();
+  if (position.x() < plot.left || position.x() > plot.left + plot.width ||
+      position.y() < plot.top || position.y() > plot.top + plot.height) {
+    return {};
+  }
+  const Session& session = document_.session;
+  const WorldPoint at = ScreenToWorld(plot_.frames[0], position);
+  const std::int32_t i =
+      SampleAtTime(at.ms, session.StartTime, session.SampleInterval, session.LastSample);
+  const double ms = 1000.0 * (session.StartTime + static_cast<double>(i) * session.SampleInterval);
+  const double pa = session.Pressure[i];
+  std::string text = FormatFixed(ms, 3) + " ms   " + FormatFixed(pa, 1) + " Pa   ";
+  text += pa == 0.0 ? std::string("-inf dB")
+                    : FormatFixed(20.0 * std::log10(std::fabs(pa) / kReferencePa), 1) + " dB";
+  text += "   (sample " + FormatInteger(i) + ")";
+  return QString::fromStdString(text);
+}
+
+void MainWindow::CanvasHovered(QPoint position) {
+  if (runner_.Busy()) return;
+  const QString text = ReadoutAt(position);
+  if (!text.isEmpty()) statusBar()->showMessage(text);
+}
+
+}  // namespace korva::ui
