@@ -1,0 +1,251 @@
+// How fast the ear model runs where it is slowest: a stiff parameter file
+// (bench/data/stiff.par: a stiffer stapes suspension whose wall is reached
+// near 158 dB, and a substep reduction of 2, so N never falls below 512) on a
+// 16,384-sample 158 dB reverberant impulse (bench/data/REVERB158.KRV, made by
+// `korva-cli synth --peak 158 --b-duration 50 --samples 16384`).
+//
+// Every figure is measured against the straightforward loop the tuning
+// started from (bench/reference_ear.h) in the same run, and the summary at
+// the end gives ratios, which survive a busy machine better than times.
+// Single-thread figures are thread CPU time (min of repetitions).
+// Before timing, the program checks that the model still gives the recorded
+// results (tests/data/model_results.txt).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/reference_ear.h"
+#include "core/common/progress.h"
+#include "core/model/ear_equations.h"
+#include "core/model/hazard.h"
+#include "core/waveform/krv.h"
+#include "tests/core/model/model_results.h"
+
+namespace korva {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kRoot = fs::path(__FILE__).parent_path().parent_path();
+
+struct StiffCase {
+  EarModelConstants model;
+  ReflexTiming timing;
+  float dt = 0.0f;
+  std::vector<float> pressure;
+  // States of the loud part of the run, for evaluations in isolation.
+  std::vector<reference::EarState> states;
+};
+
+const StiffCase& Stiff() {
+  static const StiffCase stiff = [] {
+    StiffCase s;
+    s.model = LoadEarModel(kRoot / "bench/data/stiff.par");
+    Session session(1 << 21);
+    NoProgress none;
+    OpenWaveform(session, kRoot / "bench/data/REVERB158.KRV", none);
+    s.dt = session.SampleInterval;
+    const auto samples = std::as_const(session.LoadedPressure).Range(0, session.LastSample);
+    s.pressure.assign(samples.begin(), samples.end());
+    s.timing = ComputeReflexTiming(kWarnedReflexOffset, s.dt, s.model.params.ReflexTimeConstant());
+    // The impulse arrives after 5 ms (sample 1000); keep 64 states from the
+    // first 2 ms of it, where the stapes spring is hardest.
+    std::vector<reference::EarState> all;
+    std::vector<float> out(1400);
+    reference::TimeDomainModel1(s.model, s.timing, s.dt,
+                                std::span<const float>(s.pressure).subspan(0, 1400), out, &all);
+    for (std::size_t k = 0; k < 64; ++k) s.states.push_back(all[1000 + 6 * k]);
+    return s;
+  }();
+  return stiff;
+}
+
+void SetEvaluationCounters(benchmark::State& state, long long evaluations) {
+  state.counters["evals"] = static_cast<double>(evaluations);
+  state.counters["ns_per_eval"] = benchmark::Counter(
+      static_cast<double>(evaluations) * 1e-9,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// The warned listener's middle ear on the stiff case.
+void BM_StiffMiddleEar_Reference(benchmark::State& state) {
+  const StiffCase& s = Stiff();
+  std::vector<float> out(s.pressure.size());
+  MiddleEarStats stats;
+  for (auto _ : state) {
+    stats = reference::TimeDomainModel1(s.model, s.timing, s.dt, s.pressure, out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetEvaluationCounters(state, stats.derivative_evaluations);
+}
+
+void BM_StiffMiddleEar_Current(benchmark::State& state) {
+  const StiffCase& s = Stiff();
+  std::vector<float> out(s.pressure.size());
+  NoProgress none;
+  MiddleEarStats stats;
+  for (auto _ : state) {
+    stats = TimeDomainModel1(s.model, s.timing, s.dt, s.pressure, out, none);
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetEvaluationCounters(state, stats.derivative_evaluations);
+}
+
+// One derivative evaluation at a time, on states of the loud part of the run.
+void BM_StiffEvaluation_Reference(benchmark::State& state) {
+  const StiffCase& s = Stiff();
+  double a[27] = {};
+  std::size_t k = 0;
+  for (auto _ : state) {
+    const reference::EarState& x = s.states[k++ & 63];
+    reference::Derivatives<EarVariant::FreeField>(s.model, x.Q.data(), x.V.data(), 632.0,
+                                                  s.model.F1, s.model.F2, a);
+    benchmark::DoNotOptimize(a);
+    benchmark::ClobberMemory();
+  }
+  SetEvaluationCounters(state, 1);
+}
+
+void BM_StiffEvaluation_Current(benchmark::State& state) {
+  const StiffCase& s = Stiff();
+  double a[27] = {};
+  std::size_t k = 0;
+  for (auto _ : state) {
+    const reference::EarState& x = s.states[k++ & 63];
+    EarDerivatives<EarVariant::FreeField>(s.model, x.Q.data(), x.V.data(), 632.0, s.model.F1,
+                                          s.model.F2, a);
+    benchmark::DoNotOptimize(a);
+    benchmark::ClobberMemory();
+  }
+  SetEvaluationCounters(state, 1);
+}
+
+// A whole warned analysis as the CLI runs it: open, middle ear, cochlea.
+void BM_StiffListener(benchmark::State& state) {
+  testing::RecordedResult stiff;
+  stiff.waveform = "bench/data/REVERB158.KRV";
+  stiff.parameters = "bench/data/stiff.par";
+  for (auto _ : state) {
+    const HazardRunResult run = testing::RunRecordedCase(stiff, kRoot);
+    benchmark::DoNotOptimize(run.cochlea.TotalHazardARU);
+  }
+}
+
+double Min(const std::vector<double>& v) {
+  return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
+}
+
+void Register() {
+  const auto single = [](benchmark::internal::Benchmark* b) {
+    b->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ComputeStatistics("min", Min);
+  };
+  single(benchmark::RegisterBenchmark("StiffMiddleEar/reference", BM_StiffMiddleEar_Reference));
+  single(benchmark::RegisterBenchmark("StiffMiddleEar/current", BM_StiffMiddleEar_Current));
+  benchmark::RegisterBenchmark("StiffEvaluation/reference", BM_StiffEvaluation_Reference)
+      ->Repetitions(3)
+      ->ComputeStatistics("min", Min);
+  benchmark::RegisterBenchmark("StiffEvaluation/current", BM_StiffEvaluation_Current)
+      ->Repetitions(3)
+      ->ComputeStatistics("min", Min);
+  single(benchmark::RegisterBenchmark("StiffListener/warned", BM_StiffListener));
+}
+
+// Keeps the "min" rows of the console output for the summary.
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  SummaryReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.aggregate_name != "min") continue;
+      const std::string& name = run.run_name.function_name;
+      cpu_ns_[name] = run.GetAdjustedCPUTime() * Scale(run.time_unit);
+      real_ns_[name] = run.GetAdjustedRealTime() * Scale(run.time_unit);
+      for (const auto& [key, counter] : run.counters) counters_[name + ":" + key] = counter.value;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  double Cpu(const std::string& name) const { return Find(cpu_ns_, name); }
+  double Counter(const std::string& name, const std::string& key) const {
+    return Find(counters_, name + ":" + key);
+  }
+
+ private:
+  static double Scale(benchmark::TimeUnit unit) {
+    switch (unit) {
+      case benchmark::kSecond:
+        return 1e9;
+      case benchmark::kMillisecond:
+        return 1e6;
+      case benchmark::kMicrosecond:
+        return 1e3;
+      default:
+        return 1.0;
+    }
+  }
+  static double Find(const std::map<std::string, double>& m, const std::string& key) {
+    const auto it = m.find(key);
+    return it == m.end() ? 0.0 : it->second;
+  }
+  std::map<std::string, double> cpu_ns_, real_ns_, counters_;
+};
+
+// The recorded results, so that a fast but wrong model shows at once.
+bool CheckRecordedResults() {
+  std::printf("Results against tests/data/model_results.txt:\n");
+  bool all = true;
+  for (const auto& r : testing::ReadRecordedResults(kRoot / "tests/data/model_results.txt")) {
+    const HazardRunResult run = testing::RunRecordedCase(r, kRoot);
+    const double diff = testing::RelativeDifference(run.cochlea.TotalHazardARU, r.hazard);
+    const bool same_counts = run.middle_ear.derivative_evaluations == r.derivative_evaluations &&
+                             run.middle_ear.passes == r.passes &&
+                             run.middle_ear.max_substeps == r.max_substeps;
+    const bool ok = diff <= 1e-9 && same_counts;
+    all = all && ok;
+    std::printf("  %-28s %-8s %12.9g A.R.U.  rel. diff %.1e  substeps %s  %s\n", r.waveform.c_str(),
+                ListenerName(r.listener), double{run.cochlea.TotalHazardARU}, diff,
+                same_counts ? "same" : "CHANGED", ok ? "ok" : "DIFFERS");
+  }
+  return all;
+}
+
+void PrintSummary(const SummaryReporter& r) {
+  const double ref = r.Cpu("StiffMiddleEar/reference");
+  const double cur = r.Cpu("StiffMiddleEar/current");
+  const double ref_eval = r.Counter("StiffEvaluation/reference", "ns_per_eval");
+  const double cur_eval = r.Counter("StiffEvaluation/current", "ns_per_eval");
+  const double ref_run = r.Counter("StiffMiddleEar/reference", "ns_per_eval");
+  const double cur_run = r.Counter("StiffMiddleEar/current", "ns_per_eval");
+  std::printf("\nSummary (ratios within this run):\n");
+  std::printf("  middle ear, one listener, one core: %.2fx faster than the reference loop\n",
+              ref / cur);
+  std::printf("  ns per evaluation in the run: reference %.1f, current %.1f\n", ref_run, cur_run);
+  std::printf("  ns per evaluation in isolation: reference %.1f, current %.1f\n", ref_eval,
+              cur_eval);
+  std::printf("  floor ratio (run / (evaluations x isolated cost)): reference %.2f, current %.2f\n",
+              ref_run / ref_eval, cur_run / cur_eval);
+  std::printf("  whole warned analysis: %.2f s\n", r.Cpu("StiffListener/warned") * 1e-9);
+}
+
+}  // namespace
+}  // namespace korva
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const bool results_ok = korva::CheckRecordedResults();
+  korva::Register();
+  korva::SummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  korva::PrintSummary(reporter);
+  benchmark::Shutdown();
+  return results_ok ? 0 : 1;
+}
