@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -86,13 +87,16 @@ void BM_StiffMiddleEar_Reference(benchmark::State& state) {
   SetEvaluationCounters(state, stats.derivative_evaluations);
 }
 
-void BM_StiffMiddleEar_Current(benchmark::State& state) {
+// The tuned loop; `options` switches parts of the tuning off to show what
+// each buys.
+void BM_StiffMiddleEar_Current(benchmark::State& state, IntegrationOptions options) {
   const StiffCase& s = Stiff();
   std::vector<float> out(s.pressure.size());
   NoProgress none;
   MiddleEarStats stats;
   for (auto _ : state) {
-    stats = TimeDomainModel1(s.model, s.timing, s.dt, s.pressure, out, none);
+    stats = RunMiddleEarModel(EarVariant::FreeField, s.model, s.timing, s.dt, s.pressure, out, none,
+                              options);
     benchmark::DoNotOptimize(out.data());
   }
   SetEvaluationCounters(state, stats.derivative_evaluations);
@@ -113,18 +117,64 @@ void BM_StiffEvaluation_Reference(benchmark::State& state) {
   SetEvaluationCounters(state, 1);
 }
 
-void BM_StiffEvaluation_Current(benchmark::State& state) {
-  const StiffCase& s = Stiff();
-  double a[27] = {};
-  std::size_t k = 0;
-  for (auto _ : state) {
-    const reference::EarState& x = s.states[k++ & 63];
-    EarDerivatives<EarVariant::FreeField>(s.model, x.Q.data(), x.V.data(), 632.0, s.model.F1,
-                                          s.model.F2, a);
-    benchmark::DoNotOptimize(a);
+// The tuned evaluation, inlined into a loop compiled for the same vector
+// width as the run uses, 64 states per call.
+template <int kWidth>
+[[gnu::flatten]] void Evaluate64(const EarModelConstants& c, const EarLaneCoefficients& k,
+                                 const EarState* states, EarState& sink) {
+  using Passes = EarPasses<EarVariant::FreeField, kWidth>;
+  typename Passes::Coefficients vk;
+  Passes::Load(vk, k);
+  for (int i = 0; i < 64; ++i) {
+    typename Passes::Vec q[Passes::kVectors], v[Passes::kVectors], a[Passes::kVectors];
+    Passes::Load(q, states[i].Q.data());
+    Passes::Load(v, states[i].V.data());
+    Passes::Accelerations(c, vk, q, v, 632.0, c.F1, c.F2, a);
+    std::memcpy(sink.V.data(), a, sizeof a);
     benchmark::ClobberMemory();
   }
-  SetEvaluationCounters(state, 1);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx512f"), gnu::flatten]] void Evaluate64Wide(const EarModelConstants& c,
+                                                             const EarLaneCoefficients& k,
+                                                             const EarState* states,
+                                                             EarState& sink) {
+  Evaluate64<8>(c, k, states, sink);
+}
+[[gnu::target("avx2"), gnu::flatten]] void Evaluate64Avx2(const EarModelConstants& c,
+                                                          const EarLaneCoefficients& k,
+                                                          const EarState* states, EarState& sink) {
+  Evaluate64<4>(c, k, states, sink);
+}
+#endif
+
+void BM_StiffEvaluation_Current(benchmark::State& state) {
+  const StiffCase& s = Stiff();
+  const EarLaneCoefficients k = LaneCoefficients(EarVariant::FreeField, s.model);
+  std::vector<EarState> states(64);
+  for (std::size_t i = 0; i < 64; ++i) {
+    for (int j = 1; j <= 24; ++j) {
+      states[i].Q[static_cast<std::size_t>(Lane(j))] = s.states[i].Q[static_cast<std::size_t>(j)];
+      states[i].V[static_cast<std::size_t>(Lane(j))] = s.states[i].V[static_cast<std::size_t>(j)];
+    }
+  }
+  EarState sink;
+  const int width = WidestVectorWidth();
+  for (auto _ : state) {
+#if defined(__x86_64__)
+    if (width == 8) {
+      Evaluate64Wide(s.model, k, states.data(), sink);
+      continue;
+    }
+    if (width == 4) {
+      Evaluate64Avx2(s.model, k, states.data(), sink);
+      continue;
+    }
+#endif
+    Evaluate64<2>(s.model, k, states.data(), sink);
+  }
+  SetEvaluationCounters(state, 64);
 }
 
 // A whole warned analysis as the CLI runs it: open, middle ear, cochlea.
@@ -147,7 +197,19 @@ void Register() {
     b->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ComputeStatistics("min", Min);
   };
   single(benchmark::RegisterBenchmark("StiffMiddleEar/reference", BM_StiffMiddleEar_Reference));
-  single(benchmark::RegisterBenchmark("StiffMiddleEar/current", BM_StiffMiddleEar_Current));
+  single(benchmark::RegisterBenchmark("StiffMiddleEar/current", BM_StiffMiddleEar_Current,
+                                      IntegrationOptions{}));
+  IntegrationOptions unpaired;
+  unpaired.paired_passes = false;
+  single(
+      benchmark::RegisterBenchmark("StiffMiddleEar/unpaired", BM_StiffMiddleEar_Current, unpaired));
+  for (const int width : {4, 2}) {
+    if (width >= WidestVectorWidth()) continue;
+    IntegrationOptions narrow;
+    narrow.vector_width = width;
+    single(benchmark::RegisterBenchmark(("StiffMiddleEar/width" + std::to_string(width)).c_str(),
+                                        BM_StiffMiddleEar_Current, narrow));
+  }
   benchmark::RegisterBenchmark("StiffEvaluation/reference", BM_StiffEvaluation_Reference)
       ->Repetitions(3)
       ->ComputeStatistics("min", Min);
@@ -227,6 +289,13 @@ void PrintSummary(const SummaryReporter& r) {
   std::printf("\nSummary (ratios within this run):\n");
   std::printf("  middle ear, one listener, one core: %.2fx faster than the reference loop\n",
               ref / cur);
+  const char* const parts[] = {"StiffMiddleEar/unpaired", "StiffMiddleEar/width4",
+                               "StiffMiddleEar/width2"};
+  for (const char* part : parts) {
+    if (r.Cpu(part) > 0.0) {
+      std::printf("    %-26s %.2fx faster than the reference loop\n", part, ref / r.Cpu(part));
+    }
+  }
   std::printf("  ns per evaluation in the run: reference %.1f, current %.1f\n", ref_run, cur_run);
   std::printf("  ns per evaluation in isolation: reference %.1f, current %.1f\n", ref_eval,
               cur_eval);

@@ -1,7 +1,7 @@
 // The cost of a hazard run on a 65,536-sample free-field Friedlander impulse
 // of 160 dB peak at 200 kHz: the middle ear (the heaviest work of the
-// program), the cochlea, a whole warned run, and one derivative evaluation
-// inside the run against the same evaluation in a tight loop.
+// program), the cochlea and a whole warned run. ear_speed_bench measures the
+// integration itself in depth.
 //
 // The ear-model file is the test parameter set of tests/data unless
 // KORVA_BENCH_MODEL names another.
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "core/common/progress.h"
-#include "core/model/ear_equations.h"
 #include "core/model/hazard.h"
 
 namespace korva {
@@ -117,50 +116,6 @@ void BM_WholeWarnedRun(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WholeWarnedRun)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-// One free-field evaluation in a tight loop, on states taken from the run
-// (so the stapes spring sees the same range of displacements).
-void BM_EarDerivativesIsolated(benchmark::State& state) {
-  const EarModelConstants& model = Model();
-  std::vector<EarState> states(64);
-  for (std::size_t k = 0; k < states.size(); ++k) {
-    for (int j = 1; j <= 24; ++j) {
-      states[k].Q[static_cast<std::size_t>(j)] = 1e-6 * std::sin(0.37 * j + 0.11 * k);
-      states[k].V[static_cast<std::size_t>(j)] = 1e-3 * std::cos(0.23 * j + 0.07 * k);
-    }
-  }
-  double a[27] = {};
-  std::size_t k = 0;
-  for (auto _ : state) {
-    const EarState& s = states[k++ & 63];
-    EarDerivatives<EarVariant::FreeField>(model, s.Q.data(), s.V.data(), 632.0, 10.0, 4.0, a);
-    benchmark::DoNotOptimize(a);
-    benchmark::ClobberMemory();
-  }
-}
-BENCHMARK(BM_EarDerivativesIsolated);
-
-// One sample interval of 64 substeps (256 evaluations) on its own: the
-// evaluations plus the Runge-Kutta stage arithmetic, without the per-sample
-// work of the adaptive rule. Reported per evaluation.
-void BM_StepSampleInterval64(benchmark::State& state) {
-  const EarModelConstants& model = Model();
-  EarState start;
-  for (int j = 1; j <= 24; ++j) {
-    start.Q[static_cast<std::size_t>(j)] = 1e-6 * std::sin(0.37 * j);
-    start.V[static_cast<std::size_t>(j)] = 1e-3 * std::cos(0.23 * j);
-  }
-  EarState out;
-  const IntervalDrive drive{632.0, 640.0, 10.0, 10.0, 4.0, 4.0};
-  for (auto _ : state) {
-    StepSampleInterval<EarVariant::FreeField>(model, start, out, 64, kDt, drive);
-    benchmark::DoNotOptimize(out.Q.data());
-    benchmark::ClobberMemory();
-  }
-  state.counters["ns_per_eval"] = benchmark::Counter(
-      256e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-BENCHMARK(BM_StepSampleInterval64);
 
 }  // namespace
 }  // namespace korva

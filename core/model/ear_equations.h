@@ -1,13 +1,28 @@
 // The equations of motion of the outer- and middle-ear network and the
-// Runge-Kutta step that integrates them. Kept inline in a header so that the
-// integration loop compiles to straight arithmetic per variant (no virtual
-// call, no per-coordinate branch) and so that the benchmark can time one
-// evaluation exactly as the loop runs it. Most callers want middle_ear.h.
+// Runge-Kutta passes that integrate them, written for the machine's vector
+// units. Most callers want middle_ear.h.
+//
+// The network is a chain of coordinates joined by springs and dampers. With
+// coordinate j kept in lane j - 1 of a few vectors, every link force is
+// (X[i+1] - X[i]) times a coefficient, and the net force on a lane is its
+// upper link's force minus its lower one's: a handful of vector operations
+// for all 24 coordinates, where a coefficient is 0 for a link that does not
+// exist. Two links skip a coordinate (4-6 and 22-24) and go through a shift
+// by two lanes; the stapes spring is the only nonlinear term and is computed
+// once per evaluation as a scalar.
+//
+// The vector width is a template parameter: middle_ear.cpp compiles the
+// passes three times (8 doubles for AVX-512, 4 for AVX2, 2 for any x86-64)
+// and runs the widest the processor has. Every width performs the same
+// operations lane by lane, so all three give the same numbers.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <utility>
 
 #include "core/model/ear_model.h"
 
@@ -23,63 +38,23 @@ constexpr int StateCount(EarVariant variant) {
   return variant == EarVariant::FreeField ? 24 : variant == EarVariant::CanalEntrance ? 23 : 6;
 }
 
-// Q (displacements) and V (velocities) indexed 1..26; index 0 is unused.
-struct EarState {
-  std::array<double, 27> Q{};
-  std::array<double, 27> V{};
-};
-
-// Accelerations a[1..n] of all coordinates for displacements Q, velocities V,
-// driving pressure p (dyn/cm^2) and reflex factors f1 (stiffness) and f2
-// (resistance).
-template <EarVariant kVariant>
-inline void EarDerivatives(const EarModelConstants& c, const double* Q, const double* V, double p,
-                           double f1, double f2, double* a) {
-  // The stapes suspension hardens with displacement: sigma = 1 at rest and
-  // rises steeply towards the cap as g approaches P38.
-  const double u = Q[2] * c.NonlinearScale;
-  const double g = c.NonlinearShape * std::sqrt(1.0 + u * u) - 1.0;
-  const double theta = std::min(c.ThetaScale * g, c.ThetaCap);
-  const double sigma = std::tan(theta) * c.SigmaScale / (g + 1.0);
-  const double kst = f1 * sigma * c.KNonlinear + c.KLinear;
-  const double rst =
-      f2 * c.R30 * (c.StapesResistanceGrowth * sigma - (c.StapesResistanceGrowth - 1.0));
-
-  const double F1 = (V[2] - V[1]) * c.R31;
-  const double F2 = (V[3] - V[2]) * c.R25 + (Q[3] - Q[2]) * c.K26;
-  const double F3 = (V[4] - V[3]) * c.R22 + (Q[4] - Q[3]) * c.K23;
-  const double F4 = (V[6] - V[4]) * c.R16 + (Q[6] - Q[4]) * c.InvP17;
-  const double F5 = (Q[6] - Q[5]) * c.InvP14;
-
-  a[1] = (F1 - c.R32 * V[1]) * c.InvMass1;
-  a[2] = (F2 - F1 - kst * Q[2] - rst * V[2]) * c.InvMass2;
-  a[3] = (F3 - F2) * c.InvMass3;
-  a[5] = (F5 - c.R13 * V[5] - Q[5] * c.InvP12) * c.InvP11;
-
-  if constexpr (kVariant == EarVariant::Eardrum) {
-    a[4] = (p - F3 - F5 - c.R20 * V[4] - Q[4] * c.InvP19) * c.InvP18;
-    a[6] = (p - F4 - F5) * c.InvP15 + a[4];
-  } else {
-    // Canal sections: F[k] = (Q[k+1] - Q[k]) K[k-5] for k = 6..21.
-    double F[22];
-    for (int k = 6; k <= 21; ++k) F[k] = (Q[k + 1] - Q[k]) * c.K[k - 5];
-    const double G3 = F3 - F4 + c.R20 * V[4] + Q[4] * c.InvP19;
-    const double G4 = F[6] - F4 - F5;
-    a[4] = c.c44 * G4 - c.c43 * G3;
-    a[6] = c.c64 * G4 - c.c63 * G3;
-    for (int k = 7; k <= 21; ++k) a[k] = (F[k] - F[k - 1]) * c.Minv[k - 5];
-    const double Fr = (V[22] - V[23]) * c.Rrad;
-    if constexpr (kVariant == EarVariant::CanalEntrance) {
-      a[22] = (p - Fr - F[21]) * c.Minv[17];
-      a[23] = Fr * c.InvMrad;
-    } else {
-      const double Fc = (V[24] - V[22]) * c.R5;
-      a[22] = (c.IncidentGain * p + Fc - Fr - F[21]) * c.Minv[17];
-      a[23] = Fr * c.InvMrad;
-      a[24] = (c.CouplingGain * p - Fc) * c.InvP6;
-    }
-  }
+// Lanes the equations work on: the coordinates rounded up to whole vectors
+// of 8. A lane beyond the network's coordinates has no mass, starts at rest
+// and stays there.
+constexpr int LaneCount(EarVariant variant) {
+  return variant == EarVariant::Eardrum ? 8 : 24;
 }
+
+// The lane of coordinate j (1-based, as the equations number them).
+constexpr int Lane(int coordinate) {
+  return coordinate - 1;
+}
+
+// Q (displacements) and V (velocities) of the network, coordinate j in lane j - 1.
+struct EarState {
+  alignas(64) std::array<double, 24> Q{};
+  alignas(64) std::array<double, 24> V{};
+};
 
 // Inputs of one sample interval: pressure and reflex factors at its start
 // and end, interpolated linearly across it.
@@ -89,68 +64,359 @@ struct IntervalDrive {
   double f2s, f2e;
 };
 
-// One sample interval of classical fourth-order Runge-Kutta with `substeps`
-// equal steps of h = dt / substeps, starting from `start` and leaving the
-// result in `state`.
-template <EarVariant kVariant>
-inline void StepSampleInterval(const EarModelConstants& c, const EarState& start, EarState& state,
-                               int substeps, double dt, const IntervalDrive& d) {
-  // Loops run over an even count so that the compiler can pair them in
-  // vector registers; a coordinate beyond the network's (the canal variant's
-  // 24th) starts at rest, is never accelerated and stays there.
-  constexpr int n = (StateCount(kVariant) + 1) / 2 * 2;
-  const double h = dt / substeps;
-  const double half = 0.5 * h;
-  const double sixth = h / 6.0;
-  const double dp = (d.p_next - d.p_prev) / substeps;
-  const double df1 = (d.f1e - d.f1s) / substeps;
-  const double df2 = (d.f2e - d.f2s) / substeps;
-
-  // Stage slopes are folded into running sums as they come, in the order of
-  // h/6 (V + 2 V2 + 2 V3 + V4), so no stage needs to be kept.
-  double Q[27], V[27];
-  double Qt[27], Vt[27];
-  double a[27] = {};
-  double sum_v[27], sum_a[27];
-  for (int j = 1; j <= n; ++j) {
-    Q[j] = start.Q[j];
-    V[j] = start.V[j];
-  }
-  for (int m = 1; m <= substeps; ++m) {
-    const double s0 = m - 1.0;
-    const double sh = m - 0.5;
-    const double s1 = m;
-    EarDerivatives<kVariant>(c, Q, V, d.p_prev + s0 * dp, d.f1s + s0 * df1, d.f2s + s0 * df2, a);
-    for (int j = 1; j <= n; ++j) {
-      sum_v[j] = V[j];
-      sum_a[j] = a[j];
-      Qt[j] = Q[j] + half * V[j];
-      Vt[j] = V[j] + half * a[j];
-    }
-    EarDerivatives<kVariant>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1, d.f2s + sh * df2, a);
-    for (int j = 1; j <= n; ++j) {
-      sum_v[j] += 2.0 * Vt[j];
-      sum_a[j] += 2.0 * a[j];
-      Qt[j] = Q[j] + half * Vt[j];
-      Vt[j] = V[j] + half * a[j];
-    }
-    EarDerivatives<kVariant>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1, d.f2s + sh * df2, a);
-    for (int j = 1; j <= n; ++j) {
-      sum_v[j] += 2.0 * Vt[j];
-      sum_a[j] += 2.0 * a[j];
-      Qt[j] = Q[j] + h * Vt[j];
-      Vt[j] = V[j] + h * a[j];
-    }
-    EarDerivatives<kVariant>(c, Qt, Vt, d.p_prev + s1 * dp, d.f1s + s1 * df1, d.f2s + s1 * df2, a);
-    for (int j = 1; j <= n; ++j) {
-      Q[j] += sixth * (sum_v[j] + Vt[j]);
-      V[j] += sixth * (sum_a[j] + a[j]);
-    }
-  }
-  for (int j = 1; j <= n; ++j) {
-    state.Q[j] = Q[j];
-    state.V[j] = V[j];
-  }
+// The stapes spring factor sigma = tan(theta) (1 + P37) / (tan(pi P37 /
+// (2 P38)) (g + 1)) at stapes coordinate q2; 1 at rest, rising steeply as
+// the spring hardens.
+//
+// theta lies in (0, 0.9997 pi/2] (g >= P37 > 0, and the cap), so the
+// tangent needs no range reduction: up to pi/4 it is x P(x^2)/Q(x^2), the
+// [9/8] Pade approximant from Lambert's continued fraction tan x = x / (1 -
+// x^2 / (3 - x^2 / (5 - ...))), whose error on [0, pi/4] is below 2e-17;
+// above pi/4 it is the reciprocal of the same at pi/2 - theta, formed
+// exactly in two parts so that the steep end keeps its accuracy. The result
+// stays within a few units in the last place of the library's tan
+// (StapesSpringFactor), and the branch-free form keeps the run's critical
+// path short.
+inline double StapesSpring(const EarModelConstants& c, double q2) {
+  constexpr double kHalfPiHigh = 1.5707963267948966;    // pi/2 rounded to double
+  constexpr double kHalfPiLow = 6.123233995736766e-17;  // pi/2 - kHalfPiHigh
+  const double u = q2 * c.NonlinearScale;
+  const double g = c.NonlinearShape * std::sqrt(1.0 + u * u) - 1.0;
+  const double theta = std::min(c.ThetaScale * g, c.ThetaCap);
+  const double rest = (kHalfPiHigh - theta) + kHalfPiLow;  // exact for theta >= pi/4
+  const bool steep = rest < theta;
+  const double x = std::min(theta, rest);
+  const double y = x * x;
+  const double p =
+      1.0 + y * (-7.0 / 51 + y * (1.0 / 255 + y * (-2.0 / 69615 + y * (1.0 / 34459425))));
+  const double q = 1.0 + y * (-8.0 / 17 + y * (7.0 / 255 + y * (-4.0 / 9945 + y * (1.0 / 765765))));
+  const double xp = x * p;
+  const double num = steep ? q : xp;  // tan theta = num / den
+  const double den = steep ? xp : q;
+  return c.SigmaScale * num / (den * (g + 1.0));
 }
+
+// The coefficients of the lane form, per lane (see the top of the file):
+// accelerations a = M N + Up N[+2] + Down N[-2] from net forces
+//   N[i] = L[i] - L[i-1] + S[i] - S[i-2] - Kg[i] Q[i] - Rg[i] V[i] + D[i] p
+// with link forces L[i] = (Q[i+1] - Q[i]) K1[i] + (V[i+1] - V[i]) R1[i] and
+// skip-link forces S[i] = (Q[i+2] - Q[i]) K2[i] + (V[i+2] - V[i]) R2[i]. The
+// stapes lane's Kg holds its linear spring; the hardening spring and the
+// stapes resistance follow sigma and are set per evaluation. Derived once
+// per run.
+struct EarLaneCoefficients {
+  alignas(64) std::array<double, 24> K1{}, R1{}, K2{}, R2{}, Kg{}, Rg{}, D{}, M{}, Up{}, Down{};
+};
+
+inline EarLaneCoefficients LaneCoefficients(EarVariant variant, const EarModelConstants& c) {
+  EarLaneCoefficients k;
+  const auto link = [&](int from, double stiffness, double resistance) {
+    k.K1[Lane(from)] = stiffness;
+    k.R1[Lane(from)] = resistance;
+  };
+  // Ossicles: cochlear load 1-2, joints 2-3 and 3-4; cavity air 5-6.
+  link(1, 0.0, c.R31);
+  link(2, c.K26, c.R25);
+  link(3, c.K23, c.R22);
+  link(5, c.InvP14, 0.0);
+  // Eardrum 4-6 skips the cavity coordinate.
+  k.K2[Lane(4)] = c.InvP17;
+  k.R2[Lane(4)] = c.R16;
+  k.Rg[Lane(1)] = c.R32;
+  k.Kg[Lane(2)] = c.KLinear;
+  k.Kg[Lane(4)] = c.InvP19;
+  k.Rg[Lane(4)] = c.R20;
+  k.Kg[Lane(5)] = c.InvP12;
+  k.Rg[Lane(5)] = c.R13;
+  k.M[Lane(1)] = c.InvMass1;
+  k.M[Lane(2)] = c.InvMass2;
+  k.M[Lane(3)] = c.InvMass3;
+  k.M[Lane(5)] = c.InvP11;
+  if (variant == EarVariant::Eardrum) {
+    // The pressure acts on the eardrum pair; coordinate 6 moves with 4.
+    k.D[Lane(4)] = 1.0;
+    k.D[Lane(6)] = 1.0;
+    k.M[Lane(4)] = c.InvP18;
+    k.M[Lane(6)] = c.InvP15;
+    k.Down[Lane(6)] = 1.0;  // a6 += a4, applied to accelerations
+    return k;
+  }
+  // Canal: 16 sections from the eardrum (6-7) to the entrance (21-22).
+  for (int j = 6; j <= 21; ++j) link(j, c.K[j - 5], 0.0);
+  for (int j = 7; j <= 21; ++j) k.M[Lane(j)] = c.Minv[j - 5];
+  link(22, 0.0, c.Rrad);  // radiation 22-23
+  k.M[Lane(22)] = c.Minv[17];
+  k.M[Lane(23)] = c.InvMrad;
+  // The eardrum pair 4/6 through its inverse mass matrix.
+  k.M[Lane(4)] = c.c43;
+  k.Up[Lane(4)] = c.c44;
+  k.M[Lane(6)] = c.c64;
+  k.Down[Lane(6)] = c.c63;
+  if (variant == EarVariant::CanalEntrance) {
+    k.D[Lane(22)] = 1.0;
+  } else {
+    k.D[Lane(22)] = c.IncidentGain;
+    k.D[Lane(24)] = c.CouplingGain;
+    k.R2[Lane(22)] = c.R5;  // outer-ear coupling 22-24
+    k.M[Lane(24)] = c.InvP6;
+  }
+  return k;
+}
+
+// kWidth doubles in one vector register.
+template <int kWidth>
+struct VectorOf {
+  typedef double type __attribute__((vector_size(8 * kWidth)));
+};
+
+// One sample interval integrated on vectors of kWidth doubles. The shifts
+// take and return vectors by value but are always inlined into functions
+// compiled for the vector width, so no call passes a vector across the ABI
+// that -Wpsabi warns about; files that instantiate these passes are built
+// with -Wno-psabi.
+template <EarVariant kVariant, int kWidth>
+struct EarPasses {
+  using Vec = typename VectorOf<kWidth>::type;
+  static constexpr int kVectors = LaneCount(kVariant) / kWidth;
+  static_assert(LaneCount(kVariant) % kWidth == 0);
+
+  // Vector m holds lanes m kWidth .. m kWidth + kWidth - 1.
+  static constexpr bool Holds(int m, int first_lane, int last_lane) {
+    return m * kWidth <= last_lane && first_lane < (m + 1) * kWidth;
+  }
+
+  template <int kShift, std::size_t... I>
+  [[gnu::always_inline]] static Vec Concat(Vec low, Vec high, std::index_sequence<I...>) {
+    return __builtin_shufflevector(low, high, (I + kShift)...);
+  }
+  // X[i + s] and X[i - s] for the lanes of vector m; 0 beyond the ends.
+  template <int s>
+  [[gnu::always_inline]] static Vec Above(const Vec* x, int m) {
+    const Vec next = m + 1 < kVectors ? x[m + 1] : Vec{};
+    return Concat<s>(x[m], next, std::make_index_sequence<kWidth>());
+  }
+  template <int s>
+  [[gnu::always_inline]] static Vec Below(const Vec* x, int m) {
+    const Vec previous = m > 0 ? x[m - 1] : Vec{};
+    return Concat<kWidth - s>(previous, x[m], std::make_index_sequence<kWidth>());
+  }
+
+  struct Coefficients {
+    Vec K1[kVectors], R1[kVectors], K2[kVectors], R2[kVectors], Kg[kVectors], Rg[kVectors],
+        D[kVectors], M[kVectors], Up[kVectors], Down[kVectors];
+  };
+
+  [[gnu::always_inline]] static void Load(Vec* to, const double* from) {
+    std::memcpy(to, from, sizeof(Vec) * kVectors);
+  }
+
+  [[gnu::always_inline]] static void Load(Coefficients& to, const EarLaneCoefficients& k) {
+    Load(to.K1, k.K1.data());
+    Load(to.R1, k.R1.data());
+    Load(to.K2, k.K2.data());
+    Load(to.R2, k.R2.data());
+    Load(to.Kg, k.Kg.data());
+    Load(to.Rg, k.Rg.data());
+    Load(to.D, k.D.data());
+    Load(to.M, k.M.data());
+    Load(to.Up, k.Up.data());
+    Load(to.Down, k.Down.data());
+  }
+
+  // Accelerations a of all lanes for displacements q, velocities v, driving
+  // pressure p (dyn/cm^2) and reflex factors f1 (stiffness), f2 (resistance).
+  [[gnu::always_inline]] static void Accelerations(const EarModelConstants& c,
+                                                   const Coefficients& k, const Vec* q,
+                                                   const Vec* v, double p, double f1, double f2,
+                                                   Vec* a) {
+    constexpr int kStapes = Lane(2);
+    const double sigma = StapesSpring(c, q[0][kStapes]);
+    const double k_stapes = f1 * sigma * c.KNonlinear;
+    const double r_stapes =
+        f2 * c.R30 * (c.StapesResistanceGrowth * sigma - (c.StapesResistanceGrowth - 1.0));
+
+    Vec link[kVectors], net[kVectors];
+#pragma GCC unroll 24
+    for (int m = 0; m < kVectors; ++m) {
+      link[m] = (Above<1>(q, m) - q[m]) * k.K1[m];
+      if (Holds(m, Lane(1), Lane(3)) || Holds(m, Lane(22), Lane(22))) {
+        link[m] += (Above<1>(v, m) - v[m]) * k.R1[m];
+      }
+    }
+#pragma GCC unroll 24
+    for (int m = 0; m < kVectors; ++m) net[m] = link[m] - Below<1>(link, m);
+
+    // Skip links start at lanes 3 and 21 and pull lanes 5 and 23.
+    Vec skip[kVectors] = {};
+    constexpr int kEardrum = Lane(4) / kWidth;
+    skip[kEardrum] = (Above<2>(q, kEardrum) - q[kEardrum]) * k.K2[kEardrum] +
+                     (Above<2>(v, kEardrum) - v[kEardrum]) * k.R2[kEardrum];
+    if constexpr (kVariant == EarVariant::FreeField) {
+      constexpr int kOuter = Lane(22) / kWidth;
+      skip[kOuter] = (Above<2>(v, kOuter) - v[kOuter]) * k.R2[kOuter];
+    }
+#pragma GCC unroll 24
+    for (int m = 0; m < kVectors; ++m) {
+      if (Holds(m, Lane(4), Lane(6)) || Holds(m, Lane(22), Lane(24))) {
+        if constexpr (kVariant == EarVariant::Eardrum) {
+          // The eardrum network couples 4 and 6 through their masses, not
+          // a link: coordinate 4 feels the cavity (5-6) and not the drum.
+          net[m] -= Below<2>(skip, m);
+          if (Holds(m, Lane(4), Lane(4))) {
+            Vec cavity_on_4{};
+            cavity_on_4[Lane(4) % kWidth] = Above<1>(link, m)[Lane(4) % kWidth];
+            net[m] -= cavity_on_4;
+          }
+        } else {
+          net[m] += skip[m] - Below<2>(skip, m);
+        }
+      }
+    }
+
+    // Springs and dampers to ground, the stapes spring's hardening part with them.
+    Vec kg = k.Kg[0], rg = k.Rg[0];
+    kg[kStapes] += k_stapes;
+    rg[kStapes] = r_stapes;
+    net[0] -= kg * q[0] + rg * v[0];
+#pragma GCC unroll 24
+    for (int m = 1; m < kVectors; ++m) {
+      if (Holds(m, Lane(1), Lane(5))) net[m] -= k.Kg[m] * q[m] + k.Rg[m] * v[m];
+    }
+#pragma GCC unroll 24
+    for (int m = 0; m < kVectors; ++m) {
+      if (Holds(m, Lane(4), Lane(6)) || Holds(m, Lane(22), Lane(24))) net[m] += k.D[m] * p;
+    }
+
+#pragma GCC unroll 24
+    for (int m = 0; m < kVectors; ++m) {
+      a[m] = net[m] * k.M[m];
+      if constexpr (kVariant != EarVariant::Eardrum) {
+        if (Holds(m, Lane(4), Lane(4))) a[m] += k.Up[m] * Above<2>(net, m);
+        if (Holds(m, Lane(6), Lane(6))) a[m] += k.Down[m] * Below<2>(net, m);
+      }
+    }
+    if constexpr (kVariant == EarVariant::Eardrum) {
+      constexpr int m = Lane(6) / kWidth;
+      a[m] += k.Down[m] * Below<2>(a, m);
+    }
+  }
+
+  // One integration of the interval with a fixed number of substeps.
+  struct Pass {
+    Vec Q[kVectors], V[kVectors];    // the state
+    Vec Qt[kVectors], Vt[kVectors];  // the point of the next stage
+    Vec a[kVectors];
+    Vec sum_v[kVectors], sum_a[kVectors];  // the stage slopes so far
+    double h, half, sixth, dp, df1, df2;
+
+    [[gnu::always_inline]] void Start(const EarState& start, int substeps, double dt,
+                                      const IntervalDrive& d) {
+      h = dt / substeps;
+      half = 0.5 * h;
+      sixth = h / 6.0;
+      dp = (d.p_next - d.p_prev) / substeps;
+      df1 = (d.f1e - d.f1s) / substeps;
+      df2 = (d.f2e - d.f2s) / substeps;
+      Load(Q, start.Q.data());
+      Load(V, start.V.data());
+    }
+
+    [[gnu::always_inline]] void Finish(EarState& state) const {
+      std::memcpy(state.Q.data(), Q, sizeof Q);
+      std::memcpy(state.V.data(), V, sizeof V);
+    }
+
+    // Stage `stage` (1..4) of substep m of classical Runge-Kutta: slopes at
+    // the substep's start, twice at its middle, at its end; the stage
+    // slopes are summed as they come, h/6 (k1 + 2 k2 + 2 k3 + k4).
+    [[gnu::always_inline]] void Stage(const EarModelConstants& c, const Coefficients& k,
+                                      const IntervalDrive& d, int m, int stage) {
+      const double s = stage == 1 ? m - 1.0 : stage == 4 ? double(m) : m - 0.5;
+      const double p = d.p_prev + s * dp;
+      const double f1 = d.f1s + s * df1;
+      const double f2 = d.f2s + s * df2;
+      if (stage == 1) {
+        Accelerations(c, k, Q, V, p, f1, f2, a);
+#pragma GCC unroll 24
+        for (int j = 0; j < kVectors; ++j) {
+          sum_v[j] = V[j];
+          sum_a[j] = a[j];
+          Qt[j] = Q[j] + half * V[j];
+          Vt[j] = V[j] + half * a[j];
+        }
+        return;
+      }
+      Accelerations(c, k, Qt, Vt, p, f1, f2, a);
+      if (stage == 4) {
+#pragma GCC unroll 24
+        for (int j = 0; j < kVectors; ++j) {
+          Q[j] += sixth * (sum_v[j] + Vt[j]);
+          V[j] += sixth * (sum_a[j] + a[j]);
+        }
+        return;
+      }
+      const double step = stage == 2 ? half : h;
+#pragma GCC unroll 24
+      for (int j = 0; j < kVectors; ++j) {
+        sum_v[j] += 2.0 * Vt[j];
+        sum_a[j] += 2.0 * a[j];
+        Qt[j] = Q[j] + step * Vt[j];
+        Vt[j] = V[j] + step * a[j];
+      }
+    }
+  };
+
+  // The interval with `substeps` substeps from `start` into `state`.
+  [[gnu::always_inline]] static void Integrate(const EarModelConstants& c,
+                                               const EarLaneCoefficients& coefficients,
+                                               const EarState& start, EarState& state, int substeps,
+                                               double dt, const IntervalDrive& d) {
+    Coefficients k;
+    Load(k, coefficients);
+    Pass pass;
+    pass.Start(start, substeps, dt, d);
+    for (int m = 1; m <= substeps; ++m) {
+      pass.Stage(c, k, d, m, 1);
+      pass.Stage(c, k, d, m, 2);
+      pass.Stage(c, k, d, m, 3);
+      pass.Stage(c, k, d, m, 4);
+    }
+    pass.Finish(state);
+  }
+
+  // The interval twice from the same start, with n substeps into `coarse`
+  // and with 2n into `fine`. Each pass is a chain of dependent stages whose
+  // latency, not the arithmetic, sets the pace; interleaving one stage of
+  // the coarse pass with every two of the fine one lets the processor fill
+  // the waits of either chain with the other's work.
+  [[gnu::always_inline]] static void IntegratePair(const EarModelConstants& c,
+                                                   const EarLaneCoefficients& coefficients,
+                                                   const EarState& start, EarState& coarse,
+                                                   EarState& fine, int n, double dt,
+                                                   const IntervalDrive& d) {
+    Coefficients k;
+    Load(k, coefficients);
+    Pass a, b;
+    a.Start(start, n, dt, d);
+    b.Start(start, 2 * n, dt, d);
+    for (int m = 1; m <= n; ++m) {
+      const int first = 2 * m - 1;
+      b.Stage(c, k, d, first, 1);
+      a.Stage(c, k, d, m, 1);
+      b.Stage(c, k, d, first, 2);
+      b.Stage(c, k, d, first, 3);
+      a.Stage(c, k, d, m, 2);
+      b.Stage(c, k, d, first, 4);
+      b.Stage(c, k, d, first + 1, 1);
+      a.Stage(c, k, d, m, 3);
+      b.Stage(c, k, d, first + 1, 2);
+      b.Stage(c, k, d, first + 1, 3);
+      a.Stage(c, k, d, m, 4);
+      b.Stage(c, k, d, first + 1, 4);
+    }
+    a.Finish(coarse);
+    b.Finish(fine);
+  }
+};
 
 }  // namespace korva

@@ -23,43 +23,126 @@ std::int32_t ProgressStride(std::int32_t last) {
 // About 10 ms of integration on one core.
 constexpr long long kSubstepsPerReport = 32768;
 
-double RefinementError(const double* v_prev, const EarState& s) {
+// The passes of one variant at one vector width, compiled for the
+// instruction set that width needs (flatten puts the whole pass, equations
+// included, into that one function).
+struct PassKernels {
+  void (*integrate)(const EarModelConstants&, const EarLaneCoefficients&, const EarState&,
+                    EarState&, int, double, const IntervalDrive&);
+  void (*pair)(const EarModelConstants&, const EarLaneCoefficients&, const EarState&, EarState&,
+               EarState&, int, double, const IntervalDrive&);
+};
+
+template <EarVariant kVariant, int kWidth>
+[[gnu::flatten]] void Integrate(const EarModelConstants& c, const EarLaneCoefficients& k,
+                                const EarState& start, EarState& state, int n, double dt,
+                                const IntervalDrive& d) {
+  EarPasses<kVariant, kWidth>::Integrate(c, k, start, state, n, dt, d);
+}
+
+template <EarVariant kVariant, int kWidth>
+[[gnu::flatten]] void IntegratePair(const EarModelConstants& c, const EarLaneCoefficients& k,
+                                    const EarState& start, EarState& coarse, EarState& fine, int n,
+                                    double dt, const IntervalDrive& d) {
+  EarPasses<kVariant, kWidth>::IntegratePair(c, k, start, coarse, fine, n, dt, d);
+}
+
+#if defined(__x86_64__)
+template <EarVariant kVariant>
+[[gnu::target("avx512f"), gnu::flatten]] void Integrate8(const EarModelConstants& c,
+                                                         const EarLaneCoefficients& k,
+                                                         const EarState& start, EarState& state,
+                                                         int n, double dt, const IntervalDrive& d) {
+  EarPasses<kVariant, 8>::Integrate(c, k, start, state, n, dt, d);
+}
+
+template <EarVariant kVariant>
+[[gnu::target("avx512f"), gnu::flatten]] void IntegratePair8(
+    const EarModelConstants& c, const EarLaneCoefficients& k, const EarState& start,
+    EarState& coarse, EarState& fine, int n, double dt, const IntervalDrive& d) {
+  EarPasses<kVariant, 8>::IntegratePair(c, k, start, coarse, fine, n, dt, d);
+}
+
+template <EarVariant kVariant>
+[[gnu::target("avx2"), gnu::flatten]] void Integrate4(const EarModelConstants& c,
+                                                      const EarLaneCoefficients& k,
+                                                      const EarState& start, EarState& state, int n,
+                                                      double dt, const IntervalDrive& d) {
+  EarPasses<kVariant, 4>::Integrate(c, k, start, state, n, dt, d);
+}
+
+template <EarVariant kVariant>
+[[gnu::target("avx2"), gnu::flatten]] void IntegratePair4(const EarModelConstants& c,
+                                                          const EarLaneCoefficients& k,
+                                                          const EarState& start, EarState& coarse,
+                                                          EarState& fine, int n, double dt,
+                                                          const IntervalDrive& d) {
+  EarPasses<kVariant, 4>::IntegratePair(c, k, start, coarse, fine, n, dt, d);
+}
+#endif
+
+template <EarVariant kVariant>
+PassKernels KernelsFor(int width) {
+#if defined(__x86_64__)
+  if (width == 8) return {&Integrate8<kVariant>, &IntegratePair8<kVariant>};
+  if (width == 4) return {&Integrate4<kVariant>, &IntegratePair4<kVariant>};
+#endif
+  (void)width;
+  return {&Integrate<kVariant, 2>, &IntegratePair<kVariant, 2>};
+}
+
+PassKernels KernelsFor(EarVariant variant, int width) {
+  switch (variant) {
+    case EarVariant::FreeField:
+      return KernelsFor<EarVariant::FreeField>(width);
+    case EarVariant::CanalEntrance:
+      return KernelsFor<EarVariant::CanalEntrance>(width);
+    case EarVariant::Eardrum:
+      break;
+  }
+  return KernelsFor<EarVariant::Eardrum>(width);
+}
+
+double RefinementError(const EarState& coarse, const EarState& fine) {
   double err = 0.0;
-  for (int j = 2; j <= 7; ++j) {
-    if (s.V[j] != 0.0) err = std::max(err, std::fabs(v_prev[j] / s.V[j] - 1.0));
+  for (int j = Lane(2); j <= Lane(7); ++j) {
+    if (fine.V[j] != 0.0) err = std::max(err, std::fabs(coarse.V[j] / fine.V[j] - 1.0));
   }
   return err;
 }
 
-template <EarVariant kVariant>
 bool StateFinite(const EarState& s) {
   double sum = 0.0;
-  for (int j = 1; j <= StateCount(kVariant); ++j) sum += s.Q[j] * 0.0 + s.V[j] * 0.0;
+  for (int j = 0; j < 24; ++j) sum += s.Q[j] * 0.0 + s.V[j] * 0.0;
   return sum == 0.0;  // any inf or NaN makes the sum NaN
 }
 
 // The per-run procedure shared by all variants. `in` and `out` may be the
 // same array (the prediction works in place): sample i is read before it is
 // written.
-template <EarVariant kVariant, bool kPrediction>
-MiddleEarStats Integrate(const EarModelConstants& c, const ReflexTiming& timing, float dt,
-                         const float* in, float* out, std::int32_t count, ProgressSink* progress,
-                         std::int32_t minimum_substeps = 1) {
+MiddleEarStats Integrate(EarVariant variant, bool prediction, const EarModelConstants& c,
+                         const ReflexTiming& timing, float dt, const float* in, float* out,
+                         std::int32_t count, ProgressSink* progress,
+                         const IntegrationOptions& options) {
   MiddleEarStats stats;
   if (count <= 0) return stats;
   if (!(dt > 0.0f) || !std::isfinite(dt)) {
     throw Error("The sampling interval must be a positive number for the middle-ear model");
   }
-  const double gain = kPrediction ? kPredictionGain : kLocationGain;
+  const int widest = WidestVectorWidth();
+  const int width = options.vector_width > 0 ? std::min(options.vector_width, widest) : widest;
+  const PassKernels kernels = KernelsFor(variant, width);
+  const EarLaneCoefficients coefficients = LaneCoefficients(variant, c);
+  const double gain = prediction ? kPredictionGain : kLocationGain;
   const double reduction = c.params.SubstepReduction();
   const std::int32_t last = count - 1;
   const std::int32_t stride = ProgressStride(last);
   const std::int32_t k0 = timing.ReflexOnsetSample;
-  const double min_n = std::clamp<std::int32_t>(minimum_substeps, 1, kMaxSubsteps / 2);
+  const double min_n = std::clamp<std::int32_t>(options.minimum_substeps, 1, kMaxSubsteps / 2);
 
   EarState state;
   EarState start;
-  double v_prev[8] = {};
+  EarState coarse;
   float f1s = 1.0f, f1e = 1.0f, f2s = 1.0f, f2e = 1.0f;
   float r = timing.ReflexStart;
   std::int32_t n = kInitialSubsteps;
@@ -84,32 +167,40 @@ MiddleEarStats Integrate(const EarModelConstants& c, const ReflexTiming& timing,
     }
     const IntervalDrive drive{p_prev, p_next, f1s, f1e, f2s, f2e};
 
+    // N, then 2N from the same start; doubling while the velocities of the
+    // last two passes disagree.
     const double reduced = std::nearbyint(n / reduction);
     n = static_cast<std::int32_t>(std::clamp(reduced, min_n, kMaxSubsteps / 2.0));
     start = state;
-    StepSampleInterval<kVariant>(c, start, state, n, dt, drive);
-    substeps_total += n;
-    ++stats.passes;
-    double err;
-    do {
-      for (int j = 2; j <= 7; ++j) v_prev[j] = state.V[j];
+    if (options.paired_passes) {
+      kernels.pair(c, coefficients, start, coarse, state, n, dt, drive);
+    } else {
+      kernels.integrate(c, coefficients, start, coarse, n, dt, drive);
+      kernels.integrate(c, coefficients, start, state, 2 * n, dt, drive);
+    }
+    substeps_total += 3LL * n;
+    stats.passes += 2;
+    n *= 2;
+    double err = RefinementError(coarse, state);
+    while (err > kSubstepTolerance && n <= kMaxSubsteps / 2) {
+      coarse = state;
       n *= 2;
-      StepSampleInterval<kVariant>(c, start, state, n, dt, drive);
+      kernels.integrate(c, coefficients, start, state, n, dt, drive);
       substeps_total += n;
       ++stats.passes;
-      err = RefinementError(v_prev, state);
-    } while (err > kSubstepTolerance && n <= kMaxSubsteps / 2);
+      err = RefinementError(coarse, state);
+    }
     if (err > kSubstepTolerance) ++stats.capped_samples;
     stats.max_substeps = std::max(stats.max_substeps, n);
 
-    if (!StateFinite<kVariant>(state)) {
+    if (!StateFinite(state)) {
       throw Error("Floating point error in the middle-ear model at sample " + FormatInteger(i) +
                   ": the motion is no longer finite (check the ear-model parameter file)");
     }
-    if constexpr (kPrediction) {
-      out[i] = static_cast<float>((state.Q[8] - state.Q[7]) * c.K[2] / gain);
+    if (prediction) {
+      out[i] = static_cast<float>((state.Q[Lane(8)] - state.Q[Lane(7)]) * c.K[2] / gain);
     } else {
-      out[i] = static_cast<float>(state.Q[2] * c.OutputScale);
+      out[i] = static_cast<float>(state.Q[Lane(2)] * c.OutputScale);
     }
     // Loud stretches can cost many milliseconds per sample: report then by
     // work done as well, so that a window keeps repainting.
@@ -133,24 +224,25 @@ void CheckSizes(std::span<const float> pressure, std::span<float> output) {
 
 }  // namespace
 
+int WidestVectorWidth() {
+#if defined(__x86_64__)
+  static const int widest = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") ? 8 : __builtin_cpu_supports("avx2") ? 4 : 2;
+  }();
+  return widest;
+#else
+  return 2;
+#endif
+}
+
 MiddleEarStats RunMiddleEarModel(EarVariant variant, const EarModelConstants& model,
                                  const ReflexTiming& timing, float dt,
                                  std::span<const float> pressure, std::span<float> stapes,
-                                 ProgressSink& progress, std::int32_t minimum_substeps) {
+                                 ProgressSink& progress, const IntegrationOptions& options) {
   CheckSizes(pressure, stapes);
-  const auto count = static_cast<std::int32_t>(pressure.size());
-  switch (variant) {
-    case EarVariant::FreeField:
-      return Integrate<EarVariant::FreeField, false>(
-          model, timing, dt, pressure.data(), stapes.data(), count, &progress, minimum_substeps);
-    case EarVariant::CanalEntrance:
-      return Integrate<EarVariant::CanalEntrance, false>(
-          model, timing, dt, pressure.data(), stapes.data(), count, &progress, minimum_substeps);
-    case EarVariant::Eardrum:
-      return Integrate<EarVariant::Eardrum, false>(
-          model, timing, dt, pressure.data(), stapes.data(), count, &progress, minimum_substeps);
-  }
-  throw Error("unknown middle-ear variant");
+  return Integrate(variant, false, model, timing, dt, pressure.data(), stapes.data(),
+                   static_cast<std::int32_t>(pressure.size()), &progress, options);
 }
 
 MiddleEarStats TimeDomainModel1(const EarModelConstants& model, const ReflexTiming& timing,
@@ -177,9 +269,8 @@ MiddleEarStats TimeDomainModel9(const EarModelConstants& model, float dt, std::s
   if (samples.size() > static_cast<std::size_t>(INT32_MAX)) throw RangeError();
   const ReflexTiming timing =
       ComputeReflexTiming(kPredictionReflexOffset, dt, kPredictionReflexTimeConstant);
-  return Integrate<EarVariant::FreeField, true>(model, timing, dt, samples.data(), samples.data(),
-                                                static_cast<std::int32_t>(samples.size()),
-                                                &progress);
+  return Integrate(EarVariant::FreeField, true, model, timing, dt, samples.data(), samples.data(),
+                   static_cast<std::int32_t>(samples.size()), &progress, {});
 }
 
 }  // namespace korva

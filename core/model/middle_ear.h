@@ -33,6 +33,23 @@ inline constexpr std::int32_t kMaxSubsteps = 65536;
 // Refinement stops when max |V_prev / V - 1| over coordinates 2..7 is at most this.
 inline constexpr double kSubstepTolerance = 0.001;
 
+// How the integration uses the processor. The defaults are the fastest; the
+// other choices give the same numbers and exist to show that they do and to
+// measure what each part of the tuning buys.
+struct IntegrationOptions {
+  // A floor under N: 1 follows the adaptive rule alone; a large floor gives
+  // a reference run for checking the rule's accuracy.
+  std::int32_t minimum_substeps = 1;
+  // Doubles per vector: 8 (AVX-512), 4 (AVX2) or 2 (any x86-64); 0, or a
+  // width the processor lacks, takes the widest it has.
+  int vector_width = 0;
+  // Integrate the n- and 2n-substep passes of each sample interleaved.
+  bool paired_passes = true;
+};
+
+// The widest vector width, in doubles, that this processor runs: 8, 4 or 2.
+int WidestVectorWidth();
+
 struct MiddleEarStats {
   long long derivative_evaluations = 0;  // 4 per substep of every pass
   long long passes = 0;                  // integrations of a sample interval
@@ -47,12 +64,10 @@ struct MiddleEarStats {
 // 0). The reflex factors follow `timing`; progress is reported every few
 // samples and after every stretch of heavy integration (never inside it), as
 // samples done of the total; a stop request ends the run there (Cancelled).
-// `minimum_substeps` puts a floor under N (1 follows the adaptive rule alone;
-// a large floor gives a reference run for checking the rule's accuracy).
 MiddleEarStats RunMiddleEarModel(EarVariant variant, const EarModelConstants& model,
                                  const ReflexTiming& timing, float dt,
                                  std::span<const float> pressure, std::span<float> stapes,
-                                 ProgressSink& progress, std::int32_t minimum_substeps = 1);
+                                 ProgressSink& progress, const IntegrationOptions& options = {});
 
 // The variants by measurement location: free field (microphone location 1
 // or 4), ear-canal entrance (2), eardrum (3).

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <vector>
 
 #include "core/common/error.h"
@@ -34,8 +35,9 @@ ModelRun RunVariant(EarVariant variant, const std::vector<float>& p, const Refle
                     std::int32_t minimum_substeps = 1) {
   ModelRun run{std::vector<float>(p.size(), -1.0f), {}};
   NoProgress none;
-  run.stats =
-      RunMiddleEarModel(variant, TestModel(), timing, kDt, p, run.out, none, minimum_substeps);
+  IntegrationOptions options;
+  options.minimum_substeps = minimum_substeps;
+  run.stats = RunMiddleEarModel(variant, TestModel(), timing, kDt, p, run.out, none, options);
   return run;
 }
 
@@ -142,6 +144,54 @@ TEST(MiddleEar, RunawayNetworksStopAtTheBoundOrWithAMessage) {
   const auto q = Friedlander(4000, kDt, PascalsForLevel(140), 0.0);
   std::vector<float> out_q(q.size());
   EXPECT_THROW(TimeDomainModel3(unstable, NoReflex(), kDt, q, out_q, none), Error);
+}
+
+TEST(MiddleEar, TheStapesSpringsTangentAgreesWithTheLibrarysUpToTheCap) {
+  // Both the test file's constants and the stiff benchmark's, from rest
+  // through the steep end (where tan grows without bound) into the cap.
+  const EarModelConstants stiff = LoadEarModel(
+      std::filesystem::path(KORVA_SOURCE_DATA_DIR).parent_path() / "bench/data/stiff.par");
+  for (const EarModelConstants* c : {&TestModel(), &stiff}) {
+    const double wall = 4.0 * c->params.P[36] / c->OutputScale;  // Q2 beyond the cap
+    double worst = 0.0;
+    for (int i = -20000; i <= 20000; ++i) {
+      const double q2 = wall * i / 20000.0;
+      const double library = StapesSpringFactor(*c, q2);
+      worst = std::max(worst, std::fabs(StapesSpring(*c, q2) / library - 1.0));
+    }
+    EXPECT_LT(worst, 8e-16);  // a few units in the last place
+    EXPECT_EQ(StapesSpring(*c, 0.0), StapesSpringFactor(*c, 0.0));
+  }
+}
+
+TEST(MiddleEar, EveryVectorWidthAndPassOrderGivesTheSameNumbers) {
+  // The widths and the interleaved passes only reorder independent work:
+  // the results must be identical, not merely close.
+  const auto p = Friedlander(1500, kDt, PascalsForLevel(165), 0.0005);
+  for (const EarVariant v : kVariants) {
+    std::vector<std::vector<float>> outputs;
+    std::vector<long long> evaluations;
+    for (const int width : {2, 4, 8}) {
+      if (width > WidestVectorWidth()) continue;
+      for (const bool paired : {true, false}) {
+        IntegrationOptions options;
+        options.vector_width = width;
+        options.paired_passes = paired;
+        std::vector<float> out(p.size());
+        NoProgress none;
+        evaluations.push_back(
+            RunMiddleEarModel(v, TestModel(), Warned(), kDt, p, out, none, options)
+                .derivative_evaluations);
+        outputs.push_back(out);
+      }
+    }
+    ASSERT_GE(outputs.size(), 2u);
+    ASSERT_GT(Peak(outputs[0]), 0.0);
+    for (std::size_t k = 1; k < outputs.size(); ++k) {
+      EXPECT_EQ(outputs[k], outputs[0]) << "variant " << static_cast<int>(v) << " way " << k;
+      EXPECT_EQ(evaluations[k], evaluations[0]);
+    }
+  }
 }
 
 TEST(MiddleEar, ProgressIsReportedForTinyWaveformsToo) {
