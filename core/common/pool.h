@@ -1,0 +1,98 @@
+// A small pool of threads for the independent parts of an analysis: files,
+// listeners, cochlear places. Work comes in groups; a thread that waits for
+// its group runs the group's queued tasks itself, so groups nest (a file's
+// run starting its places) without a thread sitting idle or two waiting on
+// each other. Idle workers take the newest task first, which finishes the
+// innermost group in hand before starting more outer work.
+//
+// The tasks are coarse (a place, a listener, a file: milliseconds to
+// seconds), so one queue under one lock serves; a stealing scheduler would
+// buy nothing at this grain.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace korva {
+
+class TaskGroup;
+
+class ThreadPool {
+ public:
+  // `threads` threads share the work, counting the one that waits for a
+  // group: threads - 1 workers are started (none for 1).
+  explicit ThreadPool(int threads);
+  ~ThreadPool();
+  ThreadPool(const ThreadPool&) = delete;
+  ThreadPool& operator=(const ThreadPool&) = delete;
+
+  int threads() const { return static_cast<int>(workers_.size()) + 1; }
+
+  // True when a worker is waiting for work and no task is queued: a task
+  // queued now would start at once.
+  bool HasIdleWorker() const;
+
+ private:
+  friend class TaskGroup;
+  struct Task {
+    TaskGroup* group;
+    std::function<void()> work;
+  };
+
+  void Push(Task task);
+  // Takes the newest queued task of `group` (of any group when null) and
+  // runs it; false when there is none. `lock` is held on entry and exit.
+  bool RunOne(std::unique_lock<std::mutex>& lock, const TaskGroup* group);
+  void Work();
+
+  mutable std::mutex mutex_;
+  std::condition_variable work_queued_;
+  std::condition_variable task_done_;
+  std::deque<Task> queue_;
+  std::vector<std::thread> workers_;
+  int idle_ = 0;
+  bool stopping_ = false;
+};
+
+class TaskGroup {
+ public:
+  // Without a pool, Run runs each task at once on the calling thread.
+  explicit TaskGroup(ThreadPool* pool) : pool_(pool) {}
+  // Waits for the group's tasks (and drops their error: call Wait first).
+  ~TaskGroup();
+  TaskGroup(const TaskGroup&) = delete;
+  TaskGroup& operator=(const TaskGroup&) = delete;
+
+  // Queues `work`. Once a task of the group has thrown, the group's tasks
+  // that have not started are skipped.
+  void Run(std::function<void()> work);
+
+  // Runs the group's queued tasks, waits for those running elsewhere, then
+  // rethrows the first exception a task threw.
+  void Wait();
+
+  // A task has thrown: long tasks of the group may give up early.
+  bool Failed() const { return failed_.load(std::memory_order_relaxed); }
+
+ private:
+  friend class ThreadPool;
+  void Execute(std::function<void()>& work);
+
+  ThreadPool* pool_;
+  int pending_ = 0;  // queued or running; guarded by the pool's lock
+  std::atomic<bool> failed_{false};
+  std::mutex error_mutex_;
+  std::exception_ptr error_;
+};
+
+// body(i) for i = 0 .. count - 1, spread over the pool (in order on the
+// calling thread without one); rethrows the first exception.
+void ParallelFor(ThreadPool* pool, int count, const std::function<void(int)>& body);
+
+}  // namespace korva

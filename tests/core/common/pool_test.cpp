@@ -1,0 +1,78 @@
+#include "core/common/pool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace korva {
+namespace {
+
+TEST(ThreadPool, EveryIndexRunsOnceAndTheWorkersRunSideBySide) {
+  ThreadPool pool(3);
+  EXPECT_EQ(pool.threads(), 3);
+  std::vector<std::atomic<int>> runs(200);
+  std::atomic<int> running{0};
+  std::atomic<int> most{0};
+  ParallelFor(&pool, 200, [&](int i) {
+    const int now = ++running;
+    for (int seen = most; seen < now && !most.compare_exchange_weak(seen, now);) {
+    }
+    // The first tasks wait (up to a generous bound) for a second one to
+    // start beside them, so the test sees the threads overlap.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (i < 3 && most < 2 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    ++runs[static_cast<std::size_t>(i)];
+    --running;
+  });
+  for (const auto& r : runs) EXPECT_EQ(r, 1);
+  EXPECT_GE(most, 2);
+}
+
+TEST(ThreadPool, NestedGroupsFinishOnASmallPoolAndWithoutOne) {
+  // Files in parallel, each with places in parallel: more groups than threads.
+  ThreadPool two(2);
+  for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two}) {
+    std::atomic<int> places{0};
+    ParallelFor(pool, 6, [&](int) { ParallelFor(pool, 23, [&](int) { ++places; }); });
+    EXPECT_EQ(places, 6 * 23);
+  }
+}
+
+TEST(ThreadPool, TheFirstErrorReachesTheWaiterAndStopsTheTasksNotYetStarted) {
+  ThreadPool two(2);
+  for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two}) {
+    std::atomic<int> ran{0};
+    TaskGroup group(pool);
+    for (int i = 0; i < 50; ++i) {
+      group.Run([&, i] {
+        ++ran;
+        if (i == 0) throw std::runtime_error("place 0 failed");
+      });
+    }
+    EXPECT_THROW(
+        {
+          try {
+            group.Wait();
+          } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "place 0 failed");
+            throw;
+          }
+        },
+        std::runtime_error);
+    // Without a pool the tasks run as queued, so the failure stops the rest.
+    if (pool == nullptr) {
+      EXPECT_EQ(ran, 1);
+    }
+    EXPECT_LE(ran, 50);
+    // The group can be used again once its error has been delivered.
+    group.Run([&] { ++ran; });
+    EXPECT_NO_THROW(group.Wait());
+  }
+}
+
+}  // namespace
+}  // namespace korva
