@@ -1,7 +1,7 @@
 // korva-cli hazard: the warned and unwarned hazard of each file, as the
-// window's two Analyze commands compute them. Files run in parallel, and the
-// two listeners of one file run on two threads, each on its own copy of the
-// opened session.
+// window's two Analyze commands compute them. The runs (file and listener,
+// each on its own copy of the opened session) and their cochlear places
+// share one pool of -j threads.
 #include "core/model/hazard.h"
 
 #include <memory>
@@ -155,8 +155,8 @@ KORVA_CLI_COMMAND(
      "                  \"unwarned\" with aru, aru_text, allowed (null for a hazard\n"
      "                  of 0), allowed_text, section_hazard, worst_section, fft_length\n"
      "  --csv           one row per file and listener, with a header row\n"
-     "  -j, --jobs N    files analysed at once (default: the number of cores); the\n"
-     "                  two listeners of a file run on two threads\n\n"
+     "  -j, --jobs N    threads to use (default: the number of cores); they share\n"
+     "                  the files, both listeners of each and the cochlear places\n\n"
      "Progress goes to standard error when it is a terminal. Exit status: 0 when\n"
      "every file was analysed, 1 when a file or the parameter file failed, 2 for\n"
      "bad usage, 130 when Ctrl-C stopped it (no results are printed then, and no\n"

@@ -1,13 +1,13 @@
 #include "app/cli/hazard_runs.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <ostream>
 #include <thread>
 
 #include "app/cli/json.h"
 #include "core/common/numbers.h"
+#include "core/common/pool.h"
 #include "core/common/progress.h"
 #include "core/model/ear_model.h"
 #include "core/waveform/krv.h"
@@ -112,10 +112,11 @@ std::vector<std::unique_ptr<FileJob>> RunHazardJobs(const std::vector<std::strin
   }
 
   SharedProgress shared(io.err, io.err_is_terminal, tasks.size(), plan.progress_label);
-  std::atomic<std::size_t> next{0};
   const bool both = plan.listeners.size() == 2;
-  const auto worker = [&] {
-    for (std::size_t t = next++; t < tasks.size(); t = next++) {
+  ThreadPool pool(static_cast<int>(plan.jobs));
+  TaskGroup runs(&pool);
+  for (std::size_t t = 0; t < tasks.size(); ++t) {
+    runs.Run([&, t] {
       FileJob& file = *tasks[t].file;
       const Listener listener = tasks[t].listener;
       std::call_once(file.opened, [&] {
@@ -134,7 +135,7 @@ std::vector<std::unique_ptr<FileJob>> RunHazardJobs(const std::vector<std::strin
           file.open_error = "unexpected error";
         }
       });
-      if (!file.session) continue;
+      if (!file.session) return;
       const std::size_t slot = ListenerSlot(listener);
       try {
         Session session = *file.session;
@@ -146,6 +147,7 @@ std::vector<std::unique_ptr<FileJob>> RunHazardJobs(const std::vector<std::strin
         // as after the window's warned and then unwarned command.
         options.write_place_table =
             plan.write_place_table && (!both || listener == Listener::Unwarned);
+        options.pool = &pool;
         RunProgress progress(shared, t);
         file.results[slot] = RunHazardAnalysis(session, options, progress);
       } catch (const Cancelled&) {
@@ -157,15 +159,9 @@ std::vector<std::unique_ptr<FileJob>> RunHazardJobs(const std::vector<std::strin
       } catch (...) {
         file.errors[slot] = "unexpected error";
       }
-    }
-  };
-  const auto threads = static_cast<std::size_t>(
-      std::min<long long>(plan.jobs * static_cast<long long>(plan.listeners.size()),
-                          static_cast<long long>(tasks.size())));
-  std::vector<std::thread> pool;
-  for (std::size_t i = 1; i < threads; ++i) pool.emplace_back(worker);
-  worker();
-  for (auto& thread : pool) thread.join();
+    });
+  }
+  runs.Wait();
   shared.Finish();
   // Nothing of an interrupted command is printed: a partial table could be
   // taken for the whole.

@@ -36,8 +36,8 @@ std::size_t ListenerSlot(Listener listener);
 // be used.
 std::optional<ModelFileId> CheckedModelFile(const Args& args, Streams& io);
 
-// The number of files analysed at once from -j / --jobs (default: the
-// number of cores). UsageError outside 1..256.
+// The threads that share the files, their listeners and the cochlear places,
+// from -j / --jobs (default: the number of cores). UsageError outside 1..256.
 long long JobsOption(const Args& args);
 
 struct HazardRunPlan {

@@ -147,6 +147,7 @@ HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options
                                     plan.model.params.ReflexTimeConstant());
   plan.keep_movie = options.keep_movie;
   plan.keep_stapes = options.keep_stapes;
+  plan.pool = options.pool;
   if (options.write_place_table && MayWritePlaceTable(session.WaveformDir) &&
       !session.BaseName.empty()) {
     // An existing table of the waveform is replaced whatever the case of its name.
@@ -184,10 +185,12 @@ HazardRunResult RunHazardPlan(const HazardPlan& plan, Session& session, Progress
   result.parameters = plan.model.params;
 
   StageProgress ear_progress(progress, 0, 950, 1000);
+  IntegrationOptions integration;
+  integration.pool = plan.pool;
   result.middle_ear =
       RunMiddleEarModel(plan.variant, plan.model, plan.timing, session.SampleInterval,
                         std::as_const(session.Pressure).Range(0, last),
-                        session.PressureBackup.Range(0, last), ear_progress);
+                        session.PressureBackup.Range(0, last), ear_progress, integration);
   if (plan.keep_stapes) {
     const auto stapes = std::as_const(session.PressureBackup).Range(0, last);
     result.stapes.assign(stapes.begin(), stapes.end());

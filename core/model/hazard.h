@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/common/pool.h"
 #include "core/common/progress.h"
 #include "core/model/cochlea.h"
 #include "core/model/ear_model.h"
@@ -80,6 +81,10 @@ struct HazardRunOptions {
   // Keep the stapes displacement of the middle ear (the cochlea reuses its
   // buffer).
   bool keep_stapes = false;
+  // Threads for the parts of the run that can proceed side by side (the
+  // cochlear places; the middle ear's passes when a worker is idle); none:
+  // everything on the calling thread.
+  ThreadPool* pool = nullptr;
 };
 
 struct HazardRunResult {
@@ -117,6 +122,7 @@ struct HazardPlan {
   bool keep_movie = true;
   bool keep_stapes = false;
   std::filesystem::path place_table;  // BASENAME.HAZ to write; empty for none
+  ThreadPool* pool = nullptr;         // as in HazardRunOptions
 };
 
 // Checks that `session` can be analysed and reads the parameter file; changes

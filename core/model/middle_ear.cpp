@@ -1,7 +1,10 @@
 #include "core/model/middle_ear.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <optional>
+#include <thread>
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
@@ -103,6 +106,85 @@ PassKernels KernelsFor(EarVariant variant, int width) {
   return KernelsFor<EarVariant::Eardrum>(width);
 }
 
+// Passes from this many substeps up are worth handing to another thread:
+// the hand-over costs about a microsecond, the pass tens of them.
+constexpr std::int32_t kHelpedSubsteps = 64;
+// How often (in samples) a run without a helper looks for an idle worker.
+constexpr std::int32_t kHelperSearchStride = 256;
+
+// A worker of the pool that takes the coarse (n-substep) pass of each sample
+// while the run's own thread takes the fine (2n) one: the sample then costs
+// the fine pass alone. It serves from the moment a worker picks it up until
+// the run ends; until then the run interleaves both passes itself.
+class CoarsePassHelper {
+ public:
+  CoarsePassHelper(ThreadPool& pool, const PassKernels& kernels, const EarModelConstants& c,
+                   const EarLaneCoefficients& k, double dt)
+      : group_(&pool), kernels_(kernels), c_(c), k_(k), dt_(dt) {
+    group_.Run([this] { Serve(); });
+  }
+
+  ~CoarsePassHelper() {
+    phase_.store(kQuit, std::memory_order_release);
+    phase_.notify_one();
+    group_.Wait();
+  }
+
+  // A worker is serving.
+  bool Ready() const { return phase_.load(std::memory_order_acquire) == kIdle; }
+
+  // Hands over the coarse pass from `start`, which must stay unchanged
+  // until Collect.
+  void Post(const EarState& start, int n, const IntervalDrive& drive) {
+    start_ = &start;
+    n_ = n;
+    drive_ = drive;
+    phase_.store(kPosted, std::memory_order_release);
+    phase_.notify_one();
+  }
+
+  void Collect(EarState& coarse) {
+    while (phase_.load(std::memory_order_acquire) != kDone) std::this_thread::yield();
+    coarse = result_;
+    phase_.store(kIdle, std::memory_order_relaxed);
+  }
+
+ private:
+  enum Phase { kAbsent, kIdle, kPosted, kDone, kQuit };
+
+  void Serve() {
+    int expected = kAbsent;
+    if (!phase_.compare_exchange_strong(expected, kIdle)) return;  // the run has ended
+    for (;;) {
+      // Posts come every few tens of microseconds while the run is loud:
+      // spin that long before sleeping.
+      int phase = phase_.load(std::memory_order_acquire);
+      for (int spin = 0; spin < 2000 && (phase == kIdle || phase == kDone); ++spin) {
+        std::this_thread::yield();
+        phase = phase_.load(std::memory_order_acquire);
+      }
+      if (phase == kIdle || phase == kDone) {
+        phase_.wait(phase, std::memory_order_acquire);
+        continue;
+      }
+      if (phase == kQuit) return;
+      kernels_.integrate(c_, k_, *start_, result_, n_, dt_, drive_);
+      phase_.store(kDone, std::memory_order_release);
+    }
+  }
+
+  TaskGroup group_;
+  const PassKernels kernels_;
+  const EarModelConstants& c_;
+  const EarLaneCoefficients& k_;
+  const double dt_;
+  std::atomic<int> phase_{kAbsent};
+  const EarState* start_ = nullptr;
+  int n_ = 0;
+  IntervalDrive drive_{};
+  EarState result_;
+};
+
 double RefinementError(const EarState& coarse, const EarState& fine) {
   double err = 0.0;
   for (int j = Lane(2); j <= Lane(7); ++j) {
@@ -143,6 +225,7 @@ MiddleEarStats Integrate(EarVariant variant, bool prediction, const EarModelCons
   EarState state;
   EarState start;
   EarState coarse;
+  std::optional<CoarsePassHelper> helper;
   float f1s = 1.0f, f1e = 1.0f, f2s = 1.0f, f2e = 1.0f;
   float r = timing.ReflexStart;
   std::int32_t n = kInitialSubsteps;
@@ -172,7 +255,15 @@ MiddleEarStats Integrate(EarVariant variant, bool prediction, const EarModelCons
     const double reduced = std::nearbyint(n / reduction);
     n = static_cast<std::int32_t>(std::clamp(reduced, min_n, kMaxSubsteps / 2.0));
     start = state;
-    if (options.paired_passes) {
+    if (options.pool != nullptr && !helper && n >= kHelpedSubsteps &&
+        i % kHelperSearchStride == 1 && options.pool->HasIdleWorker()) {
+      helper.emplace(*options.pool, kernels, c, coefficients, dt);
+    }
+    if (helper && helper->Ready() && n >= kHelpedSubsteps) {
+      helper->Post(start, n, drive);
+      kernels.integrate(c, coefficients, start, state, 2 * n, dt, drive);
+      helper->Collect(coarse);
+    } else if (options.paired_passes) {
       kernels.pair(c, coefficients, start, coarse, state, n, dt, drive);
     } else {
       kernels.integrate(c, coefficients, start, coarse, n, dt, drive);

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/common/pool.h"
 #include "core/common/progress.h"
 #include "core/model/ear_equations.h"
 #include "core/model/ear_model.h"
@@ -45,6 +46,9 @@ struct IntegrationOptions {
   int vector_width = 0;
   // Integrate the n- and 2n-substep passes of each sample interleaved.
   bool paired_passes = true;
+  // Where the substep rule is expensive and a worker of this pool is idle,
+  // that worker takes the n-substep pass while the caller takes the 2n one.
+  ThreadPool* pool = nullptr;
 };
 
 // The widest vector width, in doubles, that this processor runs: 8, 4 or 2.
