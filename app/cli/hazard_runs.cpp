@@ -117,6 +117,7 @@ std::vector<std::unique_ptr<FileJob>> RunHazardJobs(const std::vector<std::strin
   TaskGroup runs(&pool);
   for (std::size_t t = 0; t < tasks.size(); ++t) {
     runs.Run([&, t] {
+      if (Interrupted()) return;
       FileJob& file = *tasks[t].file;
       const Listener listener = tasks[t].listener;
       std::call_once(file.opened, [&] {
@@ -126,7 +127,7 @@ std::vector<std::unique_ptr<FileJob>> RunHazardJobs(const std::vector<std::strin
           OpenWaveform(*session, file.name, quiet);
           file.session = std::move(session);
         } catch (const Cancelled&) {
-          // Ctrl-C: the command ends after the join.
+          // Ctrl-C: the command ends once the runs have.
         } catch (const std::bad_alloc&) {
           file.open_error = "not enough memory";
         } catch (const std::exception& e) {
@@ -151,7 +152,7 @@ std::vector<std::unique_ptr<FileJob>> RunHazardJobs(const std::vector<std::strin
         RunProgress progress(shared, t);
         file.results[slot] = RunHazardAnalysis(session, options, progress);
       } catch (const Cancelled&) {
-        // Ctrl-C: the command ends after the join.
+        // Ctrl-C: the command ends once the runs have.
       } catch (const std::bad_alloc&) {
         file.errors[slot] = "not enough memory";
       } catch (const std::exception& e) {

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <mutex>
 #include <numbers>
 #include <utility>
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
+#include "core/common/pool.h"
 
 namespace korva {
 namespace {
@@ -252,7 +254,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
 }
 
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie,
-                             ProgressSink& progress) {
+                             ProgressSink& progress, ThreadPool* pool) {
   const auto& params = model.params;
   const auto& P = params.P;
   CochlearResult result;
@@ -313,13 +315,25 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   progress.Checkpoint(3, steps);
   const CochlearReference reference = ReferenceFromBases(params, df, half, bases);
   progress.Checkpoint(4, steps);
-  std::vector<Complex> transfer;
-  SpectrumBuffer place_re(half + 1), place_im(half + 1);
   const float* sr = stapes_re.data1();
   const float* si = stapes_im.data1();
-  for (int c = 1; c <= params.Places; ++c) {
-    const double x = PlaceDistance(params, c);
-    TransferFromBases(params, x, df, half, bases, reference, transfer);
+
+  // The places are independent: each has its own buffers and movie column,
+  // and the last one leaves its displacement in PressureBackup.
+  std::vector<PlaceScan> scans(static_cast<std::size_t>(params.Places) + 1);
+  std::mutex progress_mutex;
+  long long steps_done = 4;
+  const auto step = [&] {
+    std::lock_guard<std::mutex> lock(progress_mutex);
+    // Places still running when another stopped the run report nothing more.
+    if (progress.StopRequested()) throw Cancelled();
+    progress.Checkpoint(++steps_done, steps);
+  };
+  ParallelFor(pool, params.Places, [&](int index) {
+    const int c = index + 1;
+    std::vector<Complex> transfer;
+    TransferFromBases(params, PlaceDistance(params, c), df, half, bases, reference, transfer);
+    SpectrumBuffer place_re(half + 1), place_im(half + 1);
     float* pr = place_re.data1();
     float* pi = place_im.data1();
     for (std::int32_t k = 0; k <= half; ++k) {
@@ -329,25 +343,35 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
       pr[k] = static_cast<float>(sr[k] * tr - si[k] * ti);
       pi[k] = static_cast<float>(sr[k] * ti + si[k] * tr);
     }
-    progress.Checkpoint(3 + 2LL * c, steps);
+    step();
     InverseRealFFT(half, place_re, place_im, dt);
-    for (std::int32_t m = 0; m < half; ++m) {
-      backup[2 * m] = pr[m];
-      backup[2 * m + 1] = pi[m];
+    std::vector<float> own;
+    std::span<float> displacement = backup.subspan(0, length);
+    if (c != params.Places) {
+      own.resize(static_cast<std::size_t>(length));
+      displacement = own;
     }
-    const PlaceScan scan = ScanPlace(backup.subspan(0, length), scales[c - 1], P[62], P[55]);
+    for (std::int32_t m = 0; m < half; ++m) {
+      displacement[2 * m] = pr[m];
+      displacement[2 * m + 1] = pi[m];
+    }
+    const PlaceScan scan = ScanPlace(displacement, scales[c - 1], P[62], P[55]);
     if (movie != nullptr) {
-      for (std::int32_t i = 0; i < length; ++i) movie->Row(i + 4)[c + 1] = backup[i];
+      for (std::int32_t i = 0; i < length; ++i) movie->Row(i + 4)[c + 1] = displacement[i];
       movie->At(1, c + 2) = scan.hazard;
       movie->At(2, c + 2) = scan.maximum;
       movie->At(3, c + 2) = scan.minimum;
     }
-    result.SectionHazard[c] = scan.hazard;
-    if (result.TotalHazardARU < scan.hazard) {
-      result.TotalHazardARU = scan.hazard;
+    scans[static_cast<std::size_t>(c)] = scan;
+    step();
+  });
+  for (int c = 1; c <= params.Places; ++c) {
+    const float hazard = scans[static_cast<std::size_t>(c)].hazard;
+    result.SectionHazard[c] = hazard;
+    if (result.TotalHazardARU < hazard) {
+      result.TotalHazardARU = hazard;
       result.WorstSection = c;
     }
-    progress.Checkpoint(4 + 2LL * c, steps);
   }
   if (!std::isfinite(result.TotalHazardARU)) {
     throw Error("Floating point error in the cochlear model: the hazard is not finite");

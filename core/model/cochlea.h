@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/common/pool.h"
 #include "core/common/progress.h"
 #include "core/model/ear_model.h"
 #include "core/model/fft.h"
@@ -147,9 +148,10 @@ struct CochlearResult {
 // FftLength + 4 rows). RangeError when FftLength exceeds kMaxFftLength.
 // Progress is reported in steps (the stapes waveform and spectrum, the shared
 // terms, two per place), and a stop request ends the run at the next step
-// (Cancelled).
+// (Cancelled). With a pool the places are computed side by side (the sink is
+// then called from its threads, one at a time).
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie,
-                             ProgressSink& progress);
+                             ProgressSink& progress, ThreadPool* pool = nullptr);
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie);
 
 // The place table of a run, with CR LF line ends:

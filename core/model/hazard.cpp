@@ -200,7 +200,8 @@ HazardRunResult RunHazardPlan(const HazardPlan& plan, Session& session, Progress
     result.movie = std::make_shared<MovieBuffer>(FftLengthFor(last + 1) + 4);
   }
   StageProgress cochlea_progress(progress, 950, 1000, 1000);
-  result.cochlea = CochlearModel(plan.model, session, result.movie.get(), cochlea_progress);
+  result.cochlea =
+      CochlearModel(plan.model, session, result.movie.get(), cochlea_progress, plan.pool);
 
   const float aru = result.cochlea.TotalHazardARU;
   result.HazardText = HazardText(aru);

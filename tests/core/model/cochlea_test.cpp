@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/common/error.h"
+#include "core/common/pool.h"
 #include "tests/core/model/model_test_support.h"
 
 namespace korva {
@@ -54,7 +55,7 @@ Session StapesSession(const std::vector<float>& stapes) {
   return s;
 }
 
-TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovie) {
+TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovieAlsoWithThePlacesSideBySide) {
   // 2 kHz stapes tone of 1 um: the place whose CF is nearest 2 kHz is worst.
   std::vector<float> stapes(3000);
   for (std::size_t i = 0; i < stapes.size(); ++i) {
@@ -87,6 +88,23 @@ TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovie) {
     for (int c = 1; c <= r.Places; ++c) running[c - 1].Add(movie.At(i + 4, c + 2));
   }
   for (int c = 1; c <= r.Places; ++c) EXPECT_EQ(running[c - 1].Hazard(), r.SectionHazard[c]) << c;
+
+  // The places computed side by side on a pool give the same run.
+  Session again = StapesSession(stapes);
+  again.PeakPressure = 100.0f;
+  MovieBuffer movie_again(4096 + 4);
+  ThreadPool pool(3);
+  NoProgress none;
+  const CochlearResult p = CochlearModel(TestModel(), again, &movie_again, none, &pool);
+  EXPECT_EQ(p.SectionHazard, r.SectionHazard);
+  EXPECT_EQ(p.WorstSection, r.WorstSection);
+  for (std::int32_t row = 0; row < movie.rows(); ++row) {
+    for (int column = 1; column <= MovieBuffer::kColumns; ++column) {
+      ASSERT_EQ(movie_again.At(row, column), movie.At(row, column)) << row << " " << column;
+    }
+  }
+  for (std::int32_t i = 0; i < r.FftLength; ++i)
+    ASSERT_EQ(again.PressureBackup[i], s.PressureBackup[i]);
 }
 
 TEST(CochlearModel, SilenceAndSamplesBeyondTheTransformLengthGiveNoHazard) {

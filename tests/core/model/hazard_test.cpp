@@ -151,17 +151,22 @@ TEST(HazardDriver, ThePlanDecidesWithoutTouchingTheSessionAndTheRunKeepsToIt) {
 
 TEST(HazardDriver, AStopRequestEndsTheRunAtItsNextCheckpointAndWritesNothing) {
   // In the middle ear (the first 95 % of the progress) and after the first
-  // cochlear place.
+  // cochlear place, with the places one after another and side by side.
+  ThreadPool pool(3);
   for (const long long permille : {100LL, 951LL}) {
-    SCOPED_TRACE(permille);
-    Opened w("1", Friedlander(4096, 5e-6f, PascalsForLevel(160)));
-    testing::StopAtProgress stop(permille);
-    EXPECT_THROW(RunHazardAnalysis(w.session, Options(Listener::Warned), stop), Cancelled);
-    EXPECT_TRUE(stop.StopRequested());
-    EXPECT_EQ(stop.late_reports(), 0);
-    EXPECT_FALSE(std::filesystem::exists(w.dir / "SHOT.HAZ"));
-    EXPECT_TRUE(w.session.Grid.Cell(1, 5).empty());
-    EXPECT_FALSE(w.session.MovieAvailable);
+    for (ThreadPool* places : {static_cast<ThreadPool*>(nullptr), &pool}) {
+      SCOPED_TRACE(permille);
+      Opened w("1", Friedlander(4096, 5e-6f, PascalsForLevel(160)));
+      testing::StopAtProgress stop(permille);
+      HazardRunOptions options = Options(Listener::Warned);
+      options.pool = places;
+      EXPECT_THROW(RunHazardAnalysis(w.session, options, stop), Cancelled);
+      EXPECT_TRUE(stop.StopRequested());
+      EXPECT_EQ(stop.late_reports(), 0);
+      EXPECT_FALSE(std::filesystem::exists(w.dir / "SHOT.HAZ"));
+      EXPECT_TRUE(w.session.Grid.Cell(1, 5).empty());
+      EXPECT_FALSE(w.session.MovieAvailable);
+    }
   }
 }
 
