@@ -16,13 +16,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/reference_ear.h"
+#include "core/common/pool.h"
 #include "core/common/progress.h"
 #include "core/model/ear_equations.h"
 #include "core/model/hazard.h"
@@ -75,13 +78,15 @@ void SetEvaluationCounters(benchmark::State& state, long long evaluations) {
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// The warned listener's middle ear on the stiff case.
+// The warned listener's middle ear on the stiff case, with the loop as it
+// was (and with only its tangent replaced).
+template <bool kFastTangent>
 void BM_StiffMiddleEar_Reference(benchmark::State& state) {
   const StiffCase& s = Stiff();
   std::vector<float> out(s.pressure.size());
   MiddleEarStats stats;
   for (auto _ : state) {
-    stats = reference::TimeDomainModel1(s.model, s.timing, s.dt, s.pressure, out);
+    stats = reference::TimeDomainModel1<kFastTangent>(s.model, s.timing, s.dt, s.pressure, out);
     benchmark::DoNotOptimize(out.data());
   }
   SetEvaluationCounters(state, stats.derivative_evaluations);
@@ -177,15 +182,54 @@ void BM_StiffEvaluation_Current(benchmark::State& state) {
   SetEvaluationCounters(state, 64);
 }
 
-// A whole warned analysis as the CLI runs it: open, middle ear, cochlea.
-void BM_StiffListener(benchmark::State& state) {
-  testing::RecordedResult stiff;
-  stiff.waveform = "bench/data/REVERB158.KRV";
-  stiff.parameters = "bench/data/stiff.par";
+// Whole analyses as the CLI runs them (open, middle ear, cochlea) on a pool
+// of `threads` threads: one listener, or both side by side. Wall time.
+void BM_StiffListeners(benchmark::State& state, int threads, std::vector<Listener> listeners) {
+  Session opened(1 << 21);
+  NoProgress none;
+  OpenWaveform(opened, kRoot / "bench/data/REVERB158.KRV", none);
+  ThreadPool pool(threads);
   for (auto _ : state) {
-    const HazardRunResult run = testing::RunRecordedCase(stiff, kRoot);
-    benchmark::DoNotOptimize(run.cochlea.TotalHazardARU);
+    TaskGroup runs(&pool);
+    for (const Listener listener : listeners) {
+      runs.Run([&, listener] {
+        Session session = opened;
+        HazardRunOptions options;
+        options.listener = listener;
+        options.model_file = kRoot / "bench/data/stiff.par";
+        options.keep_movie = false;
+        options.write_place_table = false;
+        options.pool = &pool;
+        benchmark::DoNotOptimize(RunHazardAnalysis(session, options, none).cochlea);
+      });
+    }
+    runs.Wait();
   }
+}
+
+// korva-cli hazard -j N on copies of the bundled examples (both listeners):
+// files per second.
+void BM_CliFiles(benchmark::State& state, int threads) {
+  const fs::path dir = fs::temp_directory_path() / ("korva_bench_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::string files;
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator(kRoot / "data/examples")) {
+    if (entry.path().extension() != ".KRV") continue;
+    fs::copy_file(entry.path(), dir / entry.path().filename(),
+                  fs::copy_options::overwrite_existing);
+    files += " '" + (dir / entry.path().filename()).string() + "'";
+    ++count;
+  }
+  const std::string command = std::string("'") + KORVA_CLI_PATH + "' hazard --json -j " +
+                              std::to_string(threads) + " --model '" +
+                              (kRoot / "data/Human.par").string() + "'" + files + " > /dev/null";
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) state.SkipWithError("korva-cli hazard failed");
+  }
+  state.counters["files_per_s"] =
+      benchmark::Counter(count, benchmark::Counter::kIsIterationInvariantRate);
+  fs::remove_all(dir);
 }
 
 double Min(const std::vector<double>& v) {
@@ -196,7 +240,10 @@ void Register() {
   const auto single = [](benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ComputeStatistics("min", Min);
   };
-  single(benchmark::RegisterBenchmark("StiffMiddleEar/reference", BM_StiffMiddleEar_Reference));
+  single(
+      benchmark::RegisterBenchmark("StiffMiddleEar/reference", BM_StiffMiddleEar_Reference<false>));
+  single(benchmark::RegisterBenchmark("StiffMiddleEar/reference+tangent",
+                                      BM_StiffMiddleEar_Reference<true>));
   single(benchmark::RegisterBenchmark("StiffMiddleEar/current", BM_StiffMiddleEar_Current,
                                       IntegrationOptions{}));
   IntegrationOptions unpaired;
@@ -216,7 +263,22 @@ void Register() {
   benchmark::RegisterBenchmark("StiffEvaluation/current", BM_StiffEvaluation_Current)
       ->Repetitions(3)
       ->ComputeStatistics("min", Min);
-  single(benchmark::RegisterBenchmark("StiffListener/warned", BM_StiffListener));
+  const int all = std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+  const auto wall = [&](benchmark::internal::Benchmark* b) {
+    single(b);
+    b->UseRealTime();
+  };
+  std::vector<int> counts = {1, 2};
+  if (all > 2) counts.push_back(all);
+  for (const int threads : counts) {
+    const std::string t = std::to_string(threads);
+    wall(benchmark::RegisterBenchmark(("StiffOneListener/threads:" + t).c_str(), BM_StiffListeners,
+                                      threads, std::vector<Listener>{Listener::Warned}));
+    wall(benchmark::RegisterBenchmark(("StiffBothListeners/threads:" + t).c_str(),
+                                      BM_StiffListeners, threads,
+                                      std::vector<Listener>{Listener::Warned, Listener::Unwarned}));
+    wall(benchmark::RegisterBenchmark(("CliExamples/j:" + t).c_str(), BM_CliFiles, threads));
+  }
 }
 
 // Keeps the "min" rows of the console output for the summary.
@@ -236,6 +298,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 
   double Cpu(const std::string& name) const { return Find(cpu_ns_, name); }
+  double Real(const std::string& name) const { return Find(real_ns_, name); }
   double Counter(const std::string& name, const std::string& key) const {
     return Find(counters_, name + ":" + key);
   }
@@ -286,22 +349,43 @@ void PrintSummary(const SummaryReporter& r) {
   const double cur_eval = r.Counter("StiffEvaluation/current", "ns_per_eval");
   const double ref_run = r.Counter("StiffMiddleEar/reference", "ns_per_eval");
   const double cur_run = r.Counter("StiffMiddleEar/current", "ns_per_eval");
-  std::printf("\nSummary (ratios within this run):\n");
-  std::printf("  middle ear, one listener, one core: %.2fx faster than the reference loop\n",
-              ref / cur);
-  const char* const parts[] = {"StiffMiddleEar/unpaired", "StiffMiddleEar/width4",
-                               "StiffMiddleEar/width2"};
-  for (const char* part : parts) {
-    if (r.Cpu(part) > 0.0) {
-      std::printf("    %-26s %.2fx faster than the reference loop\n", part, ref / r.Cpu(part));
+  std::printf("\nSummary (ratios within this run; %d vector width, %u cores):\n",
+              WidestVectorWidth(), std::thread::hardware_concurrency());
+  if (ref > 0.0 && cur > 0.0) {
+    std::printf("  middle ear, one listener, one core: %.2fx faster than the reference loop\n",
+                ref / cur);
+    for (const char* part :
+         {"StiffMiddleEar/unpaired", "StiffMiddleEar/width4", "StiffMiddleEar/width2"}) {
+      if (r.Cpu(part) > 0.0) std::printf("    %-26s %.2fx\n", part, ref / r.Cpu(part));
     }
+    std::printf("  ns per evaluation in the run: reference %.1f, current %.1f\n", ref_run, cur_run);
   }
-  std::printf("  ns per evaluation in the run: reference %.1f, current %.1f\n", ref_run, cur_run);
-  std::printf("  ns per evaluation in isolation: reference %.1f, current %.1f\n", ref_eval,
-              cur_eval);
-  std::printf("  floor ratio (run / (evaluations x isolated cost)): reference %.2f, current %.2f\n",
-              ref_run / ref_eval, cur_run / cur_eval);
-  std::printf("  whole warned analysis: %.2f s\n", r.Cpu("StiffListener/warned") * 1e-9);
+  if (ref_eval > 0.0 && cur_eval > 0.0) {
+    std::printf("  ns per evaluation in isolation: reference %.1f, current %.1f\n", ref_eval,
+                cur_eval);
+    std::printf(
+        "  floor ratio (run / (evaluations x isolated cost)): reference %.2f, current %.2f\n",
+        ref_run / ref_eval, cur_run / cur_eval);
+  }
+  for (const char* what : {"StiffOneListener", "StiffBothListeners"}) {
+    const double one = r.Real(std::string(what) + "/threads:1");
+    if (one <= 0.0) continue;
+    std::printf("  %s: %.2f s on 1 thread", what, one * 1e-9);
+    for (const char* threads : {"2", "3", "4", "8", "16"}) {
+      const double t = r.Real(std::string(what) + "/threads:" + threads);
+      if (t > 0.0) std::printf(", %.2f s on %s (%.2fx)", t * 1e-9, threads, one / t);
+    }
+    std::printf("\n");
+  }
+  const double files_one = r.Counter("CliExamples/j:1", "files_per_s");
+  if (files_one > 0.0) {
+    std::printf("  korva-cli hazard, bundled examples: %.2f files/s with -j 1", files_one);
+    for (const char* threads : {"2", "3", "4", "8", "16"}) {
+      const double f = r.Counter(std::string("CliExamples/j:") + threads, "files_per_s");
+      if (f > 0.0) std::printf(", %.2f with -j %s (%.2fx)", f, threads, f / files_one);
+    }
+    std::printf("\n");
+  }
 }
 
 }  // namespace

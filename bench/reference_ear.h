@@ -2,7 +2,8 @@
 // straightforward scalar form, kept unchanged here so that every run of the
 // speed benchmark measures the tuned loop against it on the same machine at
 // the same moment (ratios, not remembered timings). Free field only: the
-// benchmark's cases are free-field recordings.
+// benchmark's cases are free-field recordings. kFastTangent swaps the
+// library's tan for the tuned stapes spring, to show what that alone buys.
 #pragma once
 
 #include <algorithm>
@@ -26,7 +27,7 @@ struct EarState {
 // Accelerations a[1..n] of all coordinates for displacements Q, velocities V,
 // driving pressure p (dyn/cm^2) and reflex factors f1 (stiffness) and f2
 // (resistance).
-template <EarVariant kVariant>
+template <EarVariant kVariant, bool kFastTangent = false>
 inline void Derivatives(const EarModelConstants& c, const double* Q, const double* V, double p,
                         double f1, double f2, double* a) {
   // The stapes suspension hardens with displacement: sigma = 1 at rest and
@@ -34,7 +35,8 @@ inline void Derivatives(const EarModelConstants& c, const double* Q, const doubl
   const double u = Q[2] * c.NonlinearScale;
   const double g = c.NonlinearShape * std::sqrt(1.0 + u * u) - 1.0;
   const double theta = std::min(c.ThetaScale * g, c.ThetaCap);
-  const double sigma = std::tan(theta) * c.SigmaScale / (g + 1.0);
+  const double sigma =
+      kFastTangent ? StapesSpring(c, Q[2]) : std::tan(theta) * c.SigmaScale / (g + 1.0);
   const double kst = f1 * sigma * c.KNonlinear + c.KLinear;
   const double rst =
       f2 * c.R30 * (c.StapesResistanceGrowth * sigma - (c.StapesResistanceGrowth - 1.0));
@@ -86,7 +88,7 @@ struct IntervalDrive {
 // One sample interval of classical fourth-order Runge-Kutta with `substeps`
 // equal steps of h = dt / substeps, starting from `start` and leaving the
 // result in `state`.
-template <EarVariant kVariant>
+template <EarVariant kVariant, bool kFastTangent = false>
 inline void Step(const EarModelConstants& c, const EarState& start, EarState& state, int substeps,
                  double dt, const IntervalDrive& d) {
   // Loops run over an even count so that the compiler can pair them in
@@ -114,28 +116,32 @@ inline void Step(const EarModelConstants& c, const EarState& start, EarState& st
     const double s0 = m - 1.0;
     const double sh = m - 0.5;
     const double s1 = m;
-    Derivatives<kVariant>(c, Q, V, d.p_prev + s0 * dp, d.f1s + s0 * df1, d.f2s + s0 * df2, a);
+    Derivatives<kVariant, kFastTangent>(c, Q, V, d.p_prev + s0 * dp, d.f1s + s0 * df1,
+                                        d.f2s + s0 * df2, a);
     for (int j = 1; j <= n; ++j) {
       sum_v[j] = V[j];
       sum_a[j] = a[j];
       Qt[j] = Q[j] + half * V[j];
       Vt[j] = V[j] + half * a[j];
     }
-    Derivatives<kVariant>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1, d.f2s + sh * df2, a);
+    Derivatives<kVariant, kFastTangent>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1,
+                                        d.f2s + sh * df2, a);
     for (int j = 1; j <= n; ++j) {
       sum_v[j] += 2.0 * Vt[j];
       sum_a[j] += 2.0 * a[j];
       Qt[j] = Q[j] + half * Vt[j];
       Vt[j] = V[j] + half * a[j];
     }
-    Derivatives<kVariant>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1, d.f2s + sh * df2, a);
+    Derivatives<kVariant, kFastTangent>(c, Qt, Vt, d.p_prev + sh * dp, d.f1s + sh * df1,
+                                        d.f2s + sh * df2, a);
     for (int j = 1; j <= n; ++j) {
       sum_v[j] += 2.0 * Vt[j];
       sum_a[j] += 2.0 * a[j];
       Qt[j] = Q[j] + h * Vt[j];
       Vt[j] = V[j] + h * a[j];
     }
-    Derivatives<kVariant>(c, Qt, Vt, d.p_prev + s1 * dp, d.f1s + s1 * df1, d.f2s + s1 * df2, a);
+    Derivatives<kVariant, kFastTangent>(c, Qt, Vt, d.p_prev + s1 * dp, d.f1s + s1 * df1,
+                                        d.f2s + s1 * df2, a);
     for (int j = 1; j <= n; ++j) {
       Q[j] += sixth * (sum_v[j] + Vt[j]);
       V[j] += sixth * (sum_a[j] + a[j]);
@@ -150,6 +156,7 @@ inline void Step(const EarModelConstants& c, const EarState& start, EarState& st
 // The per-sample rule of RunMiddleEarModel, free-field variant, without
 // progress reports: the same decisions, the same counts. `states`, when
 // given, receives the state at the end of every sample.
+template <bool kFastTangent = false>
 inline MiddleEarStats TimeDomainModel1(const EarModelConstants& c, const ReflexTiming& timing,
                                        float dt, std::span<const float> in, std::span<float> out,
                                        std::vector<EarState>* states = nullptr) {
@@ -185,14 +192,14 @@ inline MiddleEarStats TimeDomainModel1(const EarModelConstants& c, const ReflexT
     n = static_cast<std::int32_t>(
         std::clamp(std::nearbyint(n / reduction), 1.0, kMaxSubsteps / 2.0));
     start = state;
-    Step<EarVariant::FreeField>(c, start, state, n, dt, drive);
+    Step<EarVariant::FreeField, kFastTangent>(c, start, state, n, dt, drive);
     substeps += n;
     ++stats.passes;
     double err;
     do {
       for (int j = 2; j <= 7; ++j) v_prev[j] = state.V[static_cast<std::size_t>(j)];
       n *= 2;
-      Step<EarVariant::FreeField>(c, start, state, n, dt, drive);
+      Step<EarVariant::FreeField, kFastTangent>(c, start, state, n, dt, drive);
       substeps += n;
       ++stats.passes;
       err = 0.0;
