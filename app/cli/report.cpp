@@ -29,33 +29,20 @@ namespace {
 
 constexpr Listener kListeners[] = {Listener::Warned, Listener::Unwarned};
 
-using Field = std::pair<const char*, std::optional<double>>;
+using Field = NamedValue;
 
 // The numbers of a shot under their JSON keys and CSV columns, in order.
 std::vector<Field> ShotFields(const ShotReport& s) {
-  const ImpulseDescriptors& d = s.descriptors;
   const IntervalResults& m = s.metrics;
   const double ms = double{s.dt} * 1000.0;
-  return {{"from_ms", s.interval.first * ms},
-          {"to_ms", s.interval.last * ms},
-          {"peak_db", d.peak_db},
-          {"peak_pa", d.peak_pa},
-          {"peak_time_ms", d.peak_time_ms},
-          {"a_duration_ms", d.a_duration_ms},
-          {"b_duration_ms", d.b_duration_ms},
-          {"c_duration_ms", d.c_duration_ms},
-          {"rise_time_ms", d.rise_time_ms},
-          {"lcpeak_db", d.lcpeak_db},
-          {"lae_db", d.lae_db},
-          {"lze_db", d.lze_db},
-          {"liaeq100ms_db", d.liaeq100ms_db},
-          {"kurtosis", d.kurtosis},
-          {"crest_factor_db", d.crest_factor_db},
-          {"LAeqInterval", m.LAeqInterval},
-          {"LAeq8hr", m.LAeq8hr},
-          {"AllowedRounds", m.AllowedRounds},
-          {"AWeightedExposure", m.AWeightedExposure},
-          {"LeqInterval", m.LeqInterval}};
+  std::vector<Field> fields = {{"from_ms", s.interval.first * ms}, {"to_ms", s.interval.last * ms}};
+  for (const Field& f : NamedDescriptors(s.descriptors)) fields.push_back(f);
+  fields.insert(fields.end(), {{"LAeqInterval", m.LAeqInterval},
+                               {"LAeq8hr", m.LAeq8hr},
+                               {"AllowedRounds", m.AllowedRounds},
+                               {"AWeightedExposure", m.AWeightedExposure},
+                               {"LeqInterval", m.LeqInterval}});
+  return fields;
 }
 
 constexpr const char* kRunColumns[] = {"aru",          "aru_text",      "allowed",

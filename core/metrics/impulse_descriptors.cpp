@@ -129,4 +129,20 @@ ImpulseDescriptors DescribeImpulse(std::span<const float> samples, float dt) {
   return d;
 }
 
+std::vector<NamedValue> NamedDescriptors(const ImpulseDescriptors& d) {
+  return {{"peak_db", d.peak_db},
+          {"peak_pa", d.peak_pa},
+          {"peak_time_ms", d.peak_time_ms},
+          {"a_duration_ms", d.a_duration_ms},
+          {"b_duration_ms", d.b_duration_ms},
+          {"c_duration_ms", d.c_duration_ms},
+          {"rise_time_ms", d.rise_time_ms},
+          {"lcpeak_db", d.lcpeak_db},
+          {"lae_db", d.lae_db},
+          {"lze_db", d.lze_db},
+          {"liaeq100ms_db", d.liaeq100ms_db},
+          {"kurtosis", d.kurtosis},
+          {"crest_factor_db", d.crest_factor_db}};
+}
+
 }  // namespace korva

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
+#include <vector>
 
 namespace korva {
 
@@ -62,5 +64,10 @@ struct ImpulseDescriptors {
 // Error for fewer than 2 or more than 1,048,576 samples, a non-positive dt
 // or a sample that is not finite.
 ImpulseDescriptors DescribeImpulse(std::span<const float> samples, float dt);
+
+// The descriptors a report lists, in its order, under the names its tables
+// and scripts know them by (peak_db, peak_pa, ..., crest_factor_db).
+using NamedValue = std::pair<const char*, std::optional<double>>;
+std::vector<NamedValue> NamedDescriptors(const ImpulseDescriptors& d);
 
 }  // namespace korva

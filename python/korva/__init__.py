@@ -16,7 +16,7 @@ here as there, to the last bit.
     frame = korva.analyze_files(paths)               # one row per file (pandas)
 
 Waveforms: Waveform, Waveform.from_array, read_krv, write_krv, import_recording.
-Analyses: hazard, metrics, spectrum, protect (with protectors), default_model.
+Analyses: hazard, metrics, describe, spectrum, protect (with protectors), default_model.
 Batches: analyze_files, on local threads or a dask.distributed cluster.
 Errors: Error, with FormatError and RangeError (also ValueError) and IoError
 (also OSError). Every computation releases the interpreter lock, so threads
@@ -37,6 +37,7 @@ from korva._korva import (
     Waveform,
     __version__,
     default_model,
+    describe,
     hazard,
     import_recording,
     metrics,
@@ -64,6 +65,7 @@ __all__ = [
     "Waveform",
     "analyze_files",
     "default_model",
+    "describe",
     "hazard",
     "import_recording",
     "metrics",

@@ -5,10 +5,12 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <array>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -16,6 +18,7 @@
 
 #include "core/common/data_dir.h"
 #include "core/common/error.h"
+#include "core/metrics/impulse_descriptors.h"
 #include "core/metrics/interval_metrics.h"
 #include "core/metrics/leq300.h"
 #include "core/model/ear_model.h"
@@ -199,16 +202,34 @@ py::dict MetricsDict(const IntervalResults& r) {
   return d;
 }
 
-IntervalResults WholeOrPart(const Waveform& w, long long first, std::optional<long long> last) {
+// Samples first..last of the waveform (last: None for its last sample).
+Selection IntervalOf(const Waveform& w, long long first, std::optional<long long> last) {
   const auto last_sample = static_cast<std::int32_t>(w.samples.size() - 1);
-  const Selection sel = IntervalWithin(last_sample, w.SampleInterval, static_cast<double>(first),
-                                       static_cast<double>(last.value_or(last_sample)));
-  return IntervalMetrics(w.samples, w.SampleInterval, sel.first, sel.last);
+  return IntervalWithin(last_sample, w.SampleInterval, static_cast<double>(first),
+                        static_cast<double>(last.value_or(last_sample)));
 }
 
 py::dict Metrics(const Waveform& waveform, long long first, std::optional<long long> last) {
   Interruption stop;
-  return MetricsDict(Released(stop, [&] { return WholeOrPart(waveform, first, last); }));
+  return MetricsDict(Released(stop, [&] {
+    const Selection sel = IntervalOf(waveform, first, last);
+    return IntervalMetrics(waveform.samples, waveform.SampleInterval, sel.first, sel.last);
+  }));
+}
+
+// The impulse descriptors under the keys of korva-cli report --json.
+py::dict Describe(const Waveform& waveform, long long first, std::optional<long long> last) {
+  Interruption stop;
+  const ImpulseDescriptors descriptors = Released(stop, [&] {
+    const Selection sel = IntervalOf(waveform, first, last);
+    const std::span<const float> samples(waveform.samples);
+    return DescribeImpulse(samples.subspan(static_cast<std::size_t>(sel.first),
+                                           static_cast<std::size_t>(sel.last - sel.first) + 1),
+                           waveform.SampleInterval);
+  });
+  py::dict d;
+  for (const auto& [name, value] : NamedDescriptors(descriptors)) d[name] = OrNone(value);
+  return d;
 }
 
 struct Spectrum {
@@ -468,6 +489,17 @@ void DefineAnalysis(py::module_& m) {
             "(dB), AllowedRounds (exposures per day by 85 dB(A) with a 3 dB exchange), "
             "AWeightedExposure (J/m^2) and LeqInterval (dB). A silent interval has None for "
             "the levels and the rounds. korva.Error for an interval outside the waveform.")
+            .c_str());
+  m.def("describe", &Describe, py::arg("waveform"), py::arg("first") = 0,
+        py::arg("last") = py::none(),
+        Doc("The impulse descriptors of samples first..last (inclusive; default the whole "
+            "waveform), as korva-cli report --json gives them: a dict with peak_db, peak_pa "
+            "(the signed value of the largest |p|), peak_time_ms, a_duration_ms, b_duration_ms, "
+            "c_duration_ms, rise_time_ms, lcpeak_db, lae_db, lze_db, liaeq100ms_db, kurtosis "
+            "and crest_factor_db. Levels are dB re 20 uPa, times milliseconds from sample "
+            "`first`. None where a value has no meaning (the levels of a silent interval, the "
+            "rise time of a peak with no quiet sample before it). korva.Error for an interval "
+            "outside the waveform or of fewer than 2 samples.")
             .c_str());
   m.def("spectrum", &SpectrumOf, py::arg("waveform"),
         Doc("The Leq300ms third-octave spectrum of the whole waveform, as korva-cli spectrum "

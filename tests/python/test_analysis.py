@@ -49,6 +49,25 @@ def test_metrics_and_spectrum_equal_the_cli(examples, tmp_path):
         korva.metrics(korva.read_krv(path), last=70000)
 
 
+def test_describe_equals_the_report_and_times_from_the_interval_start(examples):
+    path = examples / "FRIED150.KRV"
+    row = cli_json("report", path)[0]
+    keys = list(row)
+    descriptors = keys[keys.index("to_ms") + 1:keys.index("LAeqInterval")]
+    waveform = korva.read_krv(path)
+    whole = korva.describe(waveform)
+    assert list(whole) == descriptors
+    assert whole == {key: row[key] for key in descriptors}
+
+    dt_ms = 1000.0 / waveform.rate
+    peak = round(whole["peak_time_ms"] / dt_ms)
+    part = korva.describe(waveform, first=peak - 100, last=peak + 2000)
+    assert part["peak_pa"] == whole["peak_pa"]
+    assert part["peak_time_ms"] == pytest.approx(100 * dt_ms, rel=1e-6)
+    with pytest.raises(korva.Error):
+        korva.describe(waveform, first=peak, last=peak)
+
+
 def test_protect_predicts_the_file_the_cli_writes(shots, tmp_path):
     table = tmp_path / "HPD Atten.txt"  # the CLI writes its circuit values back
     for name in ("HPD Atten.txt", "Seed_REAT_Values_Earplug.txt", "Seed_REAT_Values_Earmuff.txt"):
