@@ -298,6 +298,7 @@ class MainWindow : public QMainWindow {
   // Ends the previous run's movie: items removed, closing message, snapshot back.
   void CloseMovie();
   void RemoveMovieItems();
+  void AddMovieStepMenu();
   // Replaces the last movie item by `caption`, which runs `step`.
   void ReplaceNextMovieItem(const char* caption, const char* name, Slot step);
   // The dialog that picks a KRV file to open or to overlay.
@@ -391,6 +392,8 @@ class MainWindow : public QMainWindow {
   std::vector<QAction*> protector_items_;
   QAction* movie_cancel_item_ = nullptr;
   QAction* movie_next_item_ = nullptr;
+  // The movie's samples per frame while it plays, checked on the current one.
+  QMenu* movie_step_menu_ = nullptr;
 
   QImage splash_picture_;
   QImage help_picture_;
