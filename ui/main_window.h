@@ -27,6 +27,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -394,6 +395,8 @@ class MainWindow : public QMainWindow {
   QAction* movie_next_item_ = nullptr;
   // The movie's samples per frame while it plays, checked on the current one.
   QMenu* movie_step_menu_ = nullptr;
+  // The spectrum the status bar reads out while in the spectrum mode.
+  std::shared_ptr<const Leq300msSpectrum> shown_spectrum_;
 
   QImage splash_picture_;
   QImage help_picture_;
