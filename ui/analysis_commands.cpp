@@ -2,6 +2,7 @@
 // runs leave on the menu bar, and the protector command. The models run on
 // the command runner's worker on copies; the window changes only when they
 // have succeeded.
+#include <QActionGroup>
 #include <QMenuBar>
 #include <QPainter>
 #include <QSize>
@@ -146,6 +147,7 @@ void MainWindow::RunHazard(bool warned) {
 std::vector<QAction*> MainWindow::MovieItems() const {
   std::vector<QAction*> items;
   if (movie_cancel_item_) items.push_back(movie_cancel_item_);
+  if (movie_step_menu_) items.push_back(movie_step_menu_->menuAction());
   if (movie_next_item_) items.push_back(movie_next_item_);
   return items;
 }
@@ -167,6 +169,35 @@ void MainWindow::RemoveMovieItems() {
     (*item)->deleteLater();
     *item = nullptr;
   }
+  if (movie_step_menu_ != nullptr) {
+    menuBar()->removeAction(movie_step_menu_->menuAction());
+    movie_step_menu_->deleteLater();
+    movie_step_menu_ = nullptr;
+  }
+}
+
+void MainWindow::AddMovieStepMenu() {
+  movie_step_menu_ = menuBar()->addMenu("Step");
+  movie_step_menu_->setObjectName("MovieStep");
+  auto* group = new QActionGroup(movie_step_menu_);
+  for (const int step : kMovieSteps) {
+    QAction* item = movie_step_menu_->addAction(
+        QString("%1 sample%2 per frame").arg(step).arg(step == 1 ? "" : "s"));
+    item->setCheckable(true);
+    item->setData(step);
+    group->addAction(item);
+    connect(item, &QAction::triggered, this, [this, step] {
+      movie_->SetStep(step);
+      // A paused movie shows its step in the frame's label.
+      if (movie_->Paused()) Redraw();
+    });
+  }
+  // "+" and "-" change the step behind the menu's back: checked when shown.
+  connect(movie_step_menu_, &QMenu::aboutToShow, this, [this] {
+    for (QAction* item : movie_step_menu_->actions()) {
+      item->setChecked(item->data().toInt() == movie_->Step());
+    }
+  });
 }
 
 void MainWindow::ReplaceNextMovieItem(const char* caption, const char* name, Slot step) {
@@ -224,6 +255,7 @@ void MainWindow::MovieStartClick() {
     movie_cancel_item_ = menuBar()->addAction("Movie[Cancel]");
     movie_cancel_item_->setObjectName("MovieCancel");
     connect(movie_cancel_item_, &QAction::triggered, this, &MainWindow::CancelMovieClick);
+    AddMovieStepMenu();
 
     MovieInput input = MovieInputOf(*run, document_.session);
 

@@ -27,6 +27,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -298,6 +299,7 @@ class MainWindow : public QMainWindow {
   // Ends the previous run's movie: items removed, closing message, snapshot back.
   void CloseMovie();
   void RemoveMovieItems();
+  void AddMovieStepMenu();
   // Replaces the last movie item by `caption`, which runs `step`.
   void ReplaceNextMovieItem(const char* caption, const char* name, Slot step);
   // The dialog that picks a KRV file to open or to overlay.
@@ -391,6 +393,10 @@ class MainWindow : public QMainWindow {
   std::vector<QAction*> protector_items_;
   QAction* movie_cancel_item_ = nullptr;
   QAction* movie_next_item_ = nullptr;
+  // The movie's samples per frame while it plays, checked on the current one.
+  QMenu* movie_step_menu_ = nullptr;
+  // The spectrum the status bar reads out while in the spectrum mode.
+  std::shared_ptr<const Leq300msSpectrum> shown_spectrum_;
 
   QImage splash_picture_;
   QImage help_picture_;

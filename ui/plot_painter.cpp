@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "core/common/numbers.h"
+
 namespace korva::ui {
 namespace {
 
@@ -195,6 +197,30 @@ void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
   const plot::Caption& caption = plan.axes.title;
   painter.setPen(Qt::black);
   LabelOverOut(painter, caption.at.x, caption.at.y, Latin1(caption.text), caption.anchor);
+}
+
+QString SpectrumReadoutAt(const Leq300msSpectrum& spectrum, int width, int height, QPoint at) {
+  const plot::Layout layout = plot::SpectrumBandLayout(width, height);
+  if (at.x() < layout.PlotLeft || at.x() > layout.PlotLeft + layout.PlotWidth ||
+      at.y() < layout.PlotTop || at.y() > layout.PlotTop + layout.PlotHeight) {
+    return {};
+  }
+  const plot::Frame frame = plot::FrameOver(layout, spectrum.PlotXMin, spectrum.PlotXMax,
+                                            spectrum.PlotYMin, spectrum.PlotYMax);
+  const double decade = ScreenToWorld(frame, at).ms;  // log10 of the frequency
+  const BinEnergies& bins = spectrum.bins;
+  if (bins.half < 2 || !(bins.df > 0.0)) return {};
+  const auto bin = static_cast<std::int32_t>(std::clamp(
+      std::nearbyint(std::pow(10.0, decade) / bins.df), 1.0, static_cast<double>(bins.half - 1)));
+  const double energy = bins.P[static_cast<std::size_t>(bin)];
+  std::string text = FormatFixed(static_cast<double>(bin) * bins.df, 1) + " Hz   " +
+                     (energy > 0.0 ? FormatFixed(10.0 * std::log10(energy), 1) + " dB" : "-inf dB");
+  const int band = static_cast<int>(std::lround(10.0 * decade));
+  if (band >= spectrum.bands.first && band <= spectrum.bands.last) {
+    text += "   (1/3 octave " + FormatFixed(BandEnergies::CentreFrequency(band), 0) +
+            " Hz: " + FormatFixed(spectrum.bands.Level(band), 2) + " dB)";
+  }
+  return QString::fromStdString(text);
 }
 
 PressurePlotInput PressurePlotOf(const Session& session) {

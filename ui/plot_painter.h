@@ -72,6 +72,11 @@ void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes);
 void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
                           const std::string& title, bool clear_band);
 
+// What the status bar reads under `at` on that spectrum drawn on a client of
+// width x height: the frequency, the narrow-band level there and the level of
+// the third-octave band around it; empty outside the plot.
+QString SpectrumReadoutAt(const Leq300msSpectrum& spectrum, int width, int height, QPoint at);
+
 // One pressure-time trace in the lower half of the client area, with what
 // it needs to be drawn again at any size: either on fresh axes (the band
 // cleared, the zero line, axes and title) or over the plot drawn before it,

@@ -53,6 +53,7 @@ void MainWindow::Leq300msspectrum1Click() {
             };
             if (clear) picture_.upper.clear();
             picture_.upper.push_back(std::move(layer));
+            shown_spectrum_ = std::shared_ptr<const Leq300msSpectrum>(run, &run->spectrum);
             document_.new_spectrum_scale = false;
             Redraw();
             ShowWritten({run->tob_file});
@@ -68,6 +69,7 @@ void MainWindow::CancelLeq300Click() {
       exit_spectrum_item_->deleteLater();
       exit_spectrum_item_ = nullptr;
     }
+    shown_spectrum_.reset();
     prompter_.Inform("Information", SpectrumExitMessage(document_.session.BaseName));
     RestoreForm();
     if (document_.session.LastSample >= 0) grid_->show();

@@ -1,6 +1,6 @@
 // Looking closer at the pressure plot: zoom and pan change only the view
 // (the plot state's range), never the samples or the edit state; the status
-// bar reads out the sample under the mouse.
+// bar reads out the sample under the mouse, or the spectrum's level.
 #include <QStatusBar>
 #include <cmath>
 
@@ -124,7 +124,11 @@ QString MainWindow::ReadoutAt(QPoint position) const {
 
 void MainWindow::CanvasHovered(QPoint position) {
   if (runner_.Busy()) return;
-  const QString text = ReadoutAt(position);
+  QString text = ReadoutAt(position);
+  if (text.isEmpty() && exit_spectrum_item_ != nullptr && shown_spectrum_) {
+    const QImage& image = canvas_->Image();
+    text = SpectrumReadoutAt(*shown_spectrum_, image.width(), image.height(), position);
+  }
   if (!text.isEmpty()) statusBar()->showMessage(text);
 }
 

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QThread>
@@ -60,7 +61,7 @@ class HazardMovieTest : public WindowTest {
     window_->MovieItems().back()->trigger();
     ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel ,", "Hazard Animation]"}));
     window_->MovieItems().back()->trigger();
-    ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel]"}));
+    ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel]", "Step"}));
     ASSERT_TRUE(window_->Movie().Running());
   }
   QStringList base_bar_;
@@ -79,6 +80,22 @@ TEST_F(HazardMovieTest, StepsOfManySamplesAndSeekingWhilePaused) {
   EXPECT_FALSE(movie.Key(Qt::Key_Left));  // seeking is for a paused movie
   movie.Key(Qt::Key_Minus);
   EXPECT_EQ(movie.Step(), 50);
+  // The step menu shows the step the keys chose and sets another.
+  QMenu* steps = window_->MovieItems().back()->menu();
+  ASSERT_NE(steps, nullptr);
+  emit steps->aboutToShow();
+  QStringList checked;
+  for (QAction* item : steps->actions()) {
+    if (item->isChecked()) checked << item->text();
+  }
+  EXPECT_EQ(checked, QStringList{"50 samples per frame"});
+  steps->actions().at(2)->trigger();
+  EXPECT_EQ(movie.Step(), 5);
+  EXPECT_EQ(steps->actions().at(2)->text(), "5 samples per frame");
+  movie.Key(Qt::Key_Plus);
+  EXPECT_EQ(movie.Step(), 10);
+  movie.Key(Qt::Key_Plus);
+  movie.Key(Qt::Key_Plus);
   movie.Key(Qt::Key_Return);
   movie.Key(Qt::Key_Left);
   EXPECT_EQ(movie.MovieFrame(), 52);
@@ -208,7 +225,7 @@ TEST_F(HazardMovieTest, CommandsThatDrawEndTheMovieAndCopiesDoNot) {
   movie.Tick();
   EXPECT_EQ(window_->canvas().Image(), picture);
   // The menu bar is left as at the end of a movie.
-  EXPECT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel]"}));
+  EXPECT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel]", "Step"}));
 }
 
 TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {

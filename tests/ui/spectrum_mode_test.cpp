@@ -6,7 +6,10 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStatusBar>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "core/common/files.h"
 #include "tests/ui/window_fixture.h"
@@ -56,6 +59,21 @@ TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
   const std::string text = ReadWholeFile(table);
   EXPECT_EQ(text.rfind("Leq300ms: steady 1/3 octave-band sound pressure levels", 0), 0u);
   EXPECT_NE(text.find("\r\n1000.00\t"), std::string::npos);
+
+  // Across the spectrum the status bar reads the level of the band under the
+  // mouse, the same as the table's.
+  const std::size_t row = text.find("\r\n1000.00\t");
+  const double table_level = std::stod(text.substr(row + 10));
+  std::optional<double> read_level;
+  for (int x = 0; x < image.width() && !read_level; ++x) {
+    window_->CanvasHovered(QPoint(x, half / 2));
+    const QString message = window_->statusBar()->currentMessage();
+    const qsizetype at = message.indexOf("(1/3 octave 1000 Hz: ");
+    if (at >= 0) read_level = message.mid(at + 21).section(' ', 0, 0).toDouble();
+  }
+  ASSERT_TRUE(read_level.has_value());
+  SaveCanvas("spectrum-readout.png");
+  EXPECT_NEAR(*read_level, table_level, 0.005);
 
   window_->findChild<QAction*>("CancelLeq300")->trigger();
   EXPECT_EQ(BarCaptions(*window_), bar);
