@@ -17,7 +17,7 @@ ThreadPool::~ThreadPool() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  work_queued_.notify_all();
+  changed_.notify_all();
   for (std::thread& worker : workers_) worker.join();
 }
 
@@ -32,7 +32,7 @@ void ThreadPool::Push(Task task) {
     ++task.group->pending_;
     queue_.push_back(std::move(task));
   }
-  work_queued_.notify_one();
+  changed_.notify_all();
 }
 
 bool ThreadPool::RunOne(std::unique_lock<std::mutex>& lock, const TaskGroup* group) {
@@ -46,7 +46,7 @@ bool ThreadPool::RunOne(std::unique_lock<std::mutex>& lock, const TaskGroup* gro
   task.group->Execute(task.work);
   lock.lock();
   --task.group->pending_;
-  task_done_.notify_all();
+  changed_.notify_all();
   return true;
 }
 
@@ -56,7 +56,7 @@ void ThreadPool::Work() {
     if (RunOne(lock, nullptr)) continue;
     if (stopping_) return;
     ++idle_;
-    work_queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
     --idle_;
   }
 }
@@ -88,13 +88,29 @@ void TaskGroup::Run(std::function<void()> work) {
   pool_->Push({this, std::move(work)});
 }
 
+namespace {
+// How many foreign tasks the calling thread is inside: each one may wait for
+// its own group and take another, so a long batch could otherwise pile runs
+// onto one stack.
+thread_local int foreign_depth = 0;
+constexpr int kMaxForeignDepth = 4;
+}  // namespace
+
 void TaskGroup::Wait() {
   if (pool_ != nullptr) {
     std::unique_lock<std::mutex> lock(pool_->mutex_);
     while (pending_ > 0) {
-      if (!pool_->RunOne(lock, this)) {
-        pool_->task_done_.wait(lock);
+      if (pool_->RunOne(lock, this)) continue;
+      const bool can_help = foreign_depth < kMaxForeignDepth;
+      if (can_help) {
+        ++foreign_depth;
+        const bool ran = pool_->RunOne(lock, nullptr);
+        --foreign_depth;
+        if (ran) continue;
       }
+      pool_->idle_ += can_help;
+      pool_->changed_.wait(lock);
+      pool_->idle_ -= can_help;
     }
   }
   std::exception_ptr error;

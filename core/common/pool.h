@@ -1,9 +1,12 @@
 // A small pool of threads for the independent parts of an analysis: files,
 // listeners, cochlear places. Work comes in groups; a thread that waits for
 // its group runs the group's queued tasks itself, so groups nest (a file's
-// run starting its places) without a thread sitting idle or two waiting on
-// each other. Idle workers take the newest task first, which finishes the
-// innermost group in hand before starting more outer work.
+// run starting its places) without two threads waiting on each other. When
+// its own group has nothing queued, the waiting thread takes other groups'
+// work rather than sit idle: with one file on two threads, the thread that
+// queued the file must help the run that the other thread picked up. Idle
+// threads take the newest task first, which finishes the innermost group in
+// hand before starting more outer work.
 //
 // The tasks are coarse (a place, a listener, a file: milliseconds to
 // seconds), so one queue under one lock serves; a stealing scheduler would
@@ -34,8 +37,8 @@ class ThreadPool {
 
   int threads() const { return static_cast<int>(workers_.size()) + 1; }
 
-  // True when a worker is waiting for work and no task is queued: a task
-  // queued now would start at once.
+  // True when a thread (a worker, or one waiting for its group) is waiting
+  // for work and no task is queued: a task queued now would start at once.
   bool HasIdleWorker() const;
 
  private:
@@ -52,8 +55,8 @@ class ThreadPool {
   void Work();
 
   mutable std::mutex mutex_;
-  std::condition_variable work_queued_;
-  std::condition_variable task_done_;
+  // A task was queued or finished: wakes idle workers and waiting groups.
+  std::condition_variable changed_;
   std::deque<Task> queue_;
   std::vector<std::thread> workers_;
   int idle_ = 0;
@@ -73,8 +76,8 @@ class TaskGroup {
   // that have not started are skipped.
   void Run(std::function<void()> work);
 
-  // Runs the group's queued tasks, waits for those running elsewhere, then
-  // rethrows the first exception a task threw.
+  // Runs the group's queued tasks, then other groups' while its own run
+  // elsewhere, and rethrows the first exception a task threw.
   void Wait();
 
   // A task has thrown: long tasks of the group may give up early.

@@ -112,7 +112,7 @@ constexpr std::int32_t kHelpedSubsteps = 64;
 // How often (in samples) a run without a helper looks for an idle worker.
 constexpr std::int32_t kHelperSearchStride = 256;
 
-// A worker of the pool that takes the coarse (n-substep) pass of each sample
+// A thread of the pool that takes the coarse (n-substep) pass of each sample
 // while the run's own thread takes the fine (2n) one: the sample then costs
 // the fine pass alone. It serves from the moment a worker picks it up until
 // the run ends; until then the run interleaves both passes itself.

@@ -42,6 +42,40 @@ TEST(ThreadPool, NestedGroupsFinishOnASmallPoolAndWithoutOne) {
   }
 }
 
+// Spins until `done` holds, for at most ten seconds; false on time-out.
+template <typename Done>
+bool Within10s(Done done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+TEST(ThreadPool, AThreadWaitingForItsGroupTakesOtherGroupsWork) {
+  // One listener on two threads: the worker picks up the run, and the run
+  // later queues work of its own (a helper) that only the thread waiting
+  // for the run is free to take.
+  ThreadPool two(2);
+  std::atomic<bool> run_started{false};
+  std::atomic<bool> helped{false};
+  bool saw_idle = false;
+  TaskGroup runs(&two);
+  runs.Run([&] {
+    run_started = true;
+    saw_idle = Within10s([&] { return two.HasIdleWorker(); });
+    TaskGroup helper(&two);
+    helper.Run([&] { helped = true; });
+    EXPECT_TRUE(Within10s([&] { return helped.load(); })) << "the waiting thread did not help";
+    helper.Wait();
+  });
+  ASSERT_TRUE(Within10s([&] { return run_started.load(); }));
+  runs.Wait();
+  EXPECT_TRUE(saw_idle) << "a thread waiting for its group did not count as idle";
+  EXPECT_TRUE(helped);
+}
+
 TEST(ThreadPool, TheFirstErrorReachesTheWaiterAndStopsTheTasksNotYetStarted) {
   ThreadPool two(2);
   for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two}) {
