@@ -21,7 +21,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bench/reference_ear.h"
@@ -263,7 +262,7 @@ void Register() {
   benchmark::RegisterBenchmark("StiffEvaluation/current", BM_StiffEvaluation_Current)
       ->Repetitions(3)
       ->ComputeStatistics("min", Min);
-  const int all = std::max(2, static_cast<int>(std::thread::hardware_concurrency()));
+  const int all = std::max(2, CoreCount());
   const auto wall = [&](benchmark::internal::Benchmark* b) {
     single(b);
     b->UseRealTime();
@@ -349,8 +348,8 @@ void PrintSummary(const SummaryReporter& r) {
   const double cur_eval = r.Counter("StiffEvaluation/current", "ns_per_eval");
   const double ref_run = r.Counter("StiffMiddleEar/reference", "ns_per_eval");
   const double cur_run = r.Counter("StiffMiddleEar/current", "ns_per_eval");
-  std::printf("\nSummary (ratios within this run; %d vector width, %u cores):\n",
-              WidestVectorWidth(), std::thread::hardware_concurrency());
+  std::printf("\nSummary (ratios within this run; %d vector width, %d cores):\n",
+              WidestVectorWidth(), CoreCount());
   if (ref > 0.0 && cur > 0.0) {
     std::printf("  middle ear, one listener, one core: %.2fx faster than the reference loop\n",
                 ref / cur);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <ostream>
-#include <thread>
 
 #include "app/cli/json.h"
 #include "core/common/numbers.h"
@@ -87,7 +86,7 @@ std::optional<ModelFileId> CheckedModelFile(const Args& args, Streams& io) {
 }
 
 long long JobsOption(const Args& args) {
-  long long jobs = std::max(1u, std::thread::hardware_concurrency());
+  long long jobs = CoreCount();
   if (auto j = args.Integer(args.Has("-j") ? "-j" : "--jobs")) {
     if (*j < 1 || *j > 256) throw UsageError("option -j needs a number from 1 to 256");
     jobs = *j;

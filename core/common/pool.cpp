@@ -122,6 +122,10 @@ void TaskGroup::Wait() {
   if (error) std::rethrow_exception(error);
 }
 
+int CoreCount() {
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 void ParallelFor(ThreadPool* pool, int count, const std::function<void(int)>& body) {
   TaskGroup group(pool);
   for (int i = 0; i < count; ++i) group.Run([&body, i] { body(i); });

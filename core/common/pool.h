@@ -94,6 +94,9 @@ class TaskGroup {
   std::exception_ptr error_;
 };
 
+// The threads the machine runs at once (at least 1): the pools' default size.
+int CoreCount();
+
 // body(i) for i = 0 .. count - 1, spread over the pool (in order on the
 // calling thread without one); rethrows the first exception.
 void ParallelFor(ThreadPool* pool, int count, const std::function<void(int)>& body);
