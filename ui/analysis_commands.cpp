@@ -58,6 +58,7 @@ void MainWindow::RunHazard(bool warned) {
   const bool ran = Run(name, [&] {
     HazardRunOptions options;
     options.listener = warned ? Listener::Warned : Listener::Unwarned;
+    options.pool = &pool_;
     options.model_file =
         model_file_.empty() ? ModelFileFromManFig(document_.session.StartupDir) : model_file_;
     // Everything that could refuse the run is checked before anything changes.

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "core/common/error.h"
+#include "core/common/pool.h"
 #include "core/common/prompter.h"
 #include "core/metrics/edits.h"
 #include "core/metrics/impulse_descriptors.h"
@@ -347,6 +348,10 @@ class MainWindow : public QMainWindow {
   FileChooser& chooser_;
   WindowOptions options_;
   Document document_;
+  // The hazard runs' cochlear places, and the runs a report makes side by
+  // side, spread over the cores; declared before the runner, whose worker
+  // uses it, so that it outlives the worker.
+  ThreadPool pool_{CoreCount()};
   CommandRunner runner_;
   PlotState plot_;
   Picture picture_;

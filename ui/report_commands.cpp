@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QTableWidgetItem>
 #include <array>
+#include <atomic>
 #include <memory>
 #include <span>
 #include <vector>
@@ -32,6 +33,36 @@ std::size_t SlotOf(Listener listener) {
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// Hazard runs side by side on one progress bar: a thousand steps each, summed.
+// A run that fails stops the others at their next checkpoint.
+class RunsProgress {
+ public:
+  RunsProgress(ProgressSink& outer, const TaskGroup& runs, long long total)
+      : outer_(outer), runs_(runs), total_(total) {}
+
+  class Part final : public ProgressSink {
+   public:
+    Part(RunsProgress& all, std::size_t slot) : all_(all), slot_(slot) {}
+    void Report(long long done, long long total) override {
+      all_.done_[slot_] = total > 0 ? done * 1000 / total : 1000;
+      all_.outer_.Report(all_.done_[0] + all_.done_[1], all_.total_);
+    }
+    bool StopRequested() const override {
+      return all_.runs_.Failed() || all_.outer_.StopRequested();
+    }
+
+   private:
+    RunsProgress& all_;
+    std::size_t slot_;
+  };
+
+ private:
+  ProgressSink& outer_;
+  const TaskGroup& runs_;
+  long long total_;
+  std::array<std::atomic<long long>, 2> done_{};
+};
 
 struct DescriptorRow {
   const char* name;
@@ -65,6 +96,7 @@ void MainWindow::ExportReport1Click() {
       options.model_file = model_file;
       options.keep_movie = false;
       options.write_place_table = false;
+      options.pool = &pool_;
       plans[SlotOf(listener)] = PlanHazardRun(session, options);
     }
     FileDialogRequest dialog;
@@ -99,22 +131,26 @@ void MainWindow::ExportReport1Click() {
           PrepareHazardSession(*plans[0], opened);
           ShotReport shot = DescribeShot(file, opened, {0, opened.LastSample});
 
-          // Progress: ten steps for each run still to make, one for the
-          // pictures and the file.
+          // The runs still to make proceed side by side, a thousand steps
+          // each on the bar, then one hundred for the pictures and the file.
           const long long missing = (kept[0] ? 0 : 1) + (kept[1] ? 0 : 1);
-          const long long total = 10 * missing + 1;
-          long long done = 0;
+          const long long total = 1000 * missing + 100;
           std::array<std::optional<HazardRunResult>, 2> made;
-          for (std::size_t k = 0; k < kept.size(); ++k) {
-            if (kept[k]) {
-              AddHazardRun(shot, *kept[k]);
-              continue;
+          {
+            TaskGroup runs(&pool_);
+            RunsProgress progress(worker.progress, runs, total);
+            for (std::size_t k = 0; k < kept.size(); ++k) {
+              if (kept[k]) continue;
+              runs.Run([&, k] {
+                Session session = opened;
+                RunsProgress::Part part(progress, k);
+                made[k] = RunHazardPlan(*plans[k], session, part);
+              });
             }
-            Session session = opened;
-            StageProgress stage(worker.progress, done, done + 10, total);
-            made[k] = RunHazardPlan(*plans[k], session, stage);
-            done += 10;
-            AddHazardRun(shot, *made[k]);
+            runs.Wait();
+          }
+          for (std::size_t k = 0; k < kept.size(); ++k) {
+            AddHazardRun(shot, kept[k] ? *kept[k] : *made[k]);
           }
 
           const std::vector<ShotReport> shots{shot};
@@ -123,7 +159,7 @@ void MainWindow::ExportReport1Click() {
           const ReportInfo info{"KORVA " KORVA_VERSION,
                                 QDate::currentDate().toString(Qt::ISODate).toStdString(),
                                 model.file, model.sha256};
-          StageProgress writing(worker.progress, done, total, total);
+          StageProgress writing(worker.progress, total - 100, total, total);
           WriteReportFile(shots, SummariseShots(shots), info, pictures, target,
                           ReportFormatFor(target), writing);
           return [this, made, target] {

@@ -78,6 +78,26 @@ TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens)
   EXPECT_NE(document.find("%%EOF", document.size() - 16), std::string::npos);
 }
 
+TEST_F(ReportTest, RunsMadeSideBySideForThePageEqualThoseOfTheAnalyzeMenu) {
+  OpenTestFile("SHOT.KRV");
+  chooser_.Choose(work_ / "both.html");
+  window_->ExportReport1Click();
+  Settle();
+  ASSERT_TRUE(Errors().empty()) << Errors().front();
+  ASSERT_TRUE(window_->document().runs[0] && window_->document().runs[1]);
+  const double warned = window_->document().runs[0]->run.cochlea.TotalHazardARU;
+  const double unwarned = window_->document().runs[1]->run.cochlea.TotalHazardARU;
+  EXPECT_GT(unwarned, warned);
+
+  window_->NoProtectorWarned1Click();
+  Settle();
+  window_->NoProtectorUnWarned1Click();
+  Settle();
+  ASSERT_TRUE(Errors().empty()) << Errors().front();
+  EXPECT_EQ(window_->document().runs[0]->run.cochlea.TotalHazardARU, warned);
+  EXPECT_EQ(window_->document().runs[1]->run.cochlea.TotalHazardARU, unwarned);
+}
+
 TEST_F(ReportTest, ACancelledExportWritesNothingAndARefusalComesBeforeTheDialog) {
   OpenTestFile("LONG.KRV", 1 << 18, 20000.0);
   const std::size_t files = FileCount(work_.path());
