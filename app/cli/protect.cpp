@@ -12,6 +12,7 @@
 
 #include "app/cli/command.h"
 #include "app/cli/json.h"
+#include "app/cli/protector_choice.h"
 #include "core/common/data_dir.h"
 #include "core/common/numbers.h"
 #include "core/model/ear_model.h"
@@ -47,17 +48,9 @@ int List(const fs::path& table_path, Streams& io) {
 int RunProtect(const std::vector<std::string>& argv, Streams& io) {
   const Args args(argv, {"--protector", "--table", "--model", "--output-dir"},
                   {"--list", "--json"});
-  ProtectorTableChoice choice;
-  try {
-    const std::optional<std::string> given = args.Value("--table");
-    choice = ChooseProtectorTable(given ? std::optional<fs::path>(*given) : std::nullopt);
-  } catch (const Error& e) {
-    io.err << "korva-cli: " << e.what();
-    if (!args.Value("--table")) io.err << " (name one with --table FILE)";
-    io.err << "\n";
-    return 1;
-  }
-  fs::path table_path = choice.table;
+  const std::optional<ProtectorTableChoice> choice = ChosenProtectorTable(args, io);
+  if (!choice) return 1;
+  fs::path table_path = choice->table;
   if (args.Has("--list")) {
     if (!args.Positional().empty()) throw UsageError("--list takes no input file");
     int status = 1;
@@ -69,30 +62,11 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
   const std::string file = args.Positional().front();
 
   // Everything is found and checked before the table is touched.
-  std::optional<EarModelParameters> ear_model;
-  ModelFileId model_id;
-  std::optional<int> record;
-  try {
-    const fs::path model_file =
-        args.Value("--model") ? fs::path(*args.Value("--model")) : DefaultModelFile();
-    ear_model = ReadEarModelFile(model_file);
-    model_id = IdentifyModelFile(model_file);
-  } catch (const Error& e) {
-    io.err << "korva-cli: " << e.what() << "\n";
-    return 1;
-  }
-  if (!ForFile(table_path.string(), io, [&] {
-        record = ReadProtectorTable(table_path).FindDefaultMode(*args.Value("--protector"));
-        if (!record) {
-          throw Error("no default-mode protector named \"" + *args.Value("--protector") +
-                      "\" (see korva-cli protect --list)");
-        }
-      })) {
-    return 1;
-  }
+  const std::optional<ChosenProtector> chosen = FindChosenProtector(args, table_path, io);
+  if (!chosen) return 1;
   // The program's own table is rewritten as the user's copy.
-  if (choice.data_dir && !ForFile(table_path.string(), io, [&] {
-        table_path = DataFileForWriting(*choice.data_dir, kProtectorTableName);
+  if (choice->data_dir && !ForFile(table_path.string(), io, [&] {
+        table_path = DataFileForWriting(*choice->data_dir, kProtectorTableName);
       })) {
     return 1;
   }
@@ -105,13 +79,13 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
     ProtectorCommandState state;
     ProtectOptions options;
     options.table = table_path;
-    options.seed_folder = choice.seed_folder;
+    options.seed_folder = choice->seed_folder;
     options.output_folder =
         args.Value("--output-dir") ? fs::path(*args.Value("--output-dir")) : fs::path(".");
     options.chosen_file_name = fs::path(file).filename().string();
-    options.record_index = *record;
-    options.expected_name = *args.Value("--protector");
-    result = GetHPDData(session, state, *ear_model, options, progress);
+    options.record_index = chosen->record;
+    options.expected_name = chosen->name;
+    result = GetHPDData(session, state, chosen->ear_model, options, progress);
   });
   if (!ok) return 1;
 
@@ -123,8 +97,8 @@ int RunProtect(const std::vector<std::string>& argv, Streams& io) {
            << ",\"code\":" << JsonString(result.code.model_code)
            << ",\"seeded\":" << (result.seeded ? "true" : "false")
            << ",\"rms_error_db\":" << FormatFixed(result.plot.rms_error, 3)
-           << ",\"model_file\":" << JsonString(model_id.file)
-           << ",\"model_sha256\":" << JsonString(model_id.sha256)
+           << ",\"model_file\":" << JsonString(chosen->model_id.file)
+           << ",\"model_sha256\":" << JsonString(chosen->model_id.sha256)
            << ",\"output\":" << JsonString(result.output.string())
            << ",\"samples\":" << FormatInteger(result.samples_written)
            << ",\"peak_free_field_db\":" << PeakDb(result.peak_free_field, true)

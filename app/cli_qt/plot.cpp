@@ -1,7 +1,7 @@
 // korva-cli plot: the pictures the window draws (the pressure-time plot with
 // the reflex curve of a hazard run when a listener is named, the spectrum,
-// the stapes and the cochlea of a run), drawn without a display and saved as
-// PNG, SVG or PDF.
+// the stapes and the cochlea of a run, the protector command's picture),
+// drawn without a display and saved as PNG, SVG or PDF.
 #include <QBuffer>
 #include <QByteArray>
 #include <memory>
@@ -10,16 +10,19 @@
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli/protector_choice.h"
 #include "app/cli_qt/headless.h"
 #include "core/common/files.h"
 #include "core/common/progress.h"
 #include "core/metrics/leq300.h"
 #include "core/model/hazard.h"
+#include "core/protection/protect_command.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
 #include "ui/hazard_movie.h"
 #include "ui/picture_export.h"
 #include "ui/plot_painter.h"
+#include "ui/protector_plot.h"
 
 namespace korva::cli {
 namespace {
@@ -39,7 +42,7 @@ int Side(const Args& args, const char* option, int fallback) {
 }
 
 // Which of the window's pictures to draw.
-enum class Kind { kPressure, kSpectrum, kStapes, kCochlea };
+enum class Kind { kPressure, kSpectrum, kStapes, kCochlea, kProtector };
 
 Kind KindOf(const Args& args) {
   std::optional<Kind> kind;
@@ -47,15 +50,23 @@ Kind KindOf(const Args& args) {
        {std::pair{"--spectrum", Kind::kSpectrum}, std::pair{"--stapes", Kind::kStapes},
         std::pair{"--cochlea", Kind::kCochlea}}) {
     if (!args.Has(option)) continue;
-    if (kind) throw UsageError("--spectrum, --stapes and --cochlea exclude each other");
+    if (kind)
+      throw UsageError("--spectrum, --stapes, --cochlea and --protector exclude each other");
     kind = named;
+  }
+  if (args.Value("--protector")) {
+    if (kind)
+      throw UsageError("--spectrum, --stapes, --cochlea and --protector exclude each other");
+    kind = Kind::kProtector;
   }
   return kind.value_or(Kind::kPressure);
 }
 
 int RunPlot(const std::vector<std::string>& argv, Streams& io) {
-  const Args args(argv, {"-o", "--output", "--width", "--height", "--model", "--format"},
-                  {"--warned", "--unwarned", "--spectrum", "--stapes", "--cochlea"});
+  const Args args(
+      argv,
+      {"-o", "--output", "--width", "--height", "--model", "--format", "--protector", "--table"},
+      {"--warned", "--unwarned", "--spectrum", "--stapes", "--cochlea"});
   if (args.Positional().size() != 1) throw UsageError("plot takes exactly one FILE.KRV");
   std::optional<std::string> output = args.Value("-o");
   if (!output) output = args.Value("--output");
@@ -68,8 +79,13 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
   if ((kind == Kind::kStapes || kind == Kind::kCochlea) && !listener) {
     throw UsageError("--stapes and --cochlea show a hazard run: add --warned or --unwarned");
   }
-  if (kind == Kind::kSpectrum && listener) {
-    throw UsageError("the spectrum has no reflex curve: --warned and --unwarned do not apply");
+  if ((kind == Kind::kSpectrum || kind == Kind::kProtector) && listener) {
+    throw UsageError(
+        std::string(kind == Kind::kSpectrum ? "the spectrum" : "the protector picture") +
+        " has no reflex curve: --warned and --unwarned do not apply");
+  }
+  if (args.Value("--table") && kind != Kind::kProtector) {
+    throw UsageError("--table names the protector table of --protector");
   }
   std::optional<ui::PictureFormat> format;
   if (const std::optional<std::string> named = args.Value("--format")) {
@@ -81,6 +97,18 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
   const int width = Side(args, "--width", kDefaultWidth);
   const int height = Side(args, "--height", kDefaultHeight);
   const std::string file = args.Positional().front();
+
+  // The protector is found before the waveform is read. Unlike the protect
+  // command, the picture only computes: the table is neither rewritten nor
+  // copied, and no protected KRV file is written.
+  std::optional<ProtectorTableChoice> table;
+  std::optional<ChosenProtector> protector;
+  if (kind == Kind::kProtector) {
+    table = ChosenProtectorTable(args, io);
+    if (!table) return 1;
+    protector = FindChosenProtector(args, table->table, io);
+    if (!protector) return 1;
+  }
 
   const std::unique_ptr<QGuiApplication> app = EnsureGuiApplication();
   QByteArray bytes;
@@ -95,7 +123,10 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
     ui::PictureExport what;
     what.picture = &picture;
     what.client = QSize(width, 2 * height);
-    what.shown = QRect(0, kind == Kind::kPressure ? height : 0, width, height);
+    // The protector command fills both: its picture is W x 2H.
+    what.shown = kind == Kind::kProtector
+                     ? QRect(0, 0, width, 2 * height)
+                     : QRect(0, kind == Kind::kPressure ? height : 0, width, height);
     what.title = session.WaveformTitle;
     what.state.TraceCount = 1;
 
@@ -111,14 +142,16 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
       options.keep_movie = kind != Kind::kPressure;
       plan = PlanHazardRun(session, options);
     }
+    if (kind == Kind::kPressure || kind == Kind::kProtector) {
+      const std::optional<ui::PressurePlotInput> plot =
+          ui::NextPressurePlot(session, what.state, width, 2 * height);
+      if (!plot) throw FormatError("the file holds no samples to draw");
+      picture.lower.push_back([plot = *plot](ui::Surface& image, ui::PlotState& state) {
+        ui::DrawPressurePlot(image, plot, state);
+      });
+    }
     switch (kind) {
       case Kind::kPressure: {
-        const std::optional<ui::PressurePlotInput> plot =
-            ui::NextPressurePlot(session, what.state, width, 2 * height);
-        if (!plot) throw FormatError("the file holds no samples to draw");
-        picture.lower.push_back([plot = *plot](ui::Surface& image, ui::PlotState& state) {
-          ui::DrawPressurePlot(image, plot, state);
-        });
         if (plan) {
           picture.lower.push_back(
               [last = plan->LastSample, dt = plan->SampleInterval, timing = plan->timing](
@@ -136,6 +169,25 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
             [spectrum, title = session.WaveformTitle](ui::Surface& image, ui::PlotState&) {
               ui::DrawLeq300msSpectrum(image, *spectrum, title, true);
             });
+        break;
+      }
+      case Kind::kProtector: {
+        ProtectorCommandState state;
+        ProtectOptions options;
+        options.table = table->table;
+        options.seed_folder = table->seed_folder;
+        options.record_index = protector->record;
+        options.expected_name = protector->name;
+        options.write_files = false;
+        auto result = std::make_shared<const ProtectResult>(
+            GetHPDData(session, state, protector->ear_model, options, progress));
+        picture.upper.push_back([result](ui::Surface& image, ui::PlotState& state) {
+          state.frames[2] = ui::DrawProtectorModel(image, result->plot, result->data.record.name);
+        });
+        picture.lower.push_back([result, dt = session.SampleInterval, start = session.StartTime](
+                                    ui::Surface& image, ui::PlotState& state) {
+          ui::DrawPredictedWaveform(image, state, result->eardrum, dt, start);
+        });
         break;
       }
       case Kind::kStapes:
@@ -172,10 +224,11 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
   return 0;
 }
 KORVA_CLI_COMMAND(
-    {"plot", "draw a picture of the window (pressure plot, spectrum, cochlea) to a file",
+    {"plot", "draw a picture of the window (pressure plot, spectrum, cochlea, protector) to a file",
      "Usage: korva-cli plot FILE.KRV -o OUT [--format png|svg|pdf] [--width W]\n"
      "                 [--height H] [--warned | --unwarned [--model FILE]]\n"
-     "                 [--spectrum | --stapes | --cochlea]\n\n"
+     "                 [--spectrum | --stapes | --cochlea |\n"
+     "                  --protector NAME [--table FILE] [--model FILE]]\n\n"
      "Opens FILE.KRV as the window's Open does and draws one of the window's\n"
      "pictures. By default the pressure-time plot of the lower half of the window:\n"
      "waveform in kilopascals against milliseconds, purple zero line, axes, labels\n"
@@ -193,7 +246,13 @@ KORVA_CLI_COMMAND(
      "  --stapes              the stapes displacement against time of a hazard run\n"
      "                        (needs --warned or --unwarned)\n"
      "  --cochlea             the unwrapped cochlea of a hazard run: displacement\n"
-     "                        envelope and hazard per place (needs a listener)\n\n"
+     "                        envelope and hazard per place (needs a listener)\n"
+     "  --protector NAME      the protector command's picture, W x 2H: insertion\n"
+     "                        loss above, the waveform predicted at the eardrum\n"
+     "                        (green) over the free-field one below; unlike\n"
+     "                        korva-cli protect it rewrites no table and writes no\n"
+     "                        KRV file\n"
+     "  --table FILE          the protector table (default: as korva-cli protect)\n\n"
      "Writes no other file. Needs no display: without one, Qt's offscreen\n"
      "platform is used.\n",
      &RunPlot});

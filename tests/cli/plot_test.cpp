@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -17,8 +20,9 @@ using testing::Quoted;
 using testing::RunShell;
 using testing::TempDir;
 
-int RunPlot(const std::string& arguments, std::string* out) {
-  return RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+// `environment`: env's options for korva-cli (NAME=VALUE, -C FOLDER).
+int RunPlot(const std::string& arguments, std::string* out, const std::string& environment = "") {
+  return RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + environment + " " +
                       std::string(KORVA_CLI_PATH) + " plot " + arguments + " 2>&1",
                   out);
 }
@@ -112,6 +116,62 @@ TEST(PlotCommand, EveryPictureInEveryFormatIsReadByItsReader) {
   }
   // The plot command writes its picture and nothing else (no .HAZ, no .TOB).
   EXPECT_EQ(testing::FileCount(dir.path()), 4u);
+}
+
+// Every file under `folder` with a hash of its bytes (short to print).
+std::map<std::filesystem::path, std::size_t> Contents(const std::filesystem::path& folder) {
+  std::map<std::filesystem::path, std::size_t> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    files[entry.path()] =
+        entry.is_regular_file() ? std::hash<std::string>{}(ReadWholeFile(entry.path())) : 0;
+  }
+  return files;
+}
+
+// Unlike korva-cli protect, the protector picture only computes: the table
+// (neither rewritten nor copied to the user's data folder), the input's
+// folder and the current folder stay as they were. The record has no circuit
+// values yet, so a rewrite would change the table's bytes.
+TEST(PlotCommand, ProtectorPictureTouchesNoFileButItsOwn) {
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+  TempDir input, data, user, pictures;
+  input.Write("PULSE.KRV", testing::PulseKrv());
+  std::filesystem::copy(KORVA_SOURCE_DATA_DIR, data.path(),
+                        std::filesystem::copy_options::recursive);
+  const auto input_before = Contents(input.path());
+  const auto data_before = Contents(data.path());
+  // Run in the input's folder, with a copy of the data folder and an empty
+  // user's data folder.
+  const std::string environment = "-C " + Quoted(input.path()) +
+                                  " KORVA_DATA_DIR=" + Quoted(data.path()) +
+                                  " XDG_DATA_HOME=" + Quoted(user.path());
+  std::string out;
+  for (const char* name : {"p.png", "p.svg", "p.pdf"}) {
+    ASSERT_EQ(RunPlot("PULSE.KRV --protector generic-earplug --width 640 --height 240 -o " +
+                          Quoted(pictures / name),
+                      &out, environment),
+              0)
+        << out;
+  }
+  EXPECT_EQ(PngSize(ReadWholeFile(pictures / "p.png")), std::make_pair(640, 480));
+  const std::string svg = ReadWholeFile(pictures / "p.svg");
+  for (const char* text : {"INSERTION LOSS (dB)", "GENERIC_EARPLUG", "TIME IN MILLISECONDS"}) {
+    EXPECT_NE(svg.find(text), std::string::npos) << text;
+  }
+  if (const auto size = PdfPageSize(pictures / "p.pdf")) {
+    EXPECT_EQ(*size, "640 x 480");
+  }
+
+  // An unknown protector is named, and nothing is written.
+  EXPECT_EQ(RunPlot("PULSE.KRV --protector NO-SUCH-PLUG -o " + Quoted(pictures / "q.png"), &out,
+                    environment),
+            1);
+  EXPECT_NE(out.find("\"NO-SUCH-PLUG\""), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(pictures / "q.png"));
+
+  EXPECT_EQ(Contents(input.path()), input_before);
+  EXPECT_EQ(Contents(data.path()), data_before);
+  EXPECT_TRUE(Contents(user.path()).empty());
 }
 
 TEST(PlotCommand, BadUsageAndBadFilesFailWithoutTouchingTheOutput) {
