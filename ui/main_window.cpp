@@ -638,7 +638,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
-  if (event->key() == Qt::Key_Home && View()) {
+  if (event->key() == Qt::Key_Home && (View() || ShownSpectrumView())) {
     ZoomToFitClick();
     event->accept();
     return;

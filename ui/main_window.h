@@ -157,6 +157,11 @@ class MainWindow : public QMainWindow {
   void SetView(std::optional<PressureView> view);
   // "t ms  p Pa  L dB" of the sample under `position`, empty off the plot.
   QString ReadoutAt(QPoint position) const;
+  // The zoomed part of the spectrum; none when it shows all of it.
+  const std::optional<SpectrumView>& ShownSpectrumView() const { return plot_.spectrum_view; }
+  // The spectrum the spectrum mode shows, or null.
+  const Leq300msSpectrum* ShownSpectrum() const { return shown_spectrum_.get(); }
+  void SetSpectrumView(std::optional<SpectrumView> view);
   // The Done button of the armed edit, or null when no edit is armed.
   QPushButton* ArmedButton() const { return armed_button_; }
   // "[Exit Leq300 Spectrum]" on the menu bar while in spectrum mode.
@@ -424,6 +429,9 @@ class MainWindow : public QMainWindow {
   // Whether the pressure plot stands in the lower band (no movie picture,
   // no help picture), where zoom and read-outs apply.
   bool PressurePlotShown() const;
+  // Whether `position` is over the spectrum's plot (in spectrum mode).
+  bool OverSpectrum(QPoint position) const;
+  plot::Frame ShownSpectrumFrame() const;
   // A rectangle being dragged out for a zoom (middle button, or Shift with
   // the left one).
   QRubberBand* zoom_band_ = nullptr;

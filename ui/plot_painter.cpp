@@ -152,12 +152,26 @@ void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes) {
                   Latin1(axes.units_caption.text), axes.units_caption.anchor);
 }
 
+SpectrumView WholeSpectrum(const Leq300msSpectrum& spectrum) {
+  return {spectrum.PlotXMin, spectrum.PlotXMax, spectrum.PlotYMin, spectrum.PlotYMax};
+}
+
+plot::Frame SpectrumFrame(const Leq300msSpectrum& spectrum, const std::optional<SpectrumView>& view,
+                          int width, int height) {
+  const SpectrumView shown = view.value_or(WholeSpectrum(spectrum));
+  return plot::FrameOver(plot::SpectrumBandLayout(width, height), shown.x_min, shown.x_max,
+                         shown.y_min, shown.y_max);
+}
+
 void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
-                          const std::string& title, bool clear_band) {
+                          const std::string& title, bool clear_band,
+                          const std::optional<SpectrumView>& view) {
   const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
-  const plot::Frame frame = plot::FrameOver(layout, spectrum.PlotXMin, spectrum.PlotXMax,
-                                            spectrum.PlotYMin, spectrum.PlotYMax);
-  plot::AxesStyle style = plot::LevelAxesStyle(layout, spectrum.YTickStep, spectrum.YLabelEvery);
+  const plot::Frame frame = SpectrumFrame(spectrum, view, image.width(), image.height());
+  // A zoomed level range is ticked by the rule the whole one is.
+  const float tick_step =
+      view ? plot::NiceStep((view->y_max - view->y_min) / 30.0f) : spectrum.YTickStep;
+  plot::AxesStyle style = plot::LevelAxesStyle(layout, tick_step, spectrum.YLabelEvery);
   style.Title = title;
 
   SurfacePainter paint(image);
@@ -172,10 +186,26 @@ void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
       plot::PlanLogAxes(frame, layout, style, kSpectrumCaption, kSpectrumUnitsCaption);
   PlotLogAxes(painter, plan);
 
-  auto point = [&frame](double x, double y) {
+  // In a zoomed view the traces are clipped to the box rather than pressed
+  // flat along its edges: points are placed on a frame of the same scales
+  // reaching a whole view beyond each side.
+  plot::Frame placing = frame;
+  if (view) {
+    const float width = frame.PlotXMax - frame.PlotXMin;
+    const float height = frame.PlotYMax - frame.PlotYMin;
+    placing.PlotXMin -= width;
+    placing.PlotXMax += width;
+    placing.PlotYMin -= height;
+    placing.PlotYMax += height;
+    placing.left -= layout.PlotWidth;
+    placing.top -= layout.PlotHeight;
+    painter.setClipRect(
+        QRect(layout.PlotLeft, layout.PlotTop, layout.PlotWidth + 1, layout.PlotHeight + 1));
+  }
+  auto point = [&placing](double x, double y) {
     float wx = static_cast<float>(x);
     float wy = static_cast<float>(y);
-    return ToQPoint(plot::WorldToScreen(frame, wx, wy));
+    return ToQPoint(plot::WorldToScreen(placing, wx, wy));
   };
   // Narrow band: bins 1 .. half - 1 (DC and Nyquist have no mirror image and
   // would misstate the level).
@@ -193,20 +223,21 @@ void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
   }
   painter.setPen(QPen(QColor(0, 128, 0), 0));
   if (band.size() > 1) painter.drawPolyline(band);
+  painter.setClipping(false);
   // The title stands inside the plot: over the curves, not under them.
   const plot::Caption& caption = plan.axes.title;
   painter.setPen(Qt::black);
   LabelOverOut(painter, caption.at.x, caption.at.y, Latin1(caption.text), caption.anchor);
 }
 
-QString SpectrumReadoutAt(const Leq300msSpectrum& spectrum, int width, int height, QPoint at) {
+QString SpectrumReadoutAt(const Leq300msSpectrum& spectrum, const std::optional<SpectrumView>& view,
+                          int width, int height, QPoint at) {
   const plot::Layout layout = plot::SpectrumBandLayout(width, height);
   if (at.x() < layout.PlotLeft || at.x() > layout.PlotLeft + layout.PlotWidth ||
       at.y() < layout.PlotTop || at.y() > layout.PlotTop + layout.PlotHeight) {
     return {};
   }
-  const plot::Frame frame = plot::FrameOver(layout, spectrum.PlotXMin, spectrum.PlotXMax,
-                                            spectrum.PlotYMin, spectrum.PlotYMax);
+  const plot::Frame frame = SpectrumFrame(spectrum, view, width, height);
   const double decade = ScreenToWorld(frame, at).ms;  // log10 of the frequency
   const BinEnergies& bins = spectrum.bins;
   if (bins.half < 2 || !(bins.df > 0.0)) return {};

@@ -41,6 +41,8 @@ struct PlotState {
   // The zoomed part of the pressure plot; none: the whole waveform. A fresh
   // plot of a waveform starts unzoomed.
   std::optional<PressureView> view;
+  // The zoomed part of the spectrum; none: all of it.
+  std::optional<SpectrumView> spectrum_view;
 };
 
 QColor ToQColor(plot::Rgb rgb);
@@ -65,17 +67,27 @@ void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes);
 // The log-frequency axes with their two vertical captions.
 void PlotLogAxes(QPainter& painter, const plot::LogAxes& axes);
 
-// The Leq300ms spectrum in the upper half of `image`: the axes, the
-// narrow-band trace in blue and the third-octave band trace in green. With
-// `clear_band` the upper half is whitened first. The pressure plot's frame is
-// left as it was: the cursor lines keep standing on it.
+// The whole of the spectrum as a view.
+SpectrumView WholeSpectrum(const Leq300msSpectrum& spectrum);
+
+// The frame of the spectrum (or of `view` of it) in the upper half of a
+// client of width x height.
+plot::Frame SpectrumFrame(const Leq300msSpectrum& spectrum, const std::optional<SpectrumView>& view,
+                          int width, int height);
+
+// The Leq300ms spectrum in the upper half of `image`, or the part of it in
+// `view`: the axes, the narrow-band trace in blue and the third-octave band
+// trace in green. With `clear_band` the upper half is whitened first. The
+// pressure plot's frame is left as it was: the cursor lines keep standing on it.
 void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
-                          const std::string& title, bool clear_band);
+                          const std::string& title, bool clear_band,
+                          const std::optional<SpectrumView>& view = std::nullopt);
 
 // What the status bar reads under `at` on that spectrum drawn on a client of
 // width x height: the frequency, the narrow-band level there and the level of
 // the third-octave band around it; empty outside the plot.
-QString SpectrumReadoutAt(const Leq300msSpectrum& spectrum, int width, int height, QPoint at);
+QString SpectrumReadoutAt(const Leq300msSpectrum& spectrum, const std::optional<SpectrumView>& view,
+                          int width, int height, QPoint at);
 
 // One pressure-time trace in the lower half of the client area, with what
 // it needs to be drawn again at any size: either on fresh axes (the band

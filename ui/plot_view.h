@@ -1,6 +1,6 @@
-// The part of the pressure-time plot on view: zooming and panning change
-// what is drawn, never the samples. Times in seconds and pressures in
-// pascals, as the plot's setup takes them.
+// The part of a plot on view: zooming and panning change what is drawn,
+// never the data. The pressure-time plot's view is in seconds and pascals,
+// as the plot's setup takes them; the spectrum's in its frame's units.
 #pragma once
 
 #include <QPoint>
@@ -38,6 +38,44 @@ PressureView PannedInTime(const PressureView& current, const PressureView& full,
 // rectangle is too small to mean a zoom (a click).
 std::optional<PressureView> ViewOfRectangle(const plot::Frame& frame, QRect area,
                                             const PressureView& full, float dt);
+
+// One axis's range on view, in world units.
+struct Span {
+  double from = 0.0;
+  double to = 0.0;
+};
+
+// `current` zoomed by `factor` (< 1 zooms in) around `at`, which keeps its
+// place on screen; at least `narrowest` wide and within `full`.
+Span ZoomedSpan(Span current, Span full, double at, double factor, double narrowest);
+
+// `current` moved by `fraction` of its width, stopping at the ends of `full`.
+Span PannedSpan(Span current, Span full, double fraction);
+
+// The part of the spectrum on view: log10 of the frequency in hertz across,
+// level in dB up.
+struct SpectrumView {
+  float x_min = 0.0f;
+  float x_max = 0.0f;
+  float y_min = 0.0f;
+  float y_max = 0.0f;
+  bool operator==(const SpectrumView&) const = default;
+};
+
+// The narrowest frequency view, in decades (a 2.3 % wide band): still a
+// few narrow-band bins above some 150 Hz.
+inline constexpr double kMinDecadesOnView = 0.01;
+
+// The spectrum's frequency view zoomed by `factor` around screen `x` of
+// `frame`, and moved by `fraction` of its width; the level range stays.
+SpectrumView ZoomedInFrequency(const SpectrumView& current, const SpectrumView& full,
+                               const plot::Frame& frame, int x, double factor);
+SpectrumView PannedInFrequency(const SpectrumView& current, const SpectrumView& full,
+                               double fraction);
+
+// The spectrum view of the screen rectangle `area` of `frame`; nothing for a click.
+std::optional<SpectrumView> SpectrumViewOfRectangle(const plot::Frame& frame, QRect area,
+                                                    const SpectrumView& full);
 
 // World coordinates (ms, kPa) under screen point `at` of `frame`.
 struct WorldPoint {

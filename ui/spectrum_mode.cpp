@@ -48,12 +48,13 @@ void MainWindow::Leq300msspectrum1Click() {
             grid_->hide();
             const bool clear = document_.new_spectrum_scale;
             Layer layer = [run, title = document_.session.WaveformTitle, clear](Surface& image,
-                                                                                PlotState&) {
-              DrawLeq300msSpectrum(image, run->spectrum, title, clear);
+                                                                                PlotState& state) {
+              DrawLeq300msSpectrum(image, run->spectrum, title, clear, state.spectrum_view);
             };
             if (clear) picture_.upper.clear();
             picture_.upper.push_back(std::move(layer));
             shown_spectrum_ = std::shared_ptr<const Leq300msSpectrum>(run, &run->spectrum);
+            plot_.spectrum_view.reset();
             document_.new_spectrum_scale = false;
             Redraw();
             ShowWritten({run->tob_file});
@@ -70,6 +71,7 @@ void MainWindow::CancelLeq300Click() {
       exit_spectrum_item_ = nullptr;
     }
     shown_spectrum_.reset();
+    plot_.spectrum_view.reset();
     prompter_.Inform("Information", SpectrumExitMessage(document_.session.BaseName));
     RestoreForm();
     if (document_.session.LastSample >= 0) grid_->show();

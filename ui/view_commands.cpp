@@ -1,6 +1,7 @@
-// Looking closer at the pressure plot: zoom and pan change only the view
-// (the plot state's range), never the samples or the edit state; the status
-// bar reads out the sample under the mouse, or the spectrum's level.
+// Looking closer at the pressure plot and the spectrum: zoom and pan change
+// only the view (the plot state's ranges), never the samples or the edit
+// state; the status bar reads out the sample under the mouse, or the
+// spectrum's level.
 #include <QStatusBar>
 #include <cmath>
 
@@ -45,15 +46,49 @@ void MainWindow::SetView(std::optional<PressureView> view) {
   Redraw();
 }
 
+void MainWindow::SetSpectrumView(std::optional<SpectrumView> view) {
+  if (plot_.spectrum_view == view) return;
+  plot_.spectrum_view = view;
+  Redraw();
+}
+
+bool MainWindow::OverSpectrum(QPoint position) const {
+  if (exit_spectrum_item_ == nullptr || !shown_spectrum_) return false;
+  const plot::Layout layout =
+      plot::SpectrumBandLayout(canvas_->Image().width(), canvas_->Image().height());
+  return QRect(layout.PlotLeft, layout.PlotTop, layout.PlotWidth + 1, layout.PlotHeight + 1)
+      .contains(position);
+}
+
+plot::Frame MainWindow::ShownSpectrumFrame() const {
+  return SpectrumFrame(*shown_spectrum_, plot_.spectrum_view, canvas_->Image().width(),
+                       canvas_->Image().height());
+}
+
 void MainWindow::ZoomToFitClick() {
+  SetSpectrumView(std::nullopt);
   SetView(std::nullopt);
 }
 
 void MainWindow::CanvasWheeled(QPoint position, QPoint angle_delta,
                                Qt::KeyboardModifiers modifiers) {
-  if (runner_.Busy() || !PressurePlotShown()) return;
+  if (runner_.Busy()) return;
   const double notches = angle_delta.y() / kWheelNotch;
   if (notches == 0.0) return;
+  if (OverSpectrum(position)) {
+    // Zoomed and panned along the frequency axis, in decades.
+    const SpectrumView whole = WholeSpectrum(*shown_spectrum_);
+    const SpectrumView current = plot_.spectrum_view.value_or(whole);
+    if (modifiers & Qt::ControlModifier) {
+      const SpectrumView zoomed = ZoomedInFrequency(current, whole, ShownSpectrumFrame(),
+                                                    position.x(), std::pow(kZoomPerNotch, notches));
+      SetSpectrumView(zoomed == whole ? std::nullopt : std::optional(zoomed));
+    } else if (plot_.spectrum_view) {
+      SetSpectrumView(PannedInFrequency(current, whole, -notches * kPanPerNotch));
+    }
+    return;
+  }
+  if (!PressurePlotShown()) return;
   const Session& session = document_.session;
   const PressureView whole = WholeWaveform(session);
   const PressureView current = plot_.view.value_or(whole);
@@ -72,7 +107,7 @@ bool MainWindow::StartZoomBand(Qt::MouseButton button, QPoint position,
                                Qt::KeyboardModifiers modifiers) {
   const bool wanted =
       button == Qt::MiddleButton || (button == Qt::LeftButton && (modifiers & Qt::ShiftModifier));
-  if (!wanted || !PressurePlotShown() || ReadoutAt(position).isEmpty()) return false;
+  if (!wanted || (ReadoutAt(position).isEmpty() && !OverSpectrum(position))) return false;
   if (zoom_band_ == nullptr) zoom_band_ = new QRubberBand(QRubberBand::Rectangle, canvas_);
   zoom_from_ = position;
   zoom_band_->setGeometry(QRect(position, QSize()));
@@ -89,17 +124,30 @@ bool MainWindow::MoveZoomBand(QPoint position) {
 bool MainWindow::EndZoomBand(QPoint position) {
   if (zoom_band_ == nullptr || !zoom_band_->isVisible()) return false;
   zoom_band_->hide();
+  const QRect area(zoom_from_, position);
+  if (OverSpectrum(zoom_from_)) {
+    if (const std::optional<SpectrumView> view =
+            SpectrumViewOfRectangle(ShownSpectrumFrame(), area, WholeSpectrum(*shown_spectrum_))) {
+      SetSpectrumView(view);
+    }
+    return true;
+  }
   const Session& session = document_.session;
   if (const std::optional<PressureView> view =
-          ViewOfRectangle(plot_.frames[0], QRect(zoom_from_, position), WholeWaveform(session),
-                          session.SampleInterval)) {
+          ViewOfRectangle(plot_.frames[0], area, WholeWaveform(session), session.SampleInterval)) {
     SetView(view);
   }
   return true;
 }
 
-void MainWindow::CanvasDoubleClicked(Qt::MouseButton button, QPoint) {
-  if (button == Qt::LeftButton && !runner_.Busy() && !cursor_.Active()) ZoomToFitClick();
+void MainWindow::CanvasDoubleClicked(Qt::MouseButton button, QPoint position) {
+  if (button != Qt::LeftButton || runner_.Busy()) return;
+  // Over the spectrum only the spectrum is shown whole again.
+  if (OverSpectrum(position)) {
+    SetSpectrumView(std::nullopt);
+  } else if (!cursor_.Active()) {
+    SetView(std::nullopt);
+  }
 }
 
 QString MainWindow::ReadoutAt(QPoint position) const {
@@ -127,7 +175,8 @@ void MainWindow::CanvasHovered(QPoint position) {
   QString text = ReadoutAt(position);
   if (text.isEmpty() && exit_spectrum_item_ != nullptr && shown_spectrum_) {
     const QImage& image = canvas_->Image();
-    text = SpectrumReadoutAt(*shown_spectrum_, image.width(), image.height(), position);
+    text = SpectrumReadoutAt(*shown_spectrum_, plot_.spectrum_view, image.width(), image.height(),
+                             position);
   }
   if (!text.isEmpty()) statusBar()->showMessage(text);
 }

@@ -22,6 +22,85 @@ bool NearEnd(double value, double end) {
   return std::fabs(value / end - 1.0) < 0.01;
 }
 
+// The labelled decade ticks (1, 2 and 5 of every decade) within [x_lo, x_hi].
+int LabelledDecadeTicks(float x_lo, float x_hi) {
+  int count = 0;
+  for (int d = TruncToInt(x_lo) - 1; d <= TruncToInt(x_hi); ++d) {
+    for (const int k : {1, 2, 5}) {
+      count += TickInRange(static_cast<float>(d + std::log10(double(k))), x_lo, x_hi) ? 1 : 0;
+    }
+  }
+  return count;
+}
+
+// Ticks at 1..9 of every decade.
+void PlanDecadeTicks(const Frame& frame, const AxesStyle& style, LinearAxes& axes) {
+  auto to_screen = [&frame](float x, float y) { return WorldToScreen(frame, x, y); };
+  const float x_lo = frame.PlotXMin;
+  const float x_hi = frame.PlotXMax;
+  const float y_lo = frame.PlotYMin;
+  const float y_hi = frame.PlotYMax;
+  // Bottom axis: 1..9 of every decade, long and labelled at 1, labelled at 2 and 5.
+  for (int d = TruncToInt(x_lo) - 1; d <= TruncToInt(x_hi); ++d) {
+    for (int k = 1; k <= 9; ++k) {
+      const auto x = static_cast<float>(d + std::log10(double(k)));
+      if (!TickInRange(x, x_lo, x_hi)) continue;
+      AxisTick tick;
+      tick.at = to_screen(x, y_lo);
+      tick.tip = {tick.at.x, tick.at.y - (k == 1 ? 2 : 1) * style.XTickLength};
+      if (k == 1 || k == 2 || k == 5) {
+        tick.labelled = true;
+        tick.label = KiloHertzLabel(x);
+        tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.3 * style.XTickLength)};
+        tick.anchor = NearEnd(x, x_lo) ? 0 : NearEnd(x, x_hi) ? 2 : 1;
+      }
+      axes.bottom.push_back(std::move(tick));
+    }
+  }
+  // Top axis, right to left: 10 down to 2 of every decade, long at 10.
+  for (int d = TruncToInt(x_hi); d >= TruncToInt(x_lo); --d) {
+    for (int k = 10; k >= 2; --k) {
+      const auto x = static_cast<float>(d + std::log10(double(k)));
+      if (!TickInRange(x, x_lo, x_hi)) continue;
+      AxisTick tick;
+      tick.at = to_screen(x, y_hi);
+      tick.tip = {tick.at.x, tick.at.y + (k == 10 ? 2 : 1) * style.XTickLength};
+      axes.top.push_back(tick);
+    }
+  }
+}
+
+// Within less than a factor of about two and a half the decade ticks leave
+// the axis nearly bare: there the frequencies are ticked evenly in hertz, at
+// a nice step, each tick long and labelled in kHz with the step's decimals.
+void PlanEvenFrequencyTicks(const Frame& frame, const AxesStyle& style, LinearAxes& axes) {
+  const double f_lo = std::pow(10.0, double{frame.PlotXMin});
+  const double f_hi = std::pow(10.0, double{frame.PlotXMax});
+  const double step = NiceStep(static_cast<float>((f_hi - f_lo) / 5.0));
+  const int decimals = std::max(0, -static_cast<int>(std::floor(std::log10(step / 1000.0) + 1e-9)));
+  const auto first = static_cast<std::int64_t>(std::ceil(f_lo / step));
+  const auto last = static_cast<std::int64_t>(std::floor(f_hi / step));
+  if (!(step > 0.0) || last - first > kMaxTicksPerAxis) return;
+  for (std::int64_t i = first; i <= last; ++i) {
+    auto x = static_cast<float>(std::log10(static_cast<double>(i) * step));
+    if (!TickInRange(x, frame.PlotXMin, frame.PlotXMax)) continue;
+    float y = frame.PlotYMin;
+    AxisTick tick;
+    tick.at = WorldToScreen(frame, x, y);
+    tick.tip = {tick.at.x, tick.at.y - 2 * style.XTickLength};
+    tick.labelled = true;
+    tick.label = FormatFixed(static_cast<double>(i) * step / 1000.0, decimals);
+    tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.3 * style.XTickLength)};
+    tick.anchor = NearEnd(x, frame.PlotXMin) ? 0 : NearEnd(x, frame.PlotXMax) ? 2 : 1;
+    axes.bottom.push_back(tick);
+    y = frame.PlotYMax;
+    AxisTick top;
+    top.at = WorldToScreen(frame, x, y);
+    top.tip = {top.at.x, top.at.y + 2 * style.XTickLength};
+    axes.top.insert(axes.top.begin(), top);
+  }
+}
+
 }  // namespace
 
 Layout SpectrumBandLayout(int client_width, int client_height) {
@@ -88,33 +167,10 @@ LogAxes PlanLogAxes(const Frame& frame, const Layout& layout, const AxesStyle& s
   axes.box_right = upper_right.x;
   axes.box_top = upper_right.y;
 
-  // Bottom axis: 1..9 of every decade, long and labelled at 1, labelled at 2 and 5.
-  for (int d = TruncToInt(x_lo) - 1; d <= TruncToInt(x_hi); ++d) {
-    for (int k = 1; k <= 9; ++k) {
-      const auto x = static_cast<float>(d + std::log10(double(k)));
-      if (!TickInRange(x, x_lo, x_hi)) continue;
-      AxisTick tick;
-      tick.at = to_screen(x, y_lo);
-      tick.tip = {tick.at.x, tick.at.y - (k == 1 ? 2 : 1) * style.XTickLength};
-      if (k == 1 || k == 2 || k == 5) {
-        tick.labelled = true;
-        tick.label = KiloHertzLabel(x);
-        tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.3 * style.XTickLength)};
-        tick.anchor = NearEnd(x, x_lo) ? 0 : NearEnd(x, x_hi) ? 2 : 1;
-      }
-      axes.bottom.push_back(std::move(tick));
-    }
-  }
-  // Top axis, right to left: 10 down to 2 of every decade, long at 10.
-  for (int d = TruncToInt(x_hi); d >= TruncToInt(x_lo); --d) {
-    for (int k = 10; k >= 2; --k) {
-      const auto x = static_cast<float>(d + std::log10(double(k)));
-      if (!TickInRange(x, x_lo, x_hi)) continue;
-      AxisTick tick;
-      tick.at = to_screen(x, y_hi);
-      tick.tip = {tick.at.x, tick.at.y + (k == 10 ? 2 : 1) * style.XTickLength};
-      axes.top.push_back(tick);
-    }
+  if (LabelledDecadeTicks(x_lo, x_hi) < 2) {
+    PlanEvenFrequencyTicks(frame, style, axes);
+  } else {
+    PlanDecadeTicks(frame, style, axes);
   }
 
   // Level ticks: whole label groups one beyond either end of the range.

@@ -9,12 +9,15 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "core/common/files.h"
 #include "core/metrics/edits.h"
+#include "core/plot/log_axes.h"
 #include "tests/ui/window_fixture.h"
 
 namespace korva::testing {
@@ -130,6 +133,73 @@ TEST_F(ViewTest, TheReadoutNamesTheSampleUnderTheMouse) {
             "1.000 ms   2000.0 Pa   160.0 dB   (sample 200)");
   const PlotRect plot = window_->CursorPlot();
   EXPECT_TRUE(window_->ReadoutAt({plot.left - 5, peak.y}).isEmpty());
+}
+
+TEST_F(ViewTest, SpectrumZoomChangesOnlyTheViewAndItsReadoutStaysExact) {
+  OpenTestFile("SHOT.KRV", 4096, 2000.0);
+  window_->Leq300msspectrum1Click();
+  Settle();
+  const std::vector<float> samples = Samples();
+  const std::vector<std::string> cells = Cells();
+  const QImage whole = window_->canvas().Image().copy();
+  const int width = whole.width();
+  const int height = whole.height();
+  const plot::Layout layout = plot::SpectrumBandLayout(width, height);
+  // Screen x of frequency 10^decade in `view`.
+  auto x_of = [&](double decade, const ui::SpectrumView& view) {
+    return static_cast<int>(std::lround(
+        layout.PlotLeft + (decade - view.x_min) / (view.x_max - view.x_min) * layout.PlotWidth));
+  };
+  const ui::SpectrumView all = ui::WholeSpectrum(*window_->ShownSpectrum());
+  const QPoint middle(x_of(3.0, all), layout.PlotHeight / 2);  // over 1 kHz
+
+  // Ctrl+wheel over the spectrum zooms its frequencies around the mouse;
+  // the pressure plot keeps its view.
+  Wheel(middle, 10, Qt::ControlModifier);
+  ASSERT_TRUE(window_->ShownSpectrumView());
+  const ui::SpectrumView view = *window_->ShownSpectrumView();
+  EXPECT_NEAR(view.x_max - view.x_min, (all.x_max - all.x_min) * std::pow(0.8, 10), 1e-4);
+  EXPECT_NEAR(x_of(3.0, view), middle.x(), 1);
+  EXPECT_EQ(view.y_max, all.y_max);
+  EXPECT_FALSE(window_->View());
+
+  // The read-out of the 1 kHz band in the zoomed view is the table's.
+  const std::string table = ReadWholeFile(work_.path() / "SHOT.TOB");
+  const double table_level = std::stod(table.substr(table.find("\r\n1000.00\t") + 10));
+  window_->CanvasHovered(middle);
+  const QString text = window_->statusBar()->currentMessage();
+  const qsizetype at = text.indexOf("(1/3 octave 1000 Hz: ");
+  ASSERT_GE(at, 0) << text.toStdString();
+  EXPECT_NEAR(text.mid(at + 21).section(' ', 0, 0).toDouble(), table_level, 0.005);
+  // The narrow-band bin nearest 1 kHz (bins 48.8 Hz apart): 976.6 Hz.
+  EXPECT_EQ(text.section(' ', 0, 0).toStdString(), "976.6");
+
+  Wheel(middle, -1, Qt::NoModifier);  // pans to higher frequencies
+  EXPECT_GT(window_->ShownSpectrumView()->x_min, view.x_min);
+
+  // A middle-button rectangle zooms in level too; a double click over the
+  // spectrum shows it whole, Home everything.
+  Mouse(QEvent::MouseButtonPress, {middle.x() - 50, 20}, Qt::MiddleButton, Qt::MiddleButton);
+  Mouse(QEvent::MouseMove, {middle.x() + 50, middle.y()}, Qt::NoButton, Qt::MiddleButton);
+  Mouse(QEvent::MouseButtonRelease, {middle.x() + 50, middle.y()}, Qt::MiddleButton, Qt::NoButton);
+  EXPECT_LT(window_->ShownSpectrumView()->y_max - window_->ShownSpectrumView()->y_min,
+            view.y_max - view.y_min);
+  SaveCanvas("spectrum-zoomed.png");
+  Mouse(QEvent::MouseButtonDblClick, middle, Qt::LeftButton, Qt::LeftButton);
+  EXPECT_FALSE(window_->ShownSpectrumView());
+  EXPECT_EQ(window_->canvas().Image(), whole);
+  Wheel(middle, 3, Qt::ControlModifier);
+  Wheel(PlotCentre(), 3, Qt::ControlModifier);
+  ASSERT_TRUE(window_->View());
+  QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
+  QApplication::sendEvent(window_.get(), &home);
+  EXPECT_FALSE(window_->ShownSpectrumView());
+  EXPECT_FALSE(window_->View());
+  EXPECT_EQ(window_->canvas().Image(), whole);
+
+  EXPECT_EQ(Samples(), samples);
+  EXPECT_EQ(Cells(), cells);
+  EXPECT_EQ(ReadWholeFile(work_.path() / "SHOT.TOB"), table);
 }
 
 }  // namespace

@@ -83,5 +83,18 @@ TEST(LogAxes, DecadeTicksLabelsAndCaptionsOfASpectrumFrame) {
   EXPECT_EQ(planned.units_caption.text, "DB REF 20uPA");
 }
 
+TEST(LogAxes, AViewWithinADecadeIsTickedEvenlyInHertz) {
+  // 1.1 to 1.9 kHz: no decade tick but 1 kHz's neighbours would fall inside.
+  const Layout layout = SpectrumBandLayout(1000, 700);
+  const Frame frame = FrameOver(layout, std::log10(1100.0f), std::log10(1900.0f), 60.0f, 120.0f);
+  AxesStyle style = LevelAxesStyle(layout, 2.0f);
+  const LinearAxes axes = PlanLogAxes(frame, layout, style, "", "").axes;
+  std::vector<std::string> labels;
+  for (const AxisTick& tick : axes.bottom) labels.push_back(tick.label);
+  EXPECT_EQ(labels, (std::vector<std::string>{"1.2", "1.4", "1.6", "1.8"}));
+  ASSERT_EQ(axes.top.size(), 4u);
+  EXPECT_EQ(axes.top.front().at.x, axes.bottom.back().at.x);  // right to left
+}
+
 }  // namespace
 }  // namespace korva::plot
