@@ -219,6 +219,7 @@ void MainWindow::AnimateClick() {
     progress_bar_->hide();
     if (!before_movie_) before_movie_ = BeforeMovie{picture_, grid_->isVisible()};
     grid_->hide();
+    cochlea_shown_ = CochleaShown::kNone;
     const Session& session = document_.session;
     picture_.upper = {[movie = run->movie,
                        last_frame = LastMovieFrame(session.LastSample, run->cochlea.FftLength),
@@ -243,6 +244,7 @@ void MainWindow::UnwrapCochleaClick() {
       DrawEnvelope(image, frames, *movie, params, places);
     }};
     picture_.lower = {MoviePressurePlot()};
+    cochlea_shown_ = CochleaShown::kRun;
     Redraw();
     ReplaceNextMovieItem("Hazard Animation]", "HazardAnimation", &MainWindow::MovieStartClick);
   });
@@ -264,6 +266,7 @@ void MainWindow::MovieStartClick() {
     // whole, it shows the frame it has reached.
     picture_.upper.clear();
     picture_.lower = {MoviePressurePlot()};
+    cochlea_shown_ = CochleaShown::kMovie;
     Redraw();
     movie_->Start(std::move(input), plot_.frames[1], plot_.frames[3]);
     picture_.lower.push_back([movie = movie_](Surface& image, PlotState& state) {
@@ -345,6 +348,7 @@ void MainWindow::CloseMovie() {
   edit1_->hide();
   prompter_.Inform("Information", kMovieClosingMessage);
   document_.session.MovieAvailable = false;
+  cochlea_shown_ = CochleaShown::kNone;
   // The picture and the grid with its results come back as they were
   // before the movie's pictures replaced them.
   if (before_movie_) {

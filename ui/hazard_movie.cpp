@@ -187,6 +187,34 @@ void DrawEnvelope(Surface& image, const std::array<plot::Frame, 2>& frames,
   Polyline(painter, hazards);
 }
 
+QString CochleaReadoutAt(const EarModelParameters& params, std::span<const float> hazard, int width,
+                         int height, QPoint at) {
+  const plot::Layout layout = plot::TwoRangeBandLayout(width, height, 0);
+  if (hazard.empty() ||
+      !QRect(layout.PlotLeft, layout.PlotTop, layout.PlotWidth + 1, layout.PlotHeight + 1)
+           .contains(at)) {
+    return {};
+  }
+  // The axis of PlotBMDispSpace: only its distances matter here.
+  const plot::Frame frame =
+      MakeFrame(layout, params.FirstPlaceDistance(), params.LastPlaceDistance(), 0.0f, 1.0f);
+  const double x = ScreenToWorld(frame, at).ms;
+  const int places = static_cast<int>(hazard.size());
+  int nearest = 1;
+  for (int c = 2; c <= places; ++c) {
+    if (std::fabs(PlaceDistance(params, c) - x) < std::fabs(PlaceDistance(params, nearest) - x)) {
+      nearest = c;
+    }
+  }
+  const double distance = PlaceDistance(params, nearest);
+  const std::string text =
+      FormatFixed(distance, 3) + " cm   (place " + FormatInteger(nearest) + " of " +
+      FormatInteger(places) + ", " +
+      FormatFixed(CharacteristicFrequency(params, distance) / 1000.0, 2) + " kHz)   " +
+      FormatFixed(hazard[static_cast<std::size_t>(nearest - 1)], 2) + " A.R.U.";
+  return QString::fromStdString(text);
+}
+
 HazardMovie::HazardMovie(QImage& image, QObject* parent) : QObject(parent), image_(image) {
   // Delays of a few milliseconds are the point of the Up key; a coarse timer
   // would round them to its own granularity.

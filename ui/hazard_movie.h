@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "core/model/cochlea.h"
@@ -83,6 +84,13 @@ void PressureTimePlot2(Surface& image, const PressurePlotInput& waveform, PlotSt
 // in red, on the frames of PlotBMDispSpace.
 void DrawEnvelope(Surface& image, const std::array<plot::Frame, 2>& frames,
                   const MovieBuffer& movie, const EarModelParameters& params, int places);
+
+// What the status bar reads at `at` over the unwrapped cochlea drawn on a
+// client of width x height: the place nearest the mouse with its distance
+// from the stapes (cm, as the axis reads) and characteristic frequency, and
+// `hazard` there (A.R.U., hazard[c - 1] for place c); empty off the plot.
+QString CochleaReadoutAt(const EarModelParameters& params, std::span<const float> hazard, int width,
+                         int height, QPoint at);
 
 class HazardMovie : public QObject {
   Q_OBJECT

@@ -426,6 +426,11 @@ class MainWindow : public QMainWindow {
     bool grid = false;
   };
   std::optional<BeforeMovie> before_movie_;
+  // Which place hazards the movie's upper picture shows, for the read-out:
+  // none (the stapes), the run's (the unwrapped cochlea) or the movie's.
+  enum class CochleaShown { kNone, kRun, kMovie };
+  CochleaShown cochlea_shown_ = CochleaShown::kNone;
+  QString CochleaReadout(QPoint position) const;
   // Whether the pressure plot stands in the lower band (no movie picture,
   // no help picture), where zoom and read-outs apply.
   bool PressurePlotShown() const;

@@ -4,6 +4,7 @@
 // spectrum's level.
 #include <QStatusBar>
 #include <cmath>
+#include <vector>
 
 #include "core/common/numbers.h"
 #include "ui/main_window.h"
@@ -170,9 +171,26 @@ QString MainWindow::ReadoutAt(QPoint position) const {
   return QString::fromStdString(text);
 }
 
+QString MainWindow::CochleaReadout(QPoint position) const {
+  const std::optional<HazardRunResult>& run = document_.last_run;
+  if (!before_movie_ || help_showing_ || cochlea_shown_ == CochleaShown::kNone || !run ||
+      !run->movie) {
+    return {};
+  }
+  std::vector<float> hazard;
+  if (cochlea_shown_ == CochleaShown::kMovie) {
+    hazard = movie_->PlaceHazard();
+  } else {
+    for (int c = 1; c <= run->cochlea.Places; ++c) hazard.push_back(run->movie->At(1, c + 2));
+  }
+  const QImage& image = canvas_->Image();
+  return CochleaReadoutAt(run->parameters, hazard, image.width(), image.height(), position);
+}
+
 void MainWindow::CanvasHovered(QPoint position) {
   if (runner_.Busy()) return;
   QString text = ReadoutAt(position);
+  if (text.isEmpty()) text = CochleaReadout(position);
   if (text.isEmpty() && exit_spectrum_item_ != nullptr && shown_spectrum_) {
     const QImage& image = canvas_->Image();
     text = SpectrumReadoutAt(*shown_spectrum_, plot_.spectrum_view, image.width(), image.height(),

@@ -15,6 +15,8 @@
 #include <memory>
 
 #include "core/common/files.h"
+#include "core/common/numbers.h"
+#include "core/model/cochlea.h"
 #include "tests/ui/window_fixture.h"
 #include "ui/movie_export.h"
 
@@ -174,6 +176,38 @@ TEST_F(HazardMovieTest, RunningHazardReachesThePlaceHazardsOfTheRun) {
   // The profile was drawn for every frame, between the places.
   EXPECT_GT(movie.ProfileSegmentsDrawn(), 0);
   SaveCanvas("movie-end.png");
+}
+
+TEST_F(HazardMovieTest, TheCochleaReadoutNamesThePlaceAndHazardUnderTheMouse) {
+  OpenTestFile("blast.krv");
+  window_->NoProtectorWarned1Click();
+  Settle();
+  window_->MovieItems().back()->trigger();  // the stapes: no place to read
+  window_->MovieItems().back()->trigger();  // the unwrapped cochlea
+  const HazardRunResult& run = *window_->LastHazardRun();
+  const int c = run.cochlea.WorstSection;
+  const auto distance = static_cast<float>(PlaceDistance(run.parameters, c));
+  const plot::Frame frame = window_->plot_state().frames[2];  // distance across
+  float x = distance, y = (frame.PlotYMin + frame.PlotYMax) / 2.0f;
+  const plot::ScreenPoint at = plot::WorldToScreen(frame, x, y);
+  auto expected = [&](float hazard) {
+    return FormatFixed(distance, 3) + " cm   (place " + FormatInteger(c) + " of " +
+           FormatInteger(run.cochlea.Places) + ", " +
+           FormatFixed(CharacteristicFrequency(run.parameters, distance) / 1000.0, 2) + " kHz)   " +
+           FormatFixed(hazard, 2) + " A.R.U.";
+  };
+  window_->CanvasHovered({at.x, at.y});
+  EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(),
+            expected(run.movie->At(1, c + 2)));
+  SaveCanvas("cochlea-readout.png");
+
+  // In the movie: the running hazard of the frame reached.
+  window_->MovieItems().back()->trigger();
+  ui::HazardMovie& movie = window_->Movie();
+  for (int i = 0; i < 40; ++i) movie.Tick();
+  window_->CanvasHovered({at.x, at.y});
+  EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(),
+            expected(movie.PlaceHazard()[static_cast<std::size_t>(c - 1)]));
 }
 
 TEST_F(HazardMovieTest, WorstPlaceHazardIsDrawnAgainstItsOwnAxisBelow) {
