@@ -211,7 +211,7 @@ QString CochleaReadoutAt(const EarModelParameters& params, std::span<const float
       FormatFixed(distance, 3) + " cm   (place " + FormatInteger(nearest) + " of " +
       FormatInteger(places) + ", " +
       FormatFixed(CharacteristicFrequency(params, distance) / 1000.0, 2) + " kHz)   " +
-      FormatFixed(hazard[static_cast<std::size_t>(nearest - 1)], 2) + " A.R.U.";
+      FormatFixed(hazard[static_cast<std::size_t>(nearest - 1)], 3) + " A.R.U.";
   return QString::fromStdString(text);
 }
 

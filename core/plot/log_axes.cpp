@@ -16,10 +16,12 @@ int TruncToInt(double value) {
   return static_cast<int>(std::trunc(std::clamp(value, -1.0e6, 1.0e6)));
 }
 
-// |value / end - 1| < 1 %, false for an end of zero (no relative distance).
-bool NearEnd(double value, double end) {
-  if (end == 0.0) return false;
-  return std::fabs(value / end - 1.0) < 0.01;
+// The anchor of a frequency label at x: inward within 1 % of the axis from
+// either end, so that it stays under the box; centred elsewhere.
+int FrequencyLabelAnchor(float x, float x_lo, float x_hi) {
+  const double near = 0.01 * (double{x_hi} - x_lo);
+  if (x - x_lo < near) return 0;
+  return x_hi - x < near ? 2 : 1;
 }
 
 // The labelled decade ticks (1, 2 and 5 of every decade) within [x_lo, x_hi].
@@ -33,14 +35,16 @@ int LabelledDecadeTicks(float x_lo, float x_hi) {
   return count;
 }
 
-// Ticks at 1..9 of every decade.
+// Ticks at 1..9 of every decade, labelled at 1, 2 and 5, or all of them
+// on a view narrower than a decade.
 void PlanDecadeTicks(const Frame& frame, const AxesStyle& style, LinearAxes& axes) {
   auto to_screen = [&frame](float x, float y) { return WorldToScreen(frame, x, y); };
   const float x_lo = frame.PlotXMin;
   const float x_hi = frame.PlotXMax;
   const float y_lo = frame.PlotYMin;
   const float y_hi = frame.PlotYMax;
-  // Bottom axis: 1..9 of every decade, long and labelled at 1, labelled at 2 and 5.
+  const bool label_all = x_hi - x_lo < 1.0f;
+  // Bottom axis: 1..9 of every decade, long at 1.
   for (int d = TruncToInt(x_lo) - 1; d <= TruncToInt(x_hi); ++d) {
     for (int k = 1; k <= 9; ++k) {
       const auto x = static_cast<float>(d + std::log10(double(k)));
@@ -48,11 +52,11 @@ void PlanDecadeTicks(const Frame& frame, const AxesStyle& style, LinearAxes& axe
       AxisTick tick;
       tick.at = to_screen(x, y_lo);
       tick.tip = {tick.at.x, tick.at.y - (k == 1 ? 2 : 1) * style.XTickLength};
-      if (k == 1 || k == 2 || k == 5) {
+      if (k == 1 || k == 2 || k == 5 || label_all) {
         tick.labelled = true;
         tick.label = KiloHertzLabel(x);
         tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.3 * style.XTickLength)};
-        tick.anchor = NearEnd(x, x_lo) ? 0 : NearEnd(x, x_hi) ? 2 : 1;
+        tick.anchor = FrequencyLabelAnchor(x, x_lo, x_hi);
       }
       axes.bottom.push_back(std::move(tick));
     }
@@ -91,7 +95,7 @@ void PlanEvenFrequencyTicks(const Frame& frame, const AxesStyle& style, LinearAx
     tick.labelled = true;
     tick.label = FormatFixed(static_cast<double>(i) * step / 1000.0, decimals);
     tick.label_at = {tick.at.x, tick.at.y + RoundToInt(0.3 * style.XTickLength)};
-    tick.anchor = NearEnd(x, frame.PlotXMin) ? 0 : NearEnd(x, frame.PlotXMax) ? 2 : 1;
+    tick.anchor = FrequencyLabelAnchor(x, frame.PlotXMin, frame.PlotXMax);
     axes.bottom.push_back(tick);
     y = frame.PlotYMax;
     AxisTick top;

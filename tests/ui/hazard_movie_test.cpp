@@ -194,7 +194,7 @@ TEST_F(HazardMovieTest, TheCochleaReadoutNamesThePlaceAndHazardUnderTheMouse) {
     return FormatFixed(distance, 3) + " cm   (place " + FormatInteger(c) + " of " +
            FormatInteger(run.cochlea.Places) + ", " +
            FormatFixed(CharacteristicFrequency(run.parameters, distance) / 1000.0, 2) + " kHz)   " +
-           FormatFixed(hazard, 2) + " A.R.U.";
+           FormatFixed(hazard, 3) + " A.R.U.";
   };
   window_->CanvasHovered({at.x, at.y});
   EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(),

@@ -83,17 +83,25 @@ TEST(LogAxes, DecadeTicksLabelsAndCaptionsOfASpectrumFrame) {
   EXPECT_EQ(planned.units_caption.text, "DB REF 20uPA");
 }
 
-TEST(LogAxes, AViewWithinADecadeIsTickedEvenlyInHertz) {
-  // 1.1 to 1.9 kHz: no decade tick but 1 kHz's neighbours would fall inside.
+TEST(LogAxes, ZoomedViewsGetLabelsEnoughToRead) {
   const Layout layout = SpectrumBandLayout(1000, 700);
-  const Frame frame = FrameOver(layout, std::log10(1100.0f), std::log10(1900.0f), 60.0f, 120.0f);
-  AxesStyle style = LevelAxesStyle(layout, 2.0f);
-  const LinearAxes axes = PlanLogAxes(frame, layout, style, "", "").axes;
-  std::vector<std::string> labels;
-  for (const AxisTick& tick : axes.bottom) labels.push_back(tick.label);
-  EXPECT_EQ(labels, (std::vector<std::string>{"1.2", "1.4", "1.6", "1.8"}));
-  ASSERT_EQ(axes.top.size(), 4u);
-  EXPECT_EQ(axes.top.front().at.x, axes.bottom.back().at.x);  // right to left
+  auto labels_of = [&](float from_hz, float to_hz) {
+    const Frame frame = FrameOver(layout, std::log10(from_hz), std::log10(to_hz), 60.0f, 120.0f);
+    const LinearAxes axes = PlanLogAxes(frame, layout, LevelAxesStyle(layout, 2.0f), "", "").axes;
+    std::vector<std::string> labels;
+    for (const AxisTick& tick : axes.bottom) {
+      if (tick.labelled) labels.push_back(tick.label + (tick.anchor == 1 ? "" : "|"));
+    }
+    EXPECT_EQ(axes.top.size(), axes.bottom.size());
+    return labels;
+  };
+  // Within a decade every decade tick is labelled.
+  EXPECT_EQ(labels_of(350.0f, 2100.0f),
+            (std::vector<std::string>{"0.4", "0.5", "0.6", "0.7", "0.8", "0.9", "1", "2"}));
+  // With fewer than two decade labels inside, even steps in hertz; a label
+  // at an end of the axis is anchored inwards.
+  EXPECT_EQ(labels_of(1100.0f, 1900.0f), (std::vector<std::string>{"1.2", "1.4", "1.6", "1.8"}));
+  EXPECT_EQ(labels_of(1000.0f, 1040.0f).front(), "1.00|");  // 10 Hz steps
 }
 
 }  // namespace
