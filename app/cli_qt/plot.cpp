@@ -48,16 +48,12 @@ Kind KindOf(const Args& args) {
   std::optional<Kind> kind;
   for (const auto& [option, named] :
        {std::pair{"--spectrum", Kind::kSpectrum}, std::pair{"--stapes", Kind::kStapes},
-        std::pair{"--cochlea", Kind::kCochlea}}) {
+        std::pair{"--cochlea", Kind::kCochlea}, std::pair{"--protector", Kind::kProtector}}) {
     if (!args.Has(option)) continue;
-    if (kind)
+    if (kind) {
       throw UsageError("--spectrum, --stapes, --cochlea and --protector exclude each other");
+    }
     kind = named;
-  }
-  if (args.Value("--protector")) {
-    if (kind)
-      throw UsageError("--spectrum, --stapes, --cochlea and --protector exclude each other");
-    kind = Kind::kProtector;
   }
   return kind.value_or(Kind::kPressure);
 }
@@ -172,7 +168,7 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
         break;
       }
       case Kind::kProtector: {
-        ProtectorCommandState state;
+        ProtectorCommandState protector_state;
         ProtectOptions options;
         options.table = table->table;
         options.seed_folder = table->seed_folder;
@@ -180,7 +176,7 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
         options.expected_name = protector->name;
         options.write_files = false;
         auto result = std::make_shared<const ProtectResult>(
-            GetHPDData(session, state, protector->ear_model, options, progress));
+            GetHPDData(session, protector_state, protector->ear_model, options, progress));
         picture.upper.push_back([result](ui::Surface& image, ui::PlotState& state) {
           state.frames[2] = ui::DrawProtectorModel(image, result->plot, result->data.record.name);
         });
