@@ -81,10 +81,13 @@ void PlanEvenFrequencyTicks(const Frame& frame, const AxesStyle& style, LinearAx
   const double f_lo = std::pow(10.0, double{frame.PlotXMin});
   const double f_hi = std::pow(10.0, double{frame.PlotXMax});
   const double step = NiceStep(static_cast<float>((f_hi - f_lo) / 5.0));
+  const double from = std::ceil(f_lo / step);
+  const double to = std::floor(f_hi / step);
+  // Indices are whole numbers well inside 64 bits, or there are no ticks.
+  if (!(step > 0.0) || !(from >= 0.0) || !(to < 1e15) || to - from > kMaxTicksPerAxis) return;
   const int decimals = std::max(0, -static_cast<int>(std::floor(std::log10(step / 1000.0) + 1e-9)));
-  const auto first = static_cast<std::int64_t>(std::ceil(f_lo / step));
-  const auto last = static_cast<std::int64_t>(std::floor(f_hi / step));
-  if (!(step > 0.0) || last - first > kMaxTicksPerAxis) return;
+  const auto first = static_cast<std::int64_t>(from);
+  const auto last = static_cast<std::int64_t>(to);
   for (std::int64_t i = first; i <= last; ++i) {
     auto x = static_cast<float>(std::log10(static_cast<double>(i) * step));
     if (!TickInRange(x, frame.PlotXMin, frame.PlotXMax)) continue;
