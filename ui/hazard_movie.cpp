@@ -136,9 +136,12 @@ std::array<plot::Frame, 2> PlotBMDispSpace(Surface& image, const EarModelParamet
 void PressureTimePlot2(Surface& image, const PressurePlotInput& waveform, PlotState& state,
                        float max_hazard) {
   if (waveform.samples->empty()) return;
+  // The pressure plot's zoom, when there is one, is this plot's too.
+  const PressureView range = state.view.value_or(PressureView{
+      waveform.start_time, waveform.end_time, waveform.min_pressure, waveform.peak_pressure});
   const plot::PressurePlotSetup setup =
-      plot::SetUpPressurePlot(image.width(), image.height(), waveform.start_time, waveform.end_time,
-                              waveform.min_pressure, waveform.peak_pressure, waveform.dt);
+      plot::SetUpPressurePlot(image.width(), image.height(), range.start_time, range.end_time,
+                              range.min_pressure, range.peak_pressure, waveform.dt);
   const plot::Layout layout =
       plot::TwoRangeBandLayout(image.width(), image.height(), setup.layout.PlotTop);
   const plot::Frame& ranges = setup.frame;
@@ -155,8 +158,8 @@ void PressureTimePlot2(Surface& image, const PressurePlotInput& waveform, PlotSt
   painter.setPen(QPen(ToQColor(plot::kPurple), 0));
   painter.drawLine(Point(frame, frame.PlotXMin, 0.0), Point(frame, frame.PlotXMax, 0.0));
   painter.setPen(QPen(ToQColor(plot::kBlue), 0));
-  DrawTrace(painter, plot::PressureTrace(frame, layout.PlotWidth, *waveform.samples, waveform.dt,
-                                         waveform.start_time));
+  DrawVisibleTrace(painter, frame, layout.PlotWidth, *waveform.samples, waveform.dt,
+                   waveform.start_time);
   plot::AxesStyle style = setup.axes;
   style.XTickLength = plot::XTickLengthFor(layout);
   style.YTickLength = plot::YTickLengthFor(layout);
@@ -361,19 +364,26 @@ std::array<plot::Frame, 2> HazardMovie::DrawFrame(Surface& target, const plot::F
 
 void HazardMovie::DrawLowerSegment(Surface& target, const plot::Frame& lower,
                                    const plot::Frame& lower_hazard, std::int32_t frame) const {
+  const double dt_ms = input_.dt * 1000.0;
+  // A zoomed view shows part of the run: segments off it are cut at the box.
+  if (frame * dt_ms < lower.PlotXMin || (frame - 1) * dt_ms > lower.PlotXMax) return;
   SurfacePainter paint(target);
   QPainter& painter = *paint;
   painter.setRenderHint(QPainter::Antialiasing, false);
-  const double dt_ms = input_.dt * 1000.0;
+  painter.setClipRect(BoxOf(lower));
+  const auto point = [](const plot::Frame& f, double x, double y) {
+    const plot::ScreenPoint p = plot::WorldToScreenBeyond(f, x, y);
+    return QPoint(p.x, p.y);
+  };
   const auto i = static_cast<std::size_t>(frame);
   if (i < input_.pressure.size()) {
     painter.setPen(QPen(QColor(0, 128, 0), 0));
-    painter.drawLine(Point(lower, (frame - 1) * dt_ms, 0.001 * input_.pressure[i - 1]),
-                     Point(lower, frame * dt_ms, 0.001 * input_.pressure[i]));
+    painter.drawLine(point(lower, (frame - 1) * dt_ms, 0.001 * input_.pressure[i - 1]),
+                     point(lower, frame * dt_ms, 0.001 * input_.pressure[i]));
   }
   painter.setPen(QPen(ToQColor(plot::kRed), 0));
-  painter.drawLine(Point(lower_hazard, (frame - 1) * dt_ms, worst_[i - 1]),
-                   Point(lower_hazard, frame * dt_ms, worst_[i]));
+  painter.drawLine(point(lower_hazard, (frame - 1) * dt_ms, worst_[i - 1]),
+                   point(lower_hazard, frame * dt_ms, worst_[i]));
 }
 
 namespace {

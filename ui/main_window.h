@@ -434,6 +434,10 @@ class MainWindow : public QMainWindow {
   // Whether the pressure plot stands in the lower band (no movie picture,
   // no help picture), where zoom and read-outs apply.
   bool PressurePlotShown() const;
+  // The frame zoom, pan and the sample read-out act on at `position`: the
+  // pressure plot's, or that of the waveform below the movie when the mouse
+  // is over it; none where neither applies.
+  const plot::Frame* ViewFrameAt(QPoint position) const;
   // Whether `position` is over the spectrum's plot (in spectrum mode).
   bool OverSpectrum(QPoint position) const;
   plot::Frame ShownSpectrumFrame() const;

@@ -324,15 +324,7 @@ void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& 
   state.frames[0] = frame;
 
   painter.setPen(QPen(plot.colour, 0));
-  // Only the samples on view (and one beyond each side, so the trace meets
-  // the box): the others would be pressed flat against its edges.
-  const std::span<const float> samples(*plot.samples);
-  const VisibleSamples visible = SamplesWithin(frame, plot.start_time, plot.dt, samples.size());
-  if (visible.count > 0) {
-    DrawTrace(painter, plot::PressureTrace(frame, layout.PlotWidth,
-                                           samples.subspan(visible.first, visible.count), plot.dt,
-                                           plot.start_time + visible.first * plot.dt));
-  }
+  DrawVisibleTrace(painter, frame, layout.PlotWidth, *plot.samples, plot.dt, plot.start_time);
 
   painter.setFont(PlotFont(width, height));
   if (plot.fresh_axes) {
@@ -340,6 +332,20 @@ void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& 
   }
   state.frames[1] = frame;
   state.frame2_set = true;
+}
+
+QRect BoxOf(const plot::Frame& frame) {
+  const plot::ScreenPoint corner = plot::WorldToScreenBeyond(frame, frame.PlotXMax, frame.PlotYMin);
+  return QRect(QPoint(frame.left, frame.top), QPoint(corner.x, corner.y));
+}
+
+void DrawVisibleTrace(QPainter& painter, const plot::Frame& frame, int plot_width,
+                      std::span<const float> samples, float dt, float start_time) {
+  const VisibleSamples visible = SamplesWithin(frame, start_time, dt, samples.size());
+  if (visible.count == 0) return;
+  DrawTrace(painter,
+            plot::PressureTrace(frame, plot_width, samples.subspan(visible.first, visible.count),
+                                dt, start_time + static_cast<float>(visible.first) * dt));
 }
 
 void PressureTimePlot(Surface& image, Session& session, PlotState& state) {

@@ -10,6 +10,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,13 @@ void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int a
 
 // A waveform trace (polyline or min/max strokes) in the painter's pen.
 void DrawTrace(QPainter& painter, const plot::TraceGeometry& trace);
+// The plot rectangle of `frame`, edges included.
+QRect BoxOf(const plot::Frame& frame);
+// The samples of a waveform (from start_time, s, at interval dt) whose times
+// lie on the frame's time range, and one beyond each side so that the trace
+// meets the box: those further off would be pressed flat against its edges.
+void DrawVisibleTrace(QPainter& painter, const plot::Frame& frame, int plot_width,
+                      std::span<const float> samples, float dt, float start_time);
 
 // Box, ticks, labels and captions of `axes` in black.
 void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes);

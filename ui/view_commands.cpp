@@ -1,7 +1,7 @@
-// Looking closer at the pressure plot and the spectrum: zoom and pan change
-// only the view (the plot state's ranges), never the samples or the edit
-// state; the status bar reads out the sample under the mouse, or the
-// spectrum's level.
+// Looking closer at the pressure plot (also as it stands below the movie) and
+// the spectrum: zoom and pan change only the view (the plot state's ranges),
+// never the samples or the edit state; the status bar reads out the sample
+// under the mouse, or the spectrum's level.
 #include <QStatusBar>
 #include <cmath>
 #include <vector>
@@ -27,6 +27,14 @@ PressureView WholeWaveform(const Session& session) {
 bool MainWindow::PressurePlotShown() const {
   return document_.session.LastSample >= 0 && plot_.frame2_set && !help_showing_ &&
          !before_movie_ && !picture_.lower.empty();
+}
+
+const plot::Frame* MainWindow::ViewFrameAt(QPoint position) const {
+  if (PressurePlotShown()) return &plot_.frames[0];
+  const bool movie_shown =
+      before_movie_ && !help_showing_ && cochlea_shown_ == CochleaShown::kMovie && plot_.frame2_set;
+  if (movie_shown && BoxOf(plot_.frames[1]).contains(position)) return &plot_.frames[1];
+  return nullptr;
 }
 
 PlotRect MainWindow::SamplePlot() const {
@@ -89,15 +97,16 @@ void MainWindow::CanvasWheeled(QPoint position, QPoint angle_delta,
     }
     return;
   }
-  if (!PressurePlotShown()) return;
+  const plot::Frame* frame = ViewFrameAt(position);
+  if (frame == nullptr) return;
   const Session& session = document_.session;
   const PressureView whole = WholeWaveform(session);
   const PressureView current = plot_.view.value_or(whole);
   if (modifiers & Qt::ControlModifier) {
     // Wheel away from the user zooms in, as in most programs.
     const PressureView zoomed =
-        ZoomedInTime(current, whole, plot_.frames[0], position.x(),
-                     std::pow(kZoomPerNotch, notches), session.SampleInterval);
+        ZoomedInTime(current, whole, *frame, position.x(), std::pow(kZoomPerNotch, notches),
+                     session.SampleInterval);
     SetView(zoomed == whole ? std::nullopt : std::optional(zoomed));
   } else if (plot_.view) {
     SetView(PannedInTime(current, whole, -notches * kPanPerNotch));
@@ -133,9 +142,11 @@ bool MainWindow::EndZoomBand(QPoint position) {
     }
     return true;
   }
+  const plot::Frame* frame = ViewFrameAt(zoom_from_);
+  if (frame == nullptr) return true;
   const Session& session = document_.session;
   if (const std::optional<PressureView> view =
-          ViewOfRectangle(plot_.frames[0], area, WholeWaveform(session), session.SampleInterval)) {
+          ViewOfRectangle(*frame, area, WholeWaveform(session), session.SampleInterval)) {
     SetView(view);
   }
   return true;
@@ -152,14 +163,16 @@ void MainWindow::CanvasDoubleClicked(Qt::MouseButton button, QPoint position) {
 }
 
 QString MainWindow::ReadoutAt(QPoint position) const {
-  if (!PressurePlotShown()) return {};
+  const plot::Frame* frame = ViewFrameAt(position);
+  if (frame == nullptr) return {};
   const PlotRect plot = CursorPlot();
-  if (position.x() < plot.left || position.x() > plot.left + plot.width ||
-      position.y() < plot.top || position.y() > plot.top + plot.height) {
+  if (frame == &plot_.frames[0] &&
+      (position.x() < plot.left || position.x() > plot.left + plot.width ||
+       position.y() < plot.top || position.y() > plot.top + plot.height)) {
     return {};
   }
   const Session& session = document_.session;
-  const WorldPoint at = ScreenToWorld(plot_.frames[0], position);
+  const WorldPoint at = ScreenToWorld(*frame, position);
   const std::int32_t i =
       SampleAtTime(at.ms, session.StartTime, session.SampleInterval, session.LastSample);
   const double ms = 1000.0 * (session.StartTime + static_cast<double>(i) * session.SampleInterval);

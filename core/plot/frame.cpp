@@ -35,6 +35,14 @@ ScreenPoint WorldToScreen(const Frame& frame, float& world_x, float& world_y) {
   return {RoundToInt(x), RoundToInt(y)};
 }
 
+ScreenPoint WorldToScreenBeyond(const Frame& frame, double world_x, double world_y) {
+  const auto pixel = [](double v) {
+    return RoundToInt(std::isnan(v) ? -1.0e6 : std::clamp(v, -1.0e6, 1.0e6));
+  };
+  return {pixel((world_x - frame.PlotXMin) * frame.XScale + frame.left),
+          pixel((world_y - frame.PlotYMax) * frame.YScale + frame.top)};
+}
+
 float NiceStep(float x) {
   if (!(x > 0.0f) || !std::isfinite(x)) return 1.0f;
   const double l = std::log10(static_cast<double>(x));

@@ -35,6 +35,12 @@ struct ScreenPoint {
 // edge too, so that no undefined float-to-int conversion can happen.
 ScreenPoint WorldToScreen(const Frame& frame, float& world_x, float& world_y);
 
+// The same without the clamp, for drawing clipped to the plot rectangle: a
+// point beyond the frame lands beyond its edge, so a line leaving a zoomed
+// view is cut there rather than pressed flat along it. Far-off, infinite or
+// NaN coordinates saturate a million pixels out.
+ScreenPoint WorldToScreenBeyond(const Frame& frame, double world_x, double world_y);
+
 // A tick step near x: 1, 2 or 10 times a power of ten. Raw steps from 1 to
 // about 1.41 give 1, up to about 4.47 give 2, above that 10. A step of zero,
 // a negative or a non-finite one gives 1: a flat waveform must still plot.

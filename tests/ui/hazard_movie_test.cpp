@@ -210,6 +210,56 @@ TEST_F(HazardMovieTest, TheCochleaReadoutNamesThePlaceAndHazardUnderTheMouse) {
             expected(movie.PlaceHazard()[static_cast<std::size_t>(c - 1)]));
 }
 
+TEST_F(HazardMovieTest, TheWaveformBelowZoomsAsAViewWhileTheMovieGoesOn) {
+  StartMovie();
+  ui::HazardMovie& movie = window_->Movie();
+  for (int i = 0; i < 300; ++i) movie.Tick();  // past the pulse's peak at sample 200
+  ASSERT_TRUE(movie.Key(Qt::Key_Return));      // paused
+  const Session& session = window_->session();
+  const auto pressure = session.Pressure.Range(0, session.LastSample);
+  const std::vector<float> samples(pressure.begin(), pressure.end());
+  const plot::Frame whole = window_->plot_state().frames[1];
+  const QPoint centre = ui::BoxOf(whole).center();
+
+  // Over the cochlea above, the wheel zooms nothing; over the waveform it does.
+  window_->CanvasWheeled({centre.x(), 20}, {0, 360}, Qt::ControlModifier);
+  EXPECT_FALSE(window_->View());
+  window_->CanvasWheeled(centre, {0, 360}, Qt::ControlModifier);
+  ASSERT_TRUE(window_->View());
+  const plot::Frame& lower = window_->plot_state().frames[1];
+  EXPECT_LT(lower.PlotXMax - lower.PlotXMin, 0.6f * (whole.PlotXMax - whole.PlotXMin));
+
+  // Samples 190 to 210: the peak reads as on the pressure plot, and the
+  // waveform played so far is cut at the box, not pressed along its edges.
+  window_->SetView(
+      ui::PressureView{190 * 5e-6f, 210 * 5e-6f, session.MinPressure, session.PeakPressure});
+  float ms = 1.0f, kpa = 0.0f;
+  const plot::ScreenPoint peak = plot::WorldToScreen(lower, ms, kpa);
+  EXPECT_EQ(window_->ReadoutAt({peak.x, peak.y}).toStdString(),
+            "1.000 ms   2000.0 Pa   160.0 dB   (sample 200)");
+  const QImage& image = window_->canvas().Image();
+  const QRect box = ui::BoxOf(lower);
+  EXPECT_GT(CountColour(image, 0x008000u, box.top(), box.bottom() + 1), 20);
+  for (const int x : {box.left(), box.right()}) {
+    int green = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y) green += image.pixel(x, y) == 0xFF008000u;
+    EXPECT_LE(green, 2) << "column " << x;
+  }
+  SaveCanvas("movie-zoomed.png");
+
+  // A double click shows it whole again; the samples never changed, and the
+  // movie goes on from where it was.
+  window_->CanvasDoubleClicked(Qt::LeftButton, centre);
+  EXPECT_FALSE(window_->View());
+  EXPECT_EQ(window_->plot_state().frames[1].PlotXMax, whole.PlotXMax);
+  const auto after = session.Pressure.Range(0, session.LastSample);
+  EXPECT_TRUE(std::equal(after.begin(), after.end(), samples.begin(), samples.end()));
+  const std::int32_t reached = movie.MovieFrame();
+  movie.Key(Qt::Key_Return);
+  movie.Tick();
+  EXPECT_EQ(movie.MovieFrame(), reached + movie.Step());
+}
+
 TEST_F(HazardMovieTest, WorstPlaceHazardIsDrawnAgainstItsOwnAxisBelow) {
   StartMovie();
   const ui::PlotState& plot = window_->plot_state();
