@@ -72,6 +72,16 @@ TEST(WorldToScreen, MapsCornersAndClampsOutsidePointsOntoTheEdgeWritingThemBack)
   EXPECT_TRUE(p.y == 300 || p.y == 550);
 }
 
+TEST(WorldToScreen, BeyondTheFrameAgreesInsideAndExtendsPastTheEdgesWithoutOverflow) {
+  const Frame frame = TestFrame();
+  EXPECT_EQ(WorldToScreenBeyond(frame, 5.0, 0.0), (ScreenPoint{406, 500}));
+  EXPECT_EQ(WorldToScreenBeyond(frame, 10.0, -5.0), (ScreenPoint{756, 550}));
+  EXPECT_EQ(WorldToScreenBeyond(frame, -1.0, 25.0), (ScreenPoint{-14, 250}));
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(WorldToScreenBeyond(frame, inf, -inf), (ScreenPoint{1000000, 1000000}));
+  EXPECT_EQ(WorldToScreenBeyond(frame, std::nan(""), 1e300).y, -1000000);
+}
+
 TEST(AnchorRule, PlacesTextByColumnAndRowOfTheCodeAndSwapsForRotatedText) {
   EXPECT_EQ(AnchorTopLeft(0, 100, 50, 41, 21), (ScreenPoint{100, 50}));
   EXPECT_EQ(AnchorTopLeft(4, 100, 50, 41, 21), (ScreenPoint{80, 40}));
