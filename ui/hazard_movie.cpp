@@ -156,10 +156,13 @@ void PressureTimePlot2(Surface& image, const PressurePlotInput& waveform, PlotSt
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
   painter.setPen(QPen(ToQColor(plot::kPurple), 0));
-  painter.drawLine(Point(frame, frame.PlotXMin, 0.0), Point(frame, frame.PlotXMax, 0.0));
+  // A zoomed pressure range may leave zero off the view.
+  if (frame.PlotYMin <= 0.0f && frame.PlotYMax >= 0.0f) {
+    painter.drawLine(Point(frame, frame.PlotXMin, 0.0), Point(frame, frame.PlotXMax, 0.0));
+  }
   painter.setPen(QPen(ToQColor(plot::kBlue), 0));
   DrawVisibleTrace(painter, frame, layout.PlotWidth, *waveform.samples, waveform.dt,
-                   waveform.start_time);
+                   waveform.start_time, state.view.has_value());
   plot::AxesStyle style = setup.axes;
   style.XTickLength = plot::XTickLengthFor(layout);
   style.YTickLength = plot::YTickLengthFor(layout);

@@ -187,20 +187,11 @@ void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
   PlotLogAxes(painter, plan);
 
   // In a zoomed view the traces are clipped to the box rather than pressed
-  // flat along its edges: points are placed on a frame of the same scales
-  // reaching a whole view beyond each side.
+  // flat along its edges.
   plot::Frame placing = frame;
   if (view) {
-    const float width = frame.PlotXMax - frame.PlotXMin;
-    const float height = frame.PlotYMax - frame.PlotYMin;
-    placing.PlotXMin -= width;
-    placing.PlotXMax += width;
-    placing.PlotYMin -= height;
-    placing.PlotYMax += height;
-    placing.left -= layout.PlotWidth;
-    placing.top -= layout.PlotHeight;
-    painter.setClipRect(
-        QRect(layout.PlotLeft, layout.PlotTop, layout.PlotWidth + 1, layout.PlotHeight + 1));
+    placing = ReachingBeyond(frame);
+    painter.setClipRect(BoxOf(frame));
   }
   auto point = [&placing](double x, double y) {
     float wx = static_cast<float>(x);
@@ -319,12 +310,14 @@ void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& 
     const plot::ScreenPoint zero_from = plot::WorldToScreen(frame, x0, y0);
     const plot::ScreenPoint zero_to = plot::WorldToScreen(frame, x1, y1);
     painter.setPen(QPen(ToQColor(plot::kPurple), 0));
-    painter.drawLine(ToQPoint(zero_from), ToQPoint(zero_to));
+    // A zoomed pressure range may leave zero off the view.
+    if (y0 == 0.0f) painter.drawLine(ToQPoint(zero_from), ToQPoint(zero_to));
   }
   state.frames[0] = frame;
 
   painter.setPen(QPen(plot.colour, 0));
-  DrawVisibleTrace(painter, frame, layout.PlotWidth, *plot.samples, plot.dt, plot.start_time);
+  DrawVisibleTrace(painter, frame, layout.PlotWidth, *plot.samples, plot.dt, plot.start_time,
+                   state.view.has_value());
 
   painter.setFont(PlotFont(width, height));
   if (plot.fresh_axes) {
@@ -339,13 +332,29 @@ QRect BoxOf(const plot::Frame& frame) {
   return QRect(QPoint(frame.left, frame.top), QPoint(corner.x, corner.y));
 }
 
+plot::Frame ReachingBeyond(const plot::Frame& frame) {
+  const float width = frame.PlotXMax - frame.PlotXMin;
+  const float height = frame.PlotYMax - frame.PlotYMin;
+  plot::Frame placing = frame;
+  placing.PlotXMin -= width;
+  placing.PlotXMax += width;
+  placing.PlotYMin -= height;
+  placing.PlotYMax += height;
+  placing.left -= static_cast<int>(std::lround(width * frame.XScale));
+  placing.top -= static_cast<int>(std::lround(height * -frame.YScale));
+  return placing;
+}
+
 void DrawVisibleTrace(QPainter& painter, const plot::Frame& frame, int plot_width,
-                      std::span<const float> samples, float dt, float start_time) {
+                      std::span<const float> samples, float dt, float start_time, bool zoomed) {
   const VisibleSamples visible = SamplesWithin(frame, start_time, dt, samples.size());
   if (visible.count == 0) return;
-  DrawTrace(painter,
-            plot::PressureTrace(frame, plot_width, samples.subspan(visible.first, visible.count),
-                                dt, start_time + static_cast<float>(visible.first) * dt));
+  painter.save();
+  if (zoomed) painter.setClipRect(BoxOf(frame));
+  DrawTrace(painter, plot::PressureTrace(zoomed ? ReachingBeyond(frame) : frame, plot_width,
+                                         samples.subspan(visible.first, visible.count), dt,
+                                         start_time + static_cast<float>(visible.first) * dt));
+  painter.restore();
 }
 
 void PressureTimePlot(Surface& image, Session& session, PlotState& state) {
