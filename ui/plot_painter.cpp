@@ -59,6 +59,23 @@ VisibleSamples SamplesWithin(const plot::Frame& frame, float start_time, float d
   return {first, end - first};
 }
 
+// A frame of the same scales as `frame` whose ranges reach a whole view
+// beyond each side, for drawing code that places points through a frame:
+// points off the view land beyond the box, where a clip cuts them, instead
+// of being pressed flat along its edges.
+plot::Frame ReachingBeyond(const plot::Frame& frame) {
+  const float width = frame.PlotXMax - frame.PlotXMin;
+  const float height = frame.PlotYMax - frame.PlotYMin;
+  plot::Frame placing = frame;
+  placing.PlotXMin -= width;
+  placing.PlotXMax += width;
+  placing.PlotYMin -= height;
+  placing.PlotYMax += height;
+  placing.left -= static_cast<int>(std::lround(width * frame.XScale));
+  placing.top -= static_cast<int>(std::lround(height * -frame.YScale));
+  return placing;
+}
+
 }  // namespace
 
 QColor ToQColor(plot::Rgb rgb) {
@@ -186,17 +203,14 @@ void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
       plot::PlanLogAxes(frame, layout, style, kSpectrumCaption, kSpectrumUnitsCaption);
   PlotLogAxes(painter, plan);
 
-  // In a zoomed view the traces are clipped to the box rather than pressed
-  // flat along its edges.
-  plot::Frame placing = frame;
-  if (view) {
-    placing = ReachingBeyond(frame);
-    painter.setClipRect(BoxOf(frame));
-  }
-  auto point = [&placing](double x, double y) {
+  // In a zoomed view the traces are cut at the box rather than pressed flat
+  // along its edges.
+  if (view) painter.setClipRect(BoxOf(frame));
+  auto point = [&frame, zoomed = view.has_value()](double x, double y) {
+    if (zoomed) return ToQPoint(plot::WorldToScreenBeyond(frame, x, y));
     float wx = static_cast<float>(x);
     float wy = static_cast<float>(y);
-    return ToQPoint(plot::WorldToScreen(placing, wx, wy));
+    return ToQPoint(plot::WorldToScreen(frame, wx, wy));
   };
   // Narrow band: bins 1 .. half - 1 (DC and Nyquist have no mirror image and
   // would misstate the level).
@@ -306,12 +320,12 @@ void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& 
   plot::Frame frame = plot.fresh_axes || !state.frame2_set ? setup.frame : state.frames[1];
   if (plot.fresh_axes) {
     painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
-    float x0 = frame.PlotXMin, y0 = 0.0f, x1 = frame.PlotXMax, y1 = 0.0f;
-    const plot::ScreenPoint zero_from = plot::WorldToScreen(frame, x0, y0);
-    const plot::ScreenPoint zero_to = plot::WorldToScreen(frame, x1, y1);
-    painter.setPen(QPen(ToQColor(plot::kPurple), 0));
     // A zoomed pressure range may leave zero off the view.
-    if (y0 == 0.0f) painter.drawLine(ToQPoint(zero_from), ToQPoint(zero_to));
+    if (frame.PlotYMin <= 0.0f && frame.PlotYMax >= 0.0f) {
+      painter.setPen(QPen(ToQColor(plot::kPurple), 0));
+      painter.drawLine(ToQPoint(plot::WorldToScreenBeyond(frame, frame.PlotXMin, 0.0)),
+                       ToQPoint(plot::WorldToScreenBeyond(frame, frame.PlotXMax, 0.0)));
+    }
   }
   state.frames[0] = frame;
 
@@ -330,19 +344,6 @@ void DrawPressurePlot(Surface& image, const PressurePlotInput& plot, PlotState& 
 QRect BoxOf(const plot::Frame& frame) {
   const plot::ScreenPoint corner = plot::WorldToScreenBeyond(frame, frame.PlotXMax, frame.PlotYMin);
   return QRect(QPoint(frame.left, frame.top), QPoint(corner.x, corner.y));
-}
-
-plot::Frame ReachingBeyond(const plot::Frame& frame) {
-  const float width = frame.PlotXMax - frame.PlotXMin;
-  const float height = frame.PlotYMax - frame.PlotYMin;
-  plot::Frame placing = frame;
-  placing.PlotXMin -= width;
-  placing.PlotXMax += width;
-  placing.PlotYMin -= height;
-  placing.PlotYMax += height;
-  placing.left -= static_cast<int>(std::lround(width * frame.XScale));
-  placing.top -= static_cast<int>(std::lround(height * -frame.YScale));
-  return placing;
 }
 
 void DrawVisibleTrace(QPainter& painter, const plot::Frame& frame, int plot_width,

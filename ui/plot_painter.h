@@ -63,10 +63,6 @@ void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int a
 void DrawTrace(QPainter& painter, const plot::TraceGeometry& trace);
 // The plot rectangle of `frame`, edges included.
 QRect BoxOf(const plot::Frame& frame);
-// A frame of the same scales as `frame` whose ranges reach a whole view
-// beyond each side: points placed on it off the view land beyond the box,
-// where a clip cuts them, instead of being pressed flat along its edges.
-plot::Frame ReachingBeyond(const plot::Frame& frame);
 // The samples of a waveform (from start_time, s, at interval dt) whose times
 // lie on the frame's time range, and one beyond each side so that the trace
 // meets the box: those further off would be pressed flat against its edges.

@@ -164,13 +164,7 @@ void MainWindow::CanvasDoubleClicked(Qt::MouseButton button, QPoint position) {
 
 QString MainWindow::ReadoutAt(QPoint position) const {
   const plot::Frame* frame = ViewFrameAt(position);
-  if (frame == nullptr) return {};
-  const PlotRect plot = CursorPlot();
-  if (frame == &plot_.frames[0] &&
-      (position.x() < plot.left || position.x() > plot.left + plot.width ||
-       position.y() < plot.top || position.y() > plot.top + plot.height)) {
-    return {};
-  }
+  if (frame == nullptr || !BoxOf(*frame).contains(position)) return {};
   const Session& session = document_.session;
   const WorldPoint at = ScreenToWorld(*frame, position);
   const std::int32_t i =
