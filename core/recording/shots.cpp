@@ -27,6 +27,8 @@ constexpr double kQuietSeconds = 0.001;
 // Pushed samples are taken this many at a time, so that one huge block does
 // not make the kept samples grow with it.
 constexpr std::size_t kChunk = 65536;
+// Samples judged together while nothing happens.
+constexpr std::size_t kRun = 64;
 // The run's block levels, for its median background: 0.01 dB bins from
 // -40 dB (everything quieter, digital silence included, in the first) to 220 dB.
 constexpr double kHistogramFloorDb = -40.0;
@@ -65,6 +67,39 @@ double Median(std::vector<double>& values) {
   return 0.5 * (*middle + *std::max_element(values.begin(), middle));
 }
 
+// The median of the last `capacity` values pushed, kept in order so that
+// each new value costs a search and a short move.
+class RunningMedian {
+ public:
+  explicit RunningMedian(std::size_t capacity) : capacity_(capacity) {
+    ring_.reserve(capacity);
+    sorted_.reserve(capacity);
+  }
+
+  void Push(double value) {
+    if (ring_.size() < capacity_) {
+      ring_.push_back(value);
+    } else {
+      const double oldest = std::exchange(ring_[head_], value);
+      head_ = (head_ + 1) % capacity_;
+      sorted_.erase(std::lower_bound(sorted_.begin(), sorted_.end(), oldest));
+    }
+    sorted_.insert(std::upper_bound(sorted_.begin(), sorted_.end(), value), value);
+  }
+
+  // Of at least one value.
+  double Median() const {
+    const std::size_t n = sorted_.size();
+    return n % 2 == 1 ? sorted_[n / 2] : 0.5 * (sorted_[n / 2 - 1] + sorted_[n / 2]);
+  }
+
+ private:
+  std::size_t capacity_;
+  std::size_t head_ = 0;
+  std::vector<double> ring_;
+  std::vector<double> sorted_;
+};
+
 struct Level {
   float base = 0.0f;       // ambient offset, Pa
   float threshold = 0.0f;  // magnitude above the offset that starts a shot, Pa
@@ -95,9 +130,10 @@ struct ShotDetector::State {
         quiet_n(std::max<std::int64_t>(1, Samples(kQuietSeconds, rate))),
         threshold_factor(std::pow(10.0, options.threshold_db / 20.0)),
         min_peak_pa(Pascals(options.min_peak_db)),
-        recent(kBackgroundBlocks),
+        rms_median(kBackgroundBlocks),
+        mean_median(kOffsetBlocks),
         histogram(kHistogramBins, 0) {
-    scratch.reserve(kBackgroundBlocks);
+    first_means.reserve(kBackgroundBlocks);
   }
 
   // A shot whose window is still filling.
@@ -118,18 +154,15 @@ struct ShotDetector::State {
     float reference = 0.0f;  // the shot's largest magnitude before the crossing
     float peak = 0.0f;
   };
-  struct BlockStats {
-    double rms = 0.0;  // about the block's mean
-    double mean = 0.0;
-  };
 
   void Push(std::span<const float> samples);
   void Ingest(std::span<const float> samples);
   void CompleteBlock();
-  double MedianOf(std::int64_t first, std::int64_t count, double BlockStats::*field);
   Level LevelOf(std::int64_t block);
   void Detect(std::int64_t limit);
   void Scan(std::int64_t from, std::int64_t to, Level level);
+  std::int64_t PassQuiet(const float* x, std::int64_t i, std::int64_t to, Level level);
+  void Judge(std::int64_t i, float value, Level level);
   void Crossing(std::int64_t i, float value, Level level);
   void Follow(std::int64_t i, float magnitude);
   void StartShot(std::int64_t start, double time, Level level, float peak);
@@ -150,21 +183,24 @@ struct ShotDetector::State {
   std::int64_t buffer_start = 0;
   std::int64_t received = 0;
 
-  // The block being filled, summed in four lanes by position in the block
+  // The block being filled, summed in lanes by position in the block
   // (independent of how the samples were pushed) so the sums do not wait on
   // each other.
-  std::array<double, 4> sum{}, sum_squares{};
+  static constexpr std::size_t kLanes = 8;
+  std::array<double, kLanes> sum{}, sum_squares{};
   std::int64_t fill = 0;
-  std::vector<BlockStats> recent;  // the last blocks, in a ring
-  std::int64_t blocks = 0;
-  std::vector<double> scratch;
+  std::int64_t blocks = 0;  // completed
+  // The RMS values of the last 2 s and the means of the last 0.21 s; the
+  // first 2 s of means, for the blocks that wait for them.
+  RunningMedian rms_median;
+  RunningMedian mean_median;
+  std::vector<double> first_means;
   // Levels of the blocks from levels_block on, as they become known.
   std::deque<Level> levels;
   std::int64_t levels_block = 0;
   std::vector<std::uint32_t> histogram;
 
   std::int64_t next = 0;  // the next sample to judge
-  float previous = 0.0f;  // the sample before it
   bool armed = true;      // quiet for long enough to cross again
   std::int64_t last_above = 0;
   std::optional<Open> open;
@@ -192,14 +228,19 @@ void ShotDetector::State::Push(std::span<const float> samples) {
 }
 
 void ShotDetector::State::Ingest(std::span<const float> samples) {
-  // An infinite or NaN sample has all exponent bits set; the test is kept
-  // branch-free so that it costs next to nothing.
+  // An infinite or NaN sample; the test is kept branch-free so that it
+  // costs next to nothing.
   std::uint32_t bad = 0;
-  for (const float x : samples) {
-    bad |=
-        static_cast<std::uint32_t>((std::bit_cast<std::uint32_t>(x) & 0x7f800000u) == 0x7f800000u);
+  const auto check = [&](float x) {
+    // All exponent bits set: adding one to the exponent carries into the sign bit.
+    bad |= (std::bit_cast<std::uint32_t>(x) & 0x7f800000u) + 0x00800000u;
+  };
+  std::size_t k = 0;
+  for (; k + kRun <= samples.size(); k += kRun) {  // a fixed count the compiler vectorises
+    for (std::size_t j = 0; j < kRun; ++j) check(samples[k + j]);
   }
-  if (bad != 0) {
+  for (; k < samples.size(); ++k) check(samples[k]);
+  if ((bad & 0x80000000u) != 0) {
     const auto at =
         std::find_if(samples.begin(), samples.end(), [](float x) { return !std::isfinite(x); });
     throw FormatError("sample " + FormatInteger(origin + received + (at - samples.begin())) +
@@ -208,17 +249,22 @@ void ShotDetector::State::Ingest(std::span<const float> samples) {
   buffer.insert(buffer.end(), samples.begin(), samples.end());
   received += static_cast<std::int64_t>(samples.size());
 
-  std::size_t k = 0;
+  k = 0;
   while (k < samples.size()) {
     const auto run = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(samples.size() - k), block_n - fill));
-    const auto lane0 = static_cast<std::size_t>(fill);
-    for (std::size_t j = 0; j < run; ++j) {
-      const double x = samples[k + j];
-      const std::size_t lane = (lane0 + j) & 3u;
-      sum[lane] += x;
-      sum_squares[lane] += x * x;
+    const float* x = samples.data() + k;
+    const auto add = [&](std::size_t lane, double v) {
+      sum[lane] += v;
+      sum_squares[lane] += v * v;
+    };
+    const auto position = static_cast<std::size_t>(fill);
+    std::size_t j = 0;
+    for (; j < run && (position + j) % kLanes != 0; ++j) add((position + j) % kLanes, x[j]);
+    for (; j + kLanes <= run; j += kLanes) {
+      for (std::size_t lane = 0; lane < kLanes; ++lane) add(lane, x[j + lane]);
     }
+    for (; j < run; ++j) add((position + j) % kLanes, x[j]);
     k += run;
     fill += static_cast<std::int64_t>(run);
     if (fill == block_n) CompleteBlock();
@@ -227,11 +273,18 @@ void ShotDetector::State::Ingest(std::span<const float> samples) {
 
 void ShotDetector::State::CompleteBlock() {
   const double n = static_cast<double>(fill);
-  const double mean = (sum[0] + sum[1] + sum[2] + sum[3]) / n;
-  const double mean_square =
-      (sum_squares[0] + sum_squares[1] + sum_squares[2] + sum_squares[3]) / n;
+  double total = 0.0;
+  double total_squares = 0.0;
+  for (std::size_t lane = 0; lane < kLanes; ++lane) {
+    total += sum[lane];
+    total_squares += sum_squares[lane];
+  }
+  const double mean = total / n;
+  const double mean_square = total_squares / n;
   const double rms = std::sqrt(std::max(0.0, mean_square - mean * mean));
-  recent[static_cast<std::size_t>(blocks) % kBackgroundBlocks] = {rms, mean};
+  rms_median.Push(rms);
+  mean_median.Push(mean);
+  if (first_means.size() < kBackgroundBlocks) first_means.push_back(mean);
   ++blocks;
   sum = {};
   sum_squares = {};
@@ -249,25 +302,19 @@ void ShotDetector::State::CompleteBlock() {
   levels.push_back(LevelOf(blocks));
 }
 
-double ShotDetector::State::MedianOf(std::int64_t first, std::int64_t count,
-                                     double BlockStats::*field) {
-  scratch.clear();
-  for (std::int64_t j = first; j < first + count; ++j) {
-    scratch.push_back(recent[static_cast<std::size_t>(j) % kBackgroundBlocks].*field);
-  }
-  return Median(scratch);
-}
-
+// The level of a block from the blocks before it; a block of the first 2 s
+// from the first 2 s (the first 0.21 s for the offset of the first blocks).
 Level ShotDetector::State::LevelOf(std::int64_t block) {
-  // The blocks before `block`, or the first ones for a block near the start.
-  const auto before = [&](std::int64_t span) {
-    return block >= span ? std::pair{block - span, span}
-                         : std::pair{std::int64_t{0}, std::min(span, blocks)};
-  };
-  const auto [rms_first, rms_count] = before(static_cast<std::int64_t>(kBackgroundBlocks));
-  const auto [mean_first, mean_count] = before(kOffsetBlocks);
-  const double rms = MedianOf(rms_first, rms_count, &BlockStats::rms);
-  const double mean = MedianOf(mean_first, mean_count, &BlockStats::mean);
+  double mean = 0.0;
+  if (blocks <= static_cast<std::int64_t>(kBackgroundBlocks)) {
+    const std::int64_t first = std::max<std::int64_t>(0, block - kOffsetBlocks);
+    const std::int64_t last = std::min(first + kOffsetBlocks, blocks);
+    std::vector<double> means(first_means.begin() + first, first_means.begin() + last);
+    mean = Median(means);
+  } else {
+    mean = mean_median.Median();
+  }
+  const double rms = rms_median.Median();
   return {static_cast<float>(mean),
           static_cast<float>(std::max(rms * threshold_factor, min_peak_pa))};
 }
@@ -292,29 +339,67 @@ void ShotDetector::State::Detect(std::int64_t limit) {
 
 void ShotDetector::State::Scan(std::int64_t from, std::int64_t to, Level level) {
   const float* x = buffer.data() + (from - buffer_start);
+  std::int64_t one_by_one_until = from;
   for (std::int64_t i = from; i < to; ++i) {
-    const float value = *x++;
-    const float magnitude = std::abs(value - level.base);
-    if (magnitude > peak_magnitude) {
-      peak_magnitude = magnitude;
-      peak_value = value - level.base;
-      peak_index = i;
+    if (i >= one_by_one_until && armed && !candidate && i >= gap_end) {
+      i = PassQuiet(x + (i - from), i, to, level);
+      if (i == to) break;
+      one_by_one_until = i + static_cast<std::int64_t>(kRun);
     }
-    if (magnitude > level.threshold) {
-      if (armed) {
-        armed = false;
-        Crossing(i, value, level);
-      }
-      last_above = i;
-    } else if (!armed && i - last_above >= quiet_n) {
-      armed = true;
+    Judge(i, x[i - from], level);
+  }
+}
+
+std::int64_t ShotDetector::State::PassQuiet(const float* x, std::int64_t i, std::int64_t to,
+                                            Level level) {
+  // Armed and outside any shot's gap only a crossing changes anything, so
+  // whole runs without one are passed over: their largest magnitude is taken
+  // on the bits of the (non-negative) floats, which the compiler does many at
+  // a time. Returns where samples must be judged one by one: the start of a
+  // run holding a crossing, or of the last samples too few for a run.
+  const auto n = static_cast<std::int64_t>(kRun);
+  while (to - i >= n) {
+    std::int32_t largest = 0;
+    std::uint32_t above = 0;
+    for (std::size_t k = 0; k < kRun; ++k) {
+      const float magnitude = std::abs(x[k] - level.base);
+      largest = std::max(largest, std::bit_cast<std::int32_t>(magnitude));
+      above |= static_cast<std::uint32_t>(magnitude > level.threshold);
     }
-    if (candidate) {
-      Follow(i, magnitude);
-    } else if (i < gap_end) {
-      gap_peak = std::max(gap_peak, magnitude);
+    if (above != 0) return i;
+    if (std::bit_cast<float>(largest) > peak_magnitude) {
+      std::int64_t k = 0;
+      while (std::bit_cast<std::int32_t>(std::abs(x[k] - level.base)) != largest) ++k;
+      peak_magnitude = std::bit_cast<float>(largest);
+      peak_value = x[k] - level.base;
+      peak_index = i + k;
     }
-    previous = value;
+    x += n;
+    i += n;
+  }
+  return i;
+}
+
+void ShotDetector::State::Judge(std::int64_t i, float value, Level level) {
+  const float magnitude = std::abs(value - level.base);
+  if (magnitude > peak_magnitude) {
+    peak_magnitude = magnitude;
+    peak_value = value - level.base;
+    peak_index = i;
+  }
+  if (magnitude > level.threshold) {
+    if (armed) {
+      armed = false;
+      Crossing(i, value, level);
+    }
+    last_above = i;
+  } else if (!armed && i - last_above >= quiet_n) {
+    armed = true;
+  }
+  if (candidate) {
+    Follow(i, magnitude);
+  } else if (i < gap_end) {
+    gap_peak = std::max(gap_peak, magnitude);
   }
 }
 
@@ -323,6 +408,7 @@ void ShotDetector::State::Crossing(std::int64_t i, float value, Level level) {
   // and this one.
   double time = static_cast<double>(i);
   if (i > 0) {
+    const float previous = buffer[static_cast<std::size_t>(i - 1 - buffer_start)];
     const float sign = value >= level.base ? 1.0f : -1.0f;
     const double before = sign * (previous - level.base);
     const double after = sign * (value - level.base);
