@@ -17,13 +17,13 @@ namespace {
 constexpr double kReferencePa = 20.0e-6;
 constexpr double kBlockSeconds = 0.010;
 constexpr std::size_t kBackgroundBlocks = 200;  // 2 s of 10 ms blocks
-// The ambient offset follows a drift with the median of the blocks' means
-// over the last 0.21 s: short enough to lag a drift little, long enough that
-// the few blocks a shot's net impulse moves do not move it.
-constexpr std::int64_t kOffsetBlocks = 21;
-// The quiet that must precede a crossing, the span over which a crossing's
-// peak is judged, and the gap left before the next shot's start.
-constexpr double kQuietSeconds = 0.001;
+// The gap left before the next shot's start, and the span over which a
+// crossing's peak is judged.
+constexpr double kCutSeconds = 0.001;
+// The quiet that must precede a crossing (at least kCutSeconds): long enough
+// that the dips of a reverberant tail (reflections 0.3-2 ms apart) do not
+// make new crossings, short enough for rounds 15 ms apart.
+constexpr double kQuietSeconds = 0.005;
 // Pushed samples are taken this many at a time, so that one huge block does
 // not make the kept samples grow with it.
 constexpr std::size_t kChunk = 65536;
@@ -56,15 +56,6 @@ void CheckOne(const char* name, double value, double low, bool low_open, double 
   throw Error("shot option " + std::string(name) + " = " + given + " is out of range (" +
               (low_open ? "more than " : "") + FormatShortest(low) + " to " + FormatShortest(high) +
               " " + unit + ")");
-}
-
-// The median of `values` (the mean of the middle two for an even count);
-// reorders them.
-double Median(std::vector<double>& values) {
-  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-  std::nth_element(values.begin(), middle, values.end());
-  if (values.size() % 2 == 1) return *middle;
-  return 0.5 * (*middle + *std::max_element(values.begin(), middle));
 }
 
 // The median of the last `capacity` values pushed, kept in order so that
@@ -127,14 +118,13 @@ struct ShotDetector::State {
         pre_n(Samples(options.pre_ms / 1000.0, rate)),
         post_n(std::max<std::int64_t>(1, Samples(options.post_ms / 1000.0, rate))),
         gap_n(Samples(options.min_gap_ms / 1000.0, rate)),
-        quiet_n(std::max<std::int64_t>(1, Samples(kQuietSeconds, rate))),
+        cut_n(std::max<std::int64_t>(1, Samples(kCutSeconds, rate))),
+        quiet_n(std::max<std::int64_t>(cut_n, Samples(kQuietSeconds, rate))),
         threshold_factor(std::pow(10.0, options.threshold_db / 20.0)),
         min_peak_pa(Pascals(options.min_peak_db)),
         rms_median(kBackgroundBlocks),
-        mean_median(kOffsetBlocks),
-        histogram(kHistogramBins, 0) {
-    first_means.reserve(kBackgroundBlocks);
-  }
+        mean_median(kBackgroundBlocks),
+        histogram(kHistogramBins, 0) {}
 
   // A shot whose window is still filling.
   struct Open {
@@ -158,7 +148,7 @@ struct ShotDetector::State {
   void Push(std::span<const float> samples);
   void Ingest(std::span<const float> samples);
   void CompleteBlock();
-  Level LevelOf(std::int64_t block);
+  Level CurrentLevel() const;
   void Detect(std::int64_t limit);
   void Scan(std::int64_t from, std::int64_t to, Level level);
   std::int64_t PassQuiet(const float* x, std::int64_t i, std::int64_t to, Level level);
@@ -175,7 +165,7 @@ struct ShotDetector::State {
   Sink sink;
   const int channel;
   const std::int64_t origin;
-  const std::int64_t block_n, pre_n, post_n, gap_n, quiet_n;
+  const std::int64_t block_n, pre_n, post_n, gap_n, cut_n, quiet_n;
   const double threshold_factor, min_peak_pa;
 
   // Samples from buffer_start on; `received` counts every pushed sample.
@@ -190,11 +180,9 @@ struct ShotDetector::State {
   std::array<double, kLanes> sum{}, sum_squares{};
   std::int64_t fill = 0;
   std::int64_t blocks = 0;  // completed
-  // The RMS values of the last 2 s and the means of the last 0.21 s; the
-  // first 2 s of means, for the blocks that wait for them.
+  // The RMS values and the means of the last 2 s.
   RunningMedian rms_median;
   RunningMedian mean_median;
-  std::vector<double> first_means;
   // Levels of the blocks from levels_block on, as they become known.
   std::deque<Level> levels;
   std::int64_t levels_block = 0;
@@ -284,7 +272,6 @@ void ShotDetector::State::CompleteBlock() {
   const double rms = std::sqrt(std::max(0.0, mean_square - mean * mean));
   rms_median.Push(rms);
   mean_median.Push(mean);
-  if (first_means.size() < kBackgroundBlocks) first_means.push_back(mean);
   ++blocks;
   sum = {};
   sum_squares = {};
@@ -296,27 +283,12 @@ void ShotDetector::State::CompleteBlock() {
   // Until 2 s are in, every block waits for the first 2 s.
   const auto w = static_cast<std::int64_t>(kBackgroundBlocks);
   if (blocks < w) return;
-  if (blocks == w) {
-    for (std::int64_t j = 0; j < w; ++j) levels.push_back(LevelOf(j));
-  }
-  levels.push_back(LevelOf(blocks));
+  levels.resize(blocks == w ? kBackgroundBlocks + 1 : levels.size() + 1, CurrentLevel());
 }
 
-// The level of a block from the blocks before it; a block of the first 2 s
-// from the first 2 s (the first 0.21 s for the offset of the first blocks).
-Level ShotDetector::State::LevelOf(std::int64_t block) {
-  double mean = 0.0;
-  if (blocks <= static_cast<std::int64_t>(kBackgroundBlocks)) {
-    const std::int64_t first = std::max<std::int64_t>(0, block - kOffsetBlocks);
-    const std::int64_t last = std::min(first + kOffsetBlocks, blocks);
-    std::vector<double> means(first_means.begin() + first, first_means.begin() + last);
-    mean = Median(means);
-  } else {
-    mean = mean_median.Median();
-  }
-  const double rms = rms_median.Median();
-  return {static_cast<float>(mean),
-          static_cast<float>(std::max(rms * threshold_factor, min_peak_pa))};
+Level ShotDetector::State::CurrentLevel() const {
+  return {static_cast<float>(mean_median.Median()),
+          static_cast<float>(std::max(rms_median.Median() * threshold_factor, min_peak_pa))};
 }
 
 void ShotDetector::State::Detect(std::int64_t limit) {
@@ -330,8 +302,8 @@ void ShotDetector::State::Detect(std::int64_t limit) {
     Scan(next, to, levels.front());
     next = to;
     // Emitted once no later crossing can cut its window any more.
-    if (open && next >= open->end + quiet_n &&
-        (!candidate || candidate->start - quiet_n >= open->end)) {
+    if (open && next >= open->end + cut_n &&
+        (!candidate || candidate->start - cut_n >= open->end)) {
       EmitOpen();
     }
   }
@@ -417,7 +389,7 @@ void ShotDetector::State::Crossing(std::int64_t i, float value, Level level) {
     time = static_cast<double>(i - 1) + fraction;
   }
   if (i < gap_end) {
-    candidate = Candidate{i, i + quiet_n, time, level, gap_peak, 0.0f};
+    candidate = Candidate{i, i + cut_n, time, level, gap_peak, 0.0f};
   } else {
     StartShot(i, time, level, 0.0f);
   }
@@ -438,7 +410,7 @@ void ShotDetector::State::Follow(std::int64_t i, float magnitude) {
 
 void ShotDetector::State::StartShot(std::int64_t start, double time, Level level, float peak) {
   if (open) {
-    open->end = std::min(open->end, start - quiet_n);
+    open->end = std::min(open->end, start - cut_n);
     EmitOpen();
   }
   open = Open{start, std::max({start - pre_n, previous_end, std::int64_t{0}}), start + post_n, time,
@@ -475,7 +447,7 @@ void ShotDetector::State::EmitOpen() {
 void ShotDetector::State::Trim() {
   // Kept: the window of the open shot, and what a crossing judged next (or a
   // candidate decided late) may still reach back to.
-  std::int64_t keep = next - pre_n - quiet_n - 1;
+  std::int64_t keep = next - pre_n - cut_n - 1;
   if (open) keep = std::min(keep, open->begin);
   const std::int64_t drop = keep - buffer_start;
   if (drop <= 0 || static_cast<std::size_t>(drop) < std::max(kChunk, buffer.size() / 2)) return;
@@ -490,7 +462,7 @@ ShotSummary ShotDetector::State::Finish() {
   // one shorter than a block by its only, partial block.
   if (blocks == 0 && fill > 0) CompleteBlock();
   if (blocks > 0 && blocks < static_cast<std::int64_t>(kBackgroundBlocks)) {
-    for (std::int64_t j = 0; j * block_n < received; ++j) levels.push_back(LevelOf(j));
+    levels.resize(static_cast<std::size_t>((received + block_n - 1) / block_n), CurrentLevel());
   }
   Detect(received);
   if (candidate) {

@@ -9,14 +9,16 @@
 //   10 ms blocks over the last 2 s (over the first 2 s at the start, so that
 //   a recording that opens with loud noise or with a shot is judged by its
 //   own level). Each RMS is taken about its block's mean, and the ambient
-//   offset, the median of the blocks' means over the last 0.21 s, is
+//   offset, the median of the blocks' means over the same 2 s, is
 //   subtracted from every sample before it is compared: a recorder's DC
-//   offset or a slow drift is not sound.
+//   offset or a slow drift is not sound, and the long negative phase of a
+//   blast does not move it.
 // - A shot starts at the first sample whose magnitude exceeds
 //   max(background + threshold_db, min_peak_db); its start time is
 //   interpolated to the crossing of that level.
-// - A crossing needs 1 ms at or below the level before it, so the zero
-//   crossings and ringing of one impulse are not new crossings.
+// - A crossing needs 5 ms at or below the level before it, so the zero
+//   crossings, ringing and reverberant tail of one impulse are not new
+//   crossings.
 // - Echoes: a crossing within min_gap_ms of a shot's start belongs to that
 //   shot unless the 1 ms that follows it holds a sample louder than the shot
 //   so far; a louder one starts a new shot. A crossing after the gap always
