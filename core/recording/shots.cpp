@@ -280,10 +280,12 @@ void ShotDetector::State::CompleteBlock() {
   const double bin = rms > 0.0 ? (Db(rms) - kHistogramFloorDb) / kHistogramStepDb : 0.0;
   ++histogram[static_cast<std::size_t>(std::clamp(bin, 0.0, kHistogramBins - 1.0))];
 
-  // Until 2 s are in, every block waits for the first 2 s.
+  // Until 2 s are in, every block waits for the first 2 s; after that, the
+  // next block takes the 2 s before it.
   const auto w = static_cast<std::int64_t>(kBackgroundBlocks);
   if (blocks < w) return;
-  levels.resize(blocks == w ? kBackgroundBlocks + 1 : levels.size() + 1, CurrentLevel());
+  if (blocks == w) levels.assign(kBackgroundBlocks, CurrentLevel());
+  levels.push_back(CurrentLevel());
 }
 
 Level ShotDetector::State::CurrentLevel() const {
@@ -498,6 +500,7 @@ ShotSummary ShotDetector::State::Finish() {
 ShotDetector::ShotDetector(double rate, const ShotOptions& options, Sink sink, int channel,
                            std::int64_t first_sample) {
   CheckShotOptions(options);
+  if (!sink) throw std::invalid_argument("ShotDetector without a sink");
   if (!(rate >= 1000.0 && rate <= 1.0e7)) {
     throw Error("a sampling rate of " + FormatShortest(rate) +
                 " Hz is out of range for finding shots (1000 Hz to 10 MHz)");

@@ -208,18 +208,17 @@ TEST(ShotDetector, TheBackgroundAdaptsToLoudNoise) {
   EXPECT_GT(*steady.summary.peak_db, 125.0);
   EXPECT_TRUE(steady.shots.empty());
 
-  // Noise that jumps from 70 to 115 dB after 3 s: shots for as long as the
-  // median of the last 2 s is still the quiet one, then none.
+  // Noise that jumps from 70 to 115 dB after 3 s: one shot at the jump; the
+  // noise after it never falls quiet for long enough to cross again before
+  // the background has risen with it.
   RangeRecording quiet = loud;
   quiet.noise_db = 70.0;
   std::vector<float> samples = testing::Render(quiet);
   const std::vector<float> noise = testing::Render(loud);
   for (std::size_t i = 600000; i < samples.size(); ++i) samples[i] = noise[i];
   const ShotList step = FindShots(samples, loud.rate);
-  ASSERT_FALSE(step.shots.empty());
-  EXPECT_LE(step.shots.size(), 1.0 / 0.041 + 1);
+  ASSERT_EQ(step.shots.size(), 1u);
   EXPECT_NEAR(step.shots.front().time_s, 3.0, 0.001);
-  EXPECT_LT(step.shots.back().time_s, 4.05);
 }
 
 TEST(ShotDetector, RefusesBadOptionsRatesAndSamples) {
