@@ -45,7 +45,14 @@ std::int64_t RangeRecording::frames() const {
 }
 
 RangeRecording RangeDay(double duration_s, int singles, int bursts, std::uint32_t seed) {
-  Lcg random(seed);
+  // The generator's draws are affine in its seed, so nearby seeds would
+  // give nearby recordings: the seed is mixed first.
+  std::uint32_t mixed = seed;
+  for (const std::uint32_t factor : {0x7feb352du, 0x846ca68bu}) {
+    mixed ^= mixed >> 16;
+    mixed *= factor;
+  }
+  Lcg random(mixed ^ (mixed >> 16));
   const auto between = [&](double low, double high) {
     return low + (high - low) * random.Uniform();
   };

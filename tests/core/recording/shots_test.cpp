@@ -56,14 +56,16 @@ TEST(ShotDetector, RangeDaysGiveEveryShotAtItsOnsetAndNothingElse) {
   // Singles with echoes, a burst of 10 rounds 80 ms apart and a loud
   // echo-free blast, in white or pink noise of 70-100 dB over an offset and
   // a drift; the seeds cover both noises and the range of levels.
-  for (const std::uint32_t seed : {1u, 2u, 3u, 5u}) {
+  for (const std::uint32_t seed : {1u, 2u, 6u, 12u}) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     const RangeRecording r = testing::RangeDay(20.0, 8, 1, seed);
     const std::vector<float> samples = testing::Render(r);
     const ShotList found = FindShots(samples, r.rate);
     ExpectFound(r, found);
+    // Each block's RMS leaves out its mean, and with it the pink noise's
+    // lowest octaves: about 0.9 dB.
     ASSERT_TRUE(found.summary.background_db);
-    EXPECT_NEAR(*found.summary.background_db, r.noise_db, r.pink ? 3.0 : 0.2);
+    EXPECT_NEAR(*found.summary.background_db, r.noise_db - (r.pink ? 0.9 : 0.0), 0.2);
     // A window is the pushed samples themselves.
     const Shot& last = found.shots.back();
     EXPECT_EQ(last.window.back(),
