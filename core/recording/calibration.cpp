@@ -1,12 +1,12 @@
 #include "core/recording/calibration.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <string_view>
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
-#include "core/waveform/krv.h"
 
 namespace korva {
 namespace {
@@ -14,8 +14,11 @@ namespace {
 // Sound pressure levels are re 20 uPa.
 constexpr double kReferencePascals = 20.0e-6;
 
+// Five significant digits, in the C locale whatever the user's.
 std::string Compact(double value) {
-  return FloatToCompactStr(static_cast<float>(value));
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 5);
+  return std::string(text, end.ptr);
 }
 
 // A file name fit for a header cell: no TAB, CR or LF.

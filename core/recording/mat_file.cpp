@@ -59,8 +59,10 @@ bool IsIntegerClass(int c) {
   return c >= MAT_C_INT8 && c <= MAT_C_UINT64;
 }
 
+// A damaged file can give a variable without a name: it cannot be chosen.
 bool IsNumeric(const matvar_t& v) {
-  return (v.class_type == MAT_C_DOUBLE || v.class_type == MAT_C_SINGLE ||
+  return v.name != nullptr &&
+         (v.class_type == MAT_C_DOUBLE || v.class_type == MAT_C_SINGLE ||
           IsIntegerClass(v.class_type)) &&
          !v.isComplex && !v.isLogical && v.rank >= 2;
 }
@@ -129,10 +131,12 @@ void Convert(int c, const unsigned char* raw, std::size_t count, Out* out) {
 
 class MatFile final : public RecordingSource {
  public:
-  MatFile(MatHandle mat, MatVar var, std::string name, bool columns, bool compressed)
+  MatFile(MatHandle mat, MatVar var, std::string name, std::string variable, bool columns,
+          bool compressed)
       : mat_(std::move(mat)),
         var_(std::move(var)),
         name_(std::move(name)),
+        variable_(std::move(variable)),
         columns_(columns),
         compressed_(compressed) {}
   ~MatFile() override {
@@ -158,7 +162,7 @@ class MatFile final : public RecordingSource {
       throw FormatError(
           WithFile(name_, WithMatMessage("cannot read frames " + FormatInteger(first) + " to " +
                                          FormatInteger(first + count - 1) + " of variable " +
-                                         var_->name + ": the file is truncated or corrupt")));
+                                         variable_ + ": the file is truncated or corrupt")));
     }
     Convert(var_->class_type, raw_.data(), static_cast<std::size_t>(count), out);
   }
@@ -173,6 +177,7 @@ class MatFile final : public RecordingSource {
   MatHandle mat_;
   MatVar var_;
   std::string name_;
+  std::string variable_;
   bool columns_;
   bool compressed_;
   std::vector<unsigned char> raw_;
@@ -310,7 +315,7 @@ std::unique_ptr<RecordingSource> OpenMatFile(const std::filesystem::path& path,
         (scalars.empty() ? std::string("none") : scalars) + ")";
   }
   const bool compressed = version == MAT_FT_MAT5 && var->compression == MAT_COMPRESSION_ZLIB;
-  return std::make_unique<MatFile>(std::move(mat), std::move(var), file, columns, compressed);
+  return std::make_unique<MatFile>(std::move(mat), std::move(var), file, name, columns, compressed);
 }
 
 }  // namespace korva

@@ -3,7 +3,7 @@
 than KORVA: libsndfile through python3-soundfile, scipy.io.savemat for MAT v5
 and h5py for MAT v7.3.
 
-    recordings.py fixtures DIR     every format, each with known samples
+    recordings.py fixtures DIR [--frames N]   every format, with known samples
     recordings.py tone PATH FREQ AMPLITUDE [--rate R] [--seconds S]
                   [--subtype PCM_16] [--channels C] [--step-db D]
 
@@ -49,8 +49,8 @@ SOUND_FILES = [
 ]
 
 
-def write_sound(path, fmt, subtype, channels, rate, bits):
-    values = pattern(FRAMES, channels, bits)
+def write_sound(path, fmt, subtype, channels, rate, bits, frames=FRAMES):
+    values = pattern(frames, channels, bits)
     # soundfile hands integers to libsndfile left-justified in the type it
     # writes with: 8 and 16 bits through int16, 24 and 32 bits through int32.
     if bits is None:
@@ -88,24 +88,24 @@ def write_mat73(path, variables):
         f.write(header.ljust(116, b" ") + bytes(8) + b"\x00\x02IM")
 
 
-def fixtures(folder):
+def fixtures(folder, frames=FRAMES):
     import scipy.io
 
     folder = pathlib.Path(folder)
     for name, fmt, subtype, channels, rate, bits in SOUND_FILES:
-        write_sound(folder / name, fmt, subtype, channels, rate, bits)
+        write_sound(folder / name, fmt, subtype, channels, rate, bits, frames)
     # MATLAB: channels as columns (int16), as rows (double, compressed),
     # and v7.3 with the rate in a variable.
     scipy.io.savemat(
         folder / "columns.mat",
-        {"rec": pattern(FRAMES, 3, 16).astype(numpy.int16), "fs": 48000.0, "label": "range 3",
+        {"rec": pattern(frames, 3, 16).astype(numpy.int16), "fs": 48000.0, "label": "range 3",
          "notes": numpy.array([["a"], [1.0]], dtype=object)},
     )
-    scipy.io.savemat(folder / "rows.mat", {"data": pattern(FRAMES, 2).T, "Fs": 25600.0},
+    scipy.io.savemat(folder / "rows.mat", {"data": pattern(frames, 2).T, "Fs": 25600.0},
                      do_compression=True)
-    write_mat73(folder / "v73.mat", {"rec": pattern(FRAMES, 2), "fs": 200000.0})
+    write_mat73(folder / "v73.mat", {"rec": pattern(frames, 2), "fs": 200000.0})
     # A float recording with a NaN at frame 700 of channel 1, and one without samples.
-    bad = pattern(FRAMES, 2)
+    bad = pattern(max(frames, 701), 2)
     bad[700, 1] = numpy.nan
     soundfile.write(str(folder / "nan.wav"), bad, 8000, subtype="FLOAT")
     soundfile.write(str(folder / "empty.wav"), numpy.zeros((0, 2)), 8000, subtype="PCM_16")
@@ -124,7 +124,9 @@ def tone(path, frequency, amplitude, rate, seconds, subtype, channels, step_db):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     commands = parser.add_subparsers(dest="command", required=True)
-    commands.add_parser("fixtures").add_argument("folder")
+    f = commands.add_parser("fixtures")
+    f.add_argument("folder")
+    f.add_argument("--frames", type=int, default=FRAMES)
     t = commands.add_parser("tone")
     t.add_argument("path")
     t.add_argument("frequency", type=float)
@@ -136,7 +138,7 @@ def main():
     t.add_argument("--step-db", type=float, default=0.0)
     a = parser.parse_args()
     if a.command == "fixtures":
-        fixtures(a.folder)
+        fixtures(a.folder, a.frames)
     else:
         tone(a.path, a.frequency, a.amplitude, a.rate, a.seconds, a.subtype, a.channels, a.step_db)
 
