@@ -69,13 +69,8 @@ int RunImport(const std::vector<std::string>& argv, Streams& io) {
     answers.little_endian = *order == "little";
   }
 
-  const RecordingOptions recording = ParseRecordingOptions(args, RateOption::kHeaderEntry);
   RecordingImportOptions options;
-  options.channel = recording.channel;
-  options.from_s = recording.from_s;
-  options.to_s = recording.to_s;
-  options.calibration = recording.calibration;
-  options.source = recording.source;
+  options.request = ParseRecordingOptions(args, RateOption::kHeaderEntry);
   options.max_samples = kMaxSaveAsSamples;
 
   const std::string& input = args.Positional().front();
@@ -87,7 +82,7 @@ int RunImport(const std::vector<std::string>& argv, Streams& io) {
     QuietProgress progress;
     const RecordingImport imported =
         ImportRecordingFile(session, input, options, prompter, progress);
-    if (!recording.channel && imported.file_channels > 1) {
+    if (!options.request.channel && imported.file_channels > 1) {
       io.err << "korva-cli: " << input << ": " << ChannelNote(imported) << "\n";
     }
     if (imported.outcome != ImportOutcome::kImported) {

@@ -7,7 +7,7 @@
 namespace korva::cli {
 
 const char* const kRecordingOptionsHelp =
-    "Recordings (WAV, RF64, W64, FLAC, AIFF, CAF and other sound files; MATLAB .mat v5, v7.3):\n"
+    "Recordings (sound files: WAV, RF64, W64, FLAC, AIFF, CAF...; MATLAB v5, v7.3):\n"
     "  --channel K          the channel to read (0 is the first)\n"
     "  --from S, --to S     the part from S to S seconds into the recording\n"
     "Calibration to pascals (without one, values are taken as they are: uncalibrated):\n"
@@ -57,8 +57,8 @@ std::optional<int> ChannelNumber(const Args& args, const std::string& option) {
 
 }  // namespace
 
-RecordingOptions ParseRecordingOptions(const Args& args, RateOption rate) {
-  RecordingOptions o;
+RecordingRequest ParseRecordingOptions(const Args& args, RateOption rate) {
+  RecordingRequest o;
   o.channel = ChannelNumber(args, "--channel");
   o.from_s = AtLeast(args, "--from", 0.0, true);
   o.to_s = AtLeast(args, "--to", 0.0, false);

@@ -4,25 +4,15 @@
 // checks and help.
 #pragma once
 
-#include <optional>
 #include <set>
 #include <string>
 
 #include "app/cli/command.h"
-#include "core/recording/calibration.h"
-#include "core/recording/recording.h"
+#include "core/recording/request.h"
 
 namespace korva::cli {
 
-struct RecordingOptions {
-  std::optional<int> channel;
-  std::optional<double> from_s;
-  std::optional<double> to_s;
-  CalibrationRequest calibration;
-  SourceOptions source;
-};
-
-// The options above that take a value, to add to a command's own.
+// The options that take a value, to add to a command's own.
 std::set<std::string> WithRecordingOptions(std::set<std::string> options);
 
 // The lines of --help that describe them.
@@ -36,6 +26,6 @@ enum class RateOption { kStrict, kHeaderEntry };
 // The options of `args`; UsageError for a value that is not a number, a
 // negative channel or time, an empty part, or options that exclude or need
 // each other.
-RecordingOptions ParseRecordingOptions(const Args& args, RateOption rate = RateOption::kStrict);
+RecordingRequest ParseRecordingOptions(const Args& args, RateOption rate = RateOption::kStrict);
 
 }  // namespace korva::cli

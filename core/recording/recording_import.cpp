@@ -30,36 +30,37 @@ RecordingImport ReadWithReader(Session& session, RecordingReader& reader,
                                const RecordingImportOptions& options, ProgressSink& progress) {
   const RecordingInfo& info = reader.Info();
   const std::string name = info.path.string();
+  const RecordingRequest& request = options.request;
   RecordingImport result;
   result.recording = info;
   result.file_channels = info.channels;
-  const int channel = options.channel.value_or(0);
-  RequireChannel(info, channel);
-  const FrameRange range = TimeRange(info, options.from_s, options.to_s);
+  // The part is checked against what the caller can keep before a
+  // calibrator recording is read for it.
+  const FrameRange part = TimeRange(info, request.from_s, request.to_s);
   const double rate = info.RequireRate();
-  if (options.max_samples && range.Count() > *options.max_samples) {
-    throw Error(WithFile(name, "the part to import holds " + FormatInteger(range.Count()) +
-                                   " samples (" + Seconds(range.Count() / rate) +
+  if (options.max_samples && part.Count() > *options.max_samples) {
+    throw Error(WithFile(name, "the part to import holds " + FormatInteger(part.Count()) +
+                                   " samples (" + Seconds(part.Count() / rate) +
                                    "), more than the " + FormatInteger(*options.max_samples) +
                                    " a waveform file holds: import a part of " + "at most " +
                                    Seconds(*options.max_samples / rate)));
   }
-  if (range.Count() > session.SampleCapacity()) {
-    throw RangeError(WithFile(name, FormatInteger(range.Count()) +
+  if (part.Count() > session.SampleCapacity()) {
+    throw RangeError(WithFile(name, FormatInteger(part.Count()) +
                                         " samples exceed the sample capacity of " +
                                         FormatInteger(session.SampleCapacity())));
   }
-  const long long start = options.calibration.calibrator ? 1 : 0;
+  const long long start = request.calibration.calibrator ? 1 : 0;
   StageProgress calibrating(progress, 0, start, kProgressSteps);
-  result.calibration = ResolveCalibration(options.calibration, info.FullScale(), channel,
-                                          options.source, calibrating);
+  const ChannelPlan plan = PlanChannel(reader, request, calibrating);
+  result.calibration = plan.calibration;
   StageProgress reading(progress, start, kProgressSteps, kProgressSteps);
   std::vector<float> samples =
-      reader.ReadAll(channel, range, result.calibration.pa_per_unit, reading);
+      reader.ReadAll(plan.channel, plan.range, plan.calibration.pa_per_unit, reading);
 
   NameTheFile(session, info.path);
   CommitImportedSamples(session, std::move(samples), rate,
-                        RecordingComment(info, channel, range, result.calibration));
+                        RecordingComment(info, plan.channel, plan.range, plan.calibration));
   result.outcome = ImportOutcome::kImported;
   return result;
 }
@@ -83,7 +84,8 @@ RecordingImport ReadWithImporter(Session& session, const std::filesystem::path& 
                                  const std::string& head, const RecordingImportOptions& options,
                                  Prompter& prompter, ProgressSink& progress) {
   const std::string name = path.string();
-  if (options.source.variable || options.source.rate_variable) {
+  const RecordingRequest& request = options.request;
+  if (request.source.variable || request.source.rate_variable) {
     throw Error(WithFile(name, "variables are named in MATLAB files only"));
   }
   RecordingImport result;
@@ -97,20 +99,20 @@ RecordingImport ReadWithImporter(Session& session, const std::filesystem::path& 
     }
   }
   result.outcome = ImportWaveform(session, path, prompter, progress, options.import);
-  const bool cut = options.from_s || options.to_s;
-  if (result.outcome != ImportOutcome::kImported || (!cut && !options.calibration.Any())) {
+  const bool cut = request.from_s || request.to_s;
+  if (result.outcome != ImportOutcome::kImported || (!cut && !request.calibration.Any())) {
     return result;
   }
 
   RecordingInfo as_read;
   as_read.path = path;
   as_read.frames = session.SampleCount();
-  as_read.rate = options.source.rate.value_or(session.SampleRate);
-  const FrameRange range = TimeRange(as_read, options.from_s, options.to_s);
-  const bool needs_full_scale = options.calibration.sensitivity || options.calibration.calibrator;
+  as_read.rate = request.source.rate.value_or(session.SampleRate);
+  const FrameRange range = TimeRange(as_read, request.from_s, request.to_s);
+  const bool needs_full_scale = request.calibration.sensitivity || request.calibration.calibrator;
   result.calibration = ResolveCalibration(
-      options.calibration, needs_full_scale ? ImportedFullScale(path, wav, options.import) : 1.0, 0,
-      options.source, progress);
+      request.calibration, needs_full_scale ? ImportedFullScale(path, wav, options.import) : 1.0, 0,
+      request.source, progress);
 
   const auto kept = session.Pressure.Range(range.first, range.end - 1);
   std::vector<float> samples(kept.begin(), kept.end());
@@ -139,15 +141,16 @@ RecordingImport ImportRecordingFile(Session& session, const std::filesystem::pat
   if (ec) throw IoError(WithFile(path.string(), "cannot open: " + ec.message()));
   // Enough for any WAV header the importer would read.
   const std::string head = ReadFileStart(path, std::size_t{1} << 20);
+  const RecordingRequest& request = options.request;
   const bool importers_wav = StartsAsWav(head) && size <= options.import.buffer_limit &&
-                             !options.channel && !options.from_s && !options.to_s;
+                             !request.channel && !request.from_s && !request.to_s;
 
   // Everything happens on a copy, so that a refusal halfway (a part outside
   // the recording, a calibrator tone off its frequency) changes nothing.
   Session work = session;
   RecordingImport result;
   std::optional<RecordingReader> reader;
-  if (!importers_wav) reader = RecordingReader::TryOpen(path, options.source);
+  if (!importers_wav) reader = RecordingReader::TryOpen(path, request.source);
   if (reader) {
     result = ReadWithReader(work, *reader, options, progress);
     work.ImportedWaveform = true;

@@ -14,19 +14,16 @@
 #include "core/common/prompter.h"
 #include "core/recording/calibration.h"
 #include "core/recording/recording.h"
+#include "core/recording/request.h"
 #include "core/waveform/import.h"
 #include "core/waveform/session.h"
 
 namespace korva {
 
 struct RecordingImportOptions {
-  // The channel of a sound or MATLAB file (from 0). A text file's channel is
-  // the importer's question, answered by the prompter.
-  std::optional<int> channel;
-  std::optional<double> from_s;  // the part to import, in seconds from the start
-  std::optional<double> to_s;
-  CalibrationRequest calibration;
-  SourceOptions source;
+  // The channel is a sound or MATLAB file's; a text file's channel is the
+  // importer's question, answered by the prompter.
+  RecordingRequest request;
   ImportOptions import;
   // The most samples the caller can keep: a longer part is refused before
   // anything is read.

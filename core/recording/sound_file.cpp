@@ -45,6 +45,17 @@ bool ClaimsSoundFormat(std::string_view magic) {
                      [&](std::string_view m) { return magic.substr(0, m.size()) == m; });
 }
 
+// libsndfile's own name of a format or encoding code.
+std::string LibraryName(int code, const char* unknown) {
+  SF_FORMAT_INFO described{};
+  described.format = code;
+  if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &described, sizeof described) == 0 &&
+      described.name != nullptr) {
+    return described.name;
+  }
+  return unknown;
+}
+
 std::string FormatName(int format) {
   switch (format & SF_FORMAT_TYPEMASK) {
     case SF_FORMAT_WAV:
@@ -64,23 +75,11 @@ std::string FormatName(int format) {
     default:
       break;
   }
-  SF_FORMAT_INFO described{};
-  described.format = format & SF_FORMAT_TYPEMASK;
-  if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &described, sizeof described) == 0 &&
-      described.name != nullptr) {
-    return described.name;
-  }
-  return "sound file";
+  return LibraryName(format & SF_FORMAT_TYPEMASK, "sound file");
 }
 
 std::string SubformatName(int format) {
-  SF_FORMAT_INFO described{};
-  described.format = format & SF_FORMAT_SUBMASK;
-  if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &described, sizeof described) == 0 &&
-      described.name != nullptr) {
-    return described.name;
-  }
-  return "an unknown encoding";
+  return LibraryName(format & SF_FORMAT_SUBMASK, "an unknown encoding");
 }
 
 // libsndfile shortens a file whose samples end before its header says, and

@@ -14,6 +14,7 @@
 #include "core/recording/calibration.h"
 #include "core/recording/recording.h"
 #include "core/recording/recording_import.h"
+#include "core/recording/request.h"
 #include "python/src/doc.h"
 #include "python/src/interrupt.h"
 #include "python/src/waveform.h"
@@ -53,26 +54,29 @@ std::shared_ptr<Recording> Read(const fs::path& path, int channel, std::optional
                                 std::optional<std::string> rate_variable,
                                 std::optional<int> calibrator_channel,
                                 std::optional<double> calibrator_frequency) {
-  const SourceOptions source{std::move(variable), rate, std::move(rate_variable)};
-  const CalibrationRequest request{scale,
-                                   sensitivity,
-                                   full_scale,
-                                   std::move(calibrator),
-                                   calibrator_level,
-                                   calibrator_channel,
-                                   calibrator_frequency};
+  RecordingRequest request;
+  request.channel = channel;
+  request.from_s = start;
+  request.to_s = stop;
+  request.calibration = {scale,
+                         sensitivity,
+                         full_scale,
+                         std::move(calibrator),
+                         calibrator_level,
+                         calibrator_channel,
+                         calibrator_frequency};
+  request.source = {std::move(variable), rate, std::move(rate_variable)};
   Interruption interruption;
   return Released(interruption, [&] {
     InterruptibleProgress progress(interruption);
-    RecordingReader reader(path, source);
+    RecordingReader reader(path, request.source);
+    const ChannelPlan plan = PlanChannel(reader, request, progress);
     auto r = std::make_shared<Recording>();
     r->info = reader.Info();
-    r->info.RequireRate();
-    r->channel = channel;
-    RequireChannel(r->info, channel);
-    r->range = TimeRange(r->info, start, stop);
-    r->calibration = ResolveCalibration(request, r->info.FullScale(), channel, source, progress);
-    r->samples = reader.ReadAll(channel, r->range, r->calibration.pa_per_unit, progress);
+    r->channel = plan.channel;
+    r->range = plan.range;
+    r->calibration = plan.calibration;
+    r->samples = reader.ReadAll(plan.channel, plan.range, plan.calibration.pa_per_unit, progress);
     return r;
   });
 }

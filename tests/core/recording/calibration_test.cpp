@@ -109,16 +109,16 @@ TEST(ImportRecordingFile, ARefusalHalfwayLeavesTheSessionAsItWas) {
   testing::ScriptedPrompter prompter({});
   NoProgress progress;
   RecordingImportOptions options;
-  options.channel = 1;
+  options.request.channel = 1;
   ImportRecordingFile(session, RecordingFixtures() / "pcm16.caf", options, prompter, progress);
   const HeaderGrid before = session.Grid;
   ASSERT_EQ(session.SampleCount(), 1000);
   EXPECT_EQ(session.Pressure[2], testing::PatternInteger(2, 1, 16));
   EXPECT_EQ(session.Grid.Cell(2, 2), "CAF, 16-bit integer, 2 channels; channel 1; uncalibrated");
 
-  options.from_s = 0.005;
-  options.calibration.calibrator = dir / "piston.wav";
-  options.calibration.calibrator_level = 114.0;
+  options.request.from_s = 0.005;
+  options.request.calibration.calibrator = dir / "piston.wav";
+  options.request.calibration.calibrator_level = 114.0;
   EXPECT_THROW(
       ImportRecordingFile(session, RecordingFixtures() / "pcm24.aiff", options, prompter, progress),
       Error);
