@@ -42,7 +42,7 @@ RecordingImport ReadWithReader(Session& session, RecordingReader& reader,
     throw Error(WithFile(name, "the part to import holds " + FormatInteger(part.Count()) +
                                    " samples (" + Seconds(part.Count() / rate) +
                                    "), more than the " + FormatInteger(*options.max_samples) +
-                                   " a waveform file holds: import a part of " + "at most " +
+                                   " a waveform file holds: import a part of at most " +
                                    Seconds(*options.max_samples / rate)));
   }
   if (part.Count() > session.SampleCapacity()) {
