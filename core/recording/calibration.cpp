@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 #include "core/common/error.h"
@@ -99,7 +100,7 @@ CalibratorTone MeasureCalibratorTone(RecordingReader& reader, int channel, Progr
   }
   // First pass: the mean and RMS of the whole part.
   Moments whole;
-  StageProgress first_pass(progress, 0, 1, 2);
+  StageProgress first_pass(progress, 0, 500, 1000);
   reader.Read(
       channel, part, 1.0,
       [&](std::span<const float> block, std::int64_t) {
@@ -116,13 +117,13 @@ CalibratorTone MeasureCalibratorTone(RecordingReader& reader, int channel, Progr
   const double hysteresis = 0.5 * rms;
   Moments current;
   double loudest = 0.0;
-  double quietest = INFINITY;
+  double quietest = std::numeric_limits<double>::infinity();
   bool armed = false;
   double previous = 0.0;
   double first_crossing = 0.0;
   double last_crossing = 0.0;
   std::int64_t crossings = 0;
-  StageProgress second_pass(progress, 1, 2, 2);
+  StageProgress second_pass(progress, 500, 1000, 1000);
   reader.Read(
       channel, part, 1.0,
       [&](std::span<const float> block, std::int64_t first) {

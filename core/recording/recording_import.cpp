@@ -16,8 +16,9 @@ std::string Seconds(double s) {
   return FormatFixed(s, 3) + " s";
 }
 
-// Reading a calibrator recording takes a fifth of the progress bar.
-constexpr long long kProgressSteps = 5;
+// Progress in thousandths; reading a calibrator recording takes the first fifth.
+constexpr long long kProgressTotal = 1000;
+constexpr long long kCalibratorShare = 200;
 
 void NameTheFile(Session& session, const std::filesystem::path& path) {
   session.Grid.SetImportTemplate();
@@ -50,11 +51,11 @@ RecordingImport ReadWithReader(Session& session, RecordingReader& reader,
                                         " samples exceed the sample capacity of " +
                                         FormatInteger(session.SampleCapacity())));
   }
-  const long long start = request.calibration.calibrator ? 1 : 0;
-  StageProgress calibrating(progress, 0, start, kProgressSteps);
+  const long long start = request.calibration.calibrator ? kCalibratorShare : 0;
+  StageProgress calibrating(progress, 0, start, kProgressTotal);
   const ChannelPlan plan = PlanChannel(reader, request, calibrating);
   result.calibration = plan.calibration;
-  StageProgress reading(progress, start, kProgressSteps, kProgressSteps);
+  StageProgress reading(progress, start, kProgressTotal, kProgressTotal);
   std::vector<float> samples =
       reader.ReadAll(plan.channel, plan.range, plan.calibration.pa_per_unit, reading);
 
