@@ -13,6 +13,7 @@
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
+#include "core/recording/recording_import.h"
 #include "core/waveform/grid_edit.h"
 #include "core/waveform/import.h"
 #include "core/waveform/import_answers.h"
@@ -145,7 +146,8 @@ std::shared_ptr<Waveform> ImportRecording(const fs::path& path, std::optional<lo
                                [&](const std::string& text) { last_notice = text; });
     InterruptibleProgress progress(stop);
     Session session;
-    const ImportOutcome outcome = ImportWaveform(session, path, prompter, progress);
+    const ImportOutcome outcome =
+        ImportRecordingFile(session, path, {}, prompter, progress).outcome;
     if (outcome == ImportOutcome::kDescribedOnly) {
       throw FormatError(WithFile(path.string(), last_notice));
     }
