@@ -15,10 +15,10 @@
 #include "core/model/ear_model.h"
 #include "core/protection/hpd_table.h"
 #include "core/waveform/header_cells.h"
+#include "render/movie_export.h"
+#include "render/picture_export.h"
+#include "render/protector_plot.h"
 #include "ui/main_window.h"
-#include "ui/movie_export.h"
-#include "ui/picture_export.h"
-#include "ui/protector_plot.h"
 
 namespace korva::ui {
 namespace {

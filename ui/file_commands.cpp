@@ -11,8 +11,8 @@
 #include "core/common/files.h"
 #include "core/waveform/import.h"
 #include "core/waveform/krv.h"
+#include "render/picture_export.h"
 #include "ui/main_window.h"
-#include "ui/picture_export.h"
 
 namespace korva::ui {
 namespace {

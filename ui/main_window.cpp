@@ -20,6 +20,7 @@
 #include "core/model/ear_model.h"
 #include "core/protection/hpd_table.h"
 #include "core/waveform/grid_edit.h"
+#include "render/recipes.h"
 
 namespace korva::ui {
 
@@ -56,28 +57,6 @@ std::string CellText(const QString& text) {
     if (c == '\t' || c == '\r' || c == '\n') c = ' ';
   }
   return cell;
-}
-
-// The splash: the start-up picture stretched over the client area with the
-// version text centred near its top.
-void DrawSplash(Surface& image, const QImage& picture) {
-  SurfacePainter paint(image);
-  QPainter& painter = *paint;
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-  painter.drawImage(QRect(0, 0, image.width(), image.height()), picture);
-  QFont font(QFontDatabase::families().contains("Times New Roman") ? "Times New Roman"
-                                                                   : "Liberation Serif");
-  font.setStyleHint(QFont::Serif);
-  font.setBold(true);
-  font.setPixelSize(plot::PointsToPixels(32));
-  painter.setFont(font);
-  painter.setPen(Qt::red);
-  const QFontMetrics metrics(font);
-  const int width = metrics.horizontalAdvance(kSplashText);
-  const int height = metrics.height();
-  const int left = image.width() / 2 - width / 2;
-  const int top = RoundToInt(0.075 * image.height()) - height / 2;
-  painter.drawText(QRect(left, top, width + 1, height), Qt::AlignLeft | Qt::AlignTop, kSplashText);
 }
 
 }  // namespace
@@ -376,9 +355,7 @@ void MainWindow::FormCreate() {
   save_as_action_->setEnabled(false);
   save_wav_action_->setEnabled(false);
   LoadPictures();
-  picture_.background = [picture = splash_picture_](Surface& image, PlotState&) {
-    DrawSplash(image, picture);
-  };
+  picture_.background = Splash(splash_picture_, kSplashText);
   Redraw();
   SaveForm();
   session.ClearPlotFirst = true;

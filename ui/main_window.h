@@ -42,16 +42,18 @@
 #include "core/protection/overlay.h"
 #include "core/protection/protect_command.h"
 #include "core/waveform/session.h"
+#include "render/picture.h"
+#include "render/plot_painter.h"
 #include "ui/canvas.h"
 #include "ui/command_runner.h"
 #include "ui/cursor_tool.h"
 #include "ui/document.h"
 #include "ui/hazard_movie.h"
-#include "ui/picture.h"
-#include "ui/plot_painter.h"
 #include "ui/qt_prompter.h"
 
 namespace korva::ui {
+
+using namespace korva::render;
 
 inline constexpr const char* kWindowCaption = "KORVA INTENSE SOUND HAZARD ANALYSIS";
 inline constexpr const char* kOpenCaption = "KORVA INTENSE SOUND HAZARD ANALYSIS OF: ";

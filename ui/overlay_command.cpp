@@ -14,6 +14,7 @@
 #include "core/plot/log_axes.h"
 #include "core/plot/pressure_plot.h"
 #include "core/protection/overlay.h"
+#include "render/recipes.h"
 #include "ui/main_window.h"
 
 namespace korva::ui {
@@ -27,42 +28,6 @@ float LargestLevel(const OverlayResult& result, bool second) {
   float largest = bins.largest;
   for (const float e : bands.energy) largest = std::max(largest, e);
   return largest > 0.0f ? static_cast<float>(10.0 * std::log10(double{largest})) : 0.0f;
-}
-
-// One narrow-band curve from bin 1 to half - 1 in `colour`.
-void DrawBins(QPainter& painter, const plot::Frame& frame, const BinEnergies& bins, QColor colour) {
-  QPolygon curve;
-  for (std::int32_t k = 1; k < bins.half; ++k) {
-    const double p = bins.P[static_cast<std::size_t>(k)];
-    if (!(p > 0.0)) continue;  // no level to draw for an empty bin
-    float x = static_cast<float>(std::log10(k * bins.df));
-    float y = static_cast<float>(10.0 * std::log10(p));
-    const plot::ScreenPoint s = plot::WorldToScreen(frame, x, y);
-    curve.append(QPoint(s.x, s.y));
-  }
-  painter.setPen(QPen(colour, 0));
-  if (curve.size() > 1) painter.drawPolyline(curve);
-}
-
-// Both narrow-band spectra over the upper band on the overlay's range: the
-// second recording in the colour of its trace, the first in blue.
-void DrawOverlaySpectra(Surface& image, const OverlayResult& result,
-                        const std::array<float, 4>& range, QColor second_colour) {
-  const plot::Layout layout = plot::SpectrumBandLayout(image.width(), image.height());
-  const auto [x_min, x_max, y_min, y_max] = range;
-  const plot::Frame frame =
-      plot::FrameOver(layout, x_min, x_max > x_min ? x_max : x_min + 1.0f, y_min, y_max);
-  const plot::AxesStyle axes =
-      plot::LevelAxesStyle(layout, plot::NiceStep((y_max - y_min) / 30.0f));
-  SurfacePainter paint(image);
-  QPainter& painter = *paint;
-  painter.setRenderHint(QPainter::Antialiasing, false);
-  painter.fillRect(QRect(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight), Qt::white);
-  painter.setFont(PlotFont(image.width(), image.height()));
-  PlotLogAxes(painter,
-              plot::PlanLogAxes(frame, layout, axes, kSpectrumCaption, kSpectrumUnitsCaption));
-  DrawBins(painter, frame, result.second_bins, second_colour);
-  DrawBins(painter, frame, result.first_bins, ToQColor(plot::kBlue));
 }
 
 }  // namespace
@@ -113,11 +78,9 @@ void MainWindow::OverlayKRVWaveform1Click() {
                   static_cast<float>(std::log10(result->first_bins.nyquist)), top - 90.0f, top};
               document_.new_spectrum_scale = false;
             }
-            picture_.upper = {[result, range = document_.spectrum_range,
-                               colour = ToQColor(plot::OverlayTraceColour(plot_.TraceCount - 1))](
-                                  Surface& image, PlotState&) {
-              DrawOverlaySpectra(image, *result, range, colour);
-            }};
+            picture_.upper = {
+                OverlaySpectra(result, document_.spectrum_range,
+                               ToQColor(plot::OverlayTraceColour(plot_.TraceCount - 1)))};
             Redraw();
             SaveForm();
             ShowWritten({result->table});

@@ -15,8 +15,8 @@
 #include "core/common/numbers.h"
 #include "core/metrics/shot_report.h"
 #include "core/model/ear_model.h"
+#include "render/report_pages.h"
 #include "ui/main_window.h"
-#include "ui/report_pages.h"
 
 namespace korva::ui {
 namespace {

@@ -17,8 +17,8 @@
 #include "core/common/files.h"
 #include "core/common/numbers.h"
 #include "core/model/cochlea.h"
+#include "render/movie_export.h"
 #include "tests/ui/window_fixture.h"
-#include "ui/movie_export.h"
 
 namespace korva::testing {
 namespace {

@@ -1,7 +1,7 @@
 // Zoom and pan on the pressure plot: a view only (the waveform and the grid
 // stay as they are), edits in a zoomed view act on the samples under their
 // lines, and the status bar reads out the sample under the mouse.
-#include "ui/plot_view.h"
+#include "render/plot_view.h"
 
 #include <gtest/gtest.h>
 

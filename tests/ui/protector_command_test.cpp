@@ -7,8 +7,8 @@
 
 #include "core/common/files.h"
 #include "core/plot/marker.h"
+#include "render/protector_plot.h"
 #include "tests/ui/window_fixture.h"
-#include "ui/protector_plot.h"
 
 namespace korva::testing {
 namespace {

@@ -23,7 +23,7 @@
 #include "core/metrics/shot_report.h"
 #include "core/waveform/session.h"
 
-namespace korva::ui {
+namespace korva::render {
 
 // The pictures of one shot as PNG bytes; one left empty is not drawn (a
 // failed shot, no spectrum, no hazard run, or a close-up that would show
@@ -60,4 +60,4 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
                      const std::filesystem::path& path, ReportFormat format,
                      ProgressSink& progress);
 
-}  // namespace korva::ui
+}  // namespace korva::render
