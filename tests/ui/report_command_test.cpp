@@ -36,7 +36,7 @@ using ReportTest = WindowTest;
 
 TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens) {
   OpenTestFile("SHOT.KRV");
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   // The warned run is taken as it stands: marked, it shows on the page.
@@ -46,7 +46,7 @@ TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens)
 
   const fs::path page = work_ / "shot.html";
   chooser_.Choose(page);
-  window_->ExportReport1Click();
+  window_->report().ExportReport();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   ASSERT_EQ(chooser_.shown().back().title, "Export report");
@@ -70,7 +70,7 @@ TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens)
 
   const fs::path pdf = work_ / "shot.pdf";
   chooser_.Choose(pdf);
-  window_->ExportReport1Click();
+  window_->report().ExportReport();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   const std::string document = ReadFile(pdf);
@@ -81,7 +81,7 @@ TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens)
 TEST_F(ReportTest, RunsMadeSideBySideForThePageEqualThoseOfTheAnalyzeMenu) {
   OpenTestFile("SHOT.KRV");
   chooser_.Choose(work_ / "both.html");
-  window_->ExportReport1Click();
+  window_->report().ExportReport();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   ASSERT_TRUE(window_->document().runs[0] && window_->document().runs[1]);
@@ -89,9 +89,9 @@ TEST_F(ReportTest, RunsMadeSideBySideForThePageEqualThoseOfTheAnalyzeMenu) {
   const double unwarned = window_->document().runs[1]->run.cochlea.TotalHazardARU;
   EXPECT_GT(unwarned, warned);
 
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
-  window_->NoProtectorUnWarned1Click();
+  window_->analysis().RunUnwarned();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   EXPECT_EQ(window_->document().runs[0]->run.cochlea.TotalHazardARU, warned);
@@ -102,12 +102,12 @@ TEST_F(ReportTest, ACancelledExportWritesNothingAndARefusalComesBeforeTheDialog)
   OpenTestFile("LONG.KRV", 1 << 18, 20000.0);
   const std::size_t files = FileCount(work_.path());
   chooser_.Choose(work_ / "long.html");
-  window_->ExportReport1Click();
+  window_->report().ExportReport();
   QElapsedTimer clock;
   clock.start();
-  while (!window_->Runner().Working() && clock.elapsed() < 5000) PumpEvents();
-  ASSERT_TRUE(window_->Runner().Working());
-  window_->Runner().Cancel();
+  while (!window_->workspace().runner().Working() && clock.elapsed() < 5000) PumpEvents();
+  ASSERT_TRUE(window_->workspace().runner().Working());
+  window_->workspace().runner().Cancel();
   Settle();
   EXPECT_TRUE(Errors().empty()) << Errors().front();
   EXPECT_EQ(FileCount(work_.path()), files);
@@ -116,7 +116,7 @@ TEST_F(ReportTest, ACancelledExportWritesNothingAndARefusalComesBeforeTheDialog)
   // A microphone location the model cannot take refuses the report at once.
   window_->session().Grid.Cell(1, 3) = "7";
   const std::size_t dialogs = chooser_.shown().size();
-  window_->ExportReport1Click();
+  window_->report().ExportReport();
   Settle();
   ASSERT_EQ(Errors().size(), 1u);
   EXPECT_EQ(chooser_.shown().size(), dialogs);

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QImage>
+#include <QTemporaryDir>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -87,8 +88,10 @@ class WindowTest : public ::testing::Test {
   std::vector<std::string> Informed() const;
   // Texts of the error boxes only.
   std::vector<std::string> Errors() const;
-  // Saves the canvas and the whole window as PNGs under /tmp for looking at.
-  void SaveCanvas(const std::string& name) const;
+  // Saves the canvas and the whole window as PNGs for looking at, in a
+  // folder of the test's own that is removed at its end unless
+  // KORVA_KEEP_TEST_PICTURES is set (the folder is then named on stderr).
+  void SaveCanvas(const std::string& name);
 
   TempDir data_;
   TempDir work_;
@@ -96,6 +99,7 @@ class WindowTest : public ::testing::Test {
   ScriptedFileChooser chooser_;
   std::unique_ptr<ui::MainWindow> window_;
   std::filesystem::path previous_dir_;
+  std::unique_ptr<QTemporaryDir> pictures_;
 };
 
 void PumpEvents();
