@@ -3,7 +3,7 @@
 // numbers, with the summary, the tables of the shots and, per shot, the
 // pressure-time plot with its peak and durations marked, the close-up of the
 // impulse, the Leq300ms spectrum and the hazard of each cochlear place,
-// drawn by the window's plot code. Needs a QGuiApplication; everything here
+// drawn with the window's recipes. Needs a QGuiApplication; everything here
 // may run on a worker thread.
 //
 // A report is DrawShotPictures for each shot while its waveform is at hand,

@@ -2,7 +2,6 @@
 // and the views draw themselves from it.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <ostream>
 
 #include "tests/ui/window_fixture.h"
@@ -96,12 +95,7 @@ TEST_F(WindowTest, ACancelledRunLeavesTheEditedPictureAndTellsTheViewsNothing) {
 
   Emitted cancelled(window_->document());
   window_->analysis().RunWarned();
-  QElapsedTimer clock;
-  clock.start();
-  while (!window_->workspace().runner().Working() && clock.elapsed() < 5000) PumpEvents();
-  ASSERT_TRUE(window_->workspace().runner().Working());
-  window_->workspace().runner().Cancel();
-  Settle();
+  CancelOnceWorking();
   EXPECT_TRUE(Informed().empty()) << Informed().front();
   EXPECT_EQ(cancelled.counts(), Counts{});
   EXPECT_EQ(window_->canvas().Image(), edited);

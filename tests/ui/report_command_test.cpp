@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QRegularExpression>
 #include <filesystem>
@@ -103,12 +102,7 @@ TEST_F(ReportTest, ACancelledExportWritesNothingAndARefusalComesBeforeTheDialog)
   const std::size_t files = FileCount(work_.path());
   chooser_.Choose(work_ / "long.html");
   window_->report().ExportReport();
-  QElapsedTimer clock;
-  clock.start();
-  while (!window_->workspace().runner().Working() && clock.elapsed() < 5000) PumpEvents();
-  ASSERT_TRUE(window_->workspace().runner().Working());
-  window_->workspace().runner().Cancel();
-  Settle();
+  CancelOnceWorking();
   EXPECT_TRUE(Errors().empty()) << Errors().front();
   EXPECT_EQ(FileCount(work_.path()), files);
   EXPECT_FALSE(window_->document().runs[0].has_value());

@@ -101,6 +101,16 @@ void WindowTest::Settle() {
   PumpEvents();
 }
 
+void WindowTest::CancelOnceWorking() {
+  QElapsedTimer clock;
+  clock.start();
+  ui::CommandRunner& runner = window_->workspace().runner();
+  while (!runner.Working() && clock.elapsed() < 5000) PumpEvents();
+  ASSERT_TRUE(runner.Working()) << "the command did not start computing";
+  runner.Cancel();
+  Settle();
+}
+
 std::vector<std::string> WindowTest::Informed() const {
   std::vector<std::string> texts;
   for (const AskedQuestion& asked : prompter_.asked()) {

@@ -84,6 +84,9 @@ class WindowTest : public ::testing::Test {
                                      double peak = 2000.0, int location = 1);
   // Lets the window's event loop run until no command is running.
   void Settle();
+  // Waits for the command just started to compute on the worker, cancels
+  // it and lets the window settle.
+  void CancelOnceWorking();
   // Texts of the information and error boxes shown so far.
   std::vector<std::string> Informed() const;
   // Texts of the error boxes only.
