@@ -41,7 +41,7 @@ class Emitted {
   Counts counts_;
 };
 
-TEST_F(WindowTest, EachCommandTellsTheViewsWhatChangedOnceAndACancelledOneNothing) {
+TEST_F(WindowTest, EachCommandTellsTheViewsWhatChangedOnceAndARefusedOneNothing) {
   ui::Document& document = window_->document();
   {
     Emitted opened(document);
