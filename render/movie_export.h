@@ -8,9 +8,9 @@
 #include <optional>
 
 #include "core/common/progress.h"
-#include "ui/hazard_movie.h"
+#include "render/movie_frames.h"
 
-namespace korva::ui {
+namespace korva::render {
 
 struct MovieExportOptions {
   QSize size{1280, 720};  // even sides: H.264 wants them
@@ -33,4 +33,4 @@ void SaveMovie(const MovieInput& input, const PressurePlotInput& waveform, float
                const MovieExportOptions& options, const std::filesystem::path& file,
                ProgressSink& progress);
 
-}  // namespace korva::ui
+}  // namespace korva::render

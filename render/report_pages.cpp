@@ -1,4 +1,4 @@
-#include "ui/report_pages.h"
+#include "render/report_pages.h"
 
 #include <QBuffer>
 #include <QFont>
@@ -20,10 +20,11 @@
 #include "core/common/numbers.h"
 #include "core/model/hazard.h"
 #include "core/plot/marker.h"
-#include "ui/hazard_movie.h"
-#include "ui/plot_painter.h"
+#include "render/movie_frames.h"
+#include "render/plot_painter.h"
+#include "render/recipes.h"
 
-namespace korva::ui {
+namespace korva::render {
 namespace {
 
 // Every picture is a band of the window's layout: the window's client area
@@ -63,14 +64,17 @@ QPoint ScreenOf(const plot::Frame& frame, double x, double y) {
   return {p.x, p.y};
 }
 
-QImage BlankClientArea() {
+// `picture` drawn on a client area of the report's size; the band of
+// `layout` kept as PNG bytes.
+QByteArray BandPng(const Picture& picture, PlotState state, const plot::Layout& layout) {
   QImage image(kPictureWidth, 2 * kPictureHeight, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  return image;
+  Surface surface(image);
+  picture.Render(surface, state);
+  return PngBytes(image.copy(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight));
 }
 
-QByteArray LowerBand(const QImage& image, const plot::Layout& layout) {
-  return PngBytes(image.copy(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight));
+plot::Layout LowerBand() {
+  return plot::PressureBandLayout(kPictureWidth, 2 * kPictureHeight);
 }
 
 // Coloured lines of text right-aligned at the top right of the plot.
@@ -106,54 +110,58 @@ Session Slice(const Session& session, std::int32_t first, std::int32_t last) {
   return slice;
 }
 
-// The pressure-time plot of samples first..last with the peak, the
-// A-duration (on the zero line) and the B-duration (from the first to the
-// last sample within 20 dB of the peak, with the +-P/10 levels) marked.
+// The peak, the A-duration (on the zero line) and the B-duration (from the
+// first to the last sample within 20 dB of the peak, with the +-P/10
+// levels) of `shot` marked over its pressure plot.
+Layer ImpulseMarks(const ShotReport& shot) {
+  return [d = shot.descriptors, origin = shot.interval.first * double{shot.dt} * 1000.0](
+             Surface& image, PlotState& state) {
+    const plot::Frame& frame = state.frames[0];
+    const double peak_kpa = d.peak_pa / 1000.0;
+    SurfacePainter paint(image);
+    QPainter& painter = *paint;
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    if (d.b_start_ms && d.b_end_ms) {
+      const double b0 = origin + *d.b_start_ms;
+      const double b1 = origin + *d.b_end_ms;
+      const double tenth = std::fabs(peak_kpa) / 10.0;
+      painter.setPen(QPen(ToQColor(kGreen), 1, Qt::DashLine));
+      painter.drawLine(ScreenOf(frame, b0, tenth), ScreenOf(frame, b1, tenth));
+      painter.drawLine(ScreenOf(frame, b0, -tenth), ScreenOf(frame, b1, -tenth));
+      painter.setPen(QPen(ToQColor(kGreen), 2));
+      painter.drawLine(ScreenOf(frame, b0, frame.PlotYMin), ScreenOf(frame, b0, frame.PlotYMax));
+      painter.drawLine(ScreenOf(frame, b1, frame.PlotYMin), ScreenOf(frame, b1, frame.PlotYMax));
+    }
+    if (d.a_start_ms && d.a_end_ms) {
+      painter.setPen(QPen(ToQColor(plot::kRed), 3));
+      painter.drawLine(ScreenOf(frame, origin + *d.a_start_ms, 0.0),
+                       ScreenOf(frame, origin + *d.a_end_ms, 0.0));
+    }
+    if (d.peak_db) {
+      const QPoint at = ScreenOf(frame, origin + d.peak_time_ms, peak_kpa);
+      QPolygon marker;
+      for (const plot::ScreenPoint& c :
+           plot::MarkerCorners(3, {at.x(), at.y()}, 2 * state.layout.PlotWidth)) {
+        marker.append(QPoint(c.x, c.y));
+      }
+      painter.setPen(QPen(ToQColor(plot::kRed), 1));
+      painter.setBrush(ToQColor(plot::kRed));
+      painter.drawPolygon(marker);
+    }
+  };
+}
+
+// The pressure-time plot of samples first..last with the impulse marked.
 QByteArray PressurePicture(const ShotReport& shot, const Session& session, std::int32_t first,
                            std::int32_t last) {
   Session slice = Slice(session, first, last);
-  QImage image = BlankClientArea();
   PlotState state;
   state.TraceCount = 1;
-  Surface surface(image);
-  PressureTimePlot(surface, slice, state);
-  const plot::Frame& frame = state.frames[0];
-  const plot::Layout& layout = state.layout;
-
-  const ImpulseDescriptors& d = shot.descriptors;
-  const double origin = shot.interval.first * double{shot.dt} * 1000.0;  // ms
-  const double peak_kpa = d.peak_pa / 1000.0;
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing, false);
-  if (d.b_start_ms && d.b_end_ms) {
-    const double b0 = origin + *d.b_start_ms;
-    const double b1 = origin + *d.b_end_ms;
-    const double tenth = std::fabs(peak_kpa) / 10.0;
-    painter.setPen(QPen(ToQColor(kGreen), 1, Qt::DashLine));
-    painter.drawLine(ScreenOf(frame, b0, tenth), ScreenOf(frame, b1, tenth));
-    painter.drawLine(ScreenOf(frame, b0, -tenth), ScreenOf(frame, b1, -tenth));
-    painter.setPen(QPen(ToQColor(kGreen), 2));
-    painter.drawLine(ScreenOf(frame, b0, frame.PlotYMin), ScreenOf(frame, b0, frame.PlotYMax));
-    painter.drawLine(ScreenOf(frame, b1, frame.PlotYMin), ScreenOf(frame, b1, frame.PlotYMax));
+  Picture picture;
+  if (auto plot = NextPressurePlot(slice, state, kPictureWidth, 2 * kPictureHeight)) {
+    picture.lower = {PressurePlot(std::move(*plot)), ImpulseMarks(shot)};
   }
-  if (d.a_start_ms && d.a_end_ms) {
-    painter.setPen(QPen(ToQColor(plot::kRed), 3));
-    painter.drawLine(ScreenOf(frame, origin + *d.a_start_ms, 0.0),
-                     ScreenOf(frame, origin + *d.a_end_ms, 0.0));
-  }
-  if (d.peak_db) {
-    const QPoint at = ScreenOf(frame, origin + d.peak_time_ms, peak_kpa);
-    QPolygon marker;
-    for (const plot::ScreenPoint& c :
-         plot::MarkerCorners(3, {at.x(), at.y()}, 2 * layout.PlotWidth)) {
-      marker.append(QPoint(c.x, c.y));
-    }
-    painter.setPen(QPen(ToQColor(plot::kRed), 1));
-    painter.setBrush(ToQColor(plot::kRed));
-    painter.drawPolygon(marker);
-  }
-  painter.end();
-  return LowerBand(image, layout);
+  return BandPng(picture, state, LowerBand());
 }
 
 // The interval around the impulse: its A- and B-durations with a fifth of
@@ -175,72 +183,77 @@ std::optional<Selection> CloseUp(const ShotReport& shot) {
 QByteArray SpectrumPicture(const ShotReport& shot) {
   // The window's scale ends at the highest band, where the title stands:
   // a little room above it keeps them apart.
-  Leq300msSpectrum spectrum = *shot.spectrum;
-  spectrum.PlotYMax += 0.12f * (spectrum.PlotYMax - spectrum.PlotYMin);
-  QImage image = BlankClientArea();
-  Surface surface(image);
-  DrawLeq300msSpectrum(surface, spectrum, shot.title, true);
-  return PngBytes(image.copy(0, 0, image.width(), image.height() / 2));
+  auto spectrum = std::make_shared<Leq300msSpectrum>(*shot.spectrum);
+  spectrum->PlotYMax += 0.12f * (spectrum->PlotYMax - spectrum->PlotYMin);
+  Picture picture;
+  picture.upper = {Spectrum(std::move(spectrum), shot.title, true)};
+  return BandPng(picture, PlotState{}, plot::SpectrumBandLayout(kPictureWidth, 2 * kPictureHeight));
 }
 
 // The hazard of every cochlear place for both listeners against the
 // distance from the stapes.
-QByteArray PlacesPicture(const ShotReport& shot) {
-  const std::vector<double>& x = shot.place_distance_cm;
-  float top = 0.0f;
-  for (const auto& run : shot.hazard) {
-    if (run) top = std::max(top, run->cochlea.TotalHazardARU);
-  }
-  if (!(top > 0.0f)) top = 1.0f;
-  const plot::Layout layout = plot::PressureBandLayout(kPictureWidth, 2 * kPictureHeight);
-  float x0 = static_cast<float>(x.front());
-  float x1 = static_cast<float>(x.back());
-  if (!(x1 > x0)) x1 = x0 + 1.0f;
-  // Room above the curves for the title and the legend.
-  const float y_max = 1.45f * top;
-  const plot::Frame frame = plot::FrameOver(layout, x0, x1, 0.0f, y_max);
-  plot::AxesStyle style;
-  style.XTickStep = plot::NiceStep((x1 - x0) / 25.0f);
-  style.YTickStep = plot::NiceStep(y_max / 30.0f);
-  style.XTickLength = plot::XTickLengthFor(layout);
-  style.YTickLength = plot::YTickLengthFor(layout);
-  style.XCaption = kDistanceCaption;
-  style.YCaption = kAruCaption;
-  style.Title = shot.title;
+Layer PlaceHazards(const ShotReport& shot) {
+  return [&shot](Surface& image, PlotState&) {
+    const std::vector<double>& x = shot.place_distance_cm;
+    float top = 0.0f;
+    for (const auto& run : shot.hazard) {
+      if (run) top = std::max(top, run->cochlea.TotalHazardARU);
+    }
+    if (!(top > 0.0f)) top = 1.0f;
+    const plot::Layout layout = plot::PressureBandLayout(kPictureWidth, 2 * kPictureHeight);
+    float x0 = static_cast<float>(x.front());
+    float x1 = static_cast<float>(x.back());
+    if (!(x1 > x0)) x1 = x0 + 1.0f;
+    // Room above the curves for the title and the legend.
+    const float y_max = 1.45f * top;
+    const plot::Frame frame = plot::FrameOver(layout, x0, x1, 0.0f, y_max);
+    plot::AxesStyle style;
+    style.XTickStep = plot::NiceStep((x1 - x0) / 25.0f);
+    style.YTickStep = plot::NiceStep(y_max / 30.0f);
+    style.XTickLength = plot::XTickLengthFor(layout);
+    style.YTickLength = plot::YTickLengthFor(layout);
+    style.XCaption = kDistanceCaption;
+    style.YCaption = kAruCaption;
+    style.Title = shot.title;
 
-  QImage image = BlankClientArea();
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing, false);
-  painter.setFont(PlotFont(image.width(), image.height()));
-  PlotLinearAxes(painter, plot::PlanLinearAxes(frame, layout, style));
-  std::vector<std::pair<plot::Rgb, QString>> legend;
-  const std::pair<Listener, plot::Rgb> traces[] = {{Listener::Warned, plot::kBlue},
-                                                   {Listener::Unwarned, plot::kRed}};
-  for (const auto& [listener, colour] : traces) {
-    const auto& run = shot.Run(listener);
-    if (!run) continue;
-    QPolygon line;
-    for (std::size_t c = 0; c < x.size(); ++c) {
-      line.append(ScreenOf(frame, x[c], run->cochlea.SectionHazard[c + 1]));
-    }
-    painter.setPen(QPen(ToQColor(colour), 2));
-    painter.drawPolyline(line);
-    painter.setPen(QPen(ToQColor(colour), 1));
-    for (const QPoint& p : line) {
-      QPolygon marker;
-      for (const plot::ScreenPoint& c : plot::MarkerCorners(listener == Listener::Warned ? 4 : 3,
-                                                            {p.x(), p.y()}, layout.PlotWidth)) {
-        marker.append(QPoint(c.x, c.y));
+    SurfacePainter paint(image);
+    QPainter& painter = *paint;
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setFont(PlotFont(image.width(), image.height()));
+    PlotLinearAxes(painter, plot::PlanLinearAxes(frame, layout, style));
+    std::vector<std::pair<plot::Rgb, QString>> legend;
+    const std::pair<Listener, plot::Rgb> traces[] = {{Listener::Warned, plot::kBlue},
+                                                     {Listener::Unwarned, plot::kRed}};
+    for (const auto& [listener, colour] : traces) {
+      const auto& run = shot.Run(listener);
+      if (!run) continue;
+      QPolygon line;
+      for (std::size_t c = 0; c < x.size(); ++c) {
+        line.append(ScreenOf(frame, x[c], run->cochlea.SectionHazard[c + 1]));
       }
-      painter.drawPolyline(marker);
+      painter.setPen(QPen(ToQColor(colour), 2));
+      painter.drawPolyline(line);
+      painter.setPen(QPen(ToQColor(colour), 1));
+      for (const QPoint& p : line) {
+        QPolygon marker;
+        for (const plot::ScreenPoint& c : plot::MarkerCorners(listener == Listener::Warned ? 4 : 3,
+                                                              {p.x(), p.y()}, layout.PlotWidth)) {
+          marker.append(QPoint(c.x, c.y));
+        }
+        painter.drawPolyline(marker);
+      }
+      legend.emplace_back(
+          colour, QString(ListenerName(listener)) + ": " + QString::fromStdString(run->HazardText) +
+                      " A.R.U., worst place " + QString::number(run->cochlea.WorstSection));
     }
-    legend.emplace_back(
-        colour, QString(ListenerName(listener)) + ": " + QString::fromStdString(run->HazardText) +
-                    " A.R.U., worst place " + QString::number(run->cochlea.WorstSection));
-  }
-  Legend(painter, layout, legend);
-  painter.end();
-  return LowerBand(image, layout);
+    Legend(painter, layout, legend);
+  };
+}
+
+QByteArray PlacesPicture(const ShotReport& shot) {
+  Picture picture;
+  picture.lower = {PlaceHazards(shot)};
+  return BandPng(picture, PlotState{}, LowerBand());
 }
 
 // --- The page.
@@ -560,4 +573,4 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
   progress.Report(1, 1);
 }
 
-}  // namespace korva::ui
+}  // namespace korva::render

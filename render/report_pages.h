@@ -3,7 +3,7 @@
 // numbers, with the summary, the tables of the shots and, per shot, the
 // pressure-time plot with its peak and durations marked, the close-up of the
 // impulse, the Leq300ms spectrum and the hazard of each cochlear place,
-// drawn by the window's plot code. Needs a QGuiApplication; everything here
+// drawn with the window's recipes. Needs a QGuiApplication; everything here
 // may run on a worker thread.
 //
 // A report is DrawShotPictures for each shot while its waveform is at hand,
@@ -23,7 +23,7 @@
 #include "core/metrics/shot_report.h"
 #include "core/waveform/session.h"
 
-namespace korva::ui {
+namespace korva::render {
 
 // The pictures of one shot as PNG bytes; one left empty is not drawn (a
 // failed shot, no spectrum, no hazard run, or a close-up that would show
@@ -60,4 +60,4 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
                      const std::filesystem::path& path, ReportFormat format,
                      ProgressSink& progress);
 
-}  // namespace korva::ui
+}  // namespace korva::render

@@ -1,17 +1,18 @@
-#include "ui/movie_export.h"
+#include "render/movie_export.h"
 
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "core/common/error.h"
 #include "core/common/files.h"
-#include "ui/picture.h"
+#include "render/recipes.h"
 
-namespace korva::ui {
+namespace korva::render {
 namespace {
 
 namespace fs = std::filesystem;
@@ -93,22 +94,17 @@ void SaveMovie(const MovieInput& input, const PressurePlotInput& waveform, float
   };
 
   try {
-    HazardMovie movie;
-    movie.Load(input);
-    movie.SetStep(options.step);
+    auto movie = std::make_shared<MovieFrames>();
+    movie->Load(input);
+    movie->SetStep(options.step);
     Picture picture;
-    picture.lower.push_back([&](Surface& image, PlotState& state) {
-      PressureTimePlot2(image, waveform, state, max_hazard);
-    });
-    picture.lower.push_back([&movie](Surface& image, PlotState& state) {
-      movie.DrawFrame(image, state.frames[1], state.frames[3]);
-    });
+    picture.lower = {MovieWaveform(waveform, max_hazard), MovieFrame(movie)};
     QImage image(width, height, QImage::Format_RGB32);
     const int total = MovieVideoFrames(input.last_frame, options.step);
     std::int32_t frame = 1;
     for (int n = 0; n < total; ++n) {
       progress.Checkpoint(n, total);
-      movie.SeekTo(frame);
+      movie->SeekTo(frame);
       Surface surface(image);
       PlotState state;
       picture.Render(surface, state);
@@ -140,4 +136,4 @@ void SaveMovie(const MovieInput& input, const PressurePlotInput& waveform, float
   }
 }
 
-}  // namespace korva::ui
+}  // namespace korva::render

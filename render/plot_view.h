@@ -10,7 +10,7 @@
 
 #include "core/plot/frame.h"
 
-namespace korva::ui {
+namespace korva::render {
 
 struct PressureView {
   float start_time = 0.0f;  // s
@@ -88,4 +88,4 @@ WorldPoint ScreenToWorld(const plot::Frame& frame, QPoint at);
 // with interval dt, within 0..last_sample.
 std::int32_t SampleAtTime(double ms, float start_time, float dt, std::int32_t last_sample);
 
-}  // namespace korva::ui
+}  // namespace korva::render

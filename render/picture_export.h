@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
-#include "ui/picture.h"
+#include "render/picture.h"
 
-namespace korva::ui {
+namespace korva::render {
 
 enum class PictureFormat { kPng, kSvg, kPdf };
 
@@ -43,4 +43,4 @@ QByteArray RenderPicture(const PictureExport& what, PictureFormat format);
 void ExportPicture(const PictureExport& what, PictureFormat format,
                    const std::filesystem::path& file);
 
-}  // namespace korva::ui
+}  // namespace korva::render

@@ -1,9 +1,9 @@
-#include "ui/plot_view.h"
+#include "render/plot_view.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace korva::ui {
+namespace korva::render {
 namespace {
 
 constexpr double kMilli = 1000.0;
@@ -124,4 +124,4 @@ std::optional<SpectrumView> SpectrumViewOfRectangle(const plot::Frame& frame, QR
   return WithFrequencies(view, KeptWithin({from, to}, FrequencySpan(full)));
 }
 
-}  // namespace korva::ui
+}  // namespace korva::render

@@ -1,4 +1,4 @@
-#include "ui/picture_export.h"
+#include "render/picture_export.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -14,7 +14,7 @@
 #include "core/common/error.h"
 #include "core/common/files.h"
 
-namespace korva::ui {
+namespace korva::render {
 namespace {
 
 // SVG and PDF sizes are given in points: one client pixel is one point, so a
@@ -123,4 +123,4 @@ void ExportPicture(const PictureExport& what, PictureFormat format,
                       std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-}  // namespace korva::ui
+}  // namespace korva::render

@@ -21,10 +21,10 @@
 #include "core/plot/log_axes.h"
 #include "core/plot/pressure_plot.h"
 #include "core/waveform/session.h"
-#include "ui/plot_view.h"
-#include "ui/surface.h"
+#include "render/plot_view.h"
+#include "render/surface.h"
 
-namespace korva::ui {
+namespace korva::render {
 
 // Frames and axis values that persist between drawings.
 struct PlotState {
@@ -136,4 +136,4 @@ void PressureTimePlot(Surface& image, Session& session, PlotState& state);
 void DrawReflexCurve(Surface& image, const PlotState& state, std::int32_t last_sample, float dt,
                      const ReflexTiming& timing);
 
-}  // namespace korva::ui
+}  // namespace korva::render

@@ -11,10 +11,10 @@
 #include <functional>
 #include <vector>
 
-#include "ui/plot_painter.h"
-#include "ui/surface.h"
+#include "render/plot_painter.h"
+#include "render/surface.h"
 
-namespace korva::ui {
+namespace korva::render {
 
 using Layer = std::function<void(Surface& image, PlotState& state)>;
 
@@ -35,4 +35,4 @@ struct Picture {
   }
 };
 
-}  // namespace korva::ui
+}  // namespace korva::render

@@ -7,10 +7,10 @@
 
 #include "core/plot/frame.h"
 #include "core/protection/insertion_loss.h"
-#include "ui/plot_painter.h"
-#include "ui/surface.h"
+#include "render/plot_painter.h"
+#include "render/surface.h"
 
-namespace korva::ui {
+namespace korva::render {
 
 inline constexpr const char* kInsertionLossCaption = "INSERTION LOSS (dB)";
 
@@ -37,4 +37,4 @@ void DrawInsertionLossCurves(Surface& image, const plot::Frame& frame,
 void DrawPredictedWaveform(Surface& image, const PlotState& state, std::span<const float> samples,
                            float dt, float start_time);
 
-}  // namespace korva::ui
+}  // namespace korva::render

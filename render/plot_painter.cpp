@@ -1,4 +1,4 @@
-#include "ui/plot_painter.h"
+#include "render/plot_painter.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -10,7 +10,7 @@
 
 #include "core/common/numbers.h"
 
-namespace korva::ui {
+namespace korva::render {
 namespace {
 
 QPoint ToQPoint(plot::ScreenPoint p) {
@@ -390,4 +390,4 @@ void DrawReflexCurve(Surface& image, const PlotState& state, std::int32_t last_s
   LabelOverOut(painter, title.at.x, title.at.y, Latin1(title.text), title.anchor);
 }
 
-}  // namespace korva::ui
+}  // namespace korva::render

@@ -1,6 +1,6 @@
-#include "ui/surface.h"
+#include "render/surface.h"
 
-namespace korva::ui {
+namespace korva::render {
 
 SurfacePainter::SurfacePainter(const Surface& surface) {
   if (QPainter* held = surface.Held()) {
@@ -24,4 +24,4 @@ SurfacePainter::~SurfacePainter() {
   if (!own_) painter_->restore();
 }
 
-}  // namespace korva::ui
+}  // namespace korva::render

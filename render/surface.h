@@ -11,7 +11,7 @@
 #include <QSize>
 #include <optional>
 
-namespace korva::ui {
+namespace korva::render {
 
 class Surface {
  public:
@@ -60,4 +60,4 @@ class SurfacePainter {
   QPainter* painter_ = nullptr;
 };
 
-}  // namespace korva::ui
+}  // namespace korva::render

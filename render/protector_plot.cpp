@@ -1,4 +1,4 @@
-#include "ui/protector_plot.h"
+#include "render/protector_plot.h"
 
 #include <QPainter>
 #include <QPolygon>
@@ -10,7 +10,7 @@
 #include "core/plot/marker.h"
 #include "core/plot/pressure_plot.h"
 
-namespace korva::ui {
+namespace korva::render {
 namespace {
 
 QString Latin1(const std::string& text) {
@@ -157,4 +157,4 @@ void DrawPredictedWaveform(Surface& image, const PlotState& state, std::span<con
   DrawTrace(painter, plot::PressureTrace(frame, state.layout.PlotWidth, samples, dt, start_time));
 }
 
-}  // namespace korva::ui
+}  // namespace korva::render
