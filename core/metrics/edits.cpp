@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/common/error.h"
+#include "core/common/levels.h"
 #include "core/common/numbers.h"
 #include "core/waveform/prompts.h"
 
@@ -174,7 +175,7 @@ EstablishStartView BeginEstablishStart(Session& session) {
     }
   }
   view.peak = peak;
-  const double peak_level = 20.0 * std::log10(static_cast<double>(peak)) + 94.0;
+  const double peak_level = Level94Db(peak);
   // Loud impulses start where they pass 134 dB; quieter ones at 2 % of the peak.
   view.threshold = peak_level >= 140.0 ? 100.0f : peak / 50.0f;
   for (std::size_t k = 0; k < samples.size(); ++k) {
@@ -194,8 +195,7 @@ EstablishStartView BeginEstablishStart(Session& session) {
 
 std::int32_t ShowStartLevel(Session& session, int x1, const PlotRect& plot, bool dragging) {
   const std::int32_t sample = SampleAtX(session.LastSample, std::max(x1, plot.left), plot);
-  const double level =
-      20.0 * std::log10(std::fabs(double{session.Pressure[sample]}) + 0.000001) + 94.0;
+  const double level = Level94Db(std::fabs(double{session.Pressure[sample]}) + 0.000001);
   if (!dragging) {
     session.Grid.Cell(0, 8) = "Establish start level";
     session.Grid.Cell(2, 8) = "dB at 5.0 msec";
@@ -253,7 +253,7 @@ const std::array<CalibrationUnit, 9> kCalibrationUnits = {{
 
 double TargetPeak(int cal_unit, float value) {
   if (cal_unit < 1 || cal_unit > 8) throw RangeError("calibration unit");
-  if (cal_unit == 3) return std::pow(10.0, (double{value} - 94.0) / 20.0);
+  if (cal_unit == 3) return PascalsOf94Db(value);
   return kCalibrationUnits[static_cast<std::size_t>(cal_unit)].pascals_per_unit * value;
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/common/error.h"
 #include "core/common/files.h"
+#include "core/common/levels.h"
 #include "core/common/numbers.h"
 #include "core/model/middle_ear.h"
 #include "core/waveform/krv.h"
@@ -64,7 +65,7 @@ Session ProtectedWaveform(const Session& free_field, std::span<const float> eard
 
 std::optional<double> PeakLevel(float pascals) {
   if (!(pascals > 0.0f)) return std::nullopt;
-  return 20.0 * std::log10(pascals / 0.00002);
+  return LevelDb(pascals);
 }
 
 std::optional<double> PeakInsertionLoss(const ProtectResult& result) {
