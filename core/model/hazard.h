@@ -134,12 +134,13 @@ struct HazardPlan {
 HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options);
 
 // The waveform as the run analyses it: LoadedPressure[0..LastSample] copied
-// over Pressure (edits since the opening are not analysed) and the
-// full-range display times. Error when the session no longer matches the plan.
+// over Pressure (edits since the opening are not analysed; samples past the
+// opened waveform are zeros) and the full-range display times. Error when the session no longer
+// matches the plan.
 void PrepareHazardSession(const HazardPlan& plan, Session& session);
 
 // Runs a plan on the session it was made for: prepares it, runs the middle
-// ear into PressureBackup and the cochlea, writes the place table
+// ear into StapesDisplacement and the cochlea, writes the place table
 // (atomically, after the last checkpoint), and writes the captions of grid
 // rows 5 and 6 and the result row (5 warned, 6 unwarned). MovieAvailable is
 // set only when the run succeeded. Progress runs from 0 to 1000; a stop
