@@ -12,8 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "core/analysis/analysis.h"
 #include "core/common/numbers.h"
-#include "core/metrics/shot_report.h"
 #include "core/model/ear_model.h"
 #include "ui/main_window.h"
 #include "ui/report_pages.h"

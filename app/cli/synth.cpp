@@ -113,7 +113,7 @@ fs::path WriteImpulse(const ImpulseShape& shape, const fs::path& target,
 
   std::int32_t location = shape.location;
   if (shape.at_eardrum) {
-    const EarModelConstants model = LoadEarModel(model_file ? *model_file : DefaultModelFile());
+    const EarModelConstants model = LoadEarModel(ChooseModelFile(model_file.value_or(fs::path())));
     QuietProgress progress;
     TimeDomainModel9(model, static_cast<float>(1.0 / shape.rate), pressure, progress);
     location = 3;

@@ -99,7 +99,10 @@ std::filesystem::path ModelFileFromManFig(const std::filesystem::path& data_dir)
   return ResolveCaseInsensitive(data_dir / name);
 }
 
-std::filesystem::path DefaultModelFile() {
+std::filesystem::path ChooseModelFile(const std::filesystem::path& chosen,
+                                      const std::filesystem::path& data_dir) {
+  if (!chosen.empty()) return chosen;
+  if (!data_dir.empty()) return ModelFileFromManFig(data_dir);
   const std::optional<std::filesystem::path> dir = FindDataDir("Man.Fig");
   if (!dir) {
     throw IoError(
@@ -137,7 +140,7 @@ HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options
   plan.LastSample = last;
   plan.SampleInterval = session.SampleInterval;
   // Every run starts from the parameters on disk.
-  plan.model = LoadEarModel(options.model_file.empty() ? DefaultModelFile() : options.model_file);
+  plan.model = LoadEarModel(ChooseModelFile(options.model_file));
   plan.ReflexOffset = options.listener == Listener::Warned
                           ? kWarnedReflexOffset
                           : plan.model.params.UnwarnedReflexDelay();
