@@ -11,9 +11,12 @@
 namespace korva {
 namespace {
 
-std::string SingleText(float value, std::chars_format format) {
+// The shortest text that reads back as the same single, in `format` when given.
+std::string SingleText(float value, std::optional<std::chars_format> format = std::nullopt) {
   std::array<char, 32> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, format);
+  char* const end = buffer.data() + buffer.size();
+  const auto result = format ? std::to_chars(buffer.data(), end, value, *format)
+                             : std::to_chars(buffer.data(), end, value);
   return std::string(buffer.data(), result.ptr);
 }
 
@@ -207,9 +210,7 @@ FieldValue FieldValue::Single(float value) {
   FieldValue v;
   v.kind = Kind::kNumber;
   v.number = value;
-  std::array<char, 32> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  v.text.assign(buffer.data(), result.ptr);
+  v.text = SingleText(value);
   return v;
 }
 
