@@ -140,7 +140,7 @@ KORVA_CLI_COMMAND(
      "                  \"unwarned\" with aru, aru_text, allowed (null for a hazard\n"
      "                  of 0), allowed_text, section_hazard, worst_section, fft_length\n"
      "  --csv           one row per file and listener, with a header row\n"
-     "  -j, --jobs N    threads to use (default: the number of cores); they share\n"
+     "  -j, --jobs N    threads to use (default: the cores it may use); they share\n"
      "                  the files, both listeners of each and the cochlear places\n\n"
      "Progress goes to standard error when it is a terminal. Exit status: 0 when\n"
      "every file was analysed, 1 when a file or the parameter file failed, 2 for\n"

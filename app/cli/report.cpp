@@ -337,7 +337,7 @@ KORVA_CLI_COMMAND(
      "                  hazards), then summary rows named in the last column\n"
      "  --html OUT.html a self-contained page (pictures embedded) to hand on\n"
      "  --pdf OUT.pdf   the same as an A4 PDF with page numbers\n"
-     "  -j, --jobs N    threads to use (default: the number of cores); they share\n"
+     "  -j, --jobs N    threads to use (default: the cores it may use); they share\n"
      "                  the files, both listeners of each and the cochlear places\n"
      "  --model FILE    the ear-model parameter file (default: the one Man.Fig names)\n\n"
      "A file that cannot be read is reported on stderr and as a row with its error\n"
