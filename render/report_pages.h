@@ -19,8 +19,8 @@
 #include <span>
 #include <string>
 
+#include "core/analysis/analysis.h"
 #include "core/common/progress.h"
-#include "core/metrics/shot_report.h"
 #include "core/waveform/session.h"
 
 namespace korva::render {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/metrics/shot_report.h"
+#include "core/analysis/analysis.h"
 #include "core/model/ear_model.h"
 #include "core/model/hazard.h"
 #include "render/report_pages.h"

@@ -273,7 +273,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
 
   const std::int32_t used = std::min(last, length - 1);
   const std::span<const float> pressure = std::as_const(session.Pressure).Range(0, last);
-  const std::span<float> backup = session.PressureBackup.Range(0, std::max(last, length - 1));
+  const std::span<float> backup = session.StapesDisplacement.Range(0, std::max(last, length - 1));
 
   // Progress in steps: the stapes waveform, its spectrum, the terms every
   // place shares, then two per place (its spectrum, its waveform): on long
@@ -319,7 +319,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   const float* si = stapes_im.data1();
 
   // The places are independent: each has its own buffers and movie column,
-  // and the last one leaves its displacement in PressureBackup.
+  // and the last one leaves its displacement in StapesDisplacement.
   std::vector<PlaceScan> scans(static_cast<std::size_t>(params.Places) + 1);
   std::mutex progress_mutex;
   long long steps_done = 4;

@@ -122,8 +122,7 @@ void Commit(Session& session, Decoded& decoded, const std::string& too_few) {
   }
 
   const auto last = static_cast<std::int32_t>(count - 1);
-  std::span<float> target = session.Pressure.Range(0, last);
-  std::copy(decoded.samples.begin(), decoded.samples.end(), target.begin());
+  session.Pressure.Assign(decoded.samples);
   session.WaveformLoaded = true;
   session.LastSample = last;
   session.SampleRate = rate;

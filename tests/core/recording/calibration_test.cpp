@@ -105,7 +105,7 @@ TEST(Sensitivity, FullScaleVoltsOverMillivoltsPerPascal) {
 TEST(ImportRecordingFile, ARefusalHalfwayLeavesTheSessionAsItWas) {
   TempDir dir;
   testing::WriteTone(dir / "piston.wav", 250.0, 0.3);
-  Session session(kClearedSamples);
+  Session session(1 << 20);
   testing::ScriptedPrompter prompter({});
   NoProgress progress;
   RecordingImportOptions options;

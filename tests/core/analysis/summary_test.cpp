@@ -1,10 +1,9 @@
-#include "core/metrics/shot_report.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
+#include "core/analysis/analysis.h"
 #include "core/common/error.h"
 #include "tests/core/metrics/waveforms.h"
 
