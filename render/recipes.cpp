@@ -7,15 +7,12 @@
 #include <cmath>
 #include <utility>
 
+#include "core/common/numbers.h"
 #include "core/plot/log_axes.h"
 #include "render/protector_plot.h"
 
 namespace korva::render {
 namespace {
-
-int RoundToInt(double value) {
-  return static_cast<int>(std::nearbyint(value));
-}
 
 // One narrow-band curve from bin 1 to half - 1 in `colour`.
 void DrawBins(QPainter& painter, const plot::Frame& frame, const BinEnergies& bins, QColor colour) {

@@ -13,10 +13,6 @@
 namespace korva::ui {
 namespace {
 
-int RoundToInt(double value) {
-  return static_cast<int>(std::nearbyint(value));
-}
-
 constexpr unsigned kEverything = Document::kWaveform | Document::kHeader | Document::kPicture;
 
 }  // namespace

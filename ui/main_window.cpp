@@ -14,6 +14,7 @@
 
 #include "core/common/data_dir.h"
 #include "core/common/files.h"
+#include "core/common/numbers.h"
 #include "core/model/ear_model.h"
 #include "render/recipes.h"
 
@@ -29,10 +30,6 @@ const char* const kHelpText =
 namespace {
 
 namespace fs = std::filesystem;
-
-int RoundToInt(double value) {
-  return static_cast<int>(std::nearbyint(value));
-}
 
 }  // namespace
 
@@ -209,7 +206,7 @@ void MainWindow::LoadModelConfiguration() {
   const fs::path data_dir = workspace_->options().data_dir;
   fs::path model;
   try {
-    model = ModelFileFromManFig(data_dir);
+    model = ChooseModelFile({}, data_dir);
   } catch (const Error& e) {
     throw StartupError(
         workspace_->FileErrorText(workspace_->DataFile(kModelConfiguration), e.what()));

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/common/levels.h"
 #include "core/common/numbers.h"
 #include "render/picture_export.h"
 #include "ui/file_controller.h"
@@ -18,7 +19,6 @@ constexpr double kWheelNotch = 120.0;
 // One notch of the wheel: a tenth of the view, or a zoom by this factor.
 constexpr double kPanPerNotch = 0.1;
 constexpr double kZoomPerNotch = 0.8;
-constexpr double kReferencePa = 20e-6;
 
 render::PressureView WholeWaveform(const Session& session) {
   return {session.StartTime, session.EndTime, session.MinPressure, session.PeakPressure};
@@ -205,8 +205,7 @@ QString ViewController::ReadoutAt(QPoint position) const {
   const double ms = 1000.0 * (session.StartTime + static_cast<double>(i) * session.SampleInterval);
   const double pa = session.Pressure[i];
   std::string text = FormatFixed(ms, 3) + " ms   " + FormatFixed(pa, 1) + " Pa   ";
-  text += pa == 0.0 ? std::string("-inf dB")
-                    : FormatFixed(20.0 * std::log10(std::fabs(pa) / kReferencePa), 1) + " dB";
+  text += pa == 0.0 ? std::string("-inf dB") : FormatFixed(LevelDb(pa), 1) + " dB";
   text += "   (sample " + FormatInteger(i) + ")";
   return QString::fromStdString(text);
 }

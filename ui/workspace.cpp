@@ -97,7 +97,7 @@ fs::path Workspace::DataFile(const std::string& name) const {
 }
 
 fs::path Workspace::ModelFileForRun() const {
-  return model_file_.empty() ? ModelFileFromManFig(document_.session.StartupDir) : model_file_;
+  return ChooseModelFile(model_file_, document_.session.StartupDir);
 }
 
 void Workspace::SetPopupItemsEnabled(bool enabled) {
