@@ -112,6 +112,23 @@ std::vector<CriteriaField> SeriesCriteriaFields(const SeriesCriteria& s) {
   return fields;
 }
 
+std::vector<CriteriaField> VerdictRowFields(const VerdictRow& row) {
+  const auto text_or_null = [](const std::string& text) {
+    return text.empty() ? CriteriaValue() : CriteriaValue(text);
+  };
+  return {{"criterion", row.criterion},
+          {"protector", text_or_null(row.protector)},
+          {"quantity", text_or_null(row.quantity)},
+          {"value", Value(row.value)},
+          {"unit", row.unit},
+          {"limit", row.limit},
+          {"tier", text_or_null(row.tier)},
+          {"shots", static_cast<double>(row.shots)},
+          {"peak_cap", row.peak_cap},
+          {"allowed_shots", Value(row.allowed_shots)},
+          {"allowed_shots_text", AllowedShotsText(row)}};
+}
+
 std::vector<CriteriaField> FlattenedFields(std::span<const CriteriaField> fields) {
   std::vector<CriteriaField> out;
   Flatten(fields, "", out);
