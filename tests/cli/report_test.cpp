@@ -315,8 +315,17 @@ TEST(CliReport, PagesStandAloneAndThePdfIsA4WithPageNumbers) {
   out.clear();
   EXPECT_EQ(testing::RunShell("/usr/bin/python3 " + Quoted(checker) + " " + Quoted(html), &out), 0)
       << out;
-  EXPECT_EQ(out, "pictures: 8\n");
+  // ... and the verdict's chart.
+  EXPECT_EQ(out, "pictures: 9\n");
   const std::string page = ReadWholeFile(html);
+  const std::size_t verdict = page.find("<h2>Verdict</h2>");
+  EXPECT_LT(verdict, page.find("<h2>Summary</h2>"));
+  EXPECT_NE(page.find("Limiting: EU exposure limit value (LCpeak 15", verdict), std::string::npos);
+  EXPECT_NE(page.find("<th>Allowed shots a day</th>", verdict), std::string::npos);
+  EXPECT_NE(page.find("exceeded at the first shot", verdict), std::string::npos);
+  EXPECT_NE(page.find("alt=\"Allowed shots per day by criterion and protector\"", verdict),
+            std::string::npos);
+  EXPECT_NE(page.find("<h2>Criteria of each shot</h2>"), std::string::npos);
   EXPECT_NE(page.find("not a KRV waveform file"), std::string::npos);
   EXPECT_NE(page.find("QUIET.KRV"), std::string::npos);
   EXPECT_NE(page.find("test_ear_model.txt (SHA-256 "), std::string::npos);
@@ -330,6 +339,7 @@ TEST(CliReport, PagesStandAloneAndThePdfIsA4WithPageNumbers) {
   ASSERT_EQ(testing::RunShell("pdftotext -f 1 -l 1 " + Quoted(pdf) + " -", &out), 0);
   EXPECT_NE(out.find("page 1 of " + FormatInteger(pages)), std::string::npos) << out;
   EXPECT_NE(out.find("LOUD.KRV"), std::string::npos) << out;
+  EXPECT_NE(out.find("Allowed shots per day"), std::string::npos) << out;
 
   // A page that cannot be written is known before any work is done.
   EXPECT_EQ(Cli("report " + kModel + "--html " + Quoted(series.dir / "no" / "r.html") + " " +
