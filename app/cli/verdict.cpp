@@ -29,18 +29,6 @@ std::string Padded(std::string text, std::size_t width) {
   return text + " ";
 }
 
-std::string Fixed(const std::optional<double>& value, int decimals, const std::string& unit = "") {
-  return value ? FormatFixed(*value, decimals) + unit : std::string("n/a");
-}
-
-std::string YesNo(const std::optional<bool>& value, const char* yes, const char* no) {
-  return value ? (*value ? yes : no) : "n/a";
-}
-
-std::string Allowed(const std::optional<double>& allowed) {
-  return allowed ? FormatFixed(*allowed, 1) : std::string("unlimited");
-}
-
 // The series' criteria, with a note on the shots judged by the model alone.
 std::vector<CriteriaField> SeriesFields(const ShotSummary& s) {
   std::vector<CriteriaField> fields = SeriesCriteriaFields(*s.criteria);
@@ -91,24 +79,11 @@ std::optional<ProtectorSet> ChosenProtectors(const Args& args, Streams& io) {
 void PrintTextCriteria(const ShotReport& shot, std::ostream& out) {
   if (!shot.criteria) return;
   const ShotCriteria& c = *shot.criteria;
-  const std::string indent = "  " + Padded("", 19);
   if (!shot.criteria_note.empty()) {
     out << "  " << Padded("criteria", 19) << "left out: " << shot.criteria_note << "\n";
   } else {
-    out << "  " << Padded("criteria", 19) << "EU peak tier "
-        << (c.eu_peak_tier ? EuTierName(*c.eu_peak_tier) : "n/a") << "; OSHA peak "
-        << YesNo(c.osha_peak_exceeded, "exceeded", "not exceeded") << "; DoD unprotected peak "
-        << YesNo(c.dod_unprotected_exceeded, "exceeded", "not exceeded") << "\n"
-        << indent << "NIOSH dose " << Fixed(c.niosh_dose_percent, 4, " %") << "\n";
-    if (c.mil1474e) {
-      const Mil1474eShot& m = *c.mil1474e;
-      out << indent << "MIL-STD-1474E LIAeq8hr " << FormatFixed(m.liaeq8hr_db, 2)
-          << " dB(A) (uncorrected " << FormatFixed(m.liaeq8hr_uncorrected_db, 2)
-          << ", correction " << FormatFixed(m.correction_db, 2) << " dB for A "
-          << FormatFixed(m.a_duration_corrected_ms, 3) << " ms), allowed " << Allowed(m.allowed)
-          << ", dose " << FormatFixed(m.dose_percent, 4) << " %\n";
-    } else {
-      out << indent << "MIL-STD-1474E n/a\n";
+    for (const CriteriaLine& line : ShotCriteriaLines(c)) {
+      out << "  " << Padded(line.label, 19) << line.value << " " << line.unit << "\n";
     }
   }
   for (const ProtectedShot& p : c.protectors) {

@@ -48,6 +48,16 @@ std::vector<CriteriaField> SeriesCriteriaFields(const SeriesCriteria& series);
 // tables show it: "38", "unlimited", "exceeded at the first shot").
 std::vector<CriteriaField> VerdictRowFields(const VerdictRow& row);
 
+// The criteria of one shot as lines of a table (the window's descriptor
+// table, korva-cli's text): what, its value, its unit or limit. Lines
+// without a value read "n/a".
+struct CriteriaLine {
+  std::string label;
+  std::string value;
+  std::string unit;
+};
+std::vector<CriteriaLine> ShotCriteriaLines(const ShotCriteria& shot);
+
 // The leaves of `fields` in order, each keyed by the keys on its path joined
 // with "_": criteria_mil1474e_allowed, protected_EARMUFF_warned_aru. The
 // inner keys are fixed, so a protector's name (which may hold "_") is read
