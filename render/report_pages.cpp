@@ -447,8 +447,8 @@ QString ReportHtml(std::span<const ShotReport> shots, const ShotSummary& summary
           "<br>\n" + QString::number(summary.files) + (summary.files == 1 ? " file" : " files") +
           ", " + QString::number(summary.failed) + " failed.</p>\n";
   html += VerdictHtml(summary, source(shots.size(), ShotPictures::kKinds), image_width);
-  html += "<h2>Summary</h2>\n" + SummaryTable(summary) + ShotTables(shots) +
-          ShotCriteriaHtml(shots);
+  html +=
+      "<h2>Summary</h2>\n" + SummaryTable(summary) + ShotTables(shots) + ShotCriteriaHtml(shots);
   html +=
       "<p>Levels are dB re 20 &micro;Pa; LAeq, Leq and LAeq8hr, as the program's Statistics "
       "shows them, use 94 dB for 1 Pa. Allowed rounds: 85 dB(A) over 8 hours with a 3 dB "

@@ -88,14 +88,16 @@ QString ShotCriteriaHtml(std::span<const ShotReport> shots) {
   const auto yes_no = [](const std::optional<bool>& value) {
     return value ? QString(*value ? "exceeded" : "no") : QString("n/a");
   };
-  QStringList header = {"File", "EU peak tier", "OSHA peak", "DoD peak", "NIOSH dose %",
-                        "1474E LIAeq8hr dB(A)", "1474E correction dB", "1474E allowed"};
+  QStringList header = {
+      "File",         "EU peak tier",         "OSHA peak",           "DoD peak",
+      "NIOSH dose %", "1474E LIAeq8hr dB(A)", "1474E correction dB", "1474E allowed"};
   for (const ProtectedShot& p : judged->criteria->protectors) {
     header << Html(p.protector) + "<br>unwarned A.R.U.";
   }
-  QString html = "<h2>Criteria of each shot</h2>\n<table border=\"1\" cellspacing=\"0\" "
-                 "cellpadding=\"3\" width=\"100%\">\n" +
-                 Cells(header, "th");
+  QString html =
+      "<h2>Criteria of each shot</h2>\n<table border=\"1\" cellspacing=\"0\" "
+      "cellpadding=\"3\" width=\"100%\">\n" +
+      Cells(header, "th");
   for (const ShotReport& s : shots) {
     const QString file = Html(std::filesystem::path(s.file).filename().string());
     if (!s.criteria) {
@@ -120,8 +122,8 @@ QString ShotCriteriaHtml(std::span<const ShotReport> shots) {
     }
     html += Cells(row, "td");
     if (!s.criteria_note.empty()) {
-      html += "<tr><td class=\"name\" colspan=\"" + QString::number(row.size()) + "\">" +
-              file + ": " + Html(s.criteria_note) + "</td></tr>\n";
+      html += "<tr><td class=\"name\" colspan=\"" + QString::number(row.size()) + "\">" + file +
+              ": " + Html(s.criteria_note) + "</td></tr>\n";
     }
   }
   return html + "</table>\n";

@@ -54,8 +54,10 @@ std::pair<int, int> Decades(const Verdict& verdict) {
 }
 
 QString DecadeLabel(int decade) {
-  if (decade >= 0 && decade <= 6) return QString::fromStdString(FormatFixed(std::pow(10.0, decade), 0));
-  if (decade < 0 && decade >= -3) return QString::fromStdString(FormatShortest(std::pow(10.0, decade)));
+  if (decade >= 0 && decade <= 6)
+    return QString::fromStdString(FormatFixed(std::pow(10.0, decade), 0));
+  if (decade < 0 && decade >= -3)
+    return QString::fromStdString(FormatShortest(std::pow(10.0, decade)));
   return "1e" + QString::number(decade);
 }
 

@@ -35,8 +35,7 @@ std::vector<CriteriaField> SeriesFields(const ShotSummary& s) {
   auto& criteria = std::get<std::vector<CriteriaField>>(fields.front().value);
   CriteriaValue note;
   if (s.not_free_field > 0) {
-    note = FormatInteger(s.not_free_field) +
-           (s.not_free_field == 1 ? " shot was" : " shots were") +
+    note = FormatInteger(s.not_free_field) + (s.not_free_field == 1 ? " shot was" : " shots were") +
            " not measured in the free field: judged by the ear model alone";
   }
   criteria.push_back({"note", note});
@@ -88,8 +87,8 @@ void PrintTextCriteria(const ShotReport& shot, std::ostream& out) {
   }
   for (const ProtectedShot& p : c.protectors) {
     std::string line;
-    for (const auto& [name, aru] : {std::pair{"warned", p.hazard.warned_aru},
-                                    std::pair{"unwarned", p.hazard.unwarned_aru}}) {
+    for (const auto& [name, aru] :
+         {std::pair{"warned", p.hazard.warned_aru}, std::pair{"unwarned", p.hazard.unwarned_aru}}) {
       if (!aru) continue;
       line += std::string(line.empty() ? "" : "; ") + name + " " +
               HazardText(static_cast<float>(*aru)) + " A.R.U., allowed " +
@@ -139,8 +138,8 @@ std::string JsonVerdictMembers(const ShotSummary& s) {
   }
   out += ", \"verdict\": [";
   for (std::size_t k = 0; k < s.verdict->rows.size(); ++k) {
-    out += (k == 0 ? "" : ", ") +
-           JsonValue(FieldValue::Object(VerdictRowFields(s.verdict->rows[k])));
+    out +=
+        (k == 0 ? "" : ", ") + JsonValue(FieldValue::Object(VerdictRowFields(s.verdict->rows[k])));
   }
   out += "], \"protector_note\": " + (s.verdict->protector_note.empty()
                                           ? std::string("null")

@@ -211,7 +211,8 @@ void AddCriteria(ShotReport& shot, std::span<const std::string> protectors,
   if (const auto& run = shot.Run(Listener::Unwarned)) {
     model.unwarned_aru = run->cochlea.TotalHazardARU;
   }
-  shot.criteria = CriteriaOfAnalysedShot(shot.descriptors, shot.mic_location, model, protectors, runs);
+  shot.criteria =
+      CriteriaOfAnalysedShot(shot.descriptors, shot.mic_location, model, protectors, runs);
   shot.criteria_note = NotFreeFieldNote(shot.mic_location);
 }
 

@@ -4,8 +4,8 @@
 #include <charconv>
 #include <stdexcept>
 #include <string>
-#include <variant>
 #include <utility>
+#include <variant>
 
 #include "core/common/levels.h"
 #include "core/common/numbers.h"
@@ -129,28 +129,32 @@ std::vector<CriteriaField> CriteriaObject(const ShotCriteria& criteria, const st
 }
 
 void AddCriteriaFields(std::vector<Field>& fields) {
-  Field criteria{.group = FieldGroup::kCriteria,
-                 .key = "criteria",
-                 .kind = FieldValue::Kind::kObject,
-                 .text = false,
-                 .value = [](const ShotReport& s) {
-                   if (!s.criteria) return FieldValue();
-                   return FieldValue::Object(CriteriaObject(*s.criteria, s.criteria_note));
-                 },
-                 .shape = [](std::span<const std::string>) {
-                   return CriteriaObject(EveryCriterion({}), " ");
-                 }};
-  Field protectors{.group = FieldGroup::kCriteria,
-                   .key = "protected",
-                   .kind = FieldValue::Kind::kObject,
-                   .text = false,
-                   .value = [](const ShotReport& s) {
-                     if (!s.criteria || s.criteria->protectors.empty()) return FieldValue();
-                     return FieldValue::Object(Member(ShotCriteriaFields(*s.criteria), "protected"));
-                   },
-                   .shape = [](std::span<const std::string> names) {
-                     return Member(ShotCriteriaFields(EveryCriterion(names)), "protected");
-                   }};
+  Field criteria{
+      .group = FieldGroup::kCriteria,
+      .key = "criteria",
+      .kind = FieldValue::Kind::kObject,
+      .text = false,
+      .value =
+          [](const ShotReport& s) {
+            if (!s.criteria) return FieldValue();
+            return FieldValue::Object(CriteriaObject(*s.criteria, s.criteria_note));
+          },
+      .shape =
+          [](std::span<const std::string>) { return CriteriaObject(EveryCriterion({}), " "); }};
+  Field protectors{
+      .group = FieldGroup::kCriteria,
+      .key = "protected",
+      .kind = FieldValue::Kind::kObject,
+      .text = false,
+      .value =
+          [](const ShotReport& s) {
+            if (!s.criteria || s.criteria->protectors.empty()) return FieldValue();
+            return FieldValue::Object(Member(ShotCriteriaFields(*s.criteria), "protected"));
+          },
+      .shape =
+          [](std::span<const std::string> names) {
+            return Member(ShotCriteriaFields(EveryCriterion(names)), "protected");
+          }};
   fields.push_back(std::move(criteria));
   fields.push_back(std::move(protectors));
 }

@@ -160,8 +160,7 @@ std::vector<CriteriaLine> ShotCriteriaLines(const ShotCriteria& c) {
   lines.push_back({"1474E correction", fixed(mil(&Mil1474eShot::correction_db), 2),
                    m ? "dB, A " + FormatFixed(m->a_duration_corrected_ms, 3) + " ms" : "dB"});
   lines.push_back({"1474E allowed",
-                   m ? (m->allowed ? FormatFixed(*m->allowed, 1) : "unlimited") : "n/a",
-                   "a day"});
+                   m ? (m->allowed ? FormatFixed(*m->allowed, 1) : "unlimited") : "n/a", "a day"});
   lines.push_back({"1474E dose", fixed(mil(&Mil1474eShot::dose_percent), 4), "%"});
   return lines;
 }

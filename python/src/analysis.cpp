@@ -16,11 +16,11 @@
 #include "core/analysis/analysis.h"
 #include "core/analysis/fields.h"
 #include "core/analysis/protected.h"
-#include "core/criteria/fields.h"
-#include "core/criteria/verdict.h"
 #include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/common/pool.h"
+#include "core/criteria/fields.h"
+#include "core/criteria/verdict.h"
 #include "core/metrics/leq300.h"
 #include "core/model/ear_model.h"
 #include "core/model/hazard.h"
@@ -232,7 +232,8 @@ ProtectorSet ProtectorsOf(const std::vector<std::string>& names,
                           const std::optional<fs::path>& table) {
   if (names.empty()) return {};
   const bool all = names.size() == 1 && names.front() == "all";
-  const std::optional<fs::path> path = table ? table : std::optional<fs::path>(TableFile(table).table);
+  const std::optional<fs::path> path =
+      table ? table : std::optional<fs::path>(TableFile(table).table);
   return ChooseProtectors(path, all ? std::vector<std::string>{} : names, all);
 }
 

@@ -219,10 +219,10 @@ TEST(CliReport, CriteriaProtectorsAndTheVerdictInJsonCsvAndText) {
         "protected.EARMUFF.unwarned_allowed", "protected.EARMUFF.eardrum_peak_db"}) {
     EXPECT_NE(keys[0].find(std::string(" ") + key + " "), std::string::npos) << key;
   }
-  for (const char* key : {"criteria.eu_lex8h_db", "criteria.eu_lex8h_tier",
-                          "criteria.niosh_dose_percent", "criteria.mil1474e.liaeq8hr_db",
-                          "criteria.mil1474e.allowed", "criteria.limiting",
-                          "protected.EARMUFF.unwarned_allowed", "verdict", "protector_note"}) {
+  for (const char* key :
+       {"criteria.eu_lex8h_db", "criteria.eu_lex8h_tier", "criteria.niosh_dose_percent",
+        "criteria.mil1474e.liaeq8hr_db", "criteria.mil1474e.allowed", "criteria.limiting",
+        "protected.EARMUFF.unwarned_allowed", "verdict", "protector_note"}) {
     EXPECT_NE(keys[1].find(std::string(" ") + key + " "), std::string::npos) << key;
   }
   const std::vector<std::string> rows = Lines(json, '{');
@@ -254,8 +254,7 @@ TEST(CliReport, CriteriaProtectorsAndTheVerdictInJsonCsvAndText) {
   EXPECT_EQ(table_rows[1][column("protected_EARMUFF_unwarned_aru")],
             JsonField(Object(rows[0], "EARMUFF"), "unwarned_aru"));
   EXPECT_EQ(table_rows[5].back(), "all in one day");
-  EXPECT_EQ(table_rows[5][column("criteria_limiting")].rfind("Limiting: EU exposure limit", 0),
-            0u);
+  EXPECT_EQ(table_rows[5][column("criteria_limiting")].rfind("Limiting: EU exposure limit", 0), 0u);
   EXPECT_TRUE(table_rows[1][column("criteria_limiting")].empty());
 
   const std::string text = CliOk(args);

@@ -109,11 +109,11 @@ TEST(AnalyzeUnderProtectors, EveryShippedProtectorLowersTheHazardAndNothingIsWri
       AnalyzeFile((kData / "examples" / "FRIED160.KRV").string(), options, none);
   EXPECT_TRUE(partly.failed());
   EXPECT_EQ(partly.error.rfind("GENERIC_EARMUFF: ", 0), 0u) << partly.error;
-  EXPECT_NE(partly.error.find("Seed_REAT_Values_Earmuff.txt"), std::string::npos)
-      << partly.error;
+  EXPECT_NE(partly.error.find("Seed_REAT_Values_Earmuff.txt"), std::string::npos) << partly.error;
   EXPECT_FALSE(partly.protector_error[1].failed());
   EXPECT_FALSE(partly.criteria->protectors[0].hazard.unwarned_aru);
-  EXPECT_EQ(partly.criteria->protectors[1].hazard.unwarned_aru, c.protectors[2].hazard.unwarned_aru);
+  EXPECT_EQ(partly.criteria->protectors[1].hazard.unwarned_aru,
+            c.protectors[2].hazard.unwarned_aru);
   EXPECT_EQ(partly.criteria->model.unwarned_aru, c.model.unwarned_aru);
 }
 
@@ -128,15 +128,16 @@ TEST(AnalyzeUnderProtectors, LeavesOutTheFreeFieldCriteriaForOtherMicrophoneLoca
   const fs::path eardrum = testing::WriteKrv(dir, "DRUM.KRV", "3", impulse);
   AnalysisOptions options;
   options.model_file = testing::TestModelPath();
-  options.protectors = ChooseProtectors(CopyTable(dir, true), std::vector<std::string>{"EARMUFF"},
-                                        false);
+  options.protectors =
+      ChooseProtectors(CopyTable(dir, true), std::vector<std::string>{"EARMUFF"}, false);
   NoProgress none;
   const std::vector<std::string> files = {free_field.string(), eardrum.string()};
   const std::vector<ShotReport> shots = AnalyzeFiles(files, options, none);
   ASSERT_FALSE(shots[0].failed() || shots[1].failed()) << shots[0].error << shots[1].error;
 
   EXPECT_TRUE(shots[0].criteria_note.empty());
-  EXPECT_TRUE(shots[0].criteria->eu_peak_tier && shots[0].criteria->protectors[0].hazard.warned_aru);
+  EXPECT_TRUE(shots[0].criteria->eu_peak_tier &&
+              shots[0].criteria->protectors[0].hazard.warned_aru);
   const ShotCriteria& drum = *shots[1].criteria;
   EXPECT_NE(shots[1].criteria_note.find("location 3 (eardrum)"), std::string::npos);
   EXPECT_FALSE(drum.eu_peak_tier || drum.osha_peak_exceeded || drum.niosh_dose_percent ||
@@ -181,8 +182,9 @@ TEST(TableColumns, SpreadTheCriteriaAndEachProtectorIntoColumns) {
   shot.described = true;
   shot.descriptors.peak_db = 150.0;
   shot.descriptors.lcpeak_db = 137.0;
-  AddCriteria(shot, protectors, std::vector<std::optional<ProtectedShot>>{
-                                    ProtectedShot{"FOAM_EARPLUG", {2.0, 5.0}, 120.0}});
+  AddCriteria(
+      shot, protectors,
+      std::vector<std::optional<ProtectedShot>>{ProtectedShot{"FOAM_EARPLUG", {2.0, 5.0}, 120.0}});
   const std::vector<FieldValue> cells = TableCells(shot, columns);
   EXPECT_EQ(cells[at("criteria_eu_peak_tier")].text, "upper_action");
   EXPECT_EQ(cells[at("criteria_osha_peak_exceeded")].text, "true");
