@@ -32,10 +32,15 @@ int RowPitch(int width) {
 constexpr int kRowsAbove = 3;
 constexpr int kRowsBelow = 3;
 
-QString RowLabel(const VerdictRow& row) {
-  QString label = QString::fromStdString(row.criterion);
-  if (!row.protector.empty()) label += ", under " + QString::fromStdString(row.protector);
-  return label;
+// The row's criterion, and its protector when there is one; a label too
+// long for `width` pixels gives up the middle of the protector's name, so
+// that the listener stays readable.
+QString RowLabel(const VerdictRow& row, const QFontMetrics& metrics, int width) {
+  const QString criterion = QString::fromStdString(row.criterion);
+  if (row.protector.empty()) return metrics.elidedText(criterion, Qt::ElideMiddle, width);
+  const QString head = criterion + ", under ";
+  const int room = std::max(0, width - metrics.horizontalAdvance(head));
+  return head + metrics.elidedText(QString::fromStdString(row.protector), Qt::ElideMiddle, room);
 }
 
 // The decades the axis spans: from the smallest finite count (at most 1)
@@ -54,7 +59,7 @@ std::pair<int, int> Decades(const Verdict& verdict) {
 }
 
 QString DecadeLabel(int decade) {
-  if (decade >= 0 && decade <= 6)
+  if (decade >= 0 && decade <= 9)
     return QString::fromStdString(FormatFixed(std::pow(10.0, decade), 0));
   if (decade < 0 && decade >= -3)
     return QString::fromStdString(FormatShortest(std::pow(10.0, decade)));
@@ -120,7 +125,7 @@ Layer AllowedShotsChart(std::shared_ptr<const Verdict> verdict) {
       const QRect label_box(width / 100, y, left - width / 100 - pitch / 3, pitch);
       painter.setPen(Qt::black);
       painter.drawText(label_box, Qt::AlignRight | Qt::AlignVCenter,
-                       metrics.elidedText(RowLabel(row), Qt::ElideMiddle, label_box.width()));
+                       RowLabel(row, metrics, label_box.width()));
       const bool limiting = verdict->limiting && *verdict->limiting == k;
       const QColor colour = limiting ? kLimiting : row.protector.empty() ? kFreeField : kProtected;
       const int bar_top = y + pitch / 5;

@@ -1,6 +1,7 @@
 #include "app/cli/verdict.h"
 
 #include <algorithm>
+#include <array>
 
 #include "app/cli/json.h"
 #include "app/cli/shots.h"
@@ -24,8 +25,16 @@ std::vector<std::string> SplitNames(const std::string& list) {
   return names;
 }
 
+// Characters, not bytes: the values hold "≥" and the like.
+std::size_t Utf8Length(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
 std::string Padded(std::string text, std::size_t width) {
-  if (text.size() < width) text.resize(width, ' ');
+  const std::size_t length = Utf8Length(text);
+  if (length < width) text.append(width - length, ' ');
   return text + " ";
 }
 
@@ -79,11 +88,12 @@ void PrintTextCriteria(const ShotReport& shot, std::ostream& out) {
   if (!shot.criteria) return;
   const ShotCriteria& c = *shot.criteria;
   if (!shot.criteria_note.empty()) {
+    // The note says the protectors were left out too.
     out << "  " << Padded("criteria", 19) << "left out: " << shot.criteria_note << "\n";
-  } else {
-    for (const CriteriaLine& line : ShotCriteriaLines(c)) {
-      out << "  " << Padded(line.label, 19) << line.value << " " << line.unit << "\n";
-    }
+    return;
+  }
+  for (const CriteriaLine& line : ShotCriteriaLines(c)) {
+    out << "  " << Padded(line.label, 19) << line.value << " " << line.unit << "\n";
   }
   for (const ProtectedShot& p : c.protectors) {
     std::string line;
@@ -109,18 +119,24 @@ void PrintTextVerdictSentence(const ShotSummary& s, std::ostream& out) {
 void PrintTextVerdictTable(const ShotSummary& s, std::ostream& out) {
   if (!s.verdict || !s.criteria) return;
   out << "  criteria of all shots in one day:\n";
-  constexpr std::size_t kWidths[] = {30, 20, 30, 11, 6};
-  const std::string header[] = {"criterion", "protector", "value", "limit", "shots"};
-  out << "    ";
-  for (std::size_t k = 0; k < 5; ++k) out << Padded(header[k], kWidths[k]);
-  out << "allowed shots a day\n";
+  std::vector<std::array<std::string, 6>> lines{
+      {"criterion", "protector", "value", "limit", "shots", "allowed shots a day"}};
   for (const VerdictRow& row : s.verdict->rows) {
-    const std::string cells[] = {row.criterion, row.protector.empty() ? "none" : row.protector,
-                                 VerdictValueText(row), VerdictLimitText(row),
-                                 FormatInteger(row.shots)};
+    lines.push_back({row.criterion, row.protector.empty() ? "none" : row.protector,
+                     VerdictValueText(row), VerdictLimitText(row), FormatInteger(row.shots),
+                     AllowedShotsText(row)});
+  }
+  // Columns as wide as their longest cell (protector names vary a lot).
+  std::array<std::size_t, 6> widths{};
+  for (const auto& line : lines) {
+    for (std::size_t k = 0; k < widths.size(); ++k) {
+      widths[k] = std::max(widths[k], Utf8Length(line[k]));
+    }
+  }
+  for (const auto& line : lines) {
     out << "    ";
-    for (std::size_t k = 0; k < 5; ++k) out << Padded(cells[k], kWidths[k]);
-    out << AllowedShotsText(row) << "\n";
+    for (std::size_t k = 0; k + 1 < widths.size(); ++k) out << Padded(line[k], widths[k]);
+    out << line.back() << "\n";
   }
   if (s.not_free_field > 0) {
     out << "  " << FormatInteger(s.not_free_field)

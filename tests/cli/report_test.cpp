@@ -263,6 +263,18 @@ TEST(CliReport, CriteriaProtectorsAndTheVerdictInJsonCsvAndText) {
   EXPECT_NE(text.find("under EARMUFF"), std::string::npos) << text;
   EXPECT_NE(text.find("exceeded at the first shot", summary), std::string::npos) << text;
   EXPECT_NE(text.find("are not recomputed", summary), std::string::npos) << text;
+  // The verdict's table keeps its last column in place whatever the widths
+  // of the cells before it.
+  const std::size_t header_at = text.find("    criterion ", summary);
+  ASSERT_NE(header_at, std::string::npos) << text;
+  const std::size_t last_column = text.find("allowed shots a day", header_at) - header_at;
+  int rows_seen = 0;
+  for (std::size_t at = text.find('\n', header_at) + 1; text.compare(at, 4, "    ") == 0;
+       at = text.find('\n', at) + 1, ++rows_seen) {
+    EXPECT_EQ(text[at + last_column - 1], ' ') << text.substr(at, text.find('\n', at) - at);
+    EXPECT_NE(text[at + last_column], ' ') << text.substr(at, text.find('\n', at) - at);
+  }
+  EXPECT_EQ(rows_seen, 10) << text;
 
   EXPECT_EQ(ReadWholeFile(table), table_bytes);
   std::string out;
