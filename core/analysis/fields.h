@@ -98,8 +98,9 @@ const Field& FieldNamed(std::string_view object, std::string_view key);
 // The fields of one group, in order.
 std::vector<const Field*> FieldsOf(FieldGroup group);
 
-// The flat columns of the groups a table of shots shows (CSV, frames):
-// identity, waveform, interval, descriptors, metrics, both listeners, error.
+// The fields of the groups a table of shots shows (CSV, frames): identity,
+// waveform, interval, descriptors, metrics, both listeners, the objects
+// "criteria" and "protected" (TableColumns spreads them out), error.
 std::vector<const Field*> TableFields();
 
 // A column of a table of shots (CSV, frames): a flat field, or a member of
