@@ -220,9 +220,11 @@ void RecordingDialog::ShowInfo() {
   const RecordingInfo& info = *info_;
   QString text = Text(path_.filename().string()) + "\n" + Text(info.Description()) + "\n";
   if (info.rate > 0.0) {
-    text += Text(FormatShortest(info.rate)) + " samples/s, " +
-            Text(FormatFixed(info.Seconds(), 3)) + " s (" + Text(FormatInteger(info.frames)) +
-            " frames)";
+    const std::string rate = info.rate == std::floor(info.rate)
+                                 ? FormatInteger(static_cast<long long>(info.rate))
+                                 : FormatShortest(info.rate);
+    text += Text(rate) + " samples/s, " + Text(FormatFixed(info.Seconds(), 3)) + " s (" +
+            Text(FormatInteger(info.frames)) + " frames)";
   } else {
     text += Text(FormatInteger(info.frames)) + " frames, rate unknown: " + Text(info.rate_problem);
   }
@@ -306,7 +308,8 @@ RecordingRequest RecordingDialog::Request() const {
       calibration.full_scale = full_scale_->value();
       break;
     case kCalibrator:
-      calibration.calibrator = calibrator_->text().trimmed().toStdString();
+      // A calibrator named without a folder is looked for beside the recording.
+      calibration.calibrator = path_.parent_path() / calibrator_->text().trimmed().toStdString();
       calibration.calibrator_level = calibrator_level_->value();
       if (calibrator_channel_->value() >= 0) {
         calibration.calibrator_channel = calibrator_channel_->value();
