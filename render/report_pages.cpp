@@ -552,7 +552,8 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
     const QString html = ReportHtml(
         shots, summary, info, pictures,
         [&](std::size_t shot, ShotPictures::Kind kind) {
-          const QByteArray& png = shot < pictures.size() ? pictures[shot].png[kind] : chart;
+          // (shots.size(), kKinds) is the verdict's chart.
+          const QByteArray& png = shot == shots.size() ? chart : pictures[shot].png[kind];
           return png.isEmpty() ? QString()
                                : "data:image/png;base64," + QString::fromLatin1(png.toBase64());
         },
