@@ -145,7 +145,7 @@ TEST(CliReport, CsvKeepsOneColumnLayoutForShotsErrorsAndSummaryRows) {
     return std::count(line.begin(), line.end(), ',');
   };
   for (const std::string& line : lines) EXPECT_EQ(count(line), count(lines[0])) << line;
-  EXPECT_EQ(lines[0].rfind("file,samples,rate,mic_location,", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0].rfind("file,shot,time_s,samples,rate,mic_location,", 0), 0u) << lines[0];
   EXPECT_NE(lines[0].find(",warned_aru,warned_aru_text,warned_allowed,"), std::string::npos);
   EXPECT_TRUE(lines[0].ends_with(",error,summary")) << lines[0];
   EXPECT_TRUE(lines[2].rfind(series.bad.string() + ",,", 0) == 0) << lines[2];
