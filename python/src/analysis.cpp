@@ -15,6 +15,7 @@
 
 #include "core/analysis/analysis.h"
 #include "core/analysis/fields.h"
+#include "core/analysis/series.h"
 #include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/common/pool.h"
@@ -341,6 +342,21 @@ std::string ListenerRepr(const ListenerResult& r) {
 }
 
 }  // namespace
+
+py::list AnalyzeInputRows(const std::string& path, const std::string& listener,
+                          const std::optional<fs::path>& model, const StopToken* token,
+                          const InputOptions& inputs) {
+  const std::vector<Listener> listeners = ListenersOf(listener);
+  Pool();  // sized with the interpreter lock held
+  Interruption stop(token);
+  const InputsReport report = Released(stop, [&] {
+    InterruptibleProgress progress(stop);
+    return AnalyzeInputs(std::span(&path, 1), inputs, OnPool(listeners, model), progress);
+  });
+  py::list rows;
+  for (const ShotReport& row : report.rows) rows.append(FieldsDict(row, TableFields()));
+  return rows;
+}
 
 void DefineAnalysis(py::module_& m) {
   py::class_<StopToken>(m, "StopToken",
