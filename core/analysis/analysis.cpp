@@ -4,6 +4,8 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <set>
+#include <string_view>
 #include <utility>
 
 #include "core/analysis/parts_progress.h"
@@ -290,9 +292,14 @@ std::vector<ShotReport> AnalyzeFiles(std::span<const std::string> files,
 ShotSummary SummariseShots(std::span<const ShotReport> shots) {
   ShotSummary s;
   EnergySum peak, lae, laeq8hr;
+  std::set<std::string_view> recordings;
   for (const ShotReport& shot : shots) {
-    ++s.files;
-    if (shot.shot) ++s.shots;
+    if (shot.shot) {
+      ++s.shots;
+      recordings.insert(shot.file);
+    } else {
+      ++s.files;
+    }
     if (shot.failed()) {
       ++s.failed;
       continue;
@@ -326,6 +333,8 @@ ShotSummary SummariseShots(std::span<const ShotReport> shots) {
   for (std::size_t k = 0; k < 2; ++k) {
     s.day_allowed_by_model[k] = AllowedExposures(s.day_aru[k]);
   }
+  s.recordings = static_cast<int>(recordings.size());
+  s.files += s.recordings;
   return s;
 }
 
@@ -333,9 +342,10 @@ std::string RowsText(const ShotSummary& s) {
   const auto count = [](int n, const char* one, const char* many) {
     return FormatInteger(n) + " " + (n == 1 ? one : many);
   };
-  const int files = s.files - s.shots;
+  const int files = s.files - s.recordings;
   if (s.shots == 0) return count(files, "file", "files");
-  return count(s.shots, "shot", "shots") +
+  return count(s.shots, "shot", "shots") + " of " +
+         count(s.recordings, "recording", "recordings") +
          (files > 0 ? " and " + count(files, "file", "files") : "");
 }
 

@@ -159,9 +159,10 @@ std::vector<ShotReport> AnalyzeFiles(std::span<const std::string> files,
 
 // The series of shots, failed ones counted apart.
 struct ShotSummary {
-  int files = 0;  // every row: files and shots
-  int failed = 0;
-  int shots = 0;  // the rows that are shots of recordings
+  int files = 0;  // the inputs: a recording split into shots counts once
+  int failed = 0;  // rows
+  int shots = 0;   // the rows that are shots of recordings
+  int recordings = 0;  // the recordings they come from
 
   // Energy mean 10 log10(mean 10^(L/10)) and maximum over the shots that
   // have the level.
@@ -195,7 +196,8 @@ struct ShotSummary {
 // Shots with any failure are counted as failed and left out of the sums.
 ShotSummary SummariseShots(std::span<const ShotReport> shots);
 
-// What the rows are: "3 files", "120 shots", "120 shots and 2 files".
+// What the rows are: "3 files", "120 shots of 1 recording", "120 shots of 2
+// recordings and 1 file".
 std::string RowsText(const ShotSummary& summary);
 
 // What a report shows beside the shots.

@@ -107,8 +107,10 @@ TEST(AnalyzeInputs, AShotCutFromARecordingIsAnalysedAsTheSameSamplesWrittenAsAFi
     EXPECT_EQ(row.descriptors.peak_db, direct.descriptors.peak_db);
   }
   EXPECT_EQ(ShotName(report.rows[2]), files[1] + " shot 2 at 1.200 s");
-  EXPECT_EQ(SummariseShots(report.rows).shots, 3);
-  EXPECT_EQ(RowsText(SummariseShots(report.rows)), "3 shots and 1 file");
+  const ShotSummary summary = SummariseShots(report.rows);
+  EXPECT_EQ(summary.shots, 3);
+  EXPECT_EQ(summary.files, 2) << "the KRV file and the recording";
+  EXPECT_EQ(RowsText(summary), "3 shots of 1 recording and 1 file");
 }
 
 // Pictures are drawn for the loudest shots only: the others let their
