@@ -116,8 +116,8 @@ Run Best(int runs, const auto& measure) {
 // The day on both microphones, written block by block, so that neither
 // channel is ever held whole.
 void MakeRecording(const fs::path& file, int minutes) {
-  const RangeRecording near = korva::testing::RangeDay(60.0 * minutes, 7 * minutes - 1,
-                                                       minutes / 2 + minutes % 2, 26);
+  const RangeRecording near =
+      korva::testing::RangeDay(60.0 * minutes, 7 * minutes - 1, minutes / 2 + minutes % 2, 26);
   RangeRecording far = near;
   far.seed = near.seed + 1;
   for (korva::testing::Impulse& shot : far.shots) {
@@ -225,8 +225,9 @@ int main(int argc, char** argv) {
   std::printf("recording reader, channel 0      %7.2f s  %7.1f MB\n", reader.seconds,
               reader.peak_mb);
   std::printf("korva-cli shots                  %7.2f s  %7.1f MB\n", shots.seconds, shots.peak_mb);
-  std::printf("shots / reader                   %7.2f    (asked: at most 1.3; peak RSS under 150 MB)\n",
-              shots.seconds / reader.seconds);
+  std::printf(
+      "shots / reader                   %7.2f    (asked: at most 1.3; peak RSS under 150 MB)\n",
+      shots.seconds / reader.seconds);
   std::printf("once each, -j %d, %zu shots:\n", jobs, files.size());
   std::printf("korva-cli report --shots         %7.2f s  %7.1f MB\n", series.seconds,
               series.peak_mb);

@@ -344,8 +344,7 @@ std::string RowsText(const ShotSummary& s) {
   };
   const int files = s.files - s.recordings;
   if (s.shots == 0) return count(files, "file", "files");
-  return count(s.shots, "shot", "shots") + " of " +
-         count(s.recordings, "recording", "recordings") +
+  return count(s.shots, "shot", "shots") + " of " + count(s.recordings, "recording", "recordings") +
          (files > 0 ? " and " + count(files, "file", "files") : "");
 }
 

@@ -159,9 +159,9 @@ std::vector<ShotReport> AnalyzeFiles(std::span<const std::string> files,
 
 // The series of shots, failed ones counted apart.
 struct ShotSummary {
-  int files = 0;  // the inputs: a recording split into shots counts once
-  int failed = 0;  // rows
-  int shots = 0;   // the rows that are shots of recordings
+  int files = 0;       // the inputs: a recording split into shots counts once
+  int failed = 0;      // rows
+  int shots = 0;       // the rows that are shots of recordings
   int recordings = 0;  // the recordings they come from
 
   // Energy mean 10 log10(mean 10^(L/10)) and maximum over the shots that
