@@ -186,17 +186,19 @@ int main(int argc, char** argv) {
               info.rate, info.Seconds(), static_cast<double>(fs::file_size(file)) / 1e6);
 
   const std::string cli = KORVA_CLI_PATH;
-  const std::string scale = std::to_string(kFullScalePa);
+  // Samples are fractions of full scale (1 V): 1000 / kFullScalePa mV per Pa.
+  const std::string sensitivity = std::to_string(1000.0 / kFullScalePa);
   const fs::path listed = folder / "series-shots.json";
   const Run reader = Best(runs, [&] { return ReadChannel(file); });
   const Run shots = Best(runs, [&] {
-    return Spawn({cli, "shots", "--json", "--channel", "0", "--scale", scale, file.string()},
-                 listed);
+    return Spawn(
+        {cli, "shots", "--json", "--channel", "0", "--sensitivity", sensitivity, file.string()},
+        listed);
   });
   std::printf("  korva-cli shots listed %zu shots\n", Lines(listed) - 1);
 
   // The report against the shots' own files, on the same part and threads.
-  std::vector<std::string> part = {"--channel", "0", "--scale", scale};
+  std::vector<std::string> part = {"--channel", "0", "--sensitivity", sensitivity};
   if (report_seconds > 0.0) part.insert(part.end(), {"--to", std::to_string(report_seconds)});
   const std::string threads = std::to_string(jobs);
   std::vector<std::string> report = {cli, "report", "--shots", "--json", "-j", threads};
