@@ -27,6 +27,7 @@
 #include "render/movie_frames.h"
 #include "render/picture.h"
 #include "render/plot_painter.h"
+#include "render/recording_overview.h"
 
 namespace korva::render {
 
@@ -80,5 +81,10 @@ Layer MovieWaveform(PressurePlotInput waveform, float max_hazard);
 
 // The movie's frame reached by `frames`, over the plot of MovieWaveform.
 Layer MovieFrame(std::shared_ptr<const MovieFrames> frames);
+
+// A recording searched for shots in the lower band: the whole channel and
+// each shot marked and numbered (recording_overview.h); frame 1 becomes
+// its frame, in seconds and kilopascals.
+Layer RecordingOverview(OverviewInput input);
 
 }  // namespace korva::render

@@ -58,6 +58,16 @@ QString FileName(const std::string& path) {
   return Html(std::filesystem::path(path).filename().string());
 }
 
+// A row's name in the tables: its file's name, and the shot's number and time
+// for a shot of a recording.
+QString RowName(const ShotReport& s) {
+  ShotReport named;
+  named.file = std::filesystem::path(s.file).filename().string();
+  named.shot = s.shot;
+  named.time_s = s.time_s;
+  return Html(ShotName(named));
+}
+
 QPoint ScreenOf(const plot::Frame& frame, double x, double y) {
   float wx = static_cast<float>(x);
   float wy = static_cast<float>(y);
@@ -324,7 +334,7 @@ QString ShotTables(std::span<const ShotReport> shots) {
                 "th");
   for (const ShotReport& s : shots) {
     if (s.failed()) {
-      const QString row = "<tr class=\"error\"><td class=\"name\" nowrap>" + FileName(s.file) +
+      const QString row = "<tr class=\"error\"><td class=\"name\" nowrap>" + RowName(s) +
                           "</td><td colspan=\"%1\">" + Html(s.error) + "</td></tr>\n";
       descriptors += row.arg(12);
       energy += row.arg(9);
@@ -332,26 +342,52 @@ QString ShotTables(std::span<const ShotReport> shots) {
     }
     const ImpulseDescriptors& d = s.descriptors;
     descriptors +=
-        Row({FileName(s.file), Fixed(d.peak_db, 2), Fixed(d.peak_pa, 2), Fixed(d.lcpeak_db, 2),
+        Row({RowName(s), Fixed(d.peak_db, 2), Fixed(d.peak_pa, 2), Fixed(d.lcpeak_db, 2),
              Fixed(d.a_duration_ms, 3), Fixed(d.b_duration_ms, 3), Fixed(d.c_duration_ms, 3),
              Fixed(d.rise_time_ms, 3), Fixed(d.lae_db, 2), Fixed(d.lze_db, 2),
              Fixed(d.liaeq100ms_db, 2), Fixed(d.kurtosis, 1), Fixed(d.crest_factor_db, 2)});
     const IntervalResults& m = s.metrics;
-    energy += Row(QStringList{FileName(s.file), Fixed(m.LAeqInterval, 2), Fixed(m.LeqInterval, 2),
+    energy += Row(QStringList{RowName(s), Fixed(m.LAeqInterval, 2), Fixed(m.LeqInterval, 2),
                               Fixed(m.LAeq8hr, 2),
                               m.AllowedRounds ? Fixed(m.AllowedRounds, 1) : QString("unlimited"),
                               QString::fromStdString(FormatFixed(m.AWeightedExposure, 4))} +
                   RunCells(s, Listener::Warned) + RunCells(s, Listener::Unwarned));
   }
-  return "<h2>Impulse descriptors</h2>\n" + descriptors +
+  return "<h2 id=\"shots\">Impulse descriptors</h2>\n" + descriptors +
          "</table>\n<h2>Energy metrics and hazard</h2>\n" + energy + "</table>\n";
+}
+
+QString ShotAnchor(std::size_t index) {
+  return "shot-" + QString::number(index + 1);
+}
+
+// The overviews of the recordings, each mark leading to its shot's section,
+// or to the tables when the shot has none.
+QString Overviews(std::span<const ShotReport> shots, std::span<const ShotPictures> pictures,
+                  std::span<const OverviewSection> overviews,
+                  const std::function<QString(std::size_t)>& source, int image_width) {
+  QString html;
+  for (std::size_t k = 0; k < overviews.size(); ++k) {
+    const OverviewSection& overview = overviews[k];
+    const auto link = [&](int number) -> QString {
+      for (std::size_t i = 0; i < shots.size(); ++i) {
+        if (shots[i].file == overview.file && shots[i].shot == number && pictures[i].section) {
+          return "#" + ShotAnchor(i);
+        }
+      }
+      return "#shots";
+    };
+    html +=
+        OverviewHtml(overview, source(k), image_width, "overview-" + QString::number(k + 1), link);
+  }
+  return html;
 }
 
 QString ShotSection(std::size_t index, const ShotReport& s, const ShotPictures& pictures,
                     const std::function<QString(std::size_t, ShotPictures::Kind)>& source,
                     int image_width) {
-  QString html = "<h2 style=\"page-break-before: always\">" + QString::number(index + 1) + ". " +
-                 Html(s.file) + "</h2>\n";
+  QString html = "<h2 id=\"" + ShotAnchor(index) + "\" style=\"page-break-before: always\">" +
+                 QString::number(index + 1) + ". " + Html(ShotName(s)) + "</h2>\n";
   if (s.failed()) return html + "<p class=\"error\">" + Html(s.error) + "</p>\n";
   const double ms = double{s.dt} * 1000.0;
   html += "<p>" + Html(s.title) + "<br>\n" + QString::number(s.samples) + " samples at " +
@@ -436,7 +472,8 @@ ShotPictures DrawShotPictures(const ShotReport& shot, const Session& session) {
 QString ReportHtml(std::span<const ShotReport> shots, const ShotSummary& summary,
                    const ReportInfo& info, std::span<const ShotPictures> pictures,
                    const std::function<QString(std::size_t, ShotPictures::Kind)>& source,
-                   int image_width) {
+                   int image_width, std::span<const OverviewSection> overviews,
+                   const std::function<QString(std::size_t)>& overview_source) {
   QString html =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>KORVA impulse noise report</title>\n<style>\n" +
@@ -444,17 +481,20 @@ QString ReportHtml(std::span<const ShotReport> shots, const ShotSummary& summary
   QString model = Html(info.model_file);
   if (!info.model_sha256.empty()) model += " (SHA-256 " + Html(info.model_sha256) + ")";
   html += "<p>" + Html(info.date) + ", " + Html(info.program) + "<br>\nEar-model file: " + model +
-          "<br>\n" + QString::number(summary.files) + (summary.files == 1 ? " file" : " files") +
-          ", " + QString::number(summary.failed) + " failed.</p>\n";
+          "<br>\n" + QString::fromStdString(RowsText(summary)) + ", " +
+          QString::number(summary.failed) + " failed.</p>\n";
   html += VerdictHtml(summary, source(shots.size(), ShotPictures::kKinds), image_width);
-  html +=
-      "<h2>Summary</h2>\n" + SummaryTable(summary) + ShotTables(shots) + ShotCriteriaHtml(shots);
+  html += "<h2>Summary</h2>\n" + SummaryTable(summary);
+  if (!overviews.empty()) {
+    html += Overviews(shots, pictures, overviews, overview_source, image_width);
+  }
+  html += ShotTables(shots) + ShotCriteriaHtml(shots);
   html +=
       "<p>Levels are dB re 20 &micro;Pa; LAeq, Leq and LAeq8hr, as the program's Statistics "
       "shows them, use 94 dB for 1 Pa. Allowed rounds: 85 dB(A) over 8 hours with a 3 dB "
       "exchange. Allowed exposures by the model: 500 / A.R.U.</p>\n";
   for (std::size_t k = 0; k < shots.size(); ++k) {
-    html += ShotSection(k, shots[k], pictures[k], source, image_width);
+    if (pictures[k].section) html += ShotSection(k, shots[k], pictures[k], source, image_width);
   }
   return html + "</body>\n</html>\n";
 }
@@ -468,7 +508,7 @@ namespace {
 // The same page laid out by Qt's rich text on A4, pictures as resources.
 QByteArray PdfBytes(std::span<const ShotReport> shots, const ShotSummary& summary,
                     const ReportInfo& info, std::span<const ShotPictures> pictures,
-                    ProgressSink& progress) {
+                    std::span<const OverviewSection> overviews, ProgressSink& progress) {
   QTextDocument document;
   QFont font("Liberation Sans");
   font.setStyleHint(QFont::SansSerif);
@@ -497,6 +537,12 @@ QByteArray PdfBytes(std::span<const ShotReport> shots, const ShotSummary& summar
     }
   }
 
+  const auto overview_name = [](std::size_t k) { return "korva:overview" + QString::number(k); };
+  for (std::size_t k = 0; k < overviews.size(); ++k) {
+    document.addResource(QTextDocument::ImageResource, QUrl(overview_name(k)),
+                         QImage::fromData(overviews[k].png, "PNG"));
+  }
+
   QByteArray pdf;
   QBuffer buffer(&pdf);
   buffer.open(QIODevice::WriteOnly);
@@ -514,7 +560,8 @@ QByteArray PdfBytes(std::span<const ShotReport> shots, const ShotSummary& summar
   const QSizeF page(paint.width() / scale, (paint.height() - footer) / scale);
   document.setPageSize(page);
   document.setHtml(ReportHtml(shots, summary, info, pictures, source,
-                              static_cast<int>(std::floor(0.8 * page.width()))));
+                              static_cast<int>(std::floor(0.8 * page.width())), overviews,
+                              overview_name));
   const int pages = document.pageCount();
   QPainter painter(&writer);
   QFont footer_font = font;
@@ -544,8 +591,8 @@ QByteArray PdfBytes(std::span<const ShotReport> shots, const ShotSummary& summar
 
 void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summary,
                      const ReportInfo& info, std::span<const ShotPictures> pictures,
-                     const std::filesystem::path& path, ReportFormat format,
-                     ProgressSink& progress) {
+                     const std::filesystem::path& path, ReportFormat format, ProgressSink& progress,
+                     std::span<const OverviewSection> overviews) {
   progress.Checkpoint(0, 1);
   if (format == ReportFormat::Html) {
     const QByteArray chart = VerdictChartPng(summary, kPictureWidth);
@@ -557,7 +604,10 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
           return png.isEmpty() ? QString()
                                : "data:image/png;base64," + QString::fromLatin1(png.toBase64());
         },
-        kPictureWidth);
+        kPictureWidth, overviews,
+        [&](std::size_t k) {
+          return "data:image/png;base64," + QString::fromLatin1(overviews[k].png.toBase64());
+        });
     const QByteArray bytes = html.toUtf8();
     WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()));
     progress.Report(1, 1);
@@ -571,7 +621,7 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
   std::exception_ptr error;
   const auto make = [&] {
     try {
-      pdf = PdfBytes(shots, summary, info, pictures, progress);
+      pdf = PdfBytes(shots, summary, info, pictures, overviews, progress);
     } catch (...) {
       error = std::current_exception();
     }

@@ -22,6 +22,7 @@
 #include "core/analysis/analysis.h"
 #include "core/common/progress.h"
 #include "core/waveform/session.h"
+#include "render/report_overview.h"
 
 namespace korva::render {
 
@@ -33,6 +34,9 @@ struct ShotPictures {
   enum Kind { Pressure, CloseUp, Spectrum, Places, kKinds };
   std::array<QByteArray, kKinds> png;
   std::array<std::string, kKinds> missing;
+  // A section of its own after the tables; without one the shot stands in
+  // the tables only (a long series pictures its loudest shots).
+  bool section = true;
 };
 
 // The picture as PNG bytes; FormatError when it cannot be encoded.
@@ -43,12 +47,15 @@ ShotPictures DrawShotPictures(const ShotReport& shot, const Session& session);
 
 // The page, with each picture's source given by `source` (shot index, kind;
 // the verdict's chart is (shots.size(), kKinds), its source empty when there
-// is none) and drawn `image_width` pixels wide. Page breaks before each shot matter
+// is none) and drawn `image_width` pixels wide, the overviews of the
+// recordings searched for shots after the summary, each picture's source
+// given by `overview_source` (overview index). Page breaks before each shot matter
 // only to paged output.
 QString ReportHtml(std::span<const ShotReport> shots, const ShotSummary& summary,
                    const ReportInfo& info, std::span<const ShotPictures> pictures,
                    const std::function<QString(std::size_t, ShotPictures::Kind)>& source,
-                   int image_width);
+                   int image_width, std::span<const OverviewSection> overviews = {},
+                   const std::function<QString(std::size_t)>& overview_source = nullptr);
 
 enum class ReportFormat { Html, Pdf };
 
@@ -58,7 +65,7 @@ enum class ReportFormat { Html, Pdf };
 ReportFormat ReportFormatFor(const std::filesystem::path& path);
 void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summary,
                      const ReportInfo& info, std::span<const ShotPictures> pictures,
-                     const std::filesystem::path& path, ReportFormat format,
-                     ProgressSink& progress);
+                     const std::filesystem::path& path, ReportFormat format, ProgressSink& progress,
+                     std::span<const OverviewSection> overviews = {});
 
 }  // namespace korva::render

@@ -106,4 +106,46 @@ RecordingRequest ParseRecordingOptions(const Args& args, RateOption rate) {
   return o;
 }
 
+const char* const kShotOptionsHelp =
+    "Finding the shots (levels in dB re 20 uPa):\n"
+    "  --threshold DB       a shot starts where |p| exceeds the background (the running\n"
+    "                       median of 10 ms RMS values over 2 s) by DB (default 25)...\n"
+    "  --min-peak DB        ...and exceeds DB (default 120)\n"
+    "  --pre MS             the window starts MS before the start (default 5)\n"
+    "  --post MS            and ends MS after it (default 250), 1 ms before the next\n"
+    "                       shot at the latest\n"
+    "  --min-gap MS         a crossing within MS of a shot's start (default 40) is an\n"
+    "                       echo of it unless it is louder\n"
+    "  --mic M              microphone location of the shots' waveforms: 1 free field\n"
+    "                       (default), 2 ear-canal entrance, 3 eardrum\n";
+
+std::set<std::string> WithShotOptions(std::set<std::string> options) {
+  options.insert({"--threshold", "--min-peak", "--pre", "--post", "--min-gap", "--mic"});
+  return WithRecordingOptions(std::move(options));
+}
+
+ShotSearch ParseShotSearch(const Args& args) {
+  ShotSearch search;
+  search.recording = ParseRecordingOptions(args);
+  ShotOptions& o = search.shots;
+  o.threshold_db = args.Number("--threshold").value_or(o.threshold_db);
+  o.min_peak_db = args.Number("--min-peak").value_or(o.min_peak_db);
+  o.pre_ms = args.Number("--pre").value_or(o.pre_ms);
+  o.post_ms = args.Number("--post").value_or(o.post_ms);
+  o.min_gap_ms = args.Number("--min-gap").value_or(o.min_gap_ms);
+  try {
+    CheckShotOptions(o);
+  } catch (const Error& e) {
+    throw UsageError(e.what());
+  }
+  if (const auto mic = args.Integer("--mic")) {
+    if (*mic < 1 || *mic > 3) {
+      throw UsageError("--mic takes 1 (free field), 2 (ear-canal entrance) or 3 (eardrum), not " +
+                       FormatInteger(*mic));
+    }
+    search.mic_location = static_cast<std::int32_t>(*mic);
+  }
+  return search;
+}
+
 }  // namespace korva::cli

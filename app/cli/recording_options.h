@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/cli/command.h"
+#include "core/recording/recording_shots.h"
 #include "core/recording/request.h"
 
 namespace korva::cli {
@@ -27,5 +28,15 @@ enum class RateOption { kStrict, kHeaderEntry };
 // negative channel or time, an empty part, or options that exclude or need
 // each other.
 RecordingRequest ParseRecordingOptions(const Args& args, RateOption rate = RateOption::kStrict);
+
+// The options of the commands that find shots (shots, report --shots):
+// --threshold, --min-peak, --pre, --post, --min-gap and --mic, besides the
+// recording's.
+std::set<std::string> WithShotOptions(std::set<std::string> options);
+extern const char* const kShotOptionsHelp;
+
+// The recording's options and the shots' (the detector's defaults where not
+// given); UsageError for a value out of range.
+ShotSearch ParseShotSearch(const Args& args);
 
 }  // namespace korva::cli

@@ -16,12 +16,15 @@
 #include "app/cli/command.h"
 #include "app/cli/interval.h"
 #include "app/cli/json.h"
+#include "app/cli/recording_options.h"
 #include "app/cli/shots.h"
 #include "app/cli/verdict.h"
 #include "core/analysis/analysis.h"
 #include "core/analysis/fields.h"
+#include "core/analysis/series.h"
 #include "core/common/levels.h"
 #include "core/common/numbers.h"
+#include "core/common/pool.h"
 #include "core/waveform/waveform.h"
 
 namespace korva::cli {
@@ -132,7 +135,7 @@ void PrintJsonRow(const Table&, const ShotReport& s, std::ostream& out) {
 void PrintJsonSummary(const Table&, const ShotSummary& s, const ModelFileId& model,
                       std::ostream& out) {
   out << "{\"summary\": true, \"files\": " << FormatInteger(s.files)
-      << ", \"failed\": " << FormatInteger(s.failed)
+      << ", \"shots\": " << FormatInteger(s.shots) << ", \"failed\": " << FormatInteger(s.failed)
       << ", \"model_file\": " << JsonString(model.file)
       << ", \"model_sha256\": " << JsonString(model.sha256);
   const std::pair<const char*, const ShotSummary::Levels*> levels[] = {
@@ -168,10 +171,10 @@ std::string Allowed(const std::optional<double>& allowed) {
 
 void PrintTextRow(const Table&, const ShotReport& s, std::ostream& out) {
   if (!s.opened) {
-    out << s.file << ": failed: " << s.error << "\n";
+    out << ShotName(s) << ": failed: " << s.error << "\n";
     return;
   }
-  out << s.file << ": " << FormatInteger(s.samples) << " samples at " << ShortestSingle(s.rate)
+  out << ShotName(s) << ": " << FormatInteger(s.samples) << " samples at " << ShortestSingle(s.rate)
       << " Hz, microphone location " << FormatInteger(s.mic_location) << " ("
       << MicLocationName(s.mic_location) << ")\n";
   if (s.failed()) out << "  failed: " << s.error << "\n";
@@ -192,8 +195,7 @@ void PrintTextRow(const Table&, const ShotReport& s, std::ostream& out) {
 
 void PrintTextSummary(const Table&, const ShotSummary& s, const ModelFileId& model,
                       std::ostream& out) {
-  out << "summary: " << FormatInteger(s.files) << (s.files == 1 ? " file, " : " files, ")
-      << FormatInteger(s.failed) << " failed\n";
+  out << "summary: " << RowsText(s) << ", " << FormatInteger(s.failed) << " failed\n";
   PrintTextVerdictSentence(s, out);
   out << "  ear-model file " << model.file << " (SHA-256 " << model.sha256 << ")\n";
   const std::string re = std::string(" ") + kUnitDbRe20uPa;
@@ -260,15 +262,62 @@ void CheckOutputFolder(const std::string& path) {
   }
 }
 
+// The inputs analysed on a pool of `jobs` threads, with a progress line
+// "report: 40% of 3 inputs".
+InputsReport AnalyzeInputsShowingProgress(const std::vector<std::string>& files,
+                                          const InputOptions& inputs,
+                                          const AnalysisOptions& options, long long jobs,
+                                          Streams& io) {
+  ThreadPool pool(static_cast<int>(jobs));
+  AnalysisOptions on_pool = options;
+  on_pool.pool = &pool;
+  ProgressLine progress(io);
+  progress.Label("report: ", " of " + FormatInteger(static_cast<long long>(files.size())) +
+                                 (files.size() == 1 ? " input" : " inputs"));
+  return AnalyzeInputs(files, inputs, on_pool, progress);
+}
+
+// The recordings' options: the part (--from, --to in seconds) and the
+// shot options with --shots; without it --from and --to are the analysed
+// interval in milliseconds, and a recording is analysed whole.
+InputOptions ReadInputOptions(const Args& args, bool split) {
+  InputOptions inputs;
+  inputs.split = split;
+  inputs.search = ParseShotSearch(args);
+  if (!split) {
+    for (const char* option : {"--threshold", "--min-peak", "--pre", "--post", "--min-gap"}) {
+      if (args.Has(option)) throw UsageError(std::string(option) + " goes with --shots");
+    }
+    inputs.search.recording.from_s.reset();
+    inputs.search.recording.to_s.reset();
+  }
+  // The loudest shots get pictures: a series of a few hundred stays readable.
+  inputs.keep_loudest = split ? std::optional<std::size_t>(20) : std::nullopt;
+  if (const auto pictures = args.Value("--pictures")) {
+    if (*pictures == "all") {
+      inputs.keep_loudest.reset();
+    } else {
+      const auto count = args.Integer("--pictures");
+      if (!count || *count < 0) {
+        throw UsageError("--pictures takes all or a number of shots, not '" + *pictures + "'");
+      }
+      inputs.keep_loudest = static_cast<std::size_t>(*count);
+    }
+  }
+  return inputs;
+}
+
 int RunReport(const std::vector<std::string>& argv, Streams& io) {
   const Args args(argv,
-                  {"--from", "--to", "--html", "--pdf", "--model", "-j", "--jobs", "--protector",
-                   "--protectors", "--table"},
-                  {"--json", "--csv"});
+                  WithShotOptions({"--from", "--to", "--html", "--pdf", "--model", "-j", "--jobs",
+                                   "--pictures", "--protector", "--protectors", "--table"}),
+                  {"--json", "--csv", "--shots"});
   if (args.Positional().empty()) throw UsageError("no input file");
   if (args.Has("--json") && args.Has("--csv")) throw UsageError("choose one of --json and --csv");
   const Printer& print = args.Has("--json") ? kJson : args.Has("--csv") ? kCsv : kText;
-  const IntervalRequest request = ReadInterval(args);
+  const bool split = args.Has("--shots");
+  const InputOptions inputs = ReadInputOptions(args, split);
+  const IntervalRequest request = split ? IntervalRequest{} : ReadInterval(args);
   const std::string html = args.Value("--html").value_or("");
   const std::string pdf = args.Value("--pdf").value_or("");
   std::unique_ptr<ReportPages> pages;
@@ -301,15 +350,21 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
     io.err << "korva-cli: " << e.what() << "\n";
     return 1;
   }
-  std::vector<ShotReport> shots =
-      AnalyzeFilesShowingProgress(args.Positional(), options, jobs, "report", io);
+  InputsReport report = AnalyzeInputsShowingProgress(args.Positional(), inputs, options, jobs, io);
+  std::vector<ShotReport>& shots = report.rows;
   ProgressLine progress(io);
   if (pages) {
+    for (const RecordingShots& recording : report.recordings) {
+      if (Interrupted()) throw Cancelled();
+      pages->AddRecording(recording.source.info.path.string(), recording);
+    }
     for (ShotReport& shot : shots) {
       if (Interrupted()) throw Cancelled();
       const std::optional<Session> session =
           shot.waveform ? std::optional<Session>(SessionOf(*shot.waveform)) : std::nullopt;
-      pages->AddShot(shot, shot.failed() || !session ? nullptr : &*session);
+      // A shot whose waveform was not kept is one of a long series' quieter ones.
+      pages->AddShot(shot, shot.failed() || !session ? nullptr : &*session,
+                     shot.failed() || session.has_value());
       shot.waveform.reset();  // drawn; no longer needed
     }
   }
@@ -340,6 +395,8 @@ KORVA_CLI_COMMAND(
      "Usage: korva-cli report FILE... [--from MS --to MS] [--csv | --json]\n"
      "                        [--html OUT.html] [--pdf OUT.pdf] [-j N] [--model FILE]\n"
      "                        [--protector NAME]... [--protectors all] [--table FILE]\n"
+     "       korva-cli report REC... --shots [recording and shot options]\n"
+     "                        [--pictures all|N] [--csv | --json] [--html OUT.html] ...\n"
      "Opens each KRV file as the window's Open does (dither and power-of-two length\n"
      "included) and describes the analysed interval (the whole waveform unless\n"
      "--from and --to give it, in milliseconds, each taken to the nearest sample):\n"
@@ -372,13 +429,26 @@ KORVA_CLI_COMMAND(
      "of every criterion follows. The peak and energy criteria assume a\n"
      "free-field measurement: for microphone locations 2 and 3 they are left out\n"
      "(and no protector is predicted); the ear model still judges those shots.\n\n"
+     "A field recording (a sound or MATLAB file) is read as 'korva-cli import' reads\n"
+     "it (--channel, the calibration, --mic) and analysed whole as the waveform its\n"
+     "KRV file would hold. With --shots, every shot of every recording is a row\n"
+     "(file, shot, time_s), found as 'korva-cli shots' finds it and analysed as the\n"
+     "KRV file 'shots --out' writes for it; --from and --to are then seconds into\n"
+     "the recordings, and each shot's whole window is analysed. A KRV file among\n"
+     "them is one shot. The summary takes every row as one day's exposure.\n\n"
      "Options:\n"
-     "  --from MS, --to MS  the analysed interval in milliseconds\n"
-     "  --json          one JSON object per file and line with the keys above plus\n"
-     "                  file, samples, rate, mic_location, from_ms, to_ms and the\n"
+     "  --from MS, --to MS  the analysed interval in milliseconds (with --shots:\n"
+     "                  the part of the recordings searched, in seconds)\n"
+     "  --shots         find the shots of each recording and analyse each\n"
+     "  --pictures all|N  pictures for the N loudest shots (by peak; default 20 with\n"
+     "                  --shots, all without); the others stand in the tables\n"
+     "  --json          one JSON object per row and line with the keys above plus\n"
+     "                  file, shot and time_s (null but for a recording's shot),\n"
+     "                  samples, rate, mic_location, from_ms, to_ms and the\n"
      "                  objects \"warned\" and \"unwarned\" of 'hazard --json'; a\n"
      "                  failed file gives {\"file\", \"error\"}; the summary is a last\n"
-     "                  object with \"summary\": true, model_file and model_sha256.\n"
+     "                  object with \"summary\": true, files (the inputs), shots,\n"
+     "                  failed (rows), model_file and model_sha256.\n"
      "                  Each shot has the object \"criteria\" (eu_peak_tier,\n"
      "                  osha_peak_exceeded, dod_unprotected_exceeded,\n"
      "                  niosh_dose_percent, mil1474e {...}, note) and, with\n"
@@ -388,12 +458,14 @@ KORVA_CLI_COMMAND(
      "                  niosh_dose_percent, mil1474e {liaeq8hr_db, allowed},\n"
      "                  limiting, note), \"protected\", \"verdict\" (its rows) and\n"
      "                  \"protector_note\". null: no value, or unlimited.\n"
-     "  --csv           one row per file under a header row, the objects\n"
+     "  --csv           one row per file or shot under a header row, the objects\n"
      "                  flattened (warned_aru, criteria_mil1474e_allowed,\n"
      "                  protected_NAME_warned_aru, ...; no place hazards), then\n"
      "                  summary rows named in the last column; the series'\n"
      "                  criteria in the row \"all in one day\"\n"
-     "  --html OUT.html a self-contained page (pictures embedded) to hand on\n"
+     "  --html OUT.html a self-contained page (pictures embedded) to hand on; with\n"
+     "                  --shots, each recording's overview first: the whole channel\n"
+     "                  with every shot marked and numbered, a mark linking to its shot\n"
      "  --pdf OUT.pdf   the same as an A4 PDF with page numbers\n"
      "  -j, --jobs N    threads to use (default: the cores it may use); they share\n"
      "                  the files, both listeners of each and the cochlear places\n"
@@ -404,7 +476,10 @@ KORVA_CLI_COMMAND(
      "                  no file is written); repeatable\n"
      "  --protectors all  the same for every default-mode protector of the table\n"
      "                  (or NAME,NAME,...)\n"
-     "  --table FILE    the protector table (default: as korva-cli protect)\n\n"
+     "  --table FILE    the protector table (default: as korva-cli protect)\n"
+     "  recording options (--channel, --scale, --sensitivity, --calibrator, ...) and\n"
+     "  shot options (--threshold, --min-peak, --pre, --post, --min-gap, --mic): as\n"
+     "                  'korva-cli shots --help' gives them\n\n"
      "A file that cannot be read is reported on stderr and as a row with its error\n"
      "alone; a part that fails (a listener's run, a protector, an interval off the\n"
      "waveform) is named in the row's error and the rest of the row stays. The\n"

@@ -10,16 +10,20 @@
 
 #include "core/analysis/analysis.h"
 #include "core/common/progress.h"
+#include "core/recording/recording_shots.h"
 #include "core/waveform/session.h"
 
 namespace korva::cli {
 
 // Collects the shots (drawing each one's pictures while its waveform is at
-// hand; a failed shot has none) and writes the pages.
+// hand; a failed shot has none) and the overviews of the recordings
+// searched for shots, and writes the pages.
 class ReportPages {
  public:
   virtual ~ReportPages() = default;
-  virtual void AddShot(const ShotReport& shot, const Session* session) = 0;
+  // Without `section` the shot stands in the tables only.
+  virtual void AddShot(const ShotReport& shot, const Session* session, bool section) = 0;
+  virtual void AddRecording(const std::string& file, const RecordingShots& found) = 0;
   // Writes whichever of the two paths is not empty, each atomically.
   virtual void Write(const ShotSummary& summary, const ReportInfo& info,
                      const std::filesystem::path& html, const std::filesystem::path& pdf,

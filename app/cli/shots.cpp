@@ -68,13 +68,13 @@ std::vector<ShotReport> AnalyzeFilesShowingProgress(const std::vector<std::strin
 }
 
 void ReportShotProblems(const ShotReport& shot, Streams& io) {
-  if (shot.failed()) ReportFileError(shot.file, shot.error, io);
+  if (shot.failed()) ReportFileError(ShotName(shot), shot.error, io);
   // Samples where the substep refinement stopped at its bound rather than
   // by agreement: worth knowing, not a failure.
   for (const Listener listener : {Listener::Warned, Listener::Unwarned}) {
     const auto& run = shot.Run(listener);
     if (run && run->middle_ear.capped_samples > 0) {
-      ReportFileError(shot.file,
+      ReportFileError(ShotName(shot),
                       std::string("note: the ") + ListenerName(listener) + " run accepted " +
                           FormatInteger(run->middle_ear.capped_samples) +
                           " samples at the limit of " + FormatInteger(kMaxSubsteps) + " substeps",

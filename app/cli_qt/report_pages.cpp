@@ -18,21 +18,26 @@ class QtReportPages final : public ReportPages {
  public:
   QtReportPages() : app_(EnsureGuiApplication()) {}
 
-  void AddShot(const ShotReport& shot, const Session* session) override {
+  void AddShot(const ShotReport& shot, const Session* session, bool section) override {
     shots_.push_back(shot);
     pictures_.push_back(session != nullptr ? render::DrawShotPictures(shot, *session)
                                            : render::ShotPictures{});
+    pictures_.back().section = section;
+  }
+
+  void AddRecording(const std::string& file, const RecordingShots& found) override {
+    overviews_.push_back(render::DrawOverviewSection(file, found));
   }
 
   void Write(const ShotSummary& summary, const ReportInfo& info, const std::filesystem::path& html,
              const std::filesystem::path& pdf, ProgressSink& progress) override {
     if (!html.empty()) {
       render::WriteReportFile(shots_, summary, info, pictures_, html, render::ReportFormat::Html,
-                              progress);
+                              progress, overviews_);
     }
     if (!pdf.empty()) {
       render::WriteReportFile(shots_, summary, info, pictures_, pdf, render::ReportFormat::Pdf,
-                              progress);
+                              progress, overviews_);
     }
   }
 
@@ -40,6 +45,7 @@ class QtReportPages final : public ReportPages {
   std::unique_ptr<QGuiApplication> app_;
   std::vector<ShotReport> shots_;
   std::vector<render::ShotPictures> pictures_;
+  std::vector<render::OverviewSection> overviews_;
 };
 
 const ReportPagesRegistrar kRegistrar([]() -> std::unique_ptr<ReportPages> {

@@ -5,52 +5,17 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <set>
+#include <string_view>
 #include <utility>
 
+#include "core/analysis/parts_progress.h"
 #include "core/common/error.h"
 #include "core/common/numbers.h"
 #include "core/model/cochlea.h"
 
 namespace korva {
 namespace {
-
-// The parts of a piece of work that run side by side (listeners, files),
-// each reporting its own progress, summed into one sink and passed on one
-// report at a time; every part stops when the sink asks.
-class PartsProgress {
- public:
-  PartsProgress(ProgressSink& outer, std::size_t parts) : outer_(outer), done_(parts, 0) {}
-
-  class Part final : public ProgressSink {
-   public:
-    Part(PartsProgress& owner, std::size_t index) : owner_(owner), index_(index) {}
-    void Report(long long done, long long total) override {
-      owner_.Update(index_, total > 0 ? done * kPart / total : kPart);
-    }
-    bool StopRequested() const override { return owner_.outer_.StopRequested(); }
-
-   private:
-    PartsProgress& owner_;
-    std::size_t index_;
-  };
-
-  Part operator[](std::size_t index) { return Part(*this, index); }
-
- private:
-  static constexpr long long kPart = 1000;
-
-  void Update(std::size_t index, long long permille) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    done_[index] = permille;
-    long long sum = 0;
-    for (const long long d : done_) sum += d;
-    outer_.Report(sum, kPart * static_cast<long long>(done_.size()));
-  }
-
-  ProgressSink& outer_;
-  std::mutex mutex_;
-  std::vector<long long> done_;
-};
 
 // Runs `work`; what it threw, as a part of a result that failed. A stop
 // request is no failure: it goes on.
@@ -163,6 +128,12 @@ ShotReport FailedShot(std::string file, std::string error) {
   shot.error = error.empty() ? "failed" : std::move(error);
   shot.opened = false;
   return shot;
+}
+
+std::string ShotName(const ShotReport& shot) {
+  if (!shot.shot) return shot.file;
+  return shot.file + " shot " + FormatInteger(*shot.shot) +
+         (shot.time_s ? " at " + FormatFixed(*shot.time_s, 3) + " s" : std::string());
 }
 
 ShotReport DescribeShot(const std::string& file, const WaveformView& waveform, Selection interval) {
@@ -372,8 +343,14 @@ std::vector<ShotReport> AnalyzeFiles(std::span<const std::string> files,
 ShotSummary SummariseShots(std::span<const ShotReport> shots) {
   ShotSummary s;
   EnergySum peak, lae, laeq8hr;
+  std::set<std::string_view> recordings;
   for (const ShotReport& shot : shots) {
-    ++s.files;
+    if (shot.shot) {
+      ++s.shots;
+      recordings.insert(shot.file);
+    } else {
+      ++s.files;
+    }
     if (shot.failed()) {
       ++s.failed;
       continue;
@@ -384,7 +361,7 @@ ShotSummary SummariseShots(std::span<const ShotReport> shots) {
     if (const auto& rounds = shot.metrics.AllowedRounds;
         rounds && (!s.least_allowed_rounds || *rounds < *s.least_allowed_rounds)) {
       s.least_allowed_rounds = rounds;
-      s.least_allowed_rounds_file = shot.file;
+      s.least_allowed_rounds_file = ShotName(shot);
     }
     for (std::size_t k = 0; k < 2; ++k) {
       const auto& run = shot.hazard[k];
@@ -395,7 +372,7 @@ ShotSummary SummariseShots(std::span<const ShotReport> shots) {
       const std::optional<double> allowed = AllowedExposures(aru);
       if (allowed && (!s.least_allowed[k] || *allowed < *s.least_allowed[k])) {
         s.least_allowed[k] = allowed;
-        s.least_allowed_file[k] = shot.file;
+        s.least_allowed_file[k] = ShotName(shot);
       }
     }
   }
@@ -427,7 +404,19 @@ ShotSummary SummariseShots(std::span<const ShotReport> shots) {
   for (std::size_t k = 0; k < 2; ++k) {
     s.day_allowed_by_model[k] = AllowedExposures(s.day_aru[k]);
   }
+  s.recordings = static_cast<int>(recordings.size());
+  s.files += s.recordings;
   return s;
+}
+
+std::string RowsText(const ShotSummary& s) {
+  const auto count = [](int n, const char* one, const char* many) {
+    return FormatInteger(n) + " " + (n == 1 ? one : many);
+  };
+  const int files = s.files - s.recordings;
+  if (s.shots == 0) return count(files, "file", "files");
+  return count(s.shots, "shot", "shots") + " of " + count(s.recordings, "recording", "recordings") +
+         (files > 0 ? " and " + count(files, "file", "files") : "");
 }
 
 }  // namespace korva

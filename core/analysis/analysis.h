@@ -84,7 +84,11 @@ struct PartError {
 
 // Everything the analysis of one shot found, and what of it failed.
 struct ShotReport {
-  std::string file;                          // the input's name, as given
+  std::string file;  // the input's name, as given
+  // A shot found in a recording: its number there and the time of its start
+  // in seconds from the recording's start.
+  std::optional<int> shot;
+  std::optional<double> time_s;
   std::shared_ptr<const Waveform> waveform;  // when the options kept it
 
   // The waveform analysed.
@@ -138,6 +142,10 @@ struct ShotReport {
 // A shot whose waveform could not be had: its name and why.
 ShotReport FailedShot(std::string file, std::string error);
 
+// What texts call a shot: its file, or "FILE shot 3 at 12.345 s" for a shot
+// of a recording.
+std::string ShotName(const ShotReport& shot);
+
 // The descriptors, metrics and spectrum of samples interval.first..last of
 // the waveform (the metrics weight the whole waveform and sum over the
 // interval, as the Statistics read-out does). Error when the interval is not
@@ -173,8 +181,10 @@ std::vector<ShotReport> AnalyzeFiles(std::span<const std::string> files,
 
 // The series of shots, failed ones counted apart.
 struct ShotSummary {
-  int files = 0;
-  int failed = 0;
+  int files = 0;       // the inputs: a recording split into shots counts once
+  int failed = 0;      // rows
+  int shots = 0;       // the rows that are shots of recordings
+  int recordings = 0;  // the recordings they come from
 
   // Energy mean 10 log10(mean 10^(L/10)) and maximum over the shots that
   // have the level.
@@ -214,6 +224,10 @@ struct ShotSummary {
 
 // Shots with any failure are counted as failed and left out of the sums.
 ShotSummary SummariseShots(std::span<const ShotReport> shots);
+
+// What the rows are: "3 files", "120 shots of 1 recording", "120 shots of 2
+// recordings and 1 file".
+std::string RowsText(const ShotSummary& summary);
 
 // What a report shows beside the shots.
 struct ReportInfo {

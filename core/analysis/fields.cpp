@@ -177,6 +177,12 @@ std::vector<Field> MakeFields() {
   add(G::kIdentity, "file", K::kText, "", "", -1, [](const ShotReport& s) {
     return FieldValue::Text(s.file);
   })->text = false;
+  add(G::kIdentity, "shot", K::kInteger, "shot", "", -1, [](const ShotReport& s) {
+    return s.shot ? FieldValue::Integer(*s.shot) : FieldValue();
+  })->text = false;
+  add(G::kIdentity, "time_s", K::kNumber, "time", "s", 3, [](const ShotReport& s) {
+    return FieldValue::Number(s.time_s);
+  })->text = false;
 
   add(G::kWaveform, "samples", K::kInteger, "samples", "", -1, [](const ShotReport& s) {
     return s.opened ? FieldValue::Integer(s.samples) : FieldValue();

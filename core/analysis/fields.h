@@ -54,7 +54,7 @@ struct FieldValue {
 };
 
 enum class FieldGroup {
-  kIdentity,    // which input: file (later shot, time_s)
+  kIdentity,    // which input: file, and shot and time_s for a shot of a recording
   kWaveform,    // samples, rate, mic_location
   kInterval,    // from_ms, to_ms
   kDescriptor,  // the impulse descriptors (dB re 20 uPa)

@@ -158,7 +158,7 @@ struct ShotDetector::State {
   void StartShot(std::int64_t start, double time, Level level, float peak);
   void EmitOpen();
   void Trim();
-  ShotSummary Finish();
+  DetectionSummary Finish();
 
   const double rate;
   const ShotOptions options;
@@ -457,7 +457,7 @@ void ShotDetector::State::Trim() {
   buffer_start = keep;
 }
 
-ShotSummary ShotDetector::State::Finish() {
+DetectionSummary ShotDetector::State::Finish() {
   if (finished) throw std::logic_error("ShotDetector::Finish called twice");
   finished = true;
   // A recording shorter than 2 s is judged by the median of what it holds;
@@ -473,7 +473,7 @@ ShotSummary ShotDetector::State::Finish() {
   }
   if (open) EmitOpen();
 
-  ShotSummary summary;
+  DetectionSummary summary;
   summary.shots = emitted;
   summary.samples = received;
   std::uint64_t total = 0;
@@ -514,7 +514,7 @@ void ShotDetector::Push(std::span<const float> block) {
   state_->Push(block);
 }
 
-ShotSummary ShotDetector::Finish() {
+DetectionSummary ShotDetector::Finish() {
   return state_->Finish();
 }
 
@@ -529,7 +529,7 @@ ShotList FindShots(std::span<const float> samples, double rate, const ShotOption
   return list;
 }
 
-std::string NoShotsText(const ShotSummary& s) {
+std::string NoShotsText(const DetectionSummary& s) {
   std::string text = "no shot found: ";
   if (s.samples == 0) return text + "the recording holds no samples";
   text += s.peak_db ? "the largest pressure is " + FormatFixed(*s.peak_db, 1) +

@@ -70,7 +70,7 @@ struct Shot {
 };
 
 // What a whole run saw; the levels a "no shot found" message gives.
-struct ShotSummary {
+struct DetectionSummary {
   int shots = 0;
   std::int64_t samples = 0;
   // Median of every 10 ms RMS value of the run; empty when nothing was
@@ -107,7 +107,7 @@ class ShotDetector {
   void Push(std::span<const float> block);
 
   // Ends the run: the last shot is handed on, the summary returned.
-  ShotSummary Finish();
+  DetectionSummary Finish();
 
  private:
   struct State;
@@ -117,13 +117,13 @@ class ShotDetector {
 // All shots of a channel held in memory, with the summary.
 struct ShotList {
   std::vector<Shot> shots;
-  ShotSummary summary;
+  DetectionSummary summary;
 };
 ShotList FindShots(std::span<const float> samples, double rate, const ShotOptions& options = {},
                    int channel = 0, std::int64_t first_sample = 0);
 
 // "no shot found: the largest pressure is 98.2 dB re 20 uPa at 3.214 s, the
 // background 71.9 dB, the threshold 120.0 dB"
-std::string NoShotsText(const ShotSummary& summary);
+std::string NoShotsText(const DetectionSummary& summary);
 
 }  // namespace korva

@@ -87,14 +87,12 @@ enum class Reader { kAnalysis, kOverlay };
 // Steps shared by both readers: the header (with the legacy remap), the
 // samples, their extremes and the rate. Validates every limit before the
 // caller changes anything.
-ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
-                   ProgressSink& progress) {
-  const std::string name = path.string();
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) throw IoError(WithFile(name, "a folder, not a file"));
-  const std::string buffer = ReadWholeFile(path, kMaxKrvBytes);
-  const std::string_view bytes(buffer);
-
+ParsedKrv ParseKrv(const Session& session, std::string_view bytes, const std::string& name,
+                   Reader reader, ProgressSink& progress) {
+  if (bytes.size() > kMaxKrvBytes) {
+    throw RangeError(
+        WithFile(name, "the file is larger than " + std::to_string(kMaxKrvBytes) + " bytes"));
+  }
   ParsedKrv parsed;
   parsed.grid = session.Grid;
 
@@ -228,6 +226,13 @@ ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
   return parsed;
 }
 
+// The file a reader opens, whole.
+std::string ReadKrvFile(const fs::path& path) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) throw IoError(WithFile(path.string(), "a folder, not a file"));
+  return ReadWholeFile(path, kMaxKrvBytes);
+}
+
 // Steps common to both readers once the samples are final.
 void CommitCommon(Session& session, ParsedKrv& parsed) {
   const auto count = static_cast<std::int32_t>(parsed.samples.size());
@@ -314,6 +319,23 @@ void WriteAndCommit(Session& session, const fs::path& target, int last_row) {
   if (rounded > count) session.Pressure.Fill(count, rounded - 1, 0.0f);
   session.LastSample = rounded - 1;
   session.WaveformLoaded = false;
+}
+
+void CheckSaveAsLength(const Session& session) {
+  if (session.LastSample > kMaxSaveAsSamples - 1) {
+    throw RangeError("Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
+  }
+}
+
+// Rows up to the last one in use, empty rows between kept in place: rows
+// typed below the results (22 to 29) would otherwise move up into the rows
+// that the next Open empties.
+int SaveAsLastRow(const Session& session) {
+  int last_row = 0;
+  for (int row = 0; row <= kLastGridRow; ++row) {
+    if (!session.Grid.RowEmpty(row)) last_row = row;
+  }
+  return last_row;
 }
 
 // Upper-case extension from the last "." of a file name, at most 4 characters.
@@ -422,7 +444,13 @@ fs::path WaveformPath(const Session& session) {
 }
 
 void OpenNewFileType5(Session& session, ProgressSink& progress) {
-  ParsedKrv parsed = ParseKrv(session, WaveformPath(session), Reader::kAnalysis, progress);
+  const fs::path path = WaveformPath(session);
+  OpenKrvText(session, ReadKrvFile(path), path.string(), progress);
+}
+
+void OpenKrvText(Session& session, std::string_view text, const std::string& name,
+                 ProgressSink& progress) {
+  ParsedKrv parsed = ParseKrv(session, text, name, Reader::kAnalysis, progress);
 
   // Reseeded on every read so that opening the same file twice gives the
   // same samples, bit for bit.
@@ -453,7 +481,9 @@ void OpenNewFileType5(Session& session, ProgressSink& progress) {
 }
 
 void OpenNewFileType6(Session& session, Lcg& generator, ProgressSink& progress) {
-  ParsedKrv parsed = ParseKrv(session, WaveformPath(session), Reader::kOverlay, progress);
+  const fs::path path = WaveformPath(session);
+  ParsedKrv parsed =
+      ParseKrv(session, ReadKrvFile(path), path.string(), Reader::kOverlay, progress);
 
   const double scale = static_cast<double>(parsed.maximum) / kDitherDivisor;
   for (float& p : parsed.samples) {
@@ -492,6 +522,11 @@ void OpenWaveform(Session& session, const fs::path& chosen, ProgressSink& progre
   session.SavedEndTime = session.EndTime;
 }
 
+std::string SaveAsText(const Session& session, const std::string& name) {
+  CheckSaveAsLength(session);
+  return BuildKrvText(session, SaveAsLastRow(session), CheckedRoundedLength(session, name), name);
+}
+
 void SaveKrv(Session& session, const fs::path& target) {
   WriteAndCommit(session, target, session.HeaderLastRow);
 }
@@ -502,19 +537,9 @@ void SaveKrv(Session& session) {
 
 fs::path SaveKrvAs(Session& session, const fs::path& chosen) {
   const std::string name = chosen.filename().string();
-  if (session.LastSample > kMaxSaveAsSamples - 1) {
-    throw RangeError("Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
-  }
+  CheckSaveAsLength(session);
   const fs::path target = chosen.parent_path() / (name.substr(0, name.find('.')) + ".KRV");
-
-  // Rows up to the last one in use, empty rows between kept in place: rows
-  // typed below the results (22 to 29) would otherwise move up into the rows
-  // that the next Open empties.
-  int last_row = 0;
-  for (int row = 0; row <= kLastGridRow; ++row) {
-    if (!session.Grid.RowEmpty(row)) last_row = row;
-  }
-  WriteAndCommit(session, target, last_row);
+  WriteAndCommit(session, target, SaveAsLastRow(session));
   session.FileExt = ShortExtension(ToUpperAscii(name));
   session.HeaderLastRow = kLastGridRow;
   return target;

@@ -43,6 +43,11 @@ std::filesystem::path WaveformPath(const Session& session);
 // was.
 void OpenNewFileType5(Session& session, ProgressSink& progress);
 
+// OpenNewFileType5 on the text of a KRV file already in memory, `name`
+// standing for the file in messages: what opening a file of that text gives.
+void OpenKrvText(Session& session, std::string_view text, const std::string& name,
+                 ProgressSink& progress);
+
 // Reads a second waveform for the overlay comparison: uniform dither from the
 // program's own stream `generator` (not reseeded), zero padding, no change to
 // LoadedPressure, FftLength or UnweightedEnergy.
@@ -67,6 +72,10 @@ void SaveKrv(Session& session, const std::filesystem::path& target);
 // Save as the window's "Save KRV waveform" does it: back to the file that was
 // read (WaveformPath), never to another file picked through "All Files".
 void SaveKrv(Session& session);
+
+// The text Save As writes for the session, without writing it (`name`
+// stands for the file in messages); it refuses what Save As refuses.
+std::string SaveAsText(const Session& session, const std::string& name);
 
 // Save As: `chosen` up to its first "." + ".KRV"; writes the non-empty rows of
 // 0..29 (HeaderLastRow becomes 29). Refuses (RangeError) more than 2^20

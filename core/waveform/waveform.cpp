@@ -106,4 +106,11 @@ Waveform ReadWaveform(const std::filesystem::path& path, ProgressSink& progress)
   return w;
 }
 
+Waveform ReopenedAsSaved(const Session& session, const std::string& name) {
+  Session opened;
+  NoProgress quiet;
+  OpenKrvText(opened, SaveAsText(session, name), name, quiet);
+  return WaveformOf(opened);
+}
+
 }  // namespace korva

@@ -75,4 +75,10 @@ Session SessionOf(const Waveform& waveform);
 // IoError, FormatError or RangeError naming the file when it cannot.
 Waveform ReadWaveform(const std::filesystem::path& path, ProgressSink& progress);
 
+// The waveform a session opens to once saved: the text Save As would write
+// for it, read as ReadWaveform reads a file (five significant digits a
+// sample, the dither, the power-of-two length), without a file. `name`
+// stands for the file in messages; the waveform has no file.
+Waveform ReopenedAsSaved(const Session& session, const std::string& name);
+
 }  // namespace korva

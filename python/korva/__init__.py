@@ -14,9 +14,12 @@ here as there, to the last bit.
     result = korva.hazard(shot)                      # warned and unwarned listener
     print(result.warned.aru, result.unwarned.allowed)
     frame = korva.analyze_files(paths)               # one row per file (pandas)
+    day = korva.analyze_files(["range.flac"], shots=True, calibrator="cal.wav",
+                              calibrator_level=114)  # one row per shot
 
 Waveforms: Waveform, Waveform.from_array, read_krv, write_krv, import_recording.
-Field recordings: read_recording (one channel in pascals), recording_info.
+Field recordings: read_recording (one channel in pascals), recording_info,
+find_shots (the shots in one, each a Shot with its waveform).
 Analyses: hazard, metrics, describe, spectrum, protect (with protectors), criteria
 (the verdict of the regulations' limits and the ear model, with protectors), default_model.
 Batches: analyze_files, on local threads or a dask.distributed cluster.
@@ -37,12 +40,14 @@ from korva._korva import (
     RangeError,
     Recording,
     RecordingInfo,
+    Shot,
     Spectrum,
     Waveform,
     __version__,
     criteria,
     default_model,
     describe,
+    find_shots,
     hazard,
     import_recording,
     metrics,
@@ -70,12 +75,14 @@ __all__ = [
     "RangeError",
     "Recording",
     "RecordingInfo",
+    "Shot",
     "Spectrum",
     "Waveform",
     "analyze_files",
     "criteria",
     "default_model",
     "describe",
+    "find_shots",
     "hazard",
     "import_recording",
     "metrics",

@@ -2,7 +2,8 @@
 
 Each file is one task: it is opened where the task runs (on a cluster, by the
 worker, from a path all machines share), so no waveform travels between
-machines; only the row of numbers comes back.
+machines; only the rows of numbers come back. A field recording split into
+its shots is one task too: the worker reads it once and analyses its shots.
 """
 
 import concurrent.futures
@@ -31,16 +32,30 @@ _MANY_FILES = 10
 
 _LISTENERS = ("both", "warned", "unwarned")
 
+# How a recording among the paths is read and split, as korva-cli report
+# takes it: read_recording's keywords (start and stop in seconds), the
+# microphone location of its waveforms, and find_shots' options.
+_RECORDING_KEYWORDS = (
+    "channel", "start", "stop", "scale", "sensitivity", "full_scale", "calibrator",
+    "calibrator_level", "calibrator_channel", "calibrator_frequency", "variable", "rate",
+    "rate_variable", "mic_location", "threshold", "min_peak", "pre", "post", "min_gap",
+)
 
 def analyze_files(
     paths, client=None, listener="both", model=None, jobs=None, progress=None, protectors=(),
-    table=None
+    table=None, *, shots=False, **recording
 ):
     """Opens each file as the window's Open does and returns a pandas.DataFrame
-    with one row per file, in the order given.
+    with one row per file, in the order given. A field recording (a sound or
+    MATLAB file) is read as read_recording reads it and analysed whole, or
+    with shots=True split into its shots as find_shots finds them: one row
+    per shot, in order of time, analysed as the KRV file Shot.write() writes
+    for it (what korva-cli report --shots gives).
 
-    Columns (COLUMNS), those of korva-cli report --csv: file, samples, rate,
-    mic_location; from_ms, to_ms (the whole waveform); the impulse
+    Columns (COLUMNS), those of korva-cli report --csv: file, shot and time_s
+    (a recording's shot: its number and seconds from the recording's start;
+    missing for files), samples, rate, mic_location; from_ms, to_ms (the
+    whole waveform); the impulse
     descriptors as describe() gives them; the metrics as metrics() gives
     them; per listener warned_aru, warned_aru_text, warned_allowed,
     warned_allowed_text, warned_worst_section, warned_fft_length and the same
@@ -68,6 +83,13 @@ def analyze_files(
     ["all"]: under each, the ear model also runs on the waveform predicted
     at the eardrum (nothing is written). table: the protector table; None
     for the data folder's (on a cluster, give a shared path).
+    shots and the recordings' keywords: channel, start, stop (seconds),
+    scale, sensitivity, full_scale, calibrator, calibrator_level,
+    calibrator_channel, calibrator_frequency, variable, rate, rate_variable
+    as read_recording takes them; mic_location of the waveforms (1, 2 or
+    3); and with shots=True threshold, min_peak, pre, post, min_gap as
+    find_shots takes them. A recording where no shot is found, or that
+    cannot be read, is a row with its error.
 
     Ctrl-C (KeyboardInterrupt) stops the local threads at their next progress
     point, or cancels the cluster's tasks that have not finished.
@@ -82,21 +104,28 @@ def analyze_files(
     # Checked once here; the names as the table gives them head the columns.
     names = _korva._protector_names(list(protectors), table) if protectors else []
     columns = _korva._columns(names)
+    for keyword in recording:
+        if keyword not in _RECORDING_KEYWORDS:
+            raise TypeError(f"analyze_files() got an unexpected keyword argument {keyword!r}")
+    if "calibrator" in recording and recording["calibrator"] is not None:
+        recording["calibrator"] = os.fspath(recording["calibrator"])
+    task = dict(listener=listener, shots=bool(shots), options=recording, protectors=names,
+                table=None if table is None else os.fspath(table))
     show = progress if progress is not None else len(paths) >= _MANY_FILES and _interactive()
-    under = (names, table)
     if client is None:
-        rows = _run_local(paths, listener, model, jobs, show, under)
+        per_input = _run_local(paths, task, model, jobs, show)
     else:
-        rows = _run_on_cluster(paths, client, listener, model, show, under)
+        per_input = _run_on_cluster(paths, client, task, model, show)
+    rows = [row for input_rows in per_input for row in input_rows]
     frame = pandas.DataFrame.from_records(rows, columns=[name for name, _ in columns])
     return frame.astype(_types(columns))
 
 
-def _analyze_on_worker(path, listener, model, under):
-    return _korva._analyze_file(path, listener, model, None, *under)
+def _analyze_on_worker(path, task, model):
+    return _korva._analyze_input(path, model=model, **task)
 
 
-def _run_local(paths, listener, model, jobs, show, under):
+def _run_local(paths, task, model, jobs, show):
     if jobs is None:
         jobs = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
     if jobs < 1:
@@ -107,7 +136,7 @@ def _run_local(paths, listener, model, jobs, show, under):
     bar = _Bar(len(paths), show)
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, min(jobs, len(paths)))) as pool:
         index = {
-            pool.submit(_korva._analyze_file, path, listener, model, stop, *under): i
+            pool.submit(_korva._analyze_input, path, model=model, stop=stop, **task): i
             for i, path in enumerate(paths)
         }
         try:
@@ -126,10 +155,8 @@ def _run_local(paths, listener, model, jobs, show, under):
     return rows
 
 
-def _run_on_cluster(paths, client, listener, model, show, under):
-    futures = client.map(
-        _analyze_on_worker, paths, listener=listener, model=model, under=under, pure=False
-    )
+def _run_on_cluster(paths, client, task, model, show):
+    futures = client.map(_analyze_on_worker, paths, task=task, model=model, pure=False)
     try:
         if show:
             _follow(futures)

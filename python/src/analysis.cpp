@@ -16,6 +16,7 @@
 #include "core/analysis/analysis.h"
 #include "core/analysis/fields.h"
 #include "core/analysis/protected.h"
+#include "core/analysis/series.h"
 #include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/common/pool.h"
@@ -386,27 +387,6 @@ fs::path CheckedModelFile(const std::optional<fs::path>& model) {
   });
 }
 
-// One row of analyze_files: the file opened as the window opens it and
-// analysed as korva-cli report analyses it, under the columns of its CSV.
-py::dict AnalyzeFileRow(const py::object& file, const std::string& listener,
-                        const std::optional<fs::path>& model, const StopToken* token,
-                        const std::vector<std::string>& protectors,
-                        const std::optional<fs::path>& table) {
-  const std::vector<Listener> listeners = ListenersOf(listener);
-  const std::string path = file.cast<fs::path>().string();
-  Pool();  // sized with the interpreter lock held
-  Interruption stop(token);
-  std::vector<std::string> names;
-  const ShotReport shot = Released(stop, [&] {
-    InterruptibleProgress progress(stop);
-    AnalysisOptions options = OnPool(listeners, model);
-    options.protectors = ProtectorsOf(protectors, table);
-    names = options.protectors.names;
-    return AnalyzeFile(path, options, progress);
-  });
-  return ColumnsDict(shot, TableColumns(names));
-}
-
 // The columns of analyze_files' frame, with the protectors named, and the
 // kind of their values.
 py::list Columns(const std::vector<std::string>& protectors) {
@@ -435,6 +415,27 @@ std::string ListenerRepr(const ListenerResult& r) {
 }
 
 }  // namespace
+
+py::list AnalyzeInputRows(const std::string& path, const std::string& listener,
+                          const std::optional<fs::path>& model, const StopToken* token,
+                          const InputOptions& inputs, const std::vector<std::string>& protectors,
+                          const std::optional<fs::path>& table) {
+  const std::vector<Listener> listeners = ListenersOf(listener);
+  Pool();  // sized with the interpreter lock held
+  Interruption stop(token);
+  std::vector<std::string> names;
+  const InputsReport report = Released(stop, [&] {
+    InterruptibleProgress progress(stop);
+    AnalysisOptions options = OnPool(listeners, model);
+    options.protectors = ProtectorsOf(protectors, table);
+    names = options.protectors.names;
+    return AnalyzeInputs(std::span(&path, 1), inputs, options, progress);
+  });
+  const std::vector<Column> columns = TableColumns(names);
+  py::list rows;
+  for (const ShotReport& row : report.rows) rows.append(ColumnsDict(row, columns));
+  return rows;
+}
 
 void DefineAnalysis(py::module_& m) {
   py::class_<StopToken>(m, "StopToken",
@@ -616,15 +617,6 @@ void DefineAnalysis(py::module_& m) {
   m.def("_protector_names", &ProtectorNames, py::arg("protectors"), py::arg("table") = py::none(),
         Doc("The protectors named (or [\"all\"]) as the table names them, checked against "
             "it.")
-            .c_str());
-  m.def("_analyze_file", &AnalyzeFileRow, py::arg("path"), py::arg("listener") = "both",
-        py::arg("model") = py::none(), py::arg("stop") = nullptr,
-        py::arg("protectors") = std::vector<std::string>{}, py::arg("table") = py::none(),
-        Doc("One row of analyze_files() as a dict under the columns of _columns(): the file "
-            "opened as the window opens it and analysed as korva-cli report analyses it (the "
-            "descriptors and metrics of the whole waveform, each listener's hazard). A failure "
-            "is reported in 'error' and the other parts go on; a stop request raises "
-            "KeyboardInterrupt.")
             .c_str());
   m.def("_columns", &Columns, py::arg("protectors") = std::vector<std::string>{},
         Doc("The columns of analyze_files() in order, as (name, kind) with kind \"integer\", "

@@ -6,6 +6,7 @@
 #include "python/src/analysis.h"
 #include "python/src/errors.h"
 #include "python/src/recording.h"
+#include "python/src/shots.h"
 #include "python/src/waveform.h"
 
 PYBIND11_MODULE(_korva, m) {
@@ -15,4 +16,5 @@ PYBIND11_MODULE(_korva, m) {
   korva::python::DefineWaveform(m);
   korva::python::DefineAnalysis(m);
   korva::python::DefineRecording(m);
+  korva::python::DefineShots(m);
 }

@@ -25,14 +25,6 @@ namespace {
 namespace py = pybind11;
 namespace fs = std::filesystem;
 
-struct Recording {
-  RecordingInfo info;
-  int channel = 0;
-  FrameRange range;
-  Calibration calibration;
-  std::vector<float> samples;
-};
-
 std::optional<double> Known(double value) {
   return value > 0.0 ? std::optional<double>(value) : std::nullopt;
 }

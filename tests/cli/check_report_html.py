@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Checks that an HTML page stands alone: it parses, every picture is an
 embedded PNG that decodes completely, and nothing refers to another file or
-runs a script. Prints one line per fault and exits 1 when there is any;
+runs a script; a link within the page leads to an element of it. Prints one line per fault and exits 1 when there is any;
 prints the number of pictures otherwise."""
 
 import base64
@@ -46,6 +46,7 @@ class Page(html.parser.HTMLParser):
     def __init__(self):
         super().__init__(convert_charrefs=True)
         self.faults, self.pictures, self.open = [], 0, []
+        self.ids, self.fragments = set(), []
 
     def handle_starttag(self, tag, attrs):
         if tag not in ("br", "img", "meta"):
@@ -54,6 +55,11 @@ class Page(html.parser.HTMLParser):
             self.faults.append("<%s> in the page" % tag)
         for name, value in attrs:
             value = value or ""
+            if name == "id":
+                self.ids.add(value)
+            if name == "href" and value.startswith("#"):
+                self.fragments.append(value[1:])
+                continue
             if name.startswith("on"):
                 self.faults.append("script attribute %s" % name)
             if name in ("href", "src", "data", "background", "poster"):
@@ -89,6 +95,8 @@ def main():
     page.close()
     if page.open:
         page.faults.append("unclosed: %s" % " ".join(page.open))
+    page.faults += ["link to #%s, which is not on the page" % fragment
+                    for fragment in page.fragments if fragment not in page.ids]
     for fault in page.faults:
         print(fault)
     if not page.faults:

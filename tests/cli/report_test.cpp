@@ -163,7 +163,7 @@ TEST(CliReport, CsvKeepsOneColumnLayoutForShotsErrorsAndSummaryRows) {
   ASSERT_EQ(lines.size(), 1u + 3u + 4u) << out;
   const auto count = [](const std::string& line) { return CsvFields(line).size(); };
   for (const std::string& line : lines) EXPECT_EQ(count(line), count(lines[0])) << line;
-  EXPECT_EQ(lines[0].rfind("file,samples,rate,mic_location,", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0].rfind("file,shot,time_s,samples,rate,mic_location,", 0), 0u) << lines[0];
   EXPECT_NE(lines[0].find(",warned_aru,warned_aru_text,warned_allowed,"), std::string::npos);
   // The series' own criteria follow the shots' columns.
   EXPECT_TRUE(lines[0].ends_with(

@@ -36,7 +36,7 @@ def same(ours, theirs, key=""):
         return numpy.float32(ours) == numpy.float32(theirs)
     if isinstance(ours, numpy.ndarray):
         return numpy.array_equal(ours, numpy.array(theirs, dtype=numpy.float32))
-    if isinstance(ours, float) and math.isnan(ours):
+    if ours is pandas.NA or (isinstance(ours, float) and math.isnan(ours)):
         return theirs is None
     return ours == theirs
 

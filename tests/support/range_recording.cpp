@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <numbers>
 #include <stdexcept>
+#include <string>
+
+#include "tests/support/temp_dir.h"
 
 namespace korva::testing {
 namespace {
@@ -177,6 +181,23 @@ std::vector<float> Render(const RangeRecording& recording) {
   RangeSignal signal(recording);
   signal.Fill(samples);
   return samples;
+}
+
+void WriteRecordingFile(const RangeRecording& recording, const std::filesystem::path& path,
+                        double full_scale_pa) {
+  std::vector<float> samples = Render(recording);
+  for (float& p : samples) p = static_cast<float>(p / full_scale_pa);
+  const std::filesystem::path raw = path.string() + ".f32";
+  {
+    std::ofstream out(raw, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(samples.data()),
+              static_cast<std::streamsize>(samples.size() * sizeof(float)));
+    if (!out) throw std::runtime_error("cannot write " + raw.string());
+  }
+  const int status = RunShell("sox -t f32 -r " + std::to_string(std::lround(recording.rate)) +
+                              " -c 1 " + Quoted(raw) + " -e floating-point -b 32 " + Quoted(path));
+  std::filesystem::remove(raw);
+  if (status != 0) throw std::runtime_error("sox could not write " + path.string());
 }
 
 }  // namespace korva::testing

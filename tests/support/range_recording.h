@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <vector>
 
@@ -82,6 +83,14 @@ class RangeSignal {
 
 // The whole channel at once.
 std::vector<float> Render(const RangeRecording& recording);
+
+// The recording as a one-channel file of 32-bit floats, written by sox from
+// the rendered samples as fractions of `full_scale_pa` (sox keeps floats
+// within full scale): a WAV file, or any other sox writes by the name's
+// extension. Read it with a scale of `full_scale_pa` pascals per unit.
+inline constexpr double kRecordingFullScalePa = 10000.0;  // 174 dB
+void WriteRecordingFile(const RangeRecording& recording, const std::filesystem::path& path,
+                        double full_scale_pa = kRecordingFullScalePa);
 
 // Pascals of a level in dB re 20 uPa.
 double PascalsOf(double db);

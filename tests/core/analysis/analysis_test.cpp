@@ -181,7 +181,7 @@ TEST(ShotFields, TheTableKeepsItsColumnsInOrder) {
   };
   const std::string columns = names({});
   EXPECT_EQ(columns,
-            "file,samples,rate,mic_location,from_ms,to_ms,peak_db,peak_pa,peak_time_ms,"
+            "file,shot,time_s,samples,rate,mic_location,from_ms,to_ms,peak_db,peak_pa,peak_time_ms,"
             "a_duration_ms,b_duration_ms,c_duration_ms,rise_time_ms,lcpeak_db,lae_db,lze_db,"
             "liaeq100ms_db,kurtosis,crest_factor_db,LAeqInterval,LAeq8hr,AllowedRounds,"
             "AWeightedExposure,LeqInterval,warned_aru,warned_aru_text,warned_allowed,"

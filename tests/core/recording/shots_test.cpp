@@ -85,7 +85,7 @@ TEST(ShotDetector, BlockSizesDoNotChangeTheResult) {
     for (std::size_t i = 0; i < samples.size(); i += size) {
       detector.Push(std::span(samples).subspan(i, std::min(size, samples.size() - i)));
     }
-    const ShotSummary summary = detector.Finish();
+    const DetectionSummary summary = detector.Finish();
     ASSERT_EQ(shots.size(), whole.shots.size());
     for (std::size_t k = 0; k < shots.size(); ++k) {
       EXPECT_EQ(shots[k].time_s, whole.shots[k].time_s);
