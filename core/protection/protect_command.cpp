@@ -50,6 +50,7 @@ Session ProtectedWaveform(const Session& free_field, std::span<const float> eard
   const std::int32_t count =
       std::min(PowerOfTwoLength(free_field.SampleCount()), kMaxProtectedSamples);
   Session out = free_field;
+  out.FileSamples.Release();  // a new waveform, not the file's
   const auto kept = std::min(static_cast<std::size_t>(count), eardrum.size());
   out.Pressure.Assign(eardrum.first(kept));
   out.Pressure.Fill(static_cast<std::int64_t>(kept), count - 1, 0.0f);
@@ -143,12 +144,16 @@ ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
 
   // Write the circuit values back. The table is replaced in one atomic step,
   // so a failure leaves it exactly as it was.
+  // A table that cannot take the values back stops the command before the
+  // protected waveform is written: the user fixes the folder and runs it again.
   if (options.write_files) {
     try {
       WriteFileAtomically(options.table,
                           ReplaceCircuitLine(content, options.record_index, result.circuit));
     } catch (const IoError& e) {
-      result.table_error = e.what();
+      throw IoError(std::string(e.what()) +
+                    "; the circuit values could not be written back, so no protected waveform "
+                    "was written");
     }
   }
   state.circuit = result.circuit;
