@@ -232,8 +232,7 @@ void AnalysisController::ReadOutInterval(CursorTask task) {
   const CursorTool& cursor = edits_.Cursor();
   const PlotRect plot = workspace_.picture().SamplePlot();
   const Selection range = ReadoutSelection(session.LastSample, cursor.X1(), cursor.X2(), plot);
-  const std::int32_t length =
-      ReadoutLengthSamples(session.LastSample, cursor.X1(), cursor.X2(), plot);
+  const std::int32_t length = MeasuredLength(range);
   const auto samples = session.Pressure.Range(0, session.LastSample);
   auto waveform = std::make_shared<const std::vector<float>>(samples.begin(), samples.end());
   const float dt = session.SampleInterval;
@@ -277,7 +276,9 @@ void AnalysisController::ShowDescriptors(const std::optional<ImpulseDescriptors>
     const ImpulseDescriptors& d = *descriptors;
     rows = {{"Peak level", d.peak_db, 2, kDescriptorDb},
             {"Peak pressure", d.peak_pa, 3, "Pa"},
-            {"Peak at", origin_ms + d.peak_time_ms, 3, "ms"},
+            // Times count from the interval's start, as korva-cli report's do.
+            {"Interval start", origin_ms, 3, "ms"},
+            {"Peak after start", d.peak_time_ms, 3, "ms"},
             {"LCpeak", d.lcpeak_db, 2, kDescriptorDb},
             {"A-duration", d.a_duration_ms, 3, "ms"},
             {"B-duration", d.b_duration_ms, 3, "ms"},
