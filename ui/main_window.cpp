@@ -2,19 +2,17 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QHeaderView>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QStatusBar>
 #include <cmath>
 
 #include "core/common/data_dir.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
+#include "core/model/cochlea.h"
 #include "core/model/ear_model.h"
 #include "render/recipes.h"
 
@@ -55,6 +53,7 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   protector_ = new ProtectorController(*workspace_, *edit_, *movie_, this);
   view_ = new ViewController(*workspace_, *edit_, *analysis_, *movie_, this);
   report_ = new ReportController(*workspace_, this);
+  history_ = new HistoryController(*workspace_, this);
   BuildMenus();
   ConnectCanvas();
   connect(file_, &FileController::LayoutChanged, this, &MainWindow::LayoutReadouts);
@@ -151,6 +150,10 @@ void MainWindow::BuildMenus() {
   exit->setObjectName("Exit1");
   connect(exit, &QAction::triggered, this, &QWidget::close);
 
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  edit->setObjectName("Edit1");
+  history_->AddEditItems(*edit);
+
   analyze_menu_ = menuBar()->addMenu("&Analyze");
   analyze_menu_->setObjectName("Analyze1");
   analysis_->AddAnalyzeItems(*analyze_menu_);
@@ -212,7 +215,7 @@ void MainWindow::LoadModelConfiguration() {
         workspace_->FileErrorText(workspace_->DataFile(kModelConfiguration), e.what()));
   }
   try {
-    LoadEarModel(model);
+    workspace_->grid().SetMinimumRate(MinimumSampleRate(LoadEarModel(model).params));
   } catch (const Error& e) {
     throw StartupError(workspace_->FileErrorText(model, e.what()));
   }
@@ -306,7 +309,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
       QApplication::activePopupWidget() == nullptr &&
-      QApplication::activeModalWidget() == nullptr) {
+      QApplication::activeModalWidget() == nullptr && menuBar()->activeAction() == nullptr) {
     const auto* widget = qobject_cast<const QWidget*>(watched);
     if (widget != nullptr && widget->window() == this && CancelRunningOrEdit()) return true;
   }
@@ -365,23 +368,21 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (!file_->MaySetAside()) {
+    event->ignore();
+    return;
+  }
   movie_->Player().Stop();
   workspace_->WindowClosed();
   event->accept();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  const QMimeData* data = event->mimeData();
-  if (data->hasUrls() && !data->urls().isEmpty() && data->urls().front().isLocalFile()) {
-    event->acceptProposedAction();
-  }
+  file_->DragEnter(*event);
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
-  if (urls.isEmpty() || !urls.front().isLocalFile()) return;
-  event->acceptProposedAction();
-  file_->OpenFile(fs::path(urls.front().toLocalFile().toStdString()));
+  file_->Drop(*event);
 }
 
 void MainWindow::OpenArguments(const QStringList& arguments) {

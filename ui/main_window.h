@@ -9,7 +9,8 @@
 //   MovieController      the movie chain a hazard run leaves, Save movie;
 //   ProtectorController  the protector command and the overlay;
 //   ViewController       zoom, read-outs, clipboard copies, Export picture;
-//   ReportController     Export report.
+//   ReportController     Export report;
+//   HistoryController    Edit > Undo and Redo.
 // A new feature is one more controller, wired here.
 #pragma once
 
@@ -26,6 +27,7 @@
 #include "ui/analysis_controller.h"
 #include "ui/edit_controller.h"
 #include "ui/file_controller.h"
+#include "ui/history_controller.h"
 #include "ui/movie_controller.h"
 #include "ui/protector_controller.h"
 #include "ui/qt_prompter.h"
@@ -76,6 +78,7 @@ class MainWindow : public QMainWindow {
   ProtectorController& protector() { return *protector_; }
   ViewController& view() { return *view_; }
   ReportController& report() { return *report_; }
+  HistoryController& history() { return *history_; }
 
   QMenu* PopupMenu1() const { return popup_menu_; }
   QMenu* Analyze1() const { return analyze_menu_; }
@@ -125,6 +128,7 @@ class MainWindow : public QMainWindow {
   ProtectorController* protector_ = nullptr;
   ViewController* view_ = nullptr;
   ReportController* report_ = nullptr;
+  HistoryController* history_ = nullptr;
   bool close_pending_ = false;
 };
 
