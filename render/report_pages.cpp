@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QFont>
+#include <QImageReader>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -346,6 +347,18 @@ QString ShotTables(std::span<const ShotReport> shots) {
          "</table>\n<h2>Energy metrics and hazard</h2>\n" + energy + "</table>\n";
 }
 
+// The height a picture takes at `width`, its shape kept. Both are given on
+// the page: Qt's rich text, which lays out the PDF, stretches a picture given
+// a width alone to its own pixel height.
+int PictureHeight(const QByteArray& png, int width) {
+  QBuffer buffer;
+  buffer.setData(png);
+  const QSize size = QImageReader(&buffer, "PNG").size();
+  if (size.isEmpty()) return width;
+  return std::max(
+      1, static_cast<int>(std::lround(static_cast<double>(width) * size.height() / size.width())));
+}
+
 QString ShotSection(std::size_t index, const ShotReport& s, const ShotPictures& pictures,
                     const std::function<QString(std::size_t, ShotPictures::Kind)>& source,
                     int image_width) {
@@ -384,7 +397,9 @@ QString ShotSection(std::size_t index, const ShotReport& s, const ShotPictures& 
   for (const auto& [kind, caption] : captions) {
     if (!pictures.png[kind].isEmpty()) {
       html += "<p><img src=\"" + source(index, kind) + "\" width=\"" +
-              QString::number(image_width) + "\" alt=\"\"><br>\n" + caption + "</p>\n";
+              QString::number(image_width) + "\" height=\"" +
+              QString::number(PictureHeight(pictures.png[kind], image_width)) +
+              "\" alt=\"\"><br>\n" + caption + "</p>\n";
     } else if (!pictures.missing[kind].empty()) {
       html += "<p>" + Html(pictures.missing[kind]) + "</p>\n";
     }
