@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QImageReader>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <cmath>
@@ -55,6 +56,7 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   report_ = new ReportController(*workspace_, this);
   history_ = new HistoryController(*workspace_, this);
   BuildMenus();
+  AddShortcutsAndTips();
   ConnectCanvas();
   connect(file_, &FileController::LayoutChanged, this, &MainWindow::LayoutReadouts);
   connect(analysis_, &AnalysisController::DescriptorsToggled, this, &MainWindow::LayoutReadouts);
@@ -174,6 +176,41 @@ void MainWindow::BuildMenus() {
   workspace_->SetPopupItems(nine);
   popup_menu_->addSeparator();
   view_->AddPopupItems(*popup_menu_);
+}
+
+void MainWindow::AddShortcutsAndTips() {
+  struct Item {
+    const char* name;
+    QKeySequence keys;
+    const char* tip;
+  };
+  const Item items[] = {
+      {"OpenKRVwaveform1", QKeySequence::Open, "Open a KRV waveform file for analysis"},
+      {"OverlayKRVWaveform1", {}, "Draw a second KRV waveform over the one shown"},
+      {"Importwaveform1", QKeySequence(Qt::CTRL | Qt::Key_I),
+       "Read a sound file or a text file of samples; save it as KRV to analyse it"},
+      {"SaveKRVwaveform1", QKeySequence::Save, "Write the waveform back to its KRV file"},
+      {"SaveKRVwaveformas1", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+       "Write the waveform to a new KRV file, which Save then writes to"},
+      {"ExportReport1", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+       "Write the hazards, metrics and pictures as an HTML page or a PDF"},
+      {"ExportPicture1", QKeySequence(Qt::CTRL | Qt::Key_E),
+       "Write the plot as PNG, SVG or PDF, chosen by the name's suffix"},
+      {"Exit1", QKeySequence::Quit, "Close the window (unsaved changes are asked about)"},
+      {"Undo1", {}, "Take back the last change to the waveform or its header"},
+      {"Redo1", {}, "Make again the change Undo took back"},
+      {"NoProtectorWarned1", QKeySequence(Qt::CTRL | Qt::Key_R),
+       "Run the ear model for a listener warned of the impulse"},
+      {"NoProtectorUnWarned1", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
+       "Run the ear model for a listener taken by surprise"},
+  };
+  for (const Item& item : items) {
+    auto* action = findChild<QAction*>(item.name);
+    if (action == nullptr) continue;
+    if (!item.keys.isEmpty()) action->setShortcut(item.keys);
+    action->setToolTip(item.tip);
+  }
+  for (QMenu* menu : menuBar()->findChildren<QMenu*>()) menu->setToolTipsVisible(true);
 }
 
 void MainWindow::ConnectCanvas() {

@@ -107,6 +107,9 @@ class MainWindow : public QMainWindow {
  private:
   void BuildFrame();
   void BuildMenus();
+  // Keyboard shortcuts and tool tips of the menu items, in one place so that
+  // no two items share a key.
+  void AddShortcutsAndTips();
   void ConnectCanvas();
   void LoadModelConfiguration();
   QImage LoadPicture(const char* name) const;

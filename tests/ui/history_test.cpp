@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeySequence>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTableWidget>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -366,6 +368,26 @@ TEST_F(HistoryTest, StatisticsMeasuresTheIntervalItNamesAndTheGridRefusesAnUnusa
       << Errors().front();
   EXPECT_EQ(window_->session().SampleRate, 200000.0f);
   EXPECT_EQ(window_->StringGrid1()->item(2, 1)->text(), "200000");
+}
+
+}  // namespace
+}  // namespace korva::testing
+
+namespace korva::testing {
+namespace {
+
+TEST_F(HistoryTest, NoTwoCommandsShareAKey) {
+  // Qt runs neither of two actions bound to the same key: both would be dead.
+  std::map<QString, QString> owner;
+  for (const QAction* action : window_->findChildren<QAction*>()) {
+    for (const QKeySequence& keys : action->shortcuts()) {
+      const auto [at, fresh] = owner.emplace(keys.toString(), action->objectName());
+      EXPECT_TRUE(fresh) << keys.toString().toStdString() << ": " << at->second.toStdString()
+                         << " and " << action->objectName().toStdString();
+    }
+  }
+  EXPECT_EQ(owner.count("Ctrl+S"), 1u);
+  EXPECT_EQ(owner.count("Ctrl+Z"), 1u);
 }
 
 }  // namespace
