@@ -216,6 +216,7 @@ void AnalysisController::StartStatistics() {
   workspace_.Run("Statistics", [this] {
     edits_.BeginEdit();
     saved_last_sample_ = BeginStatistics(workspace_.session());
+    statistics_shown_ = false;
     edits_.Cursor().SetTask(CursorTask::kStatistics);
     workspace_.document().Changed(Document::kWaveform | Document::kHeader);
     edits_.ArmCursors(StatisticsCursors(workspace_.picture().CursorPlot()), statistics_done_);
@@ -223,8 +224,21 @@ void AnalysisController::StartStatistics() {
 }
 
 void AnalysisController::EndStatistics() {
-  edits_.FinishEdit("Statistics",
-                    [this] { FinishStatistics(workspace_.session(), saved_last_sample_); });
+  edits_.FinishEdit("Statistics", [this] {
+    Session& s = workspace_.session();
+    if (!statistics_shown_) {
+      // Done without moving a line: the figures of the lines where they stand.
+      const Selection range =
+          ReadoutSelection(s.LastSample, edits_.Cursor().X1(), edits_.Cursor().X2(),
+                           workspace_.picture().SamplePlot());
+      const IntervalResults results = IntervalMetrics(s.Pressure.Range(0, s.LastSample),
+                                                      s.SampleInterval, range.first, range.last);
+      s.SelFirst = range.first;
+      s.SelLast = range.last;
+      ShowStatisticsReadout(s.Grid, results, range.first, MeasuredLength(range), s.SampleInterval);
+    }
+    FinishStatistics(s, saved_last_sample_);
+  });
 }
 
 void AnalysisController::ReadOutInterval(CursorTask task) {
@@ -259,6 +273,7 @@ void AnalysisController::ReadOutInterval(CursorTask task) {
           s.SelFirst = range.first;
           s.SelLast = range.last;
           if (task == CursorTask::kStatistics) {
+            statistics_shown_ = true;
             ShowStatisticsReadout(s.Grid, results, range.first, length, dt);
             ShowDescriptors(descriptors, missing, range.first * double{dt} * 1000.0);
           } else {

@@ -204,6 +204,7 @@ void EditController::CancelEdit() {
       before_edit_.reset();
     }
     PutAwayLines();
+    emit EditFinished();  // what the edit showed beside the plot goes too
     // Drawn again whole, which also takes the lines off the picture.
     document.Changed(kEverything);
   });

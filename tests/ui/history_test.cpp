@@ -359,7 +359,19 @@ TEST_F(HistoryTest, StatisticsMeasuresTheIntervalItNamesAndTheGridRefusesAnUnusa
   EXPECT_EQ(window_->StringGrid1()->item(8, 1)->text().toStdString(),
             FormatFixed(*measured.LAeqInterval, 3))
       << named;
-  window_->findChild<QPushButton*>("Button12")->click();
+  // Cancel takes the figures back, and the descriptor table with them.
+  const auto* table = window_->findChild<QWidget*>("Descriptors1");
+  EXPECT_TRUE(table->isVisible());
+  window_->edit().CancelEdit();
+  EXPECT_FALSE(table->isVisible());
+  EXPECT_EQ(window_->StringGrid1()->item(8, 1)->text(), "");
+  // Done without moving a line leaves the figures of the lines where they stand.
+  window_->analysis().StartStatistics();
+  Click("Button12");
+  EXPECT_NE(window_->StringGrid1()->item(8, 2)->text().toStdString().find(" msec starting at "),
+            std::string::npos)
+      << window_->StringGrid1()->item(8, 2)->text().toStdString();
+  EXPECT_FALSE(window_->StringGrid1()->item(8, 1)->text().isEmpty());
 
   Type(1, 2, "1");
   ASSERT_EQ(Errors().size(), 1u);
