@@ -284,7 +284,7 @@ void MainWindow::FormCreate() {
   }
   const QImage splash = LoadPicture(kSplashPicture);
   protector_->SetHelpPicture(LoadPicture(kHelpPicture));
-  document.picture.background = render::Splash(splash, kSplashText);
+  document.picture.background = render::Splash(splash, kApplicationTitle);
   document.Changed(Document::kPicture);
   document.SaveForm();
   session.ClearPlotFirst = true;

@@ -38,7 +38,6 @@
 namespace korva::ui {
 
 inline constexpr const char* kApplicationTitle = "KORVA Ver 1.0";
-inline constexpr const char* kSplashText = "KORVA Ver 2.1";
 inline constexpr const char* kSplashPicture = "EarModel.jpg";
 inline constexpr const char* kHelpPicture = "Image5.jpg";
 inline constexpr const char* kModelConfiguration = "Man.Fig";

@@ -116,6 +116,11 @@ ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
   CheckProtectorCircuit(result.circuit);
   CheckProtectorCircuit(predicted);
   result.plot = ProtectorPlot(result.circuit, result.data.frequencies_hz, result.data.target);
+  if (result.code.kind != 0) {
+    // A muff, alone or over a plug, is the cup the circuit models.
+    result.plot.label_texts[1] = "EARMUFF AS RIGID PISTON";
+    result.plot.label_texts[2] = "LEAKAGE AROUND EARMUFF";
+  }
 
   // The ear model for sound at normal incidence; the parameter file itself is
   // read afresh by every hazard run, so nothing of this outlives the command.

@@ -78,6 +78,7 @@ TEST(GetHPDData, SeededRecordIsWrittenBackAndTheSessionStaysFreeField) {
   const ProtectResult first = GetHPDData(f.session, state, f.ear, f.Options(0), progress);
 
   EXPECT_TRUE(first.seeded);
+  EXPECT_EQ(first.plot.label_texts[2], "LEAKAGE AROUND EARPLUG");
   EXPECT_EQ(first.code.kind, 0);
   // The seed's inner spring was the stiffer one: swapped, then 100 x the wall side.
   EXPECT_FLOAT_EQ(first.circuit.PistonStiffness, 1e9f);
@@ -189,6 +190,9 @@ TEST(GetHPDData, LengthIsCutToAPowerOfTwoByTheReadersRule) {
   f.session.Pressure[4099] = 0.0f;  // silence after the shot
   const ProtectResult r = GetHPDData(f.session, state, f.ear, f.Options(1), progress);
   EXPECT_EQ(r.samples_written, 4096);
+  // The picture's legend names what the record is: here a muff.
+  EXPECT_EQ(r.plot.label_texts[1], "EARMUFF AS RIGID PISTON");
+  EXPECT_EQ(r.plot.label_texts[2], "LEAKAGE AROUND EARMUFF");
   Session written{1 << 21};
   OpenWaveform(written, r.output, progress);
   EXPECT_EQ(written.LastSample, 4095);
