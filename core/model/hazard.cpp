@@ -144,9 +144,9 @@ HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options
   // Every run starts from the parameters on disk.
   plan.model = LoadEarModel(ChooseModelFile(options.model_file));
   const double minimum_rate = MinimumSampleRate(plan.model.params);
-  if (1.0 / double{session.SampleInterval} < minimum_rate * (1.0 - 1e-6)) {
-    throw Error(SampleRateRefusal(1.0 / double{session.SampleInterval}, minimum_rate));
-  }
+  // The rate as the header gives it (10000, not 10000.000252621256).
+  const float rate = static_cast<float>(1.0 / double{session.SampleInterval});
+  if (rate < minimum_rate * (1.0 - 1e-6)) throw Error(SampleRateRefusal(rate, minimum_rate));
   plan.ReflexOffset = options.listener == Listener::Warned
                           ? kWarnedReflexOffset
                           : plan.model.params.UnwarnedReflexDelay();
