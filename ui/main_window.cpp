@@ -395,6 +395,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (close_pending_ || workspace_->prompter().AskOkCancel("Quit", kQuitQuestion)) {
       close_pending_ = true;
       runner.Cancel();
+      // The computation stops at its next checkpoint, which may take a
+      // moment: say so rather than look stuck.
+      workspace_->ShowStatus("Stopping the computation; the window closes when it has stopped");
+      setCursor(Qt::BusyCursor);
     }
     event->ignore();
     return;
@@ -404,6 +408,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     close_pending_ = true;
     event->ignore();
     return;
+  }
+  if (testAttribute(Qt::WA_SetCursor)) {
+    unsetCursor();  // the computation a close waited for has stopped
+    workspace_->ShowStatus({});
   }
   if (!file_->MaySetAside()) {
     event->ignore();
