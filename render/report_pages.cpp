@@ -24,6 +24,7 @@
 #include "render/movie_frames.h"
 #include "render/plot_painter.h"
 #include "render/recipes.h"
+#include "render/report_verdict.h"
 
 namespace korva::render {
 namespace {
@@ -415,6 +416,7 @@ constexpr const char* kStyle =
     "th { background-color: #eeeeee; }\n"
     ".name { text-align: left; white-space: nowrap; }\n"
     ".error { color: #aa0000; }\n"
+    ".limiting td { color: #aa0000; font-weight: bold; }\n"
     "img { max-width: 100%; height: auto; }\n";
 
 }  // namespace
@@ -459,7 +461,9 @@ QString ReportHtml(std::span<const ShotReport> shots, const ShotSummary& summary
   html += "<p>" + Html(info.date) + ", " + Html(info.program) + "<br>\nEar-model file: " + model +
           "<br>\n" + QString::number(summary.files) + (summary.files == 1 ? " file" : " files") +
           ", " + QString::number(summary.failed) + " failed.</p>\n";
-  html += "<h2>Summary</h2>\n" + SummaryTable(summary) + ShotTables(shots);
+  html += VerdictHtml(summary, source(shots.size(), ShotPictures::kKinds), image_width);
+  html +=
+      "<h2>Summary</h2>\n" + SummaryTable(summary) + ShotTables(shots) + ShotCriteriaHtml(shots);
   html +=
       "<p>Levels are dB re 20 &micro;Pa; LAeq, Leq and LAeq8hr, as the program's Statistics "
       "shows them, use 94 dB for 1 Pa. Allowed rounds: 85 dB(A) over 8 hours with a 3 dB "
@@ -489,6 +493,15 @@ QByteArray PdfBytes(std::span<const ShotReport> shots, const ShotSummary& summar
   const auto name = [](std::size_t shot, ShotPictures::Kind kind) {
     return "korva:shot" + QString::number(shot) + "-" + QString::number(kind);
   };
+  const QByteArray chart = VerdictChartPng(summary, kPictureWidth);
+  if (!chart.isEmpty()) {
+    document.addResource(QTextDocument::ImageResource,
+                         QUrl(name(shots.size(), ShotPictures::kKinds)),
+                         QImage::fromData(chart, "PNG"));
+  }
+  const auto source = [&](std::size_t shot, ShotPictures::Kind kind) {
+    return shot == shots.size() && chart.isEmpty() ? QString() : name(shot, kind);
+  };
   for (std::size_t shot = 0; shot < pictures.size(); ++shot) {
     for (int kind = 0; kind < ShotPictures::kKinds; ++kind) {
       const QByteArray& png = pictures[shot].png[static_cast<std::size_t>(kind)];
@@ -515,7 +528,7 @@ QByteArray PdfBytes(std::span<const ShotReport> shots, const ShotSummary& summar
   const double footer = 0.3 * writer.resolution();  // 0.3 inch
   const QSizeF page(paint.width() / scale, (paint.height() - footer) / scale);
   document.setPageSize(page);
-  document.setHtml(ReportHtml(shots, summary, info, pictures, name,
+  document.setHtml(ReportHtml(shots, summary, info, pictures, source,
                               static_cast<int>(std::floor(0.8 * page.width()))));
   const int pages = document.pageCount();
   QPainter painter(&writer);
@@ -550,11 +563,14 @@ void WriteReportFile(std::span<const ShotReport> shots, const ShotSummary& summa
                      ProgressSink& progress) {
   progress.Checkpoint(0, 1);
   if (format == ReportFormat::Html) {
+    const QByteArray chart = VerdictChartPng(summary, kPictureWidth);
     const QString html = ReportHtml(
         shots, summary, info, pictures,
         [&](std::size_t shot, ShotPictures::Kind kind) {
-          return "data:image/png;base64," +
-                 QString::fromLatin1(pictures[shot].png[kind].toBase64());
+          // (shots.size(), kKinds) is the verdict's chart.
+          const QByteArray& png = shot == shots.size() ? chart : pictures[shot].png[kind];
+          return png.isEmpty() ? QString()
+                               : "data:image/png;base64," + QString::fromLatin1(png.toBase64());
         },
         kPictureWidth);
     const QByteArray bytes = html.toUtf8();

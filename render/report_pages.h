@@ -41,8 +41,9 @@ QByteArray PngBytes(const QImage& image);
 // Draws the pictures of `shot` from the waveform it was measured on.
 ShotPictures DrawShotPictures(const ShotReport& shot, const Session& session);
 
-// The page, with each picture's source given by `source` (shot index, kind)
-// and drawn `image_width` pixels wide. Page breaks before each shot matter
+// The page, with each picture's source given by `source` (shot index, kind;
+// the verdict's chart is (shots.size(), kKinds), its source empty when there
+// is none) and drawn `image_width` pixels wide. Page breaks before each shot matter
 // only to paged output.
 QString ReportHtml(std::span<const ShotReport> shots, const ShotSummary& summary,
                    const ReportInfo& info, std::span<const ShotPictures> pictures,

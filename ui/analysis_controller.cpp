@@ -8,8 +8,10 @@
 #include <array>
 #include <span>
 
+#include "core/analysis/protected.h"
 #include "core/common/error.h"
 #include "core/common/numbers.h"
+#include "core/criteria/fields.h"
 #include "core/metrics/interval_metrics.h"
 #include "core/model/hazard.h"
 #include "render/recipes.h"
@@ -276,6 +278,7 @@ void AnalysisController::ReadOutInterval(CursorTask task) {
             statistics_shown_ = true;
             ShowStatisticsReadout(s.Grid, results, range.first, length, dt);
             ShowDescriptors(descriptors, missing, range.first * double{dt} * 1000.0);
+            if (descriptors) ShowCriteria(*descriptors, s.MicLocation);
           } else {
             ShowSpectrumIntervalReadout(s.Grid, results, range.first, length, dt);
           }
@@ -327,6 +330,30 @@ void AnalysisController::ShowDescriptors(const std::optional<ImpulseDescriptors>
   if (descriptors_->isHidden()) {
     descriptors_->show();
     emit DescriptorsToggled();
+  }
+}
+
+void AnalysisController::ShowCriteria(const ImpulseDescriptors& descriptors,
+                                      std::int32_t mic_location) {
+  std::vector<CriteriaLine> lines;
+  if (const std::string note = NotFreeFieldNote(mic_location); !note.empty()) {
+    lines.push_back({"Criteria", "left out", note});
+  } else {
+    lines = ShotCriteriaLines(CriteriaOfShot(descriptors));
+  }
+  const int first = descriptors_->rowCount();
+  descriptors_->setRowCount(first + static_cast<int>(lines.size()));
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const int row = first + static_cast<int>(k);
+    const CriteriaLine& line = lines[k];
+    descriptors_->setItem(row, 0, new QTableWidgetItem(QString::fromStdString(line.label)));
+    auto* value = new QTableWidgetItem(QString::fromStdString(line.value));
+    value->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    descriptors_->setItem(row, 1, value);
+    // The limits and notes are longer than the column: the whole text on hover.
+    auto* unit = new QTableWidgetItem(QString::fromStdString(line.unit));
+    unit->setToolTip(unit->text());
+    descriptors_->setItem(row, 2, unit);
   }
 }
 

@@ -68,6 +68,9 @@ class AnalysisController : public QObject {
   // the interval starts `origin_ms` in) or says why there are none.
   void ShowDescriptors(const std::optional<ImpulseDescriptors>& descriptors,
                        const std::string& missing, double origin_ms);
+  // Below the descriptors: what the criteria make of them, for a waveform
+  // measured at `mic_location`.
+  void ShowCriteria(const ImpulseDescriptors& descriptors, std::int32_t mic_location);
   void HideDescriptors();
   // The selected rows of the descriptor table (all when none is selected)
   // to the clipboard, tab-separated: name, value, unit.

@@ -5,8 +5,10 @@
 #include <memory>
 
 #include "core/common/files.h"
+#include "core/recording/recording_import.h"
 #include "core/waveform/import.h"
 #include "core/waveform/krv.h"
+#include "ui/recording_dialog.h"
 
 namespace korva::ui {
 namespace {
@@ -15,6 +17,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kOpenName = "Open KRV waveform";
 constexpr const char* kImportName = "Import waveform";
+constexpr const char* kRecordingName = "Open recording";
 constexpr const char* kRecentKey = "recent_files";
 
 std::unique_ptr<QSettings> OpenSettings(const fs::path& file) {
@@ -45,7 +48,7 @@ FileController::FileController(Workspace& workspace, MovieController& movie, QWi
                                QObject* parent)
     : QObject(parent), workspace_(workspace), movie_(movie), window_(window) {
   auto actions = [this] {
-    return std::vector<QAction*>{open_, import_,  recent_menu_->menuAction(),
+    return std::vector<QAction*>{open_, import_,  recording_, recent_menu_->menuAction(),
                                  save_, save_as_, save_wav_};
   };
   workspace_.AddWorkingLock(actions);
@@ -63,6 +66,9 @@ void FileController::AddImportItems(QMenu& file) {
   import_ = file.addAction("Import waveform");
   import_->setObjectName("Importwaveform1");
   connect(import_, &QAction::triggered, this, &FileController::ImportWaveform);
+  recording_ = file.addAction("Open recording...");
+  recording_->setObjectName("OpenRecording1");
+  connect(recording_, &QAction::triggered, this, &FileController::OpenRecording);
   recent_menu_ = file.addMenu("Open &recent");
   recent_menu_->setObjectName("RecentFiles1");
   FillRecentMenu();
@@ -229,15 +235,49 @@ void FileController::ImportWaveform() {
   if (ran && chosen) ImportChosen(*chosen);
 }
 
-void FileController::ImportChosen(const fs::path& chosen) {
+void FileController::OpenRecording() {
+  std::optional<fs::path> chosen;
+  std::optional<RecordingRequest> request;
+  const bool ran = workspace_.Run(kRecordingName, [this, &chosen, &request] {
+    Document& document = workspace_.document();
+    workspace_.SetPopupItemsEnabled(true);
+    if (document.session.MovieAvailable) movie_.CloseMovie();
+    FileDialogRequest dialog;
+    dialog.title = "Open recording";
+    dialog.filters = QStringList{
+        "Recordings (*.wav *.WAV *.flac *.FLAC *.aif *.aiff *.aifc *.AIF *.AIFF *.w64 *.W64 "
+        "*.rf64 *.RF64 *.caf *.CAF *.mat *.MAT)",
+        "All files (*)"};
+    dialog.directory = QString::fromStdString(document.open_folder.string());
+    chosen = workspace_.chooser().ChooseOpenFile(dialog);
+    if (!chosen) return;
+    RecordingDialog options(*chosen, &window_);
+    if (options.exec() == QDialog::Accepted) request = options.Request();
+  });
+  if (ran && chosen && request) ImportChosen(*chosen, request);
+}
+
+void FileController::ImportChosen(const fs::path& chosen,
+                                  const std::optional<RecordingRequest>& request) {
   // The next dialog starts in the folder of this recording.
   workspace_.document().open_folder = chosen.parent_path();
   auto work = std::make_shared<Session>(workspace_.session());
   workspace_.Start(
-      kImportName, [this, work, chosen](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+      request ? kRecordingName : kImportName,
+      [this, work, chosen, request](CommandRunner::Worker& worker) -> CommandRunner::Commit {
         ImportOutcome outcome;
         try {
-          outcome = korva::ImportWaveform(*work, chosen, worker.prompter, worker.progress);
+          if (request) {
+            // Read as korva-cli import reads it, and no longer than a KRV
+            // file holds, so that what opens can be saved.
+            RecordingImportOptions options;
+            options.request = *request;
+            options.max_samples = kMaxSaveAsSamples;
+            outcome = ImportRecordingFile(*work, chosen, options, worker.prompter, worker.progress)
+                          .outcome;
+          } else {
+            outcome = korva::ImportWaveform(*work, chosen, worker.prompter, worker.progress);
+          }
         } catch (const Cancelled&) {
           throw;
         } catch (const Error& e) {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "core/recording/request.h"
 #include "ui/movie_controller.h"
 #include "ui/workspace.h"
 
@@ -41,7 +42,7 @@ class FileController : public QObject {
   FileController(Workspace& workspace, MovieController& movie, QWidget& window,
                  QObject* parent = nullptr);
 
-  // Open; then Import and Open recent; then Save, Save As and Save WAV.
+  // Open; then Import, Open recording and Open recent; then Save, Save As and Save WAV.
   void AddOpenItem(QMenu& file);
   void AddImportItems(QMenu& file);
   void AddSaveItems(QMenu& file);
@@ -64,6 +65,9 @@ class FileController : public QObject {
  public slots:
   void OpenWaveform();
   void ImportWaveform();
+  // A sound or MATLAB file: one channel, a part and a calibration chosen in
+  // a dialog that shows what the file holds.
+  void OpenRecording();
   void SaveWaveform();
   void SaveWaveformAs();
   void SaveWav();
@@ -78,7 +82,10 @@ class FileController : public QObject {
  private:
   // Open and Import once a file is chosen.
   void OpenChosen(const std::filesystem::path& chosen);
-  void ImportChosen(const std::filesystem::path& chosen);
+  // With a request, through the recording reader as Open recording asks;
+  // without, through the importer and its questions.
+  void ImportChosen(const std::filesystem::path& chosen,
+                    const std::optional<RecordingRequest>& request = std::nullopt);
   // After Save and Save As wrote `written` from `saved`.
   void CommitSave(Session saved, const std::filesystem::path& written);
   void RememberRecent(const std::filesystem::path& file);
@@ -102,6 +109,7 @@ class FileController : public QObject {
   QWidget& window_;
   QAction* open_ = nullptr;
   QAction* import_ = nullptr;
+  QAction* recording_ = nullptr;
   QMenu* recent_menu_ = nullptr;
   QAction* save_ = nullptr;
   QAction* save_as_ = nullptr;

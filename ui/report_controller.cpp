@@ -8,9 +8,13 @@
 #include <vector>
 
 #include "core/analysis/analysis.h"
+#include "core/analysis/protected.h"
+#include "core/common/data_dir.h"
 #include "core/model/ear_model.h"
 #include "core/model/hazard.h"
+#include "core/protection/hpd_table.h"
 #include "render/report_pages.h"
+#include "ui/protector_choice_dialog.h"
 
 namespace korva::ui {
 namespace {
@@ -60,13 +64,38 @@ class RunsProgress {
 
 ReportController::ReportController(Workspace& workspace, QObject* parent)
     : QObject(parent), workspace_(workspace) {
-  workspace_.AddWorkingLock([this] { return std::vector<QAction*>{export_}; });
+  workspace_.AddWorkingLock([this] { return std::vector<QAction*>{export_, choose_protectors_}; });
 }
 
 void ReportController::AddFileItems(QMenu& file) {
   export_ = file.addAction("Export report...");
   export_->setObjectName("ExportReport1");
   connect(export_, &QAction::triggered, this, &ReportController::ExportReport);
+  choose_protectors_ = file.addAction("Report protectors...");
+  choose_protectors_->setObjectName("ReportProtectors1");
+  connect(choose_protectors_, &QAction::triggered, this, &ReportController::ChooseReportProtectors);
+}
+
+namespace {
+
+fs::path ProtectorTableOf(const Workspace& workspace) {
+  return DataFileForReading(workspace.options().data_dir, kProtectorTableName);
+}
+
+}  // namespace
+
+void ReportController::ChooseReportProtectors() {
+  if (workspace_.Busy()) return;
+  std::vector<std::string> all;
+  const bool read = workspace_.Run("Report protectors", [&] {
+    const ProtectorTable table = ReadProtectorTable(ProtectorTableOf(workspace_));
+    for (const int index : table.DefaultModeItems()) {
+      all.push_back(table.records[static_cast<std::size_t>(index)].name);
+    }
+  });
+  if (!read) return;
+  ProtectorChoiceDialog dialog(all, protectors_, workspace_.canvas().window());
+  if (dialog.exec() == QDialog::Accepted) protectors_ = dialog.Chosen();
 }
 
 void ReportController::ExportReport() {
@@ -75,9 +104,15 @@ void ReportController::ExportReport() {
   std::array<std::optional<HazardPlan>, 2> plans;
   fs::path model_file;
   std::optional<fs::path> chosen;
+  ProtectorSet protectors;
   const bool ran = workspace_.Run(kExportName, [&] {
     const Session& session = workspace_.session();
     model_file = workspace_.ModelFileForRun();
+    if (!protectors_.empty()) {
+      // A protector no longer in the table refuses the report before a file is chosen.
+      protectors = ChooseProtectors(ProtectorTableOf(workspace_), protectors_, false);
+      protectors.seed_folder = workspace_.options().data_dir;
+    }
     // Whatever would refuse a run refuses the report, before a file is chosen.
     for (const Listener listener : kListeners) {
       HazardRunOptions options;
@@ -114,8 +149,8 @@ void ReportController::ExportReport() {
   const fs::path target = *chosen;
   workspace_.Start(
       kExportName,
-      [this, work, plans, kept, model_file, file,
-       target](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+      [this, work, plans, kept, model_file, file, target,
+       protectors](CommandRunner::Worker& worker) -> CommandRunner::Commit {
         // The waveform as the hazard runs analyse it: as opened, at its
         // present length.
         Session opened = *work;
@@ -123,9 +158,12 @@ void ReportController::ExportReport() {
         ShotReport shot = DescribeShot(file, opened, {0, opened.LastSample});
 
         // The runs still to make proceed side by side, a thousand steps each on
-        // the bar, then one hundred for the pictures and the file.
+        // the bar, then a thousand for each protector, then one hundred for the
+        // pictures and the file.
         const long long missing = (kept[0] ? 0 : 1) + (kept[1] ? 0 : 1);
-        const long long total = 1000 * missing + 100;
+        const bool protect = MeasuredInFreeField(opened.MicLocation);
+        const auto protected_count = protect ? static_cast<long long>(protectors.names.size()) : 0;
+        const long long total = 1000 * (missing + protected_count) + 100;
         std::array<std::optional<HazardRunResult>, 2> made;
         {
           // Declared before the group, whose end waits for the runs still going:
@@ -150,6 +188,21 @@ void ReportController::ExportReport() {
         for (std::size_t k = 0; k < kept.size(); ++k) {
           AddHazardRun(shot, kept[k] ? *kept[k] : *made[k]);
         }
+        std::vector<std::optional<ProtectedShot>> protected_runs(protectors.names.size());
+        for (long long p = 0; p < protected_count; ++p) {
+          const std::string& name = protectors.names[static_cast<std::size_t>(p)];
+          StageProgress part(worker.progress, 1000 * (missing + p), 1000 * (missing + p + 1),
+                             total);
+          try {
+            protected_runs[static_cast<std::size_t>(p)] = RunUnderProtector(
+                ViewOf(opened), protectors, name, model_file, kListeners, &workspace_.pool(), part);
+          } catch (const Cancelled&) {
+            throw;
+          } catch (const Error& e) {
+            throw Error(name + ": " + e.what());
+          }
+        }
+        AddCriteria(shot, protectors.names, protected_runs);
 
         const std::vector<ShotReport> shots{shot};
         const std::vector<render::ShotPictures> pictures{render::DrawShotPictures(shot, opened)};

@@ -2,12 +2,15 @@
 // hand on (HTML, or PDF when the name ends in ".pdf"), with the hazard of
 // both listeners: the runs already made of the waveform as it is analysed
 // now are taken as they stand, the others computed side by side on the
-// command runner's worker.
+// command runner's worker; and the verdict of the criteria, with the ear
+// model under the protectors chosen by File > "Report protectors...".
 #pragma once
 
 #include <QAction>
 #include <QMenu>
 #include <QObject>
+#include <string>
+#include <vector>
 
 #include "ui/workspace.h"
 
@@ -21,12 +24,21 @@ class ReportController : public QObject {
 
   void AddFileItems(QMenu& file);
 
+  // The protectors the report runs under (names of the table's records),
+  // kept for the session.
+  const std::vector<std::string>& ReportProtectors() const { return protectors_; }
+  void SetReportProtectors(std::vector<std::string> names) { protectors_ = std::move(names); }
+
  public slots:
   void ExportReport();
+  // The protectors' dialog: ticked in a list of the table's.
+  void ChooseReportProtectors();
 
  private:
   Workspace& workspace_;
   QAction* export_ = nullptr;
+  QAction* choose_protectors_ = nullptr;
+  std::vector<std::string> protectors_;
 };
 
 }  // namespace korva::ui

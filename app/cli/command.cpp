@@ -72,6 +72,7 @@ Args::Args(const std::vector<std::string>& argv, const std::set<std::string>& wi
       }
       present_.insert(name);
       values_[name] = *inline_value;
+      all_values_[name].push_back(*inline_value);
     } else if (flags.count(name) > 0 && !inline_value) {
       present_.insert(name);
     } else {
@@ -84,6 +85,11 @@ std::optional<std::string> Args::Value(const std::string& option) const {
   const auto found = values_.find(option);
   if (found == values_.end()) return std::nullopt;
   return found->second;
+}
+
+std::vector<std::string> Args::Values(const std::string& option) const {
+  const auto found = all_values_.find(option);
+  return found == all_values_.end() ? std::vector<std::string>{} : found->second;
 }
 
 std::optional<double> Args::Number(const std::string& option) const {

@@ -35,6 +35,8 @@ class Args {
 
   bool Has(const std::string& option) const { return present_.count(option) > 0; }
   std::optional<std::string> Value(const std::string& option) const;
+  // Every value of an option given more than once, in order (Value: the last).
+  std::vector<std::string> Values(const std::string& option) const;
   const std::vector<std::string>& Positional() const { return positional_; }
 
   // The option's value as a number, or a UsageError naming the option.
@@ -44,6 +46,7 @@ class Args {
  private:
   std::set<std::string> present_;
   std::map<std::string, std::string> values_;
+  std::map<std::string, std::vector<std::string>> all_values_;
   std::vector<std::string> positional_;
 };
 

@@ -17,6 +17,7 @@
 #include "app/cli/interval.h"
 #include "app/cli/json.h"
 #include "app/cli/shots.h"
+#include "app/cli/verdict.h"
 #include "core/analysis/analysis.h"
 #include "core/analysis/fields.h"
 #include "core/common/levels.h"
@@ -35,55 +36,81 @@ namespace {
 constexpr Listener kListeners[] = {Listener::Warned, Listener::Unwarned};
 
 using NamedNumber = std::pair<const char*, std::optional<double>>;
+using NamedValue = std::pair<std::string, FieldValue>;
+
+// The columns the CSV shows: the shots' (with the criteria and the
+// protectors asked for), then the series' own.
+struct Table {
+  std::vector<Column> columns;
+  std::vector<std::string> series_columns;
+};
+
+Table TableFor(const AnalysisOptions& options) {
+  Table table;
+  table.columns = TableColumns(options.protectors.names);
+  table.series_columns = SeriesOnlyColumns(table.columns);
+  return table;
+}
 
 // --- CSV: one row per shot, then the summary rows, all under one header.
 
-void PrintCsvHeader(std::ostream& out) {
-  for (const Field* field : TableFields()) out << field->Column() << ",";
+void PrintCsvHeader(const Table& table, std::ostream& out) {
+  for (const Column& column : table.columns) out << CsvField(column.name) << ",";
+  for (const std::string& column : table.series_columns) out << column << ",";
   out << "summary\n";
 }
 
-void PrintCsvRow(const ShotReport& s, std::ostream& out) {
-  for (const Field* field : TableFields()) out << CsvCell(field->value(s)) << ",";
-  out << "\n";
+void PrintCsvRow(const Table& table, const ShotReport& s, std::ostream& out) {
+  for (const FieldValue& cell : TableCells(s, table.columns)) out << CsvCell(cell) << ",";
+  out << std::string(table.series_columns.size(), ',') << "\n";
 }
 
 // A summary row: the named columns filled, the others empty.
-void PrintCsvSummaryRow(const char* label, const std::vector<NamedNumber>& values,
-                        std::ostream& out) {
-  for (const Field* field : TableFields()) {
-    for (const NamedNumber& v : values) {
-      if (field->Column() == v.first) out << CsvCell(FieldValue::Number(v.second));
+void PrintCsvSummaryRow(const Table& table, const char* label,
+                        const std::vector<NamedValue>& values, std::ostream& out) {
+  const auto cell = [&](const std::string& column) {
+    for (const NamedValue& v : values) {
+      if (column == v.first) out << CsvCell(v.second);
     }
     out << ",";
-  }
+  };
+  for (const Column& column : table.columns) cell(column.name);
+  for (const std::string& column : table.series_columns) cell(column);
   out << label << "\n";
+}
+
+std::vector<NamedValue> Numbers(const std::vector<NamedNumber>& values) {
+  std::vector<NamedValue> out;
+  for (const auto& [name, value] : values) out.emplace_back(name, FieldValue::Number(value));
+  return out;
 }
 
 // (A CSV file keeps one table; the model file is named on the text and JSON
 // outputs and on the pages.)
-void PrintCsvSummary(const ShotSummary& s, const ModelFileId&, std::ostream& out) {
-  PrintCsvSummaryRow("energy mean",
-                     {{"peak_db", s.peak_db.energy_mean},
-                      {"lae_db", s.lae_db.energy_mean},
-                      {"LAeq8hr", s.LAeq8hr.energy_mean}},
+void PrintCsvSummary(const Table& table, const ShotSummary& s, const ModelFileId&,
+                     std::ostream& out) {
+  PrintCsvSummaryRow(table, "energy mean",
+                     Numbers({{"peak_db", s.peak_db.energy_mean},
+                              {"lae_db", s.lae_db.energy_mean},
+                              {"LAeq8hr", s.LAeq8hr.energy_mean}}),
                      out);
-  PrintCsvSummaryRow("maximum",
-                     {{"peak_db", s.peak_db.maximum},
-                      {"lae_db", s.lae_db.maximum},
-                      {"LAeq8hr", s.LAeq8hr.maximum}},
+  PrintCsvSummaryRow(table, "maximum",
+                     Numbers({{"peak_db", s.peak_db.maximum},
+                              {"lae_db", s.lae_db.maximum},
+                              {"LAeq8hr", s.LAeq8hr.maximum}}),
                      out);
   PrintCsvSummaryRow(
-      "least allowed",
-      {{"warned_allowed", s.least_allowed[0]}, {"unwarned_allowed", s.least_allowed[1]}}, out);
-  PrintCsvSummaryRow("all in one day",
-                     {{"LAeq8hr", s.day_LAeq8hr},
-                      {"AllowedRounds", s.day_allowed_by_energy},
-                      {"warned_aru", s.day_aru[0]},
-                      {"warned_allowed", s.day_allowed_by_model[0]},
-                      {"unwarned_aru", s.day_aru[1]},
-                      {"unwarned_allowed", s.day_allowed_by_model[1]}},
-                     out);
+      table, "least allowed",
+      Numbers({{"warned_allowed", s.least_allowed[0]}, {"unwarned_allowed", s.least_allowed[1]}}),
+      out);
+  std::vector<NamedValue> day = Numbers({{"LAeq8hr", s.day_LAeq8hr},
+                                         {"AllowedRounds", s.day_allowed_by_energy},
+                                         {"warned_aru", s.day_aru[0]},
+                                         {"warned_allowed", s.day_allowed_by_model[0]},
+                                         {"unwarned_aru", s.day_aru[1]},
+                                         {"unwarned_allowed", s.day_allowed_by_model[1]}});
+  for (NamedValue& criterion : SeriesCriteriaCells(s)) day.push_back(std::move(criterion));
+  PrintCsvSummaryRow(table, "all in one day", day, out);
 }
 
 // --- JSON: one object per shot and line, the summary last.
@@ -97,12 +124,13 @@ std::vector<const Field*> JsonFields() {
   return fields;
 }
 
-void PrintJsonRow(const ShotReport& s, std::ostream& out) {
+void PrintJsonRow(const Table&, const ShotReport& s, std::ostream& out) {
   static const std::vector<const Field*> fields = JsonFields();
   out << JsonObject(s, fields) << "\n";
 }
 
-void PrintJsonSummary(const ShotSummary& s, const ModelFileId& model, std::ostream& out) {
+void PrintJsonSummary(const Table&, const ShotSummary& s, const ModelFileId& model,
+                      std::ostream& out) {
   out << "{\"summary\": true, \"files\": " << FormatInteger(s.files)
       << ", \"failed\": " << FormatInteger(s.failed)
       << ", \"model_file\": " << JsonString(model.file)
@@ -125,7 +153,7 @@ void PrintJsonSummary(const ShotSummary& s, const ModelFileId& model, std::ostre
         << name << "_day_aru\": " << FormatShortest(s.day_aru[k]) << ", \"" << name
         << "_day_allowed\": " << JsonNumber(s.day_allowed_by_model[k]);
   }
-  out << "}\n";
+  out << JsonVerdictMembers(s) << "}\n";
 }
 
 // --- Text: a block per shot, the summary last.
@@ -138,7 +166,7 @@ std::string Allowed(const std::optional<double>& allowed) {
   return allowed ? FormatFixed(*allowed, 1) : std::string("unlimited");
 }
 
-void PrintTextRow(const ShotReport& s, std::ostream& out) {
+void PrintTextRow(const Table&, const ShotReport& s, std::ostream& out) {
   if (!s.opened) {
     out << s.file << ": failed: " << s.error << "\n";
     return;
@@ -159,12 +187,15 @@ void PrintTextRow(const ShotReport& s, std::ostream& out) {
     name.resize(20, ' ');
     out << "  " << name << ListenerLine(s, listener) << "\n";
   }
+  PrintTextCriteria(s, out);
 }
 
-void PrintTextSummary(const ShotSummary& s, const ModelFileId& model, std::ostream& out) {
+void PrintTextSummary(const Table&, const ShotSummary& s, const ModelFileId& model,
+                      std::ostream& out) {
   out << "summary: " << FormatInteger(s.files) << (s.files == 1 ? " file, " : " files, ")
-      << FormatInteger(s.failed) << " failed\n"
-      << "  ear-model file " << model.file << " (SHA-256 " << model.sha256 << ")\n";
+      << FormatInteger(s.failed) << " failed\n";
+  PrintTextVerdictSentence(s, out);
+  out << "  ear-model file " << model.file << " (SHA-256 " << model.sha256 << ")\n";
   const std::string re = std::string(" ") + kUnitDbRe20uPa;
   const std::string db94 = std::string(" ") + kUnitDb94;
   const std::tuple<const char*, const ShotSummary::Levels*, const std::string*> levels[] = {
@@ -196,14 +227,15 @@ void PrintTextSummary(const ShotSummary& s, const ModelFileId& model, std::ostre
     out << "    " << ListenerName(listener) << ": " << HazardText(static_cast<float>(s.day_aru[k]))
         << " A.R.U., allowed by the model " << Allowed(s.day_allowed_by_model[k]) << " times\n";
   }
+  PrintTextVerdictTable(s, out);
 }
 
 // --- The command.
 
 struct Printer {
-  void (*header)(std::ostream&);
-  void (*row)(const ShotReport&, std::ostream&);
-  void (*summary)(const ShotSummary&, const ModelFileId&, std::ostream&);
+  void (*header)(const Table&, std::ostream&);
+  void (*row)(const Table&, const ShotReport&, std::ostream&);
+  void (*summary)(const Table&, const ShotSummary&, const ModelFileId&, std::ostream&);
 };
 constexpr Printer kText{nullptr, PrintTextRow, PrintTextSummary};
 constexpr Printer kJson{nullptr, PrintJsonRow, PrintJsonSummary};
@@ -229,7 +261,9 @@ void CheckOutputFolder(const std::string& path) {
 }
 
 int RunReport(const std::vector<std::string>& argv, Streams& io) {
-  const Args args(argv, {"--from", "--to", "--html", "--pdf", "--model", "-j", "--jobs"},
+  const Args args(argv,
+                  {"--from", "--to", "--html", "--pdf", "--model", "-j", "--jobs", "--protector",
+                   "--protectors", "--table"},
                   {"--json", "--csv"});
   if (args.Positional().empty()) throw UsageError("no input file");
   if (args.Has("--json") && args.Has("--csv")) throw UsageError("choose one of --json and --csv");
@@ -255,6 +289,10 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
   const std::optional<ModelFileId> model = CheckedModelFile(args, io);
   if (!model) return 1;
   options.model_file = model->file;
+  const std::optional<ProtectorSet> protectors = ChosenProtectors(args, io);
+  if (!protectors) return 1;
+  options.protectors = *protectors;
+  const Table table = TableFor(options);
   try {
     for (const std::string& page : {html, pdf}) {
       if (!page.empty()) CheckOutputFolder(page);
@@ -285,12 +323,12 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
 
   // Printed only once everything is done: an interrupted command prints
   // nothing that could be taken for the whole.
-  if (print.header != nullptr) print.header(io.out);
+  if (print.header != nullptr) print.header(table, io.out);
   for (const ShotReport& shot : shots) {
     ReportShotProblems(shot, io);
-    print.row(shot, io.out);
+    print.row(table, shot, io.out);
   }
-  print.summary(summary, *model, io.out);
+  print.summary(table, summary, *model, io.out);
   for (const std::string& page : {html, pdf}) {
     if (!page.empty()) io.err << "korva-cli: wrote " << page << "\n";
   }
@@ -301,6 +339,7 @@ KORVA_CLI_COMMAND(
     {"report", "per-shot table of impulse descriptors, energy metrics and hazard; HTML, PDF",
      "Usage: korva-cli report FILE... [--from MS --to MS] [--csv | --json]\n"
      "                        [--html OUT.html] [--pdf OUT.pdf] [-j N] [--model FILE]\n"
+     "                        [--protector NAME]... [--protectors all] [--table FILE]\n"
      "Opens each KRV file as the window's Open does (dither and power-of-two length\n"
      "included) and describes the analysed interval (the whole waveform unless\n"
      "--from and --to give it, in milliseconds, each taken to the nearest sample):\n"
@@ -325,6 +364,15 @@ KORVA_CLI_COMMAND(
      "and LAeq8hr, the least allowed exposures of each listener, and what is\n"
      "allowed when all the shots are fired in one day: by the energy rule (their\n"
      "LAeq8hr summed) and by the model (500 / the sum of their A.R.U.).\n\n"
+     "Criteria (docs/criteria.md): each shot is judged by the EU directive's peak\n"
+     "tiers (LCpeak against 135/137/140 dB(C)), OSHA's and the DoD's 140 dB peak,\n"
+     "NIOSH's dose and MIL-STD-1474E's energy method; the series, fired in one\n"
+     "day, by the EU daily exposure LEX,8h, NIOSH, MIL-STD-1474E and the ear\n"
+     "model. The summary opens with the verdict: the criterion allowing the\n"
+     "fewest shots a day, then the model's count under each protector; a table\n"
+     "of every criterion follows. The peak and energy criteria assume a\n"
+     "free-field measurement: for microphone locations 2 and 3 they are left out\n"
+     "(and no protector is predicted); the ear model still judges those shots.\n\n"
      "Options:\n"
      "  --from MS, --to MS  the analysed interval in milliseconds\n"
      "  --json          one JSON object per file and line with the keys above plus\n"
@@ -332,19 +380,36 @@ KORVA_CLI_COMMAND(
      "                  objects \"warned\" and \"unwarned\" of 'hazard --json'; a\n"
      "                  failed file gives {\"file\", \"error\"}; the summary is a last\n"
      "                  object with \"summary\": true, model_file and model_sha256.\n"
-     "                  null: no value, or unlimited.\n"
-     "  --csv           one row per file under a header row, the listener objects\n"
-     "                  flattened (warned_aru, warned_allowed, ...; no place\n"
-     "                  hazards), then summary rows named in the last column\n"
+     "                  Each shot has the object \"criteria\" (eu_peak_tier,\n"
+     "                  osha_peak_exceeded, dod_unprotected_exceeded,\n"
+     "                  niosh_dose_percent, mil1474e {...}, note) and, with\n"
+     "                  protectors, \"protected\" {NAME: {warned_aru, unwarned_aru,\n"
+     "                  warned_allowed, unwarned_allowed, eardrum_peak_db}}; the\n"
+     "                  summary has \"criteria\" (eu_lex8h_db, eu_lex8h_tier,\n"
+     "                  niosh_dose_percent, mil1474e {liaeq8hr_db, allowed},\n"
+     "                  limiting, note), \"protected\", \"verdict\" (its rows) and\n"
+     "                  \"protector_note\". null: no value, or unlimited.\n"
+     "  --csv           one row per file under a header row, the objects\n"
+     "                  flattened (warned_aru, criteria_mil1474e_allowed,\n"
+     "                  protected_NAME_warned_aru, ...; no place hazards), then\n"
+     "                  summary rows named in the last column; the series'\n"
+     "                  criteria in the row \"all in one day\"\n"
      "  --html OUT.html a self-contained page (pictures embedded) to hand on\n"
      "  --pdf OUT.pdf   the same as an A4 PDF with page numbers\n"
      "  -j, --jobs N    threads to use (default: the cores it may use); they share\n"
      "                  the files, both listeners of each and the cochlear places\n"
-     "  --model FILE    the ear-model parameter file (default: the one Man.Fig names)\n\n"
+     "  --model FILE    the ear-model parameter file (default: the one Man.Fig names)\n"
+     "  --protector NAME  also run the ear model on the waveform predicted at the\n"
+     "                  eardrum under this protector of the table (as 'korva-cli\n"
+     "                  protect' predicts it, but the table is not rewritten and\n"
+     "                  no file is written); repeatable\n"
+     "  --protectors all  the same for every default-mode protector of the table\n"
+     "                  (or NAME,NAME,...)\n"
+     "  --table FILE    the protector table (default: as korva-cli protect)\n\n"
      "A file that cannot be read is reported on stderr and as a row with its error\n"
-     "alone; a part that fails (a listener's run, an interval off the waveform) is\n"
-     "named in the row's error and the rest of the row stays. The other files go\n"
-     "on. Progress goes to stderr when it is a terminal.\n"
+     "alone; a part that fails (a listener's run, a protector, an interval off the\n"
+     "waveform) is named in the row's error and the rest of the row stays. The\n"
+     "other files go on. Progress goes to stderr when it is a terminal.\n"
      "Exit status: 0 when every file was reported, 1 when one failed, 2 bad usage,\n"
      "130 when Ctrl-C stopped it (nothing is printed then and no page written).\n",
      &RunReport});

@@ -99,6 +99,16 @@ std::string JsonValue(const FieldValue& value) {
       }
       return out + "]";
     }
+    case FieldValue::Kind::kBool:
+      return value.text;
+    case FieldValue::Kind::kObject: {
+      std::string out = "{";
+      for (const CriteriaField& member : value.members) {
+        out += (out.size() == 1 ? "" : ", ") + JsonString(member.key) + ": " +
+               JsonValue(FieldValue::Of(member.value));
+      }
+      return out + "}";
+    }
   }
   return "null";
 }
@@ -107,11 +117,13 @@ std::string CsvCell(const FieldValue& value) {
   switch (value.kind) {
     case FieldValue::Kind::kInteger:
     case FieldValue::Kind::kNumber:
+    case FieldValue::Kind::kBool:
       return value.text;
     case FieldValue::Kind::kText:
       return CsvField(value.text);
     case FieldValue::Kind::kNone:
     case FieldValue::Kind::kSingles:
+    case FieldValue::Kind::kObject:
       break;
   }
   return "";
@@ -128,7 +140,9 @@ std::string JsonObject(const ShotReport& shot, std::span<const Field* const> fie
         shot.opened || field->group == FieldGroup::kIdentity || field->group == FieldGroup::kError;
     if (!shown || (!field->object.empty() && !HasObject(shot, field->object))) continue;
     const FieldValue value = field->value(shot);
-    if (field->group == FieldGroup::kError && value.none()) continue;
+    const bool only_when_there =
+        field->group == FieldGroup::kError || field->kind == FieldValue::Kind::kObject;
+    if (only_when_there && value.none()) continue;
     if (field->object != open_object) {
       if (!open_object.empty()) out += "}";
       open_object = field->object;

@@ -67,9 +67,9 @@ std::string JsonValue(const FieldValue& value);
 std::string CsvCell(const FieldValue& value);
 
 // One JSON object of the shot's `fields`, in order: the fields of a nested
-// object as that object (left out when the shot has none), the error only
-// when there is one. A shot whose waveform could not be had shows its file
-// and error alone.
+// object as that object (left out when the shot has none), the error and
+// the object fields ("criteria", "protected") only when there are some. A
+// shot whose waveform could not be had shows its file and error alone.
 std::string JsonObject(const ShotReport& shot, std::span<const Field* const> fields);
 
 // The text line of a listener's run ("28.14 A.R.U.  allowed exposures 17.8

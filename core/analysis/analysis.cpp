@@ -1,5 +1,6 @@
 #include "core/analysis/analysis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <mutex>
@@ -129,6 +130,16 @@ std::string ErrorText(const ShotReport& shot) {
   return text;
 }
 
+// The same with what failed under each protector, named.
+std::string ErrorText(const ShotReport& shot, std::span<const std::string> protectors) {
+  std::string text = ErrorText(shot);
+  for (std::size_t p = 0; p < shot.protector_error.size(); ++p) {
+    if (!shot.protector_error[p].failed()) continue;
+    text += (text.empty() ? "" : "; ") + protectors[p] + ": " + shot.protector_error[p].message;
+  }
+  return text;
+}
+
 // The descriptors and spectrum of shot.interval of the waveform.
 void Describe(const WaveformView& waveform, ShotReport& shot) {
   const Selection interval = shot.interval;
@@ -175,6 +186,7 @@ ShotReport DescribeShot(const std::string& file, const WaveformView& waveform, S
       IntervalMetrics(waveform.samples, waveform.SampleInterval, interval.first, interval.last);
   shot.measured = true;
   Describe(waveform, shot);
+  AddCriteria(shot, {});
   return shot;
 }
 
@@ -191,6 +203,19 @@ void AddHazardRun(ShotReport& shot, HazardRunResult run) {
   shot.hazard[ListenerSlot(run.listener)] = std::move(run);
 }
 
+void AddCriteria(ShotReport& shot, std::span<const std::string> protectors,
+                 std::span<const std::optional<ProtectedShot>> runs) {
+  if (!shot.described) return;
+  ModelHazard model;
+  if (const auto& run = shot.Run(Listener::Warned)) model.warned_aru = run->cochlea.TotalHazardARU;
+  if (const auto& run = shot.Run(Listener::Unwarned)) {
+    model.unwarned_aru = run->cochlea.TotalHazardARU;
+  }
+  shot.criteria =
+      CriteriaOfAnalysedShot(shot.descriptors, shot.mic_location, model, protectors, runs);
+  shot.criteria_note = NotFreeFieldNote(shot.mic_location);
+}
+
 ShotReport Analyze(const std::string& name, const WaveformView& waveform,
                    const AnalysisOptions& options, ProgressSink& progress) {
   ShotReport shot;
@@ -204,10 +229,18 @@ ShotReport Analyze(const std::string& name, const WaveformView& waveform,
   const std::vector<Listener>& listeners = options.listeners;
   std::array<std::optional<HazardRunResult>, 2> runs;
   std::array<bool, 2> stopped{};
-  // The interval's part first, when there is one, then one per listener.
+  // The protectors' runs need listeners and a free-field measurement.
+  const std::vector<std::string>& protectors = options.protectors.names;
+  const bool protect = !listeners.empty() && MeasuredInFreeField(waveform.MicLocation);
+  std::vector<std::optional<ProtectedShot>> protected_runs(protectors.size());
+  std::vector<char> protector_stopped(protectors.size(), 0);
+  shot.protector_error.resize(protectors.size());
+  // The interval's part first, when there is one, then one per listener,
+  // then one per protector.
   const bool interval = options.measure || options.describe;
   const std::size_t first_run = interval ? 1 : 0;
-  PartsProgress parts(progress, first_run + listeners.size());
+  const std::size_t first_protector = first_run + listeners.size();
+  PartsProgress parts(progress, first_protector + (protect ? protectors.size() : 0));
   std::filesystem::path model_file;
   if (!listeners.empty()) {
     const PartError model_error = ErrorOf([&] {
@@ -245,6 +278,21 @@ ShotReport Analyze(const std::string& name, const WaveformView& waveform,
         });
       }
     }
+    if (!model_file.empty() && protect) {
+      for (std::size_t p = 0; p < protectors.size(); ++p) {
+        group.Run([&, p] {
+          PartsProgress::Part part = parts[first_protector + p];
+          try {
+            shot.protector_error[p] = ErrorOf([&] {
+              protected_runs[p] = RunUnderProtector(waveform, options.protectors, protectors[p],
+                                                    model_file, listeners, options.pool, part);
+            });
+          } catch (const Cancelled&) {
+            protector_stopped[p] = 1;
+          }
+        });
+      }
+    }
     if (interval) {
       PartsProgress::Part part = parts[0];
       shot.describe_error = ErrorOf([&] {
@@ -265,11 +313,14 @@ ShotReport Analyze(const std::string& name, const WaveformView& waveform,
     }
     group.Wait();
   }
-  if (stopped[0] || stopped[1]) throw Cancelled();
+  const bool protector_was_stopped =
+      std::find(protector_stopped.begin(), protector_stopped.end(), 1) != protector_stopped.end();
+  if (stopped[0] || stopped[1] || protector_was_stopped) throw Cancelled();
   for (auto& run : runs) {
     if (run) AddHazardRun(shot, std::move(*run));
   }
-  shot.error = ErrorText(shot);
+  AddCriteria(shot, protectors, protected_runs);
+  shot.error = ErrorText(shot, protectors);
   if (options.keep_waveform) {
     auto kept = std::make_shared<Waveform>(WaveformOf(SessionOf(waveform)));
     kept->file = waveform.file;
@@ -349,6 +400,26 @@ ShotSummary SummariseShots(std::span<const ShotReport> shots) {
     }
   }
   s.peak_db = peak.Levels();
+  // The peak and energy criteria count the shots measured in the free field
+  // alone; the model judges every shot.
+  std::vector<ShotCriteria> judged, free_field;
+  for (const ShotReport& shot : shots) {
+    if (shot.failed() || !shot.criteria) continue;
+    judged.push_back(*shot.criteria);
+    if (shot.criteria_note.empty()) {
+      free_field.push_back(*shot.criteria);
+    } else {
+      ++s.not_free_field;
+    }
+  }
+  if (!judged.empty()) {
+    const SeriesCriteria all = CriteriaOfSeries(judged);
+    s.criteria = CriteriaOfSeries(free_field);
+    s.criteria->warned = all.warned;
+    s.criteria->unwarned = all.unwarned;
+    s.criteria->protectors = all.protectors;
+    s.verdict = JudgeSeries(*s.criteria);
+  }
   s.lae_db = lae.Levels();
   s.LAeq8hr = laeq8hr.Levels();
   s.day_LAeq8hr = laeq8hr.Total();

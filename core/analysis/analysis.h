@@ -5,9 +5,10 @@
 // Python package and the window call it and only show what it returns; the
 // one list of its fields (fields.h) names and orders what they show.
 //
-// Hearing protectors and regulatory criteria join here: a protected result
-// and a criteria result per shot, chosen by AnalysisOptions, shown as the
-// nested objects "protected" and "criteria" of the field list.
+// Hearing protectors and regulatory criteria join here: the criteria of each
+// described shot, with the model's hazard unprotected and under the
+// protectors AnalysisOptions names, shown as the nested objects "criteria"
+// and "protected" of the field list, and the verdict on the series.
 #pragma once
 
 #include <array>
@@ -20,8 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "core/analysis/protected.h"
 #include "core/common/pool.h"
 #include "core/common/progress.h"
+#include "core/criteria/criteria.h"
+#include "core/criteria/verdict.h"
 #include "core/metrics/edits.h"
 #include "core/metrics/impulse_descriptors.h"
 #include "core/metrics/interval_metrics.h"
@@ -61,6 +65,10 @@ struct AnalysisOptions {
   bool keep_movie = false;     // the replay buffer of each run
   bool keep_stapes = false;    // the stapes displacement of each run
   bool keep_waveform = false;  // the waveform analysed, for pictures of it
+  // Hearing protectors: under each, the waveform predicted at the eardrum
+  // goes through the ear model for each of `listeners`. Only a free-field
+  // measurement (location 1 or 4) is predicted.
+  ProtectorSet protectors;
   // Threads for the listeners and their cochlear places (none: all on the
   // calling thread). AnalyzeFiles spreads the files over it too.
   ThreadPool* pool = nullptr;
@@ -104,14 +112,22 @@ struct ShotReport {
   ModelFileId model;
   std::vector<double> place_distance_cm;
 
+  // The criteria of the described interval with the model's hazard of the
+  // whole waveform, unprotected and under each protector asked for (in
+  // order): when `described`. For a waveform not measured in the free field
+  // only the model's hazard, and `criteria_note` says why.
+  std::optional<ShotCriteria> criteria;
+  std::string criteria_note;
+
   // What failed, all in one message ("" when nothing did), and part by
   // part: the waveform itself (nothing else is there then: not `opened`),
-  // its interval's metrics and description, each listener's run. The others
-  // went on.
+  // its interval's metrics and description, each listener's run, each
+  // protector's prediction and runs (in the order asked). The others went on.
   std::string error;
   bool opened = true;
   PartError describe_error;
   std::array<PartError, 2> hazard_error;
+  std::vector<PartError> protector_error;
 
   bool failed() const { return !error.empty(); }
   const std::optional<HazardRunResult>& Run(Listener listener) const {
@@ -131,6 +147,12 @@ ShotReport DescribeShot(const std::string& file, const Session& session, Selecti
 
 // Keeps a hazard run with the shot, and the distances of its places.
 void AddHazardRun(ShotReport& shot, HazardRunResult run);
+
+// Judges a described shot by the criteria, with the model's hazard of its
+// runs and the results under the protectors asked for (`runs` in their
+// order, empty where one was not run or failed).
+void AddCriteria(ShotReport& shot, std::span<const std::string> protectors,
+                 std::span<const std::optional<ProtectedShot>> runs = {});
 
 // Analyses one waveform (or a stretch of one). Failures are kept in the
 // result, item by item; only a stop request (Cancelled) ends the call.
@@ -181,6 +203,13 @@ struct ShotSummary {
   std::optional<double> day_allowed_by_energy;
   std::array<double, 2> day_aru{};
   std::array<std::optional<double>, 2> day_allowed_by_model;
+
+  // The criteria of the same shots fired in one day and the verdict on
+  // them, when any shot was judged; the shots judged by the model alone
+  // because they were not measured in the free field.
+  std::optional<SeriesCriteria> criteria;
+  std::optional<Verdict> verdict;
+  int not_free_field = 0;
 };
 
 // Shots with any failure are counted as failed and left out of the sums.

@@ -3,7 +3,9 @@
 #include <array>
 #include <charconv>
 #include <stdexcept>
+#include <string>
 #include <utility>
+#include <variant>
 
 #include "core/common/levels.h"
 #include "core/common/numbers.h"
@@ -90,6 +92,71 @@ void AddListener(std::vector<Field>& fields, Listener listener) {
   fields.push_back(field("fft_length", K::kInteger, false, "", "", [](const HazardRunResult& r) {
     return FieldValue::Integer(r.cochlea.FftLength);
   }));
+}
+
+// A shot's criteria with every value given, under `protectors`: the shape
+// of the objects' columns.
+ShotCriteria EveryCriterion(std::span<const std::string> protectors) {
+  ShotCriteria c;
+  c.eu_peak_tier = EuTier::Below;
+  c.osha_peak_exceeded = false;
+  c.dod_unprotected_exceeded = false;
+  c.niosh_dose_percent = 0.0;
+  Mil1474eShot mil;
+  mil.allowed = 0.0;
+  c.mil1474e = mil;
+  for (const std::string& name : protectors) {
+    c.protectors.push_back(ProtectedShot{name, {1.0, 1.0}, 0.0});
+  }
+  return c;
+}
+
+// The members of the object `key` of a shot's criteria fields; empty when
+// there is none.
+std::vector<CriteriaField> Member(const std::vector<CriteriaField>& fields, std::string_view key) {
+  for (const CriteriaField& f : fields) {
+    if (f.key == key) return std::get<std::vector<CriteriaField>>(f.value);
+  }
+  return {};
+}
+
+// "criteria", with a note on the shots whose peak and energy criteria are
+// left out, and "protected", there when protectors were asked for.
+std::vector<CriteriaField> CriteriaObject(const ShotCriteria& criteria, const std::string& note) {
+  std::vector<CriteriaField> members = Member(ShotCriteriaFields(criteria), "criteria");
+  members.push_back({"note", note.empty() ? CriteriaValue() : CriteriaValue(note)});
+  return members;
+}
+
+void AddCriteriaFields(std::vector<Field>& fields) {
+  Field criteria{
+      .group = FieldGroup::kCriteria,
+      .key = "criteria",
+      .kind = FieldValue::Kind::kObject,
+      .text = false,
+      .value =
+          [](const ShotReport& s) {
+            if (!s.criteria) return FieldValue();
+            return FieldValue::Object(CriteriaObject(*s.criteria, s.criteria_note));
+          },
+      .shape =
+          [](std::span<const std::string>) { return CriteriaObject(EveryCriterion({}), " "); }};
+  Field protectors{
+      .group = FieldGroup::kCriteria,
+      .key = "protected",
+      .kind = FieldValue::Kind::kObject,
+      .text = false,
+      .value =
+          [](const ShotReport& s) {
+            if (!s.criteria || s.criteria->protectors.empty()) return FieldValue();
+            return FieldValue::Object(Member(ShotCriteriaFields(*s.criteria), "protected"));
+          },
+      .shape =
+          [](std::span<const std::string> names) {
+            return Member(ShotCriteriaFields(EveryCriterion(names)), "protected");
+          }};
+  fields.push_back(std::move(criteria));
+  fields.push_back(std::move(protectors));
 }
 
 std::vector<Field> MakeFields() {
@@ -180,6 +247,8 @@ std::vector<Field> MakeFields() {
   AddListener(f, Listener::Warned);
   AddListener(f, Listener::Unwarned);
 
+  AddCriteriaFields(f);
+
   add(G::kError, "error", K::kText, "", "", -1, [](const ShotReport& s) {
     return s.error.empty() ? FieldValue() : FieldValue::Text(s.error);
   })->text = false;
@@ -238,6 +307,29 @@ FieldValue FieldValue::Singles(std::vector<float> values) {
   return v;
 }
 
+FieldValue FieldValue::Bool(bool value) {
+  FieldValue v;
+  v.kind = Kind::kBool;
+  v.yes = value;
+  v.text = value ? "true" : "false";
+  return v;
+}
+
+FieldValue FieldValue::Object(std::vector<CriteriaField> members) {
+  FieldValue v;
+  v.kind = Kind::kObject;
+  v.members = std::move(members);
+  return v;
+}
+
+FieldValue FieldValue::Of(const CriteriaValue& value) {
+  if (const auto* number = std::get_if<double>(&value)) return Number(*number);
+  if (const auto* yes = std::get_if<bool>(&value)) return Bool(*yes);
+  if (const auto* text = std::get_if<std::string>(&value)) return Text(*text);
+  if (const auto* object = std::get_if<std::vector<CriteriaField>>(&value)) return Object(*object);
+  return {};
+}
+
 std::string Field::Column() const {
   return object.empty() ? std::string(key) : std::string(object) + "_" + std::string(key);
 }
@@ -270,6 +362,47 @@ std::vector<const Field*> TableFields() {
   return out;
 }
 
+std::vector<Column> TableColumns(std::span<const std::string> protectors) {
+  std::vector<Column> columns;
+  for (const Field& f : ShotFields()) {
+    if (f.kind == FieldValue::Kind::kObject) {
+      const std::vector<CriteriaField> object = {{std::string(f.key), f.shape(protectors)}};
+      for (const CriteriaField& member : FlattenedFields(object)) {
+        columns.push_back({member.key, FieldValue::Of(member.value).kind, &f});
+      }
+    } else if (f.flat && f.group != FieldGroup::kModel) {
+      columns.push_back({f.Column(), f.kind, &f});
+    }
+  }
+  return columns;
+}
+
+std::vector<FieldValue> TableCells(const ShotReport& shot, std::span<const Column> columns) {
+  std::vector<FieldValue> cells;
+  cells.reserve(columns.size());
+  // An object's members, flattened once for all its columns.
+  const Field* flattened = nullptr;
+  std::vector<CriteriaField> members;
+  for (const Column& column : columns) {
+    if (column.field->kind != FieldValue::Kind::kObject) {
+      cells.push_back(column.field->value(shot));
+      continue;
+    }
+    if (column.field != flattened) {
+      flattened = column.field;
+      const FieldValue object = column.field->value(shot);
+      members = FlattenedFields(std::vector<CriteriaField>{
+          {std::string(column.field->key), CriteriaValue(object.members)}});
+    }
+    FieldValue cell;
+    for (const CriteriaField& member : members) {
+      if (member.key == column.name) cell = FieldValue::Of(member.value);
+    }
+    cells.push_back(std::move(cell));
+  }
+  return cells;
+}
+
 bool HasObject(const ShotReport& shot, std::string_view object) {
   for (const Listener listener : {Listener::Warned, Listener::Unwarned}) {
     if (object == ListenerName(listener)) return shot.Run(listener).has_value();
@@ -292,6 +425,16 @@ std::string FieldText(const Field& field, const FieldValue& value) {
     case FieldValue::Kind::kSingles:
       for (const float x : value.singles) {
         text += (text.empty() ? "" : " ") + SingleText(x, std::chars_format::general);
+      }
+      break;
+    case FieldValue::Kind::kBool:
+      text = value.yes ? "yes" : "no";
+      break;
+    case FieldValue::Kind::kObject:
+      for (const CriteriaField& member : FlattenedFields(value.members)) {
+        const FieldValue leaf = FieldValue::Of(member.value);
+        text += (text.empty() ? "" : ", ") + member.key + " " +
+                (leaf.none() ? std::string(field.none_text) : leaf.text);
       }
       break;
   }

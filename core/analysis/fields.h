@@ -3,30 +3,36 @@
 // package's dicts and data-frame columns. A field has a key (the JSON key,
 // and with its object the CSV column and the Python name), a label and unit
 // for text, and its value in a result. Fields of a nested object ("warned",
-// "unwarned"; later "criteria", "protected") are one JSON object and
-// flattened columns "object_key" elsewhere. Adding a field here adds it to
-// every front end at once.
+// "unwarned") are one JSON object and flattened columns "object_key"
+// elsewhere; the objects "criteria" and "protected" are one field each whose
+// value is the object, flattened into columns by the same rule. Adding a
+// field here adds it to every front end at once.
 #pragma once
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/analysis/analysis.h"
+#include "core/criteria/fields.h"
 
 namespace korva {
 
 // A value as the front ends show it: no value (JSON null, an empty CSV cell,
 // Python's None), a whole number, a number with its exact shortest text, a
-// text, or an array of singles (JSON only).
+// text, an array of singles (JSON only), a yes/no, or an object of further
+// fields (JSON; flattened into columns elsewhere).
 struct FieldValue {
-  enum class Kind { kNone, kInteger, kNumber, kText, kSingles };
+  enum class Kind { kNone, kInteger, kNumber, kText, kSingles, kBool, kObject };
   Kind kind = Kind::kNone;
   double number = 0.0;  // kInteger and kNumber
   std::string text;     // kInteger and kNumber: as written; kText: the text
   std::vector<float> singles;
+  bool yes = false;                    // kBool
+  std::vector<CriteriaField> members;  // kObject
 
   static FieldValue Integer(long long value);
   // The shortest text that reads back as the same double.
@@ -39,6 +45,10 @@ struct FieldValue {
   static FieldValue WholeSingle(float value);
   static FieldValue Text(std::string value);
   static FieldValue Singles(std::vector<float> values);
+  static FieldValue Bool(bool value);
+  static FieldValue Object(std::vector<CriteriaField> members);
+  // A member of an object: a number, yes/no, text, object or nothing.
+  static FieldValue Of(const CriteriaValue& value);
 
   bool none() const { return kind == Kind::kNone; }
 };
@@ -51,6 +61,7 @@ enum class FieldGroup {
   kMetric,      // the interval metrics (dB with 94 dB for 1 Pa)
   kModel,       // the ear-model file and its SHA-256
   kListener,    // the objects "warned" and "unwarned"
+  kCriteria,    // the objects "criteria" and "protected" (kObject values)
   kError,       // what failed
 };
 
@@ -70,6 +81,9 @@ struct Field {
   // Also a CSV column and a frame column (arrays are not).
   bool flat = true;
   std::function<FieldValue(const ShotReport&)> value = nullptr;
+  // An object's members with every value given, for the protectors asked
+  // for: what its columns are and what they hold.
+  std::function<std::vector<CriteriaField>(std::span<const std::string>)> shape = nullptr;
 
   // The CSV and frame column: key, or object_key in a nested object.
   std::string Column() const;
@@ -84,9 +98,26 @@ const Field& FieldNamed(std::string_view object, std::string_view key);
 // The fields of one group, in order.
 std::vector<const Field*> FieldsOf(FieldGroup group);
 
-// The flat columns of the groups a table of shots shows (CSV, frames):
-// identity, waveform, interval, descriptors, metrics, both listeners, error.
+// The fields of the groups a table of shots shows (CSV, frames): identity,
+// waveform, interval, descriptors, metrics, both listeners, the objects
+// "criteria" and "protected" (TableColumns spreads them out), error.
 std::vector<const Field*> TableFields();
+
+// A column of a table of shots (CSV, frames): a flat field, or a member of
+// an object field, named by the keys on its path joined with "_"
+// (criteria_mil1474e_allowed, protected_EARMUFF_warned_aru).
+struct Column {
+  std::string name;
+  FieldValue::Kind kind = FieldValue::Kind::kNumber;
+  const Field* field = nullptr;
+};
+
+// The columns of TableFields() with the objects "criteria" and "protected"
+// (for `protectors`) spread out among them.
+std::vector<Column> TableColumns(std::span<const std::string> protectors);
+
+// The values of the shot in `columns`, in order.
+std::vector<FieldValue> TableCells(const ShotReport& shot, std::span<const Column> columns);
 
 // Whether the shot has the nested object (a listener's run).
 bool HasObject(const ShotReport& shot, std::string_view object);

@@ -1,8 +1,10 @@
 #include "core/criteria/fields.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
+#include "core/common/numbers.h"
 #include "core/criteria/verdict.h"
 #include "core/model/hazard.h"
 
@@ -110,6 +112,57 @@ std::vector<CriteriaField> SeriesCriteriaFields(const SeriesCriteria& s) {
     fields.push_back({"protected", std::move(protectors)});
   }
   return fields;
+}
+
+std::vector<CriteriaField> VerdictRowFields(const VerdictRow& row) {
+  const auto text_or_null = [](const std::string& text) {
+    return text.empty() ? CriteriaValue() : CriteriaValue(text);
+  };
+  return {{"criterion", row.criterion},
+          {"protector", text_or_null(row.protector)},
+          {"quantity", text_or_null(row.quantity)},
+          {"value", Value(row.value)},
+          {"unit", row.unit},
+          {"limit", row.limit},
+          {"tier", text_or_null(row.tier)},
+          {"shots", static_cast<double>(row.shots)},
+          {"peak_cap", row.peak_cap},
+          {"allowed_shots", Value(row.allowed_shots)},
+          {"allowed_shots_text", AllowedShotsText(row)}};
+}
+
+std::vector<CriteriaLine> ShotCriteriaLines(const ShotCriteria& c) {
+  const auto fixed = [](const std::optional<double>& value, int decimals) {
+    return value ? FormatFixed(*value, decimals) : std::string("n/a");
+  };
+  const auto exceeded = [](const std::optional<bool>& value) {
+    return value ? std::string(*value ? "exceeded" : "not exceeded") : std::string("n/a");
+  };
+  std::string tier = c.eu_peak_tier ? EuTierName(*c.eu_peak_tier) : "n/a";
+  std::replace(tier.begin(), tier.end(), '_', ' ');
+  const auto above = [](double limit) { return "(> " + FormatShortest(limit) + " dB)"; };
+  std::vector<CriteriaLine> lines = {
+      {"EU peak tier", tier,
+       "(LCpeak: " + FormatShortest(CriterionValue("eu_peak_lower_action_db")) + "/" +
+           FormatShortest(CriterionValue("eu_peak_upper_action_db")) + "/" +
+           FormatShortest(CriterionValue("eu_peak_limit_db")) + " dB(C))"},
+      {"OSHA peak", exceeded(c.osha_peak_exceeded), above(CriterionValue("osha_peak_db"))},
+      {"DoD peak", exceeded(c.dod_unprotected_exceeded),
+       "(unprotected, > " + FormatShortest(CriterionValue("dod_unprotected_peak_db")) + " dB)"},
+      {"NIOSH dose", fixed(c.niosh_dose_percent, 4), "%"}};
+  const Mil1474eShot* m = c.mil1474e ? &*c.mil1474e : nullptr;
+  const auto mil = [m](double Mil1474eShot::*member) {
+    return m ? std::optional<double>(m->*member) : std::nullopt;
+  };
+  lines.push_back({"1474E LIAeq8hr", fixed(mil(&Mil1474eShot::liaeq8hr_db), 2), "dB(A)"});
+  lines.push_back(
+      {"1474E uncorrected", fixed(mil(&Mil1474eShot::liaeq8hr_uncorrected_db), 2), "dB(A)"});
+  lines.push_back({"1474E correction", fixed(mil(&Mil1474eShot::correction_db), 2),
+                   m ? "dB, A " + FormatFixed(m->a_duration_corrected_ms, 3) + " ms" : "dB"});
+  lines.push_back({"1474E allowed",
+                   m ? (m->allowed ? FormatFixed(*m->allowed, 1) : "unlimited") : "n/a", "a day"});
+  lines.push_back({"1474E dose", fixed(mil(&Mil1474eShot::dose_percent), 4), "%"});
+  return lines;
 }
 
 std::vector<CriteriaField> FlattenedFields(std::span<const CriteriaField> fields) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/criteria/criteria.h"
+#include "core/criteria/verdict.h"
 
 namespace korva {
 
@@ -39,6 +40,23 @@ std::vector<CriteriaField> ShotCriteriaFields(const ShotCriteria& shot);
 // keys of a shot's: the A.R.U. summed over the series, the times the series
 // is allowed and the highest eardrum peak.
 std::vector<CriteriaField> SeriesCriteriaFields(const SeriesCriteria& series);
+
+// One row of the verdict: criterion, protector (null for the free-field
+// measurement), quantity, value, unit, limit, tier (null where there is
+// none), shots, peak_cap, allowed_shots (shots of the series' kind a day;
+// null when unlimited, 0 for a broken peak cap) and allowed_shots_text (as
+// tables show it: "38", "unlimited", "exceeded at the first shot").
+std::vector<CriteriaField> VerdictRowFields(const VerdictRow& row);
+
+// The criteria of one shot as lines of a table (the window's descriptor
+// table, korva-cli's text): what, its value, its unit or limit. Lines
+// without a value read "n/a".
+struct CriteriaLine {
+  std::string label;
+  std::string value;
+  std::string unit;
+};
+std::vector<CriteriaLine> ShotCriteriaLines(const ShotCriteria& shot);
 
 // The leaves of `fields` in order, each keyed by the keys on its path joined
 // with "_": criteria_mil1474e_allowed, protected_EARMUFF_warned_aru. The

@@ -1,9 +1,11 @@
 #include "core/criteria/verdict.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
 #include "core/common/numbers.h"
+#include "core/model/hazard.h"
 
 namespace korva {
 
@@ -157,6 +159,31 @@ std::string AllowedShotsText(const VerdictRow& row) {
   if (row.peak_cap) return "exceeded at the first shot";
   const double whole = WholeShots(*row.allowed_shots);
   return whole < 1.0 ? "less than one" : FormatFixed(whole, 0);
+}
+
+std::string VerdictValueText(const VerdictRow& row) {
+  if (!row.value) return "n/a";
+  const double v = *row.value;
+  std::string number;
+  if (row.unit == "A.R.U.") {
+    number = HazardText(static_cast<float>(v));
+  } else if (row.unit == "%") {
+    // A dose of one shot is often a small fraction of a percent.
+    number = FormatFixed(v, v < 1.0 ? 4 : 2);
+  } else {
+    number = FormatFixed(v, 2);
+  }
+  std::string text = (row.quantity.empty() ? "" : row.quantity + " ") + number + " " + row.unit;
+  if (!row.tier.empty()) {
+    std::string tier = row.tier;
+    std::replace(tier.begin(), tier.end(), '_', ' ');
+    text += " (" + tier + ")";
+  }
+  return text;
+}
+
+std::string VerdictLimitText(const VerdictRow& row) {
+  return FormatShortest(row.limit) + " " + row.unit;
 }
 
 }  // namespace korva

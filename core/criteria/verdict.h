@@ -47,4 +47,12 @@ Verdict JudgeSeries(const SeriesCriteria& series);
 // shot", "unlimited", "less than one", or the whole shots ("38").
 std::string AllowedShotsText(const VerdictRow& row);
 
+// A row's value as a table shows it: "LCpeak 142.31 dB(C)", "dose 0.0362 %",
+// "12.34 A.R.U." (as the hazard is shown), "n/a" when there is none; the EU
+// tier reached follows in brackets ("(upper action)").
+std::string VerdictValueText(const VerdictRow& row);
+
+// A row's limit with its unit: "140 dB(C)", "500 A.R.U.".
+std::string VerdictLimitText(const VerdictRow& row);
+
 }  // namespace korva

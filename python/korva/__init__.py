@@ -17,7 +17,8 @@ here as there, to the last bit.
 
 Waveforms: Waveform, Waveform.from_array, read_krv, write_krv, import_recording.
 Field recordings: read_recording (one channel in pascals), recording_info.
-Analyses: hazard, metrics, describe, spectrum, protect (with protectors), default_model.
+Analyses: hazard, metrics, describe, spectrum, protect (with protectors), criteria
+(the verdict of the regulations' limits and the ear model, with protectors), default_model.
 Batches: analyze_files, on local threads or a dask.distributed cluster.
 Errors: Error, with FormatError and RangeError (also ValueError) and IoError
 (also OSError). Every computation releases the interpreter lock, so threads
@@ -39,6 +40,7 @@ from korva._korva import (
     Spectrum,
     Waveform,
     __version__,
+    criteria,
     default_model,
     describe,
     hazard,
@@ -71,6 +73,7 @@ __all__ = [
     "Spectrum",
     "Waveform",
     "analyze_files",
+    "criteria",
     "default_model",
     "describe",
     "hazard",

@@ -11,18 +11,20 @@ import sys
 
 from korva import _korva
 
-#: The columns of the frame analyze_files returns, in order: those of
-#: korva-cli report --csv (the file, its waveform, the interval, the impulse
-#: descriptors, the energy metrics, each listener's hazard, the error).
+#: The columns of the frame analyze_files returns without protectors, in
+#: order: those of korva-cli report --csv (the file, its waveform, the
+#: interval, the impulse descriptors, the energy metrics, each listener's
+#: hazard, the criteria, the error). Each protector asked for adds its
+#: columns protected_NAME_* before the error.
 COLUMNS = tuple(name for name, _ in _korva._columns())
 
-# Fixed types, so that a frame does not depend on which values happen to be
-# missing (a batch where every file failed has the same types as any other).
-_TYPES = {
-    name: {"integer": "Int64", "number": "float64"}[kind]
-    for name, kind in _korva._columns()
-    if kind != "text"
-}
+
+def _types(columns):
+    """Fixed types, so that a frame does not depend on which values happen to
+    be missing (a batch where every file failed has the same types as any
+    other)."""
+    kinds = {"integer": "Int64", "number": "float64", "bool": "boolean"}
+    return {name: kinds[kind] for name, kind in columns if kind != "text"}
 
 # Fewer files than this finish before a progress bar would tell much.
 _MANY_FILES = 10
@@ -30,7 +32,10 @@ _MANY_FILES = 10
 _LISTENERS = ("both", "warned", "unwarned")
 
 
-def analyze_files(paths, client=None, listener="both", model=None, jobs=None, progress=None):
+def analyze_files(
+    paths, client=None, listener="both", model=None, jobs=None, progress=None, protectors=(),
+    table=None
+):
     """Opens each file as the window's Open does and returns a pandas.DataFrame
     with one row per file, in the order given.
 
@@ -40,9 +45,11 @@ def analyze_files(paths, client=None, listener="both", model=None, jobs=None, pr
     them; per listener warned_aru, warned_aru_text, warned_allowed,
     warned_allowed_text, warned_worst_section, warned_fft_length and the same
     for unwarned (the hazard in A.R.U. and 500 / hazard; NaN for a listener
-    not run or a hazard of 0); and error: None, or the message of what failed
-    for that file (the other parts go on). A failing file does not stop the
-    batch.
+    not run or a hazard of 0); the criteria of each file as criteria() gives
+    them, flattened (criteria_eu_peak_tier, criteria_mil1474e_allowed, ...,
+    criteria_note) and, per protector, protected_NAME_warned_aru and the
+    rest; and error: None, or the message of what failed for that file (the
+    other parts go on). A failing file does not stop the batch.
 
     client: None runs the files on `jobs` local threads (default: the cores
     this process may use); a dask.distributed.Client submits one task per
@@ -57,6 +64,10 @@ def analyze_files(paths, client=None, listener="both", model=None, jobs=None, pr
     progress: show a progress bar (tqdm when installed; else Dask's own, or a
     line on standard error). None shows one on a terminal or in Jupyter when
     there are many files.
+    protectors: names of default-mode records of the protector table, or
+    ["all"]: under each, the ear model also runs on the waveform predicted
+    at the eardrum (nothing is written). table: the protector table; None
+    for the data folder's (on a cluster, give a shared path).
 
     Ctrl-C (KeyboardInterrupt) stops the local threads at their next progress
     point, or cancels the cluster's tasks that have not finished.
@@ -66,19 +77,26 @@ def analyze_files(paths, client=None, listener="both", model=None, jobs=None, pr
     paths = [os.fspath(path) for path in paths]
     if listener not in _LISTENERS:
         raise ValueError(f'listener must be "both", "warned" or "unwarned", not {listener!r}')
+    if isinstance(protectors, str):
+        protectors = [protectors]
+    # Checked once here; the names as the table gives them head the columns.
+    names = _korva._protector_names(list(protectors), table) if protectors else []
+    columns = _korva._columns(names)
     show = progress if progress is not None else len(paths) >= _MANY_FILES and _interactive()
+    under = (names, table)
     if client is None:
-        rows = _run_local(paths, listener, model, jobs, show)
+        rows = _run_local(paths, listener, model, jobs, show, under)
     else:
-        rows = _run_on_cluster(paths, client, listener, model, show)
-    return pandas.DataFrame.from_records(rows, columns=COLUMNS).astype(_TYPES)
+        rows = _run_on_cluster(paths, client, listener, model, show, under)
+    frame = pandas.DataFrame.from_records(rows, columns=[name for name, _ in columns])
+    return frame.astype(_types(columns))
 
 
-def _analyze_on_worker(path, listener, model):
-    return _korva._analyze_file(path, listener, model)
+def _analyze_on_worker(path, listener, model, under):
+    return _korva._analyze_file(path, listener, model, None, *under)
 
 
-def _run_local(paths, listener, model, jobs, show):
+def _run_local(paths, listener, model, jobs, show, under):
     if jobs is None:
         jobs = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
     if jobs < 1:
@@ -89,7 +107,7 @@ def _run_local(paths, listener, model, jobs, show):
     bar = _Bar(len(paths), show)
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, min(jobs, len(paths)))) as pool:
         index = {
-            pool.submit(_korva._analyze_file, path, listener, model, stop): i
+            pool.submit(_korva._analyze_file, path, listener, model, stop, *under): i
             for i, path in enumerate(paths)
         }
         try:
@@ -108,8 +126,10 @@ def _run_local(paths, listener, model, jobs, show):
     return rows
 
 
-def _run_on_cluster(paths, client, listener, model, show):
-    futures = client.map(_analyze_on_worker, paths, listener=listener, model=model, pure=False)
+def _run_on_cluster(paths, client, listener, model, show, under):
+    futures = client.map(
+        _analyze_on_worker, paths, listener=listener, model=model, under=under, pure=False
+    )
     try:
         if show:
             _follow(futures)

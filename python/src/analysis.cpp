@@ -15,9 +15,12 @@
 
 #include "core/analysis/analysis.h"
 #include "core/analysis/fields.h"
+#include "core/analysis/protected.h"
 #include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/common/pool.h"
+#include "core/criteria/fields.h"
+#include "core/criteria/verdict.h"
 #include "core/metrics/leq300.h"
 #include "core/model/ear_model.h"
 #include "core/model/hazard.h"
@@ -185,6 +188,15 @@ py::object PythonValue(const FieldValue& value) {
       return py::str(value.text);
     case FieldValue::Kind::kSingles:
       return ArrayOf(value.singles);
+    case FieldValue::Kind::kBool:
+      return py::bool_(value.yes);
+    case FieldValue::Kind::kObject: {
+      py::dict d;
+      for (const CriteriaField& member : value.members) {
+        d[py::str(member.key)] = PythonValue(FieldValue::Of(member.value));
+      }
+      return d;
+    }
   }
   return py::none();
 }
@@ -194,6 +206,35 @@ py::dict FieldsDict(const ShotReport& shot, const std::vector<const Field*>& fie
   py::dict d;
   for (const Field* field : fields) d[py::str(field->Column())] = PythonValue(field->value(shot));
   return d;
+}
+
+// The shot's cells of `columns` as a dict, in order.
+py::dict ColumnsDict(const ShotReport& shot, const std::vector<Column>& columns) {
+  py::dict d;
+  const std::vector<FieldValue> cells = TableCells(shot, columns);
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    d[py::str(columns[k].name)] = PythonValue(cells[k]);
+  }
+  return d;
+}
+
+// The columns of the shot's "criteria" object (no protectors).
+std::vector<Column> CriteriaColumns() {
+  std::vector<Column> columns;
+  for (const Column& column : TableColumns({})) {
+    if (column.field->group == FieldGroup::kCriteria) columns.push_back(column);
+  }
+  return columns;
+}
+
+// The protectors named, in the table given (None: the data folder's).
+ProtectorSet ProtectorsOf(const std::vector<std::string>& names,
+                          const std::optional<fs::path>& table) {
+  if (names.empty()) return {};
+  const bool all = names.size() == 1 && names.front() == "all";
+  const std::optional<fs::path> path =
+      table ? table : std::optional<fs::path>(TableFile(table).table);
+  return ChooseProtectors(path, all ? std::vector<std::string>{} : names, all);
 }
 
 // The interval analysis of samples first..last (last: None for the last
@@ -220,8 +261,45 @@ py::dict Metrics(const Waveform& waveform, long long first, std::optional<long l
 }
 
 py::dict Describe(const Waveform& waveform, long long first, std::optional<long long> last) {
-  return FieldsDict(IntervalAnalysis(waveform, first, last, true),
-                    FieldsOf(FieldGroup::kDescriptor));
+  const ShotReport shot = IntervalAnalysis(waveform, first, last, true);
+  py::dict d = FieldsDict(shot, FieldsOf(FieldGroup::kDescriptor));
+  for (const auto& [key, value] : ColumnsDict(shot, CriteriaColumns())) d[key] = value;
+  return d;
+}
+
+// korva.criteria: the criteria of one waveform with the model's hazard,
+// unprotected and under the protectors named, and the verdict on it as a
+// series of one shot.
+py::dict Criteria(const Waveform& waveform, const std::vector<std::string>& protectors,
+                  const std::string& listener, const std::optional<fs::path>& model,
+                  const std::optional<fs::path>& table) {
+  const std::vector<Listener> listeners = ListenersOf(listener);
+  Pool();  // sized with the interpreter lock held
+  Interruption stop;
+  const ShotReport shot = Released(stop, [&] {
+    AnalysisOptions options = OnPool(listeners, model);
+    options.measure = false;
+    options.protectors = ProtectorsOf(protectors, table);
+    InterruptibleProgress progress(stop);
+    return Analyze("", waveform.View(), options, progress);
+  });
+  if (!shot.error.empty()) throw Error(shot.error);
+  const ShotSummary summary = SummariseShots(std::span<const ShotReport>(&shot, 1));
+  py::dict d;
+  for (const char* key : {"criteria", "protected"}) {
+    const FieldValue value = FieldNamed("", key).value(shot);
+    if (!value.none()) d[key] = PythonValue(value);
+  }
+  py::list rows;
+  for (const VerdictRow& row : summary.verdict->rows) {
+    rows.append(PythonValue(FieldValue::Object(VerdictRowFields(row))));
+  }
+  d["verdict"] = rows;
+  d["limiting"] = summary.verdict->sentence;
+  d["protector_note"] = summary.verdict->protector_note.empty()
+                            ? py::object(py::none())
+                            : py::object(py::str(summary.verdict->protector_note));
+  return d;
 }
 
 struct Spectrum {
@@ -311,28 +389,44 @@ fs::path CheckedModelFile(const std::optional<fs::path>& model) {
 // One row of analyze_files: the file opened as the window opens it and
 // analysed as korva-cli report analyses it, under the columns of its CSV.
 py::dict AnalyzeFileRow(const py::object& file, const std::string& listener,
-                        const std::optional<fs::path>& model, const StopToken* token) {
+                        const std::optional<fs::path>& model, const StopToken* token,
+                        const std::vector<std::string>& protectors,
+                        const std::optional<fs::path>& table) {
   const std::vector<Listener> listeners = ListenersOf(listener);
   const std::string path = file.cast<fs::path>().string();
   Pool();  // sized with the interpreter lock held
   Interruption stop(token);
+  std::vector<std::string> names;
   const ShotReport shot = Released(stop, [&] {
     InterruptibleProgress progress(stop);
-    return AnalyzeFile(path, OnPool(listeners, model), progress);
+    AnalysisOptions options = OnPool(listeners, model);
+    options.protectors = ProtectorsOf(protectors, table);
+    names = options.protectors.names;
+    return AnalyzeFile(path, options, progress);
   });
-  return FieldsDict(shot, TableFields());
+  return ColumnsDict(shot, TableColumns(names));
 }
 
-// The columns of analyze_files' frame and the kind of their values.
-py::list Columns() {
+// The columns of analyze_files' frame, with the protectors named, and the
+// kind of their values.
+py::list Columns(const std::vector<std::string>& protectors) {
   py::list columns;
-  for (const Field* field : TableFields()) {
-    const char* kind = field->kind == FieldValue::Kind::kInteger  ? "integer"
-                       : field->kind == FieldValue::Kind::kNumber ? "number"
+  for (const Column& column : TableColumns(protectors)) {
+    const char* kind = column.kind == FieldValue::Kind::kInteger  ? "integer"
+                       : column.kind == FieldValue::Kind::kNumber ? "number"
+                       : column.kind == FieldValue::Kind::kBool   ? "bool"
                                                                   : "text";
-    columns.append(py::make_tuple(field->Column(), kind));
+    columns.append(py::make_tuple(column.name, kind));
   }
   return columns;
+}
+
+// The names of the protectors asked for as the table names them ("all":
+// every default-mode record), checked against the table.
+std::vector<std::string> ProtectorNames(const std::vector<std::string>& protectors,
+                                        const std::optional<fs::path>& table) {
+  Interruption stop;
+  return Released(stop, [&] { return ProtectorsOf(protectors, table).names; });
 }
 
 std::string ListenerRepr(const ListenerResult& r) {
@@ -496,17 +590,46 @@ void DefineAnalysis(py::module_& m) {
   m.def(
       "_model_file", &CheckedModelFile, py::arg("model") = py::none(),
       Doc("The ear-model file `model` names (None: the default), read once to check it.").c_str());
+  m.def("criteria", &Criteria, py::arg("waveform"),
+        py::arg("protectors") = std::vector<std::string>{}, py::arg("listener") = "both",
+        py::arg("model") = py::none(), py::arg("table") = py::none(),
+        Doc("Judges the waveform (one shot, the whole waveform) by the criteria as korva-cli "
+            "report does: a dict with 'criteria' (eu_peak_tier, osha_peak_exceeded, "
+            "dod_unprotected_exceeded, niosh_dose_percent, mil1474e {a_duration_corrected_ms, "
+            "correction_db, liaeq8hr_db, liaeq8hr_uncorrected_db, allowed, dose_percent}, note), "
+            "'protected' ({NAME: {warned_aru, unwarned_aru, warned_allowed, unwarned_allowed, "
+            "eardrum_peak_db}}, when protectors are named), 'verdict' (its rows as dicts: "
+            "criterion, protector, quantity, value, unit, limit, tier, shots, peak_cap, "
+            "allowed_shots, allowed_shots_text), 'limiting' (the sentence naming the criterion "
+            "allowing the fewest shots a day) and 'protector_note'.\n\n"
+            "protectors: names of default-mode records of the protector table (see "
+            "protectors()), or [\"all\"]; under each, the waveform predicted at the eardrum "
+            "goes through the ear model for each listener (nothing is written, the table keeps "
+            "its circuit values).\n"
+            "listener: \"both\", \"warned\" or \"unwarned\".\n"
+            "model, table: the ear-model parameter file and the protector table; None for the "
+            "defaults.\n"
+            "The peak and energy criteria assume a free-field measurement: for microphone "
+            "locations 2 and 3 they are None (with a note) and no protector is predicted. "
+            "korva.Error when a part fails.")
+            .c_str());
+  m.def("_protector_names", &ProtectorNames, py::arg("protectors"), py::arg("table") = py::none(),
+        Doc("The protectors named (or [\"all\"]) as the table names them, checked against "
+            "it.")
+            .c_str());
   m.def("_analyze_file", &AnalyzeFileRow, py::arg("path"), py::arg("listener") = "both",
         py::arg("model") = py::none(), py::arg("stop") = nullptr,
+        py::arg("protectors") = std::vector<std::string>{}, py::arg("table") = py::none(),
         Doc("One row of analyze_files() as a dict under the columns of _columns(): the file "
             "opened as the window opens it and analysed as korva-cli report analyses it (the "
             "descriptors and metrics of the whole waveform, each listener's hazard). A failure "
             "is reported in 'error' and the other parts go on; a stop request raises "
             "KeyboardInterrupt.")
             .c_str());
-  m.def("_columns", &Columns,
+  m.def("_columns", &Columns, py::arg("protectors") = std::vector<std::string>{},
         Doc("The columns of analyze_files() in order, as (name, kind) with kind \"integer\", "
-            "\"number\" or \"text\": the columns of korva-cli report --csv.")
+            "\"number\", \"bool\" or \"text\": the columns of korva-cli report --csv for "
+            "those protectors (names as the table gives them).")
             .c_str());
 }
 

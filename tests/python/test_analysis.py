@@ -56,8 +56,12 @@ def test_describe_equals_the_report_and_times_from_the_interval_start(examples):
     descriptors = keys[keys.index("to_ms") + 1:keys.index("LAeqInterval")]
     waveform = korva.read_krv(path)
     whole = korva.describe(waveform)
-    assert list(whole) == descriptors
-    assert whole == {key: row[key] for key in descriptors}
+    # The descriptors, then the criteria flattened as the CSV's columns.
+    criteria = [name for name in korva.COLUMNS if name.startswith("criteria_")]
+    assert list(whole) == descriptors + criteria
+    assert {key: whole[key] for key in descriptors} == {key: row[key] for key in descriptors}
+    assert whole["criteria_eu_peak_tier"] == row["criteria"]["eu_peak_tier"]
+    assert whole["criteria_mil1474e_allowed"] == row["criteria"]["mil1474e"]["allowed"]
 
     dt_ms = 1000.0 / waveform.rate
     peak = round(whole["peak_time_ms"] / dt_ms)

@@ -6,6 +6,7 @@ this guards against a front end adding a rule of its own again."""
 import math
 
 import numpy
+import pandas
 
 import korva
 from conftest import cli_json
@@ -14,12 +15,23 @@ LISTENER_KEYS = ("aru", "aru_text", "allowed", "allowed_text", "section_hazard",
                  "fft_length")
 
 
+def flattened(prefix, obj):
+    """(column, value) of a JSON object's leaves, keys joined with "_"."""
+    for key, value in obj.items():
+        if isinstance(value, dict):
+            yield from flattened(f"{prefix}_{key}", value)
+        else:
+            yield f"{prefix}_{key}", value
+
+
 # Singles, which JSON writes as the shortest text of the single.
 SINGLES = ("aru", "rate")
 
 
 def same(ours, theirs, key=""):
     """Equal to the last bit; no value is None on both sides."""
+    if ours is None or ours is pandas.NA:
+        return theirs is None
     if key in SINGLES:
         return numpy.float32(ours) == numpy.float32(theirs)
     if isinstance(ours, numpy.ndarray):
@@ -50,6 +62,12 @@ def test_cli_driver_and_single_analyses_agree_on_every_field(examples):
                         assert same(flat[column], theirs[inner], inner), (path.name, column)
                         checked.add(column)
                 continue
+            if key == "criteria":
+                for column, value in flattened(key, theirs):
+                    assert same(described[column], value), (path.name, column)
+                    assert same(flat[column], value), (path.name, column)
+                    checked.add(column)
+                continue
             if key in described:
                 assert same(described[key], theirs), (path.name, key)
             elif key in measured:
@@ -65,3 +83,29 @@ def test_cli_driver_and_single_analyses_agree_on_every_field(examples):
         # Every column of the driver's row was compared, but the error none has.
         assert checked == set(korva.COLUMNS) - {"error"}, path.name
         assert flat["error"] is None
+
+
+def test_protectors_and_the_verdict_agree_with_the_cli(examples):
+    path = examples / "FRIED150.KRV"
+    shot, summary = cli_json("report", "--protector", "earmuff", path)
+    frame = korva.analyze_files([path], protectors=["earmuff"], jobs=1)
+    row = frame.iloc[0]
+    for column, value in [*flattened("criteria", shot["criteria"]),
+                          *flattened("protected", shot["protected"])]:
+        assert same(row[column], value), column
+
+    judged = korva.criteria(korva.read_krv(path), protectors=["earmuff"])
+    assert judged["criteria"] == shot["criteria"]
+    assert judged["protected"] == shot["protected"]
+    assert judged["limiting"] == summary["criteria"]["limiting"]
+    assert [r["allowed_shots_text"] for r in judged["verdict"]] == [
+        r["allowed_shots_text"] for r in summary["verdict"]]
+    assert judged["protected"]["EARMUFF"]["unwarned_aru"] < shot["unwarned"]["aru"]
+
+
+def test_criteria_leave_out_what_a_measurement_off_the_free_field_cannot_say(examples):
+    judged = korva.criteria(korva.read_krv(examples / "EARDRUM.KRV"), protectors=["EARMUFF"])
+    assert judged["criteria"]["eu_peak_tier"] is None
+    assert "eardrum" in judged["criteria"]["note"]
+    assert judged["protected"]["EARMUFF"]["unwarned_aru"] is None
+    assert judged["limiting"].startswith("Limiting: ear model")

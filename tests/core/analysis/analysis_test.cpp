@@ -174,8 +174,12 @@ TEST(Analyze, ThreadsSharingOnePoolGetTheResultsTheyWouldGetAlone) {
 
 // The columns callers rely on: korva-cli report --csv and Python's frames.
 TEST(ShotFields, TheTableKeepsItsColumnsInOrder) {
-  std::string columns;
-  for (const Field* field : TableFields()) columns += field->Column() + ",";
+  const auto names = [](std::span<const std::string> protectors) {
+    std::string columns;
+    for (const Column& column : TableColumns(protectors)) columns += column.name + ",";
+    return columns;
+  };
+  const std::string columns = names({});
   EXPECT_EQ(columns,
             "file,samples,rate,mic_location,from_ms,to_ms,peak_db,peak_pa,peak_time_ms,"
             "a_duration_ms,b_duration_ms,c_duration_ms,rise_time_ms,lcpeak_db,lae_db,lze_db,"
@@ -183,7 +187,17 @@ TEST(ShotFields, TheTableKeepsItsColumnsInOrder) {
             "AWeightedExposure,LeqInterval,warned_aru,warned_aru_text,warned_allowed,"
             "warned_allowed_text,warned_worst_section,warned_fft_length,unwarned_aru,"
             "unwarned_aru_text,unwarned_allowed,unwarned_allowed_text,unwarned_worst_section,"
-            "unwarned_fft_length,error,");
+            "unwarned_fft_length,criteria_eu_peak_tier,criteria_osha_peak_exceeded,"
+            "criteria_dod_unprotected_exceeded,criteria_niosh_dose_percent,"
+            "criteria_mil1474e_a_duration_corrected_ms,criteria_mil1474e_correction_db,"
+            "criteria_mil1474e_liaeq8hr_db,criteria_mil1474e_liaeq8hr_uncorrected_db,"
+            "criteria_mil1474e_allowed,criteria_mil1474e_dose_percent,criteria_note,error,");
+  // A protector's columns come before the error, the others unmoved.
+  const std::vector<std::string> muff{"EARMUFF"};
+  EXPECT_EQ(names(muff), columns.substr(0, columns.size() - 6) +
+                             "protected_EARMUFF_warned_aru,protected_EARMUFF_unwarned_aru,"
+                             "protected_EARMUFF_warned_allowed,protected_EARMUFF_unwarned_allowed,"
+                             "protected_EARMUFF_eardrum_peak_db,error,");
   // Levels say which reference they are in.
   for (const Field* field : FieldsOf(FieldGroup::kMetric)) {
     if (field->key.starts_with("L")) {
