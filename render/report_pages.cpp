@@ -31,7 +31,7 @@ namespace {
 
 // Every picture is a band of the window's layout: the window's client area
 // is twice as high, the plot its lower half.
-constexpr int kPictureWidth = 1000;
+constexpr int kPictureWidth = kReportPictureWidth;
 constexpr int kPictureHeight = 340;
 
 constexpr plot::Rgb kGreen{0, 128, 0};

@@ -236,6 +236,7 @@ void FileController::ImportWaveform() {
 }
 
 void FileController::OpenRecording() {
+  if (workspace_.Busy() || !MaySetAside()) return;
   std::optional<fs::path> chosen;
   std::optional<RecordingRequest> request;
   const bool ran = workspace_.Run(kRecordingName, [this, &chosen, &request] {
@@ -288,6 +289,9 @@ void FileController::ImportChosen(const fs::path& chosen,
           Document& document = workspace_.document();
           document.session = std::move(*work);
           Session& session = document.session;
+          // Whatever read it, the samples of the last KRV file opened no
+          // longer stand for the waveform: a save writes the new one.
+          session.FileSamples.Release();
           workspace_.picture().State().TraceCount = 1;
           document.new_spectrum_scale = true;
           document.pending = {};

@@ -89,6 +89,9 @@ bool History::Differs(const State& state, const Session& s) {
   for (int row = 0; row < HeaderGrid::kRows; ++row) {
     if (!FileRow(row)) continue;
     for (int column = 0; column < HeaderGrid::kColumns; ++column) {
+      // The sample count follows the samples (commands restate it, a save
+      // writes the count it writes): only the samples themselves change it.
+      if (column == 1 && row == 4) continue;
       if (state.Grid.Cell(column, row) != s.Grid.Cell(column, row)) return true;
     }
   }

@@ -218,10 +218,12 @@ TEST_F(HistoryTest, UnsavedWorkIsAskedAboutAndCancelKeepsEverything) {
   const Snapshot edited = Take();
   const std::size_t dialogs = chooser_.shown().size();
 
-  // Open, Import, a recent file and closing: Cancel leaves all as it was.
+  // Open, Import, a recording, a recent file and closing: Cancel leaves all
+  // as it was.
   const std::vector<std::function<void()>> set_aside = {
       [&] { window_->file().OpenWaveform(); }, [&] { window_->file().ImportWaveform(); },
-      [&] { window_->file().OpenFile(file); }, [&] { window_->close(); }};
+      [&] { window_->file().OpenRecording(); }, [&] { window_->file().OpenFile(file); },
+      [&] { window_->close(); }};
   for (const auto& command : set_aside) {
     prompter_.Choice(Answer::kCancel);
     command();
