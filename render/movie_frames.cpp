@@ -331,12 +331,12 @@ void MovieFrames::DrawLowerSegment(Surface& target, const plot::Frame& lower,
   const auto i = static_cast<std::size_t>(frame);
   if (i < input_.pressure.size()) {
     painter.setPen(QPen(QColor(0, 128, 0), 0));
-    painter.drawLine(point(lower, (frame - 1) * dt_ms, 0.001 * input_.pressure[i - 1]),
-                     point(lower, frame * dt_ms, 0.001 * input_.pressure[i]));
+    DrawLineWithin(painter, point(lower, (frame - 1) * dt_ms, 0.001 * input_.pressure[i - 1]),
+                   point(lower, frame * dt_ms, 0.001 * input_.pressure[i]), BoxOf(lower));
   }
   painter.setPen(QPen(ToQColor(plot::kRed), 0));
-  painter.drawLine(point(lower_hazard, (frame - 1) * dt_ms, worst_[i - 1]),
-                   point(lower_hazard, frame * dt_ms, worst_[i]));
+  DrawLineWithin(painter, point(lower_hazard, (frame - 1) * dt_ms, worst_[i - 1]),
+                 point(lower_hazard, frame * dt_ms, worst_[i]), BoxOf(lower));
 }
 
 namespace {

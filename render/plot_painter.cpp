@@ -2,7 +2,10 @@
 
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QLineF>
+#include <QPaintEngine>
 #include <QPolygon>
+#include <QPolygonF>
 #include <algorithm>
 #include <cmath>
 #include <span>
@@ -120,19 +123,105 @@ void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int a
   painter.restore();
 }
 
-void DrawTrace(QPainter& painter, const plot::TraceGeometry& trace) {
+void DrawTrace(QPainter& painter, const plot::TraceGeometry& trace,
+               const std::optional<QRect>& box) {
   if (trace.strokes) {
     for (const plot::Stroke& stroke : trace.groups) {
-      painter.drawLine(ToQPoint(stroke.from), ToQPoint(stroke.to));
+      if (box) {
+        DrawLineWithin(painter, ToQPoint(stroke.from), ToQPoint(stroke.to), *box);
+      } else {
+        painter.drawLine(ToQPoint(stroke.from), ToQPoint(stroke.to));
+      }
     }
   } else if (trace.polyline.size() == 1) {
-    painter.drawPoint(ToQPoint(trace.polyline.front()));
+    const QPoint point = ToQPoint(trace.polyline.front());
+    if (!box || box->contains(point)) painter.drawPoint(point);
   } else {
     QPolygon polygon;
     polygon.reserve(static_cast<qsizetype>(trace.polyline.size()));
     for (const plot::ScreenPoint& p : trace.polyline) polygon.append(ToQPoint(p));
-    painter.drawPolyline(polygon);
+    if (box) {
+      DrawPolylineWithin(painter, polygon, *box);
+    } else {
+      painter.drawPolyline(polygon);
+    }
   }
+}
+
+namespace {
+
+bool IgnoresClipping(const QPainter& painter) {
+  const QPaintEngine* engine = painter.paintEngine();
+  return engine != nullptr && engine->type() == QPaintEngine::SVG;
+}
+
+QRectF Inclusive(const QRect& box) {
+  return QRectF(box.left(), box.top(), box.right() - box.left(), box.bottom() - box.top());
+}
+
+}  // namespace
+
+std::optional<QLineF> ClipSegment(QPointF from, QPointF to, const QRectF& box) {
+  // Liang-Barsky: the segment from + t (to - from), t in [0, 1], kept where
+  // it lies on the inner side of all four edges.
+  const double dx = to.x() - from.x();
+  const double dy = to.y() - from.y();
+  double enter = 0.0;
+  double leave = 1.0;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {from.x() - box.left(), box.right() - from.x(), from.y() - box.top(),
+                       box.bottom() - from.y()};
+  for (int edge = 0; edge < 4; ++edge) {
+    if (p[edge] == 0.0) {
+      if (q[edge] < 0.0) return std::nullopt;  // parallel to the edge, outside it
+      continue;
+    }
+    const double t = q[edge] / p[edge];
+    if (p[edge] < 0.0) {
+      enter = std::max(enter, t);
+    } else {
+      leave = std::min(leave, t);
+    }
+    if (enter > leave) return std::nullopt;
+  }
+  return QLineF(from.x() + enter * dx, from.y() + enter * dy, from.x() + leave * dx,
+                from.y() + leave * dy);
+}
+
+void DrawLineWithin(QPainter& painter, QPoint from, QPoint to, const QRect& box) {
+  if (!IgnoresClipping(painter)) {
+    painter.drawLine(from, to);
+  } else if (const auto line = ClipSegment(from, to, Inclusive(box))) {
+    painter.drawLine(*line);
+  }
+}
+
+void DrawPolylineWithin(QPainter& painter, const QPolygon& line, const QRect& box) {
+  if (!IgnoresClipping(painter)) {
+    painter.drawPolyline(line);
+    return;
+  }
+  const QRectF inclusive = Inclusive(box);
+  QPolygonF piece;
+  const auto flush = [&] {
+    if (piece.size() > 1) painter.drawPolyline(piece);
+    piece.clear();
+  };
+  for (qsizetype i = 1; i < line.size(); ++i) {
+    const auto segment = ClipSegment(line[i - 1], line[i], inclusive);
+    if (!segment) {
+      flush();
+      continue;
+    }
+    if (piece.isEmpty() || piece.back() != segment->p1()) {
+      flush();
+      piece << segment->p1();
+    }
+    piece << segment->p2();
+    // A segment cut short at its end leaves the box: the next starts anew.
+    if (segment->p2() != QPointF(line[i])) flush();
+  }
+  flush();
 }
 
 void PlotLinearAxes(QPainter& painter, const plot::LinearAxes& axes) {
@@ -221,13 +310,26 @@ void DrawLeq300msSpectrum(Surface& image, const Leq300msSpectrum& spectrum,
                         10.0 * std::log10(double{bins.P[static_cast<std::size_t>(j)]})));
   }
   painter.setPen(QPen(QColor(0, 0, 255), 0));
-  if (narrow.size() > 1) painter.drawPolyline(narrow);
+  const QRect box = BoxOf(frame);
+  if (narrow.size() > 1) {
+    if (view) {
+      DrawPolylineWithin(painter, narrow, box);
+    } else {
+      painter.drawPolyline(narrow);
+    }
+  }
   QPolygon band;
   for (int b = spectrum.bands.first; b <= spectrum.bands.last; ++b) {
     band.append(point(b / 10.0, spectrum.bands.Level(b)));
   }
   painter.setPen(QPen(QColor(0, 128, 0), 0));
-  if (band.size() > 1) painter.drawPolyline(band);
+  if (band.size() > 1) {
+    if (view) {
+      DrawPolylineWithin(painter, band, box);
+    } else {
+      painter.drawPolyline(band);
+    }
+  }
   painter.setClipping(false);
   // The title stands inside the plot: over the curves, not under them.
   const plot::Caption& caption = plan.axes.title;
@@ -352,9 +454,11 @@ void DrawVisibleTrace(QPainter& painter, const plot::Frame& frame, int plot_widt
   if (visible.count == 0) return;
   painter.save();
   if (zoomed) painter.setClipRect(BoxOf(frame));
-  DrawTrace(painter, plot::PressureTrace(zoomed ? ReachingBeyond(frame) : frame, plot_width,
-                                         samples.subspan(visible.first, visible.count), dt,
-                                         start_time + static_cast<float>(visible.first) * dt));
+  DrawTrace(painter,
+            plot::PressureTrace(zoomed ? ReachingBeyond(frame) : frame, plot_width,
+                                samples.subspan(visible.first, visible.count), dt,
+                                start_time + static_cast<float>(visible.first) * dt),
+            zoomed ? std::optional<QRect>(BoxOf(frame)) : std::nullopt);
   painter.restore();
 }
 

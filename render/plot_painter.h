@@ -59,8 +59,18 @@ void LabelOverOut(QPainter& painter, int x, int y, const QString& text, int anch
 // The same with the text rotated by 90 degrees, reading upward.
 void RotatedLabelOut(QPainter& painter, int x, int y, const QString& text, int anchor);
 
-// A waveform trace (polyline or min/max strokes) in the painter's pen.
-void DrawTrace(QPainter& painter, const plot::TraceGeometry& trace);
+// A waveform trace (polyline or min/max strokes) in the painter's pen, cut
+// at `box` when one is given (see DrawPolylineWithin).
+void DrawTrace(QPainter& painter, const plot::TraceGeometry& trace,
+               const std::optional<QRect>& box = std::nullopt);
+
+// Lines cut at `box` on every device. Most paint engines clip (the caller
+// sets the clip rectangle too); Qt's SVG generator ignores clipping, so
+// there the lines are cut by hand and an exported SVG shows what a PNG does.
+void DrawPolylineWithin(QPainter& painter, const QPolygon& line, const QRect& box);
+void DrawLineWithin(QPainter& painter, QPoint from, QPoint to, const QRect& box);
+// A segment's part inside `box` (edges included), if any.
+std::optional<QLineF> ClipSegment(QPointF from, QPointF to, const QRectF& box);
 // The plot rectangle of `frame`, edges included.
 QRect BoxOf(const plot::Frame& frame);
 // The samples of a waveform (from start_time, s, at interval dt) whose times

@@ -73,6 +73,7 @@ OverviewSection DrawOverviewSection(const std::string& file, const RecordingShot
   const plot::Layout& layout = state.layout;
   section.png = PngBytes(image.copy(0, layout.PlotTop, layout.FrameWidth, layout.FrameHeight));
   section.width = layout.FrameWidth;
+  section.height = layout.FrameHeight;
   for (const OverviewMark& mark : input.marks) {
     const QRect area = OverviewMarkArea(state.frames[0], mark, kClientWidth, kClientHeight);
     section.marks.emplace_back(mark.number, area.translated(0, -layout.PlotTop));
@@ -83,8 +84,10 @@ OverviewSection DrawOverviewSection(const std::string& file, const RecordingShot
 QString OverviewHtml(const OverviewSection& section, const QString& source, int image_width,
                      const QString& map_name, const std::function<QString(int)>& link) {
   QString html = "<h2>Recording " + Html(section.file) + "</h2>\n" + section.facts;
+  // Both sizes: the PDF's layout stretches a picture given a width alone.
+  const int height = section.width > 0 ? section.height * image_width / section.width : 0;
   html += "<p><img src=\"" + source + "\" width=\"" + QString::number(image_width) +
-          "\" alt=\"\" usemap=\"#" + map_name +
+          "\" height=\"" + QString::number(height) + "\" alt=\"\" usemap=\"#" + map_name +
           "\"><br>\nThe channel's lowest and highest pressure "
           "in each stretch of it; each shot marked at its peak (red) and numbered where there "
           "is room. A mark leads to its shot.</p>\n";

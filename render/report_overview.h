@@ -19,7 +19,8 @@ struct OverviewSection {
   std::string file;  // the recording, as given
   QString facts;     // HTML: the recording, the search and its levels
   QByteArray png;    // the overview picture
-  int width = 0;     // its width in pixels
+  int width = 0;     // its size in pixels
+  int height = 0;
   // Each shot's number and where its mark stands on the picture.
   std::vector<std::pair<int, QRect>> marks;
 };

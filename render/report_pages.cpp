@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QFont>
+#include <QImageReader>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -30,7 +31,7 @@ namespace {
 
 // Every picture is a band of the window's layout: the window's client area
 // is twice as high, the plot its lower half.
-constexpr int kPictureWidth = 1000;
+constexpr int kPictureWidth = kReportPictureWidth;
 constexpr int kPictureHeight = 340;
 
 constexpr plot::Rgb kGreen{0, 128, 0};
@@ -383,6 +384,18 @@ QString Overviews(std::span<const ShotReport> shots, std::span<const ShotPicture
   return html;
 }
 
+// The height a picture takes at `width`, its shape kept. Both are given on
+// the page: Qt's rich text, which lays out the PDF, stretches a picture given
+// a width alone to its own pixel height.
+int PictureHeight(const QByteArray& png, int width) {
+  QBuffer buffer;
+  buffer.setData(png);
+  const QSize size = QImageReader(&buffer, "PNG").size();
+  if (size.isEmpty()) return width;
+  return std::max(
+      1, static_cast<int>(std::lround(static_cast<double>(width) * size.height() / size.width())));
+}
+
 QString ShotSection(std::size_t index, const ShotReport& s, const ShotPictures& pictures,
                     const std::function<QString(std::size_t, ShotPictures::Kind)>& source,
                     int image_width) {
@@ -421,7 +434,9 @@ QString ShotSection(std::size_t index, const ShotReport& s, const ShotPictures& 
   for (const auto& [kind, caption] : captions) {
     if (!pictures.png[kind].isEmpty()) {
       html += "<p><img src=\"" + source(index, kind) + "\" width=\"" +
-              QString::number(image_width) + "\" alt=\"\"><br>\n" + caption + "</p>\n";
+              QString::number(image_width) + "\" height=\"" +
+              QString::number(PictureHeight(pictures.png[kind], image_width)) +
+              "\" alt=\"\"><br>\n" + caption + "</p>\n";
     } else if (!pictures.missing[kind].empty()) {
       html += "<p>" + Html(pictures.missing[kind]) + "</p>\n";
     }

@@ -26,6 +26,9 @@
 
 namespace korva::render {
 
+// The width in pixels every picture of a report is drawn at.
+inline constexpr int kReportPictureWidth = 1000;
+
 // The pictures of one shot as PNG bytes; one left empty is not drawn (a
 // failed shot, no spectrum, no hazard run, or a close-up that would show
 // no more than the whole interval), with the reason in `missing` when

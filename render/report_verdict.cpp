@@ -1,6 +1,5 @@
 #include "render/report_verdict.h"
 
-#include <QImage>
 #include <QStringList>
 #include <filesystem>
 #include <memory>
@@ -56,7 +55,12 @@ QString VerdictHtml(const ShotSummary& summary, const QString& chart_source, int
   }
   html += "</table>\n";
   if (!chart_source.isEmpty()) {
+    // Both sizes, the chart's shape kept: the PDF's layout stretches a
+    // picture given a width alone to its own pixel height.
+    const QSize chart = VerdictChartSize(*summary.verdict, kReportPictureWidth);
+    const int height = chart.isEmpty() ? image_width : chart.height() * image_width / chart.width();
     html += "<p><img src=\"" + chart_source + "\" width=\"" + QString::number(image_width) +
+            "\" height=\"" + QString::number(height) +
             "\" alt=\"Allowed shots per day by criterion and protector\"><br>\n"
             "Allowed shots per day of this series' kind, by criterion and protector "
             "(logarithmic scale; red: the limiting criterion, green: the ear model under a "

@@ -218,6 +218,7 @@ void AnalysisController::StartStatistics() {
   workspace_.Run("Statistics", [this] {
     edits_.BeginEdit();
     saved_last_sample_ = BeginStatistics(workspace_.session());
+    statistics_shown_ = false;
     edits_.Cursor().SetTask(CursorTask::kStatistics);
     workspace_.document().Changed(Document::kWaveform | Document::kHeader);
     edits_.ArmCursors(StatisticsCursors(workspace_.picture().CursorPlot()), statistics_done_);
@@ -225,8 +226,21 @@ void AnalysisController::StartStatistics() {
 }
 
 void AnalysisController::EndStatistics() {
-  edits_.FinishEdit("Statistics",
-                    [this] { FinishStatistics(workspace_.session(), saved_last_sample_); });
+  edits_.FinishEdit("Statistics", [this] {
+    Session& s = workspace_.session();
+    if (!statistics_shown_) {
+      // Done without moving a line: the figures of the lines where they stand.
+      const Selection range =
+          ReadoutSelection(s.LastSample, edits_.Cursor().X1(), edits_.Cursor().X2(),
+                           workspace_.picture().SamplePlot());
+      const IntervalResults results = IntervalMetrics(s.Pressure.Range(0, s.LastSample),
+                                                      s.SampleInterval, range.first, range.last);
+      s.SelFirst = range.first;
+      s.SelLast = range.last;
+      ShowStatisticsReadout(s.Grid, results, range.first, MeasuredLength(range), s.SampleInterval);
+    }
+    FinishStatistics(s, saved_last_sample_);
+  });
 }
 
 void AnalysisController::ReadOutInterval(CursorTask task) {
@@ -234,8 +248,7 @@ void AnalysisController::ReadOutInterval(CursorTask task) {
   const CursorTool& cursor = edits_.Cursor();
   const PlotRect plot = workspace_.picture().SamplePlot();
   const Selection range = ReadoutSelection(session.LastSample, cursor.X1(), cursor.X2(), plot);
-  const std::int32_t length =
-      ReadoutLengthSamples(session.LastSample, cursor.X1(), cursor.X2(), plot);
+  const std::int32_t length = MeasuredLength(range);
   const auto samples = session.Pressure.Range(0, session.LastSample);
   auto waveform = std::make_shared<const std::vector<float>>(samples.begin(), samples.end());
   const float dt = session.SampleInterval;
@@ -262,6 +275,7 @@ void AnalysisController::ReadOutInterval(CursorTask task) {
           s.SelFirst = range.first;
           s.SelLast = range.last;
           if (task == CursorTask::kStatistics) {
+            statistics_shown_ = true;
             ShowStatisticsReadout(s.Grid, results, range.first, length, dt);
             ShowDescriptors(descriptors, missing, range.first * double{dt} * 1000.0);
             if (descriptors) ShowCriteria(*descriptors, s.MicLocation);
@@ -280,7 +294,9 @@ void AnalysisController::ShowDescriptors(const std::optional<ImpulseDescriptors>
     const ImpulseDescriptors& d = *descriptors;
     rows = {{"Peak level", d.peak_db, 2, kDescriptorDb},
             {"Peak pressure", d.peak_pa, 3, "Pa"},
-            {"Peak at", origin_ms + d.peak_time_ms, 3, "ms"},
+            // Times count from the interval's start, as korva-cli report's do.
+            {"Interval start", origin_ms, 3, "ms"},
+            {"Peak after start", d.peak_time_ms, 3, "ms"},
             {"LCpeak", d.lcpeak_db, 2, kDescriptorDb},
             {"A-duration", d.a_duration_ms, 3, "ms"},
             {"B-duration", d.b_duration_ms, 3, "ms"},

@@ -83,6 +83,8 @@ class AnalysisController : public QObject {
   QPushButton* statistics_done_ = nullptr;
   QTableWidget* descriptors_ = nullptr;
   std::int32_t saved_last_sample_ = 0;
+  // Statistics showed figures since it was armed (a line was let go).
+  bool statistics_shown_ = false;
   QAction* exit_spectrum_item_ = nullptr;
   // The spectrum the status bar reads out while in the spectrum mode.
   std::shared_ptr<const Leq300msSpectrum> shown_spectrum_;

@@ -41,6 +41,34 @@ void Document::RestoreForm() {
   saved_revision_ = revision_;
 }
 
+void Document::EndStep(const QString& name) {
+  const QString named = step_name_.isEmpty() ? name : step_name_;
+  if (!history_.Held()) step_name_.clear();
+  if (history_.End(session, named.toStdString())) emit HistoryChanged();
+}
+
+void Document::ResetHistory() {
+  history_.Reset();
+  emit HistoryChanged();
+}
+
+void Document::MarkSaved() {
+  history_.MarkSaved();
+  emit HistoryChanged();
+}
+
+bool Document::Undo() {
+  const bool undone = history_.Undo(session);
+  emit HistoryChanged();
+  return undone;
+}
+
+bool Document::Redo() {
+  const bool redone = history_.Redo(session);
+  emit HistoryChanged();
+  return redone;
+}
+
 void Document::KeepRun(const HazardRunResult& run) {
   HazardRunResult kept = run;
   kept.movie.reset();  // the report needs the places, not the replay

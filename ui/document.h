@@ -14,6 +14,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include "core/waveform/grid_edit.h"
 #include "core/waveform/session.h"
 #include "render/picture.h"
+#include "ui/history.h"
 
 namespace korva::ui {
 
@@ -56,6 +58,27 @@ class Document : public QObject {
    private:
     Document& document_;
   };
+
+  // The undo history (ui/history.h). Workspace::Run and Start open a step
+  // before every command and close it after; an armed edit holds it open
+  // until its Done or Cancel. HistoryChanged tells the Edit menu and the
+  // title's mark.
+  void BeginStep() { history_.Begin(session); }
+  void EndStep(const QString& name);
+  void HoldStep(bool held) { history_.Hold(held); }
+  void MarkTyped() { history_.MarkTyped(); }
+  // A name that says more than the command's ("Multiply by 2").
+  void NameStep(const QString& name) { step_name_ = name; }
+  // A new waveform (Open, Import): a new history, the waveform unmodified.
+  void ResetHistory();
+  // The waveform was written to its file.
+  void MarkSaved();
+  // Take back or make again the last step; the caller redraws.
+  bool Undo();
+  bool Redo();
+  const History& history() const { return history_; }
+  // The waveform differs from what its file holds.
+  bool Modified() const { return history_.Modified(); }
 
   // The picture is kept as a snapshot a command can go back to (the state
   // before a menu opened, before a movie or an overlay). Restoring a
@@ -122,10 +145,13 @@ class Document : public QObject {
   void HeaderChanged();
   void ResultsChanged();
   void PictureChanged();
+  void HistoryChanged();
 
  private:
   void Emit();
 
+  History history_;
+  QString step_name_;
   int batches_ = 0;
   unsigned pending_changes_ = 0;
   std::uint64_t revision_ = 0;

@@ -15,6 +15,17 @@ namespace {
 
 constexpr unsigned kEverything = Document::kWaveform | Document::kHeader | Document::kPicture;
 
+// The Calibrate items, unit 0 (keyboard factor) to 8 (P.S.I.).
+const char* const kCalibrationCaptions[] = {"&Multiply data by keyboard input",
+                                            "&Atm",
+                                            "&Bar",
+                                            "Peak Pressure &Level dB",
+                                            "&Dynes/Cm^2",
+                                            "&millibar or hPa",
+                                            "&KiloPascals",
+                                            "&Pascals",
+                                            "P.&S.I"};
+
 }  // namespace
 
 EditController::EditController(Workspace& workspace, QObject* parent)
@@ -82,23 +93,23 @@ std::vector<QAction*> EditController::AddPopupItems(QMenu& popup) {
   calibrate->setObjectName("Calibrate1");
   items.push_back(calibrate->menuAction());
   QMenu* known_peak = nullptr;
-  const std::pair<const char*, const char*> units[] = {
-      {"&Multiply data by keyboard input", "Multiplydatabykeyboardinput1"},
-      {"&Atm", "Atm1"},
-      {"&Bar", "Bar1"},
-      {"Peak Pressure &Level dB", "PeakPressureLeveldB1"},
-      {"&Dynes/Cm^2", "DynesCm21"},
-      {"&millibar or hPa", "millibarorhPa1"},
-      {"&KiloPascals", "KiloPascals1"},
-      {"&Pascals", "Pascals1"},
-      {"P.&S.I", "PSI1"}};
-  for (int unit = 0; unit < static_cast<int>(std::size(units)); ++unit) {
+  const char* const names[] = {"Multiplydatabykeyboardinput1",
+                               "Atm1",
+                               "Bar1",
+                               "PeakPressureLeveldB1",
+                               "DynesCm21",
+                               "millibarorhPa1",
+                               "KiloPascals1",
+                               "Pascals1",
+                               "PSI1"};
+  for (int unit = 0; unit < static_cast<int>(std::size(names)); ++unit) {
     if (unit == 1) {
       known_peak = calibrate->addMenu("&Adjust to known peak pressure");
       known_peak->setObjectName("Adjusttoknownpeakpressure1");
     }
-    QAction* item = (unit == 0 ? calibrate : known_peak)->addAction(units[unit].first);
-    item->setObjectName(units[unit].second);
+    QAction* item = (unit == 0 ? calibrate : known_peak)
+                        ->addAction(kCalibrationCaptions[static_cast<std::size_t>(unit)]);
+    item->setObjectName(names[unit]);
     connect(item, &QAction::triggered, this, [this, unit] { CalibrateWaveform(unit); });
   }
   items.push_back(
@@ -193,6 +204,7 @@ void EditController::CancelEdit() {
       before_edit_.reset();
     }
     PutAwayLines();
+    emit EditFinished();  // what the edit showed beside the plot goes too
     // Drawn again whole, which also takes the lines off the picture.
     document.Changed(kEverything);
   });
@@ -292,7 +304,12 @@ void EditController::ApplyTaper() {
 
 void EditController::CalibrateWaveform(int cal_unit) {
   workspace_.Run("Calibrate", [this, cal_unit] {
-    Calibrate(workspace_.session(), workspace_.prompter(), cal_unit);
+    const float value = Calibrate(workspace_.session(), workspace_.prompter(), cal_unit);
+    QString unit = kCalibrationCaptions[static_cast<std::size_t>(cal_unit)];
+    unit.remove('&');
+    const QString number = QString::fromStdString(FormatShortest(value));
+    workspace_.document().NameStep(cal_unit == 0 ? "Multiply by " + number
+                                                 : "Peak of " + number + " " + unit);
     workspace_.document().Changed(Document::kWaveform);
     workspace_.picture().PlotWaveform();
     workspace_.SetPopupOn(true);

@@ -82,7 +82,7 @@ class EditController : public QObject {
  signals:
   // The lines were let go after a drag under this task's read-out.
   void LinesReleased(CursorTask task);
-  // An edit's Done put the lines away.
+  // An edit's Done or Cancel put the lines away.
   void EditFinished();
 
  private:

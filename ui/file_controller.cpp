@@ -1,5 +1,6 @@
 #include "ui/file_controller.h"
 
+#include <QMimeData>
 #include <QSettings>
 #include <memory>
 
@@ -52,6 +53,7 @@ FileController::FileController(Workspace& workspace, MovieController& movie, QWi
   };
   workspace_.AddWorkingLock(actions);
   workspace_.AddEditingLock(actions);
+  connect(&workspace_.document(), &Document::HistoryChanged, this, &FileController::ShowCaption);
 }
 
 void FileController::AddOpenItem(QMenu& file) {
@@ -88,12 +90,68 @@ void FileController::AddSaveItems(QMenu& file) {
   commands.save_wav = save_wav_;
 }
 
+void FileController::SetCaption(const QString& caption) {
+  caption_ = caption;
+  ShowCaption();
+}
+
+void FileController::ShowCaption() {
+  window_.setWindowTitle((workspace_.document().Modified() ? "*" : "") + caption_);
+}
+
+bool FileController::MaySetAside() {
+  if (!workspace_.document().Modified()) return true;
+  const Session& session = workspace_.session();
+  const std::string name = session.BaseName.empty() ? "The waveform" : session.BaseName;
+  switch (workspace_.prompter().AskSaveDiscardCancel(
+      "Unsaved changes", name + " has changes that are not saved.\r\nSave them first?")) {
+    case Answer::kYes:
+      return SaveForQuestion();
+    case Answer::kNo:
+      return true;
+    case Answer::kCancel:
+      break;
+  }
+  return false;
+}
+
+bool FileController::SaveForQuestion() {
+  workspace_.grid().ProcessPendingEdits();
+  const bool to_file = save_->isEnabled();
+  bool saved = false;
+  workspace_.Run(to_file ? "Save KRV waveform" : "Save KRV waveform as", [&] {
+    std::optional<fs::path> target;
+    if (to_file) {
+      target = WaveformPath(workspace_.session());
+    } else {
+      target = ChooseSaveAsTarget();
+      if (!target) return;
+    }
+    Session work = workspace_.session();
+    fs::path written = *target;
+    try {
+      if (to_file) {
+        SaveKrv(work);
+      } else {
+        written = SaveKrvAs(work, *target);
+        TakeSavedName(work, written);
+      }
+    } catch (const Error& e) {
+      throw Error(workspace_.FileErrorText(*target, e.what()));
+    }
+    CommitSave(std::move(work), written);
+    saved = true;
+  });
+  return saved;
+}
+
 void FileController::SetImportLayout(bool import) {
   import_layout_ = import;
   emit LayoutChanged();
 }
 
 void FileController::OpenWaveform() {
+  if (workspace_.Busy() || !MaySetAside()) return;
   std::optional<fs::path> chosen;
   const bool ran = workspace_.Run(kOpenName, [this, &chosen] {
     Document& document = workspace_.document();
@@ -134,7 +192,8 @@ void FileController::OpenChosen(const fs::path& chosen) {
                        document.krv_folder = folder;
                        document.work_folder = folder;
                        document.open_folder = session.WaveformDir;
-                       window_.setWindowTitle(QString(kOpenCaption) + Latin1(session.BaseName));
+                       document.ResetHistory();
+                       SetCaption(QString(kOpenCaption) + Latin1(session.BaseName));
                        SetImportLayout(false);
                        workspace_.grid().Widget().show();
                        workspace_.readout().hide();
@@ -150,11 +209,15 @@ void FileController::OpenChosen(const fs::path& chosen) {
                        }
                        document.SaveForm();
                        RememberRecent(chosen);
+                       if (!session.ReadWarning.empty()) {
+                         workspace_.prompter().Inform("Warning", session.ReadWarning);
+                       }
                      };
                    });
 }
 
 void FileController::ImportWaveform() {
+  if (workspace_.Busy() || !MaySetAside()) return;
   std::optional<fs::path> chosen;
   const bool ran = workspace_.Run(kImportName, [this, &chosen] {
     Document& document = workspace_.document();
@@ -173,6 +236,7 @@ void FileController::ImportWaveform() {
 }
 
 void FileController::OpenRecording() {
+  if (workspace_.Busy() || !MaySetAside()) return;
   std::optional<fs::path> chosen;
   std::optional<RecordingRequest> request;
   const bool ran = workspace_.Run(kRecordingName, [this, &chosen, &request] {
@@ -225,6 +289,9 @@ void FileController::ImportChosen(const fs::path& chosen,
           Document& document = workspace_.document();
           document.session = std::move(*work);
           Session& session = document.session;
+          // Whatever read it, the samples of the last KRV file opened no
+          // longer stand for the waveform: a save writes the new one.
+          session.FileSamples.Release();
           workspace_.picture().State().TraceCount = 1;
           document.new_spectrum_scale = true;
           document.pending = {};
@@ -234,7 +301,8 @@ void FileController::ImportChosen(const fs::path& chosen,
           document.krv_folder.clear();
           SetImportLayout(true);
           workspace_.grid().Widget().show();
-          window_.setWindowTitle(QString(kImportCaption) + Latin1(session.DataFileName));
+          document.ResetHistory();
+          SetCaption(QString(kImportCaption) + Latin1(session.DataFileName));
           workspace_.SetPopupOn(true);
           Workspace::WaveformCommands& commands = workspace_.Commands();
           commands.analyze->setEnabled(false);
@@ -258,6 +326,7 @@ void FileController::OpenFile(const fs::path& file) {
         kStatusMilliseconds);
     return;
   }
+  if (!MaySetAside()) return;
   const bool krv = ToUpperAscii(file.extension().string()) == ".KRV";
   const bool ran = workspace_.Run(krv ? kOpenName : kImportName, [this] {
     Document& document = workspace_.document();
@@ -271,6 +340,34 @@ void FileController::OpenFile(const fs::path& file) {
   } else {
     ImportChosen(file);
   }
+}
+
+namespace {
+
+// The local file a drag carries, when it carries one and may be copied.
+std::optional<fs::path> DroppedFile(const QDropEvent& event) {
+  const QMimeData* data = event.mimeData();
+  if (!data->hasUrls() || data->urls().isEmpty() || !data->urls().front().isLocalFile() ||
+      !(event.possibleActions() & Qt::CopyAction)) {
+    return std::nullopt;
+  }
+  return fs::path(data->urls().front().toLocalFile().toStdString());
+}
+
+}  // namespace
+
+void FileController::DragEnter(QDragEnterEvent& event) {
+  if (!DroppedFile(event)) return;
+  event.setDropAction(Qt::CopyAction);
+  event.accept();
+}
+
+void FileController::Drop(QDropEvent& event) {
+  const std::optional<fs::path> file = DroppedFile(event);
+  if (!file) return;
+  event.setDropAction(Qt::CopyAction);
+  event.accept();
+  OpenFile(*file);
 }
 
 void FileController::SaveWaveform() {
@@ -294,6 +391,7 @@ void FileController::CommitSave(Session saved, const fs::path& written) {
   // go until the next Open.
   Document& document = workspace_.document();
   document.session = std::move(saved);
+  document.MarkSaved();
   document.work_folder = written.parent_path();
   document.picture = {};
   document.Changed(Document::kHeader | Document::kPicture);
@@ -302,38 +400,55 @@ void FileController::CommitSave(Session saved, const fs::path& written) {
   workspace_.ShowWritten({written});
 }
 
+std::optional<fs::path> FileController::ChooseSaveAsTarget() {
+  const Document& document = workspace_.document();
+  if (document.session.LastSample >= kMaxSaveAsSamples) {
+    workspace_.prompter().ShowError(
+        "Save KRV waveform as",
+        "Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
+    return std::nullopt;
+  }
+  FileDialogRequest dialog;
+  dialog.title = "Save As";
+  dialog.filters = QStringList{"Auditorialy hazardous waveforms (*.KRV *.krv)"};
+  dialog.directory = QString::fromStdString(document.SaveAsFolder().string());
+  dialog.default_suffix = "KRV";
+  dialog.proposed_name = document.chosen_file.empty()
+                             ? QString()
+                             : Latin1(NameToFirstDot(document.chosen_file) + ".KRV");
+  std::optional<fs::path> chosen = workspace_.chooser().ChooseSaveFile(dialog);
+  if (chosen) {
+    // The name written is cut at its first "."; when that differs from the
+    // name the dialog confirmed, ask again before replacing another file.
+    const fs::path written = chosen->parent_path() / (NameToFirstDot(*chosen) + ".KRV");
+    const fs::path existing = ResolveCaseInsensitive(written);
+    if (written.filename() != chosen->filename() && PathExists(existing) &&
+        !workspace_.prompter().AskOkCancel(
+            "Confirm", existing.string() + " already exists.\r\nDo you want to replace it?")) {
+      chosen.reset();
+    }
+  }
+  return chosen;
+}
+
+void FileController::TakeSavedName(Session& session, const fs::path& written) {
+  session.WaveformDir = written.parent_path().string();
+  session.DataFileName = written.filename().string();
+  session.BaseName = ToUpperAscii(NameToFirstDot(written));
+  Document& document = workspace_.document();
+  document.chosen_file = written;
+  document.krv_folder = written.parent_path();
+  document.output_folder = written.parent_path();
+  save_->setEnabled(true);
+  SetCaption(QString(kOpenCaption) + Latin1(session.BaseName));
+}
+
 void FileController::SaveWaveformAs() {
   if (workspace_.Busy()) return;
   workspace_.grid().ProcessPendingEdits();
   std::optional<fs::path> chosen;
   const bool ran = workspace_.Run("Save KRV waveform as", [this, &chosen] {
-    const Document& document = workspace_.document();
-    if (document.session.LastSample >= kMaxSaveAsSamples) {
-      workspace_.prompter().ShowError(
-          "Save KRV waveform as",
-          "Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
-      return;
-    }
-    FileDialogRequest dialog;
-    dialog.title = "Save As";
-    dialog.filters = QStringList{"Auditorialy hazardous waveforms (*.KRV *.krv)"};
-    dialog.directory = QString::fromStdString(document.SaveAsFolder().string());
-    dialog.default_suffix = "KRV";
-    dialog.proposed_name = document.chosen_file.empty()
-                               ? QString()
-                               : Latin1(NameToFirstDot(document.chosen_file) + ".KRV");
-    chosen = workspace_.chooser().ChooseSaveFile(dialog);
-    if (chosen) {
-      // The name written is cut at its first "."; when that differs from the
-      // name the dialog confirmed, ask again before replacing another file.
-      const fs::path written = chosen->parent_path() / (NameToFirstDot(*chosen) + ".KRV");
-      const fs::path existing = ResolveCaseInsensitive(written);
-      if (written.filename() != chosen->filename() && PathExists(existing) &&
-          !workspace_.prompter().AskOkCancel(
-              "Confirm", existing.string() + " already exists.\r\nDo you want to replace it?")) {
-        chosen.reset();
-      }
-    }
+    chosen = ChooseSaveAsTarget();
     if (!chosen) workspace_.Commands().analyze->setEnabled(false);
   });
   if (!ran || !chosen) return;
@@ -348,7 +463,7 @@ void FileController::SaveWaveformAs() {
                        throw Error(workspace_.FileErrorText(target, e.what()));
                      }
                      return [this, work, written] {
-                       work->WaveformDir = written.parent_path().string();
+                       TakeSavedName(*work, written);
                        CommitSave(std::move(*work), written);
                      };
                    });

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMenu>
 #include <QObject>
 #include <QStringList>
@@ -50,6 +52,16 @@ class FileController : public QObject {
   // The grid's column widths follow what was read: a KRV file or an import.
   bool ImportLayout() const { return import_layout_; }
 
+  // Before the waveform is set aside (Open, Import, a drop, closing): when
+  // it differs from its file, asks Save / Discard / Cancel. True when the
+  // caller may go on: nothing to lose, saved, or discarded.
+  bool MaySetAside();
+  // A file dragged over the window and dropped on it: always taken as a
+  // copy (a source that honoured a move would delete the original), then
+  // opened as OpenFile does.
+  void DragEnter(QDragEnterEvent& event);
+  void Drop(QDropEvent& event);
+
  public slots:
   void OpenWaveform();
   void ImportWaveform();
@@ -77,6 +89,18 @@ class FileController : public QObject {
   // After Save and Save As wrote `written` from `saved`.
   void CommitSave(Session saved, const std::filesystem::path& written);
   void RememberRecent(const std::filesystem::path& file);
+  // The window's caption: `caption` and a leading "*" while the waveform
+  // differs from its file.
+  void SetCaption(const QString& caption);
+  void ShowCaption();
+  // Saves at once, on this thread, for the unsaved-work question: to the
+  // file the waveform came from or was last saved as, else where a Save As
+  // dialog says. False when nothing was saved.
+  bool SaveForQuestion();
+  // The file Save As writes, asked with its dialog; nothing when cancelled.
+  std::optional<std::filesystem::path> ChooseSaveAsTarget();
+  // After Save As wrote `written`: Save writes there from now on.
+  void TakeSavedName(Session& session, const std::filesystem::path& written);
   void FillRecentMenu();
   void SetImportLayout(bool import);
 
@@ -92,6 +116,7 @@ class FileController : public QObject {
   QAction* save_wav_ = nullptr;
   bool place_next_dialog_ = true;  // the next open dialog is centred, nearly full height
   bool import_layout_ = false;
+  QString caption_;
 };
 
 }  // namespace korva::ui

@@ -1,6 +1,7 @@
 #include "ui/grid_view.h"
 
 #include <QAbstractItemDelegate>
+#include <QStringList>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@ std::string CellText(const QString& text) {
 }
 
 const QString kGridLevels = "dB (94 dB = 1 Pa)";
+
+// The history's name for what the header's input cells changed.
+QString StepName(const PendingGridEdits& edits) {
+  QStringList names;
+  if (edits.title) names << "Title";
+  if (edits.rate) names << "Sampling Rate";
+  if (edits.location) names << "Microphone Location";
+  if (edits.count) names << "Number of Samples";
+  return names.isEmpty() ? QString("Header") : names.join(", ");
+}
 
 }  // namespace
 
@@ -75,7 +86,19 @@ void GridView::CellChanged(int row, int column) {
   if (filling_ || runner_.Busy()) return;
   const QTableWidgetItem* item = widget_.item(row, column);
   if (item == nullptr) return;
-  document_.session.Grid.Cell(column, row) = CellText(item->text());
+  std::string& cell = document_.session.Grid.Cell(column, row);
+  const std::string text = CellText(item->text());
+  if (cell == text) return;
+  // A typed cell is a step of the history; the four cells that change the
+  // waveform (title, rate, location, count) close theirs once processed.
+  document_.BeginStep();
+  cell = text;
+  PendingGridEdits processed;
+  processed.Mark(column, row);
+  if (!processed.Any()) {
+    document_.MarkTyped();
+    document_.EndStep("Typing in the header");
+  }
 }
 
 void GridView::SelectCell(int column, int row) {
@@ -96,11 +119,13 @@ void GridView::ProcessPendingEdits() {
   if (!document_.pending.Any()) return;
   GridEditResult result;
   std::string failure;
+  const PendingGridEdits edits = document_.pending;
   {
     const Document::Batch batch(document_);
+    document_.BeginStep();
     const korva::HeaderGrid before = document_.session.Grid;
     try {
-      result = ProcessCell(document_.session, document_.pending);
+      result = ProcessCell(document_.session, document_.pending, minimum_rate_);
     } catch (const Error& e) {
       failure = e.what();
     }
@@ -113,6 +138,7 @@ void GridView::ProcessPendingEdits() {
       document_.Changed(Document::kWaveform);
       picture_.PlotWaveform();
     }
+    document_.EndStep(StepName(edits));
   }
   for (const std::string& refusal : result.refusals) prompter_.ShowError("Header grid", refusal);
   if (!failure.empty()) prompter_.ShowError("Error", failure);

@@ -34,6 +34,9 @@ class GridView : public QObject {
   // The cells typed and not yet processed, processed now: a refusal is
   // shown and the cell goes back to what it held.
   void ProcessPendingEdits();
+  // The least sampling rate the ear model in use can analyse: a smaller
+  // one typed into the grid is refused.
+  void SetMinimumRate(double rate) { minimum_rate_ = rate; }
 
  private:
   void Refresh();
@@ -45,6 +48,7 @@ class GridView : public QObject {
   Prompter& prompter_;
   QTableWidget& widget_;
   bool filling_ = false;
+  double minimum_rate_ = 1.0;
 };
 
 }  // namespace korva::ui

@@ -2,19 +2,18 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QHeaderView>
 #include <QImageReader>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QStatusBar>
 #include <cmath>
 
 #include "core/common/data_dir.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
+#include "core/model/cochlea.h"
 #include "core/model/ear_model.h"
 #include "render/recipes.h"
 
@@ -55,7 +54,9 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   protector_ = new ProtectorController(*workspace_, *edit_, *movie_, this);
   view_ = new ViewController(*workspace_, *edit_, *analysis_, *movie_, this);
   report_ = new ReportController(*workspace_, this);
+  history_ = new HistoryController(*workspace_, this);
   BuildMenus();
+  AddShortcutsAndTips();
   ConnectCanvas();
   connect(file_, &FileController::LayoutChanged, this, &MainWindow::LayoutReadouts);
   connect(analysis_, &AnalysisController::DescriptorsToggled, this, &MainWindow::LayoutReadouts);
@@ -151,6 +152,10 @@ void MainWindow::BuildMenus() {
   exit->setObjectName("Exit1");
   connect(exit, &QAction::triggered, this, &QWidget::close);
 
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  edit->setObjectName("Edit1");
+  history_->AddEditItems(*edit);
+
   analyze_menu_ = menuBar()->addMenu("&Analyze");
   analyze_menu_->setObjectName("Analyze1");
   analysis_->AddAnalyzeItems(*analyze_menu_);
@@ -171,6 +176,41 @@ void MainWindow::BuildMenus() {
   workspace_->SetPopupItems(nine);
   popup_menu_->addSeparator();
   view_->AddPopupItems(*popup_menu_);
+}
+
+void MainWindow::AddShortcutsAndTips() {
+  struct Item {
+    const char* name;
+    QKeySequence keys;
+    const char* tip;
+  };
+  const Item items[] = {
+      {"OpenKRVwaveform1", QKeySequence::Open, "Open a KRV waveform file for analysis"},
+      {"OverlayKRVWaveform1", {}, "Draw a second KRV waveform over the one shown"},
+      {"Importwaveform1", QKeySequence(Qt::CTRL | Qt::Key_I),
+       "Read a sound file or a text file of samples; save it as KRV to analyse it"},
+      {"SaveKRVwaveform1", QKeySequence::Save, "Write the waveform back to its KRV file"},
+      {"SaveKRVwaveformas1", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+       "Write the waveform to a new KRV file, which Save then writes to"},
+      {"ExportReport1", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+       "Write the hazards, metrics and pictures as an HTML page or a PDF"},
+      {"ExportPicture1", QKeySequence(Qt::CTRL | Qt::Key_E),
+       "Write the plot as PNG, SVG or PDF, chosen by the name's suffix"},
+      {"Exit1", QKeySequence::Quit, "Close the window (unsaved changes are asked about)"},
+      {"Undo1", {}, "Take back the last change to the waveform or its header"},
+      {"Redo1", {}, "Make again the change Undo took back"},
+      {"NoProtectorWarned1", QKeySequence(Qt::CTRL | Qt::Key_R),
+       "Run the ear model for a listener warned of the impulse"},
+      {"NoProtectorUnWarned1", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
+       "Run the ear model for a listener taken by surprise"},
+  };
+  for (const Item& item : items) {
+    auto* action = findChild<QAction*>(item.name);
+    if (action == nullptr) continue;
+    if (!item.keys.isEmpty()) action->setShortcut(item.keys);
+    action->setToolTip(item.tip);
+  }
+  for (QMenu* menu : menuBar()->findChildren<QMenu*>()) menu->setToolTipsVisible(true);
 }
 
 void MainWindow::ConnectCanvas() {
@@ -212,7 +252,7 @@ void MainWindow::LoadModelConfiguration() {
         workspace_->FileErrorText(workspace_->DataFile(kModelConfiguration), e.what()));
   }
   try {
-    LoadEarModel(model);
+    workspace_->grid().SetMinimumRate(MinimumSampleRate(LoadEarModel(model).params));
   } catch (const Error& e) {
     throw StartupError(workspace_->FileErrorText(model, e.what()));
   }
@@ -244,7 +284,7 @@ void MainWindow::FormCreate() {
   }
   const QImage splash = LoadPicture(kSplashPicture);
   protector_->SetHelpPicture(LoadPicture(kHelpPicture));
-  document.picture.background = render::Splash(splash, kSplashText);
+  document.picture.background = render::Splash(splash, kApplicationTitle);
   document.Changed(Document::kPicture);
   document.SaveForm();
   session.ClearPlotFirst = true;
@@ -306,7 +346,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
       QApplication::activePopupWidget() == nullptr &&
-      QApplication::activeModalWidget() == nullptr) {
+      QApplication::activeModalWidget() == nullptr && menuBar()->activeAction() == nullptr) {
     const auto* widget = qobject_cast<const QWidget*>(watched);
     if (widget != nullptr && widget->window() == this && CancelRunningOrEdit()) return true;
   }
@@ -355,6 +395,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (close_pending_ || workspace_->prompter().AskOkCancel("Quit", kQuitQuestion)) {
       close_pending_ = true;
       runner.Cancel();
+      // The computation stops at its next checkpoint, which may take a
+      // moment: say so rather than look stuck.
+      workspace_->ShowStatus("Stopping the computation; the window closes when it has stopped");
+      setCursor(Qt::BusyCursor);
     }
     event->ignore();
     return;
@@ -365,23 +409,25 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (testAttribute(Qt::WA_SetCursor)) {
+    unsetCursor();  // the computation a close waited for has stopped
+    workspace_->ShowStatus({});
+  }
+  if (!file_->MaySetAside()) {
+    event->ignore();
+    return;
+  }
   movie_->Player().Stop();
   workspace_->WindowClosed();
   event->accept();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  const QMimeData* data = event->mimeData();
-  if (data->hasUrls() && !data->urls().isEmpty() && data->urls().front().isLocalFile()) {
-    event->acceptProposedAction();
-  }
+  file_->DragEnter(*event);
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
-  if (urls.isEmpty() || !urls.front().isLocalFile()) return;
-  event->acceptProposedAction();
-  file_->OpenFile(fs::path(urls.front().toLocalFile().toStdString()));
+  file_->Drop(*event);
 }
 
 void MainWindow::OpenArguments(const QStringList& arguments) {

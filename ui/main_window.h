@@ -9,7 +9,8 @@
 //   MovieController      the movie chain a hazard run leaves, Save movie;
 //   ProtectorController  the protector command and the overlay;
 //   ViewController       zoom, read-outs, clipboard copies, Export picture;
-//   ReportController     Export report.
+//   ReportController     Export report;
+//   HistoryController    Edit > Undo and Redo.
 // A new feature is one more controller, wired here.
 #pragma once
 
@@ -26,6 +27,7 @@
 #include "ui/analysis_controller.h"
 #include "ui/edit_controller.h"
 #include "ui/file_controller.h"
+#include "ui/history_controller.h"
 #include "ui/movie_controller.h"
 #include "ui/protector_controller.h"
 #include "ui/qt_prompter.h"
@@ -36,7 +38,6 @@
 namespace korva::ui {
 
 inline constexpr const char* kApplicationTitle = "KORVA Ver 1.0";
-inline constexpr const char* kSplashText = "KORVA Ver 2.1";
 inline constexpr const char* kSplashPicture = "EarModel.jpg";
 inline constexpr const char* kHelpPicture = "Image5.jpg";
 inline constexpr const char* kModelConfiguration = "Man.Fig";
@@ -76,6 +77,7 @@ class MainWindow : public QMainWindow {
   ProtectorController& protector() { return *protector_; }
   ViewController& view() { return *view_; }
   ReportController& report() { return *report_; }
+  HistoryController& history() { return *history_; }
 
   QMenu* PopupMenu1() const { return popup_menu_; }
   QMenu* Analyze1() const { return analyze_menu_; }
@@ -104,6 +106,9 @@ class MainWindow : public QMainWindow {
  private:
   void BuildFrame();
   void BuildMenus();
+  // Keyboard shortcuts and tool tips of the menu items, in one place so that
+  // no two items share a key.
+  void AddShortcutsAndTips();
   void ConnectCanvas();
   void LoadModelConfiguration();
   QImage LoadPicture(const char* name) const;
@@ -125,6 +130,7 @@ class MainWindow : public QMainWindow {
   ProtectorController* protector_ = nullptr;
   ViewController* view_ = nullptr;
   ReportController* report_ = nullptr;
+  HistoryController* history_ = nullptr;
   bool close_pending_ = false;
 };
 

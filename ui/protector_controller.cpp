@@ -147,11 +147,11 @@ void ProtectorController::ApplyProtector(int record_index) {
   auto state = std::make_shared<ProtectorCommandState>(document.protector_state);
   workspace_.Start(
       name,
-      [this, input, state, parameters, options, popup_before,
-       name](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+      [this, input, state, parameters, options,
+       popup_before](CommandRunner::Worker& worker) -> CommandRunner::Commit {
         auto result = std::make_shared<const ProtectResult>(
             GetHPDData(*input, *state, parameters, options, worker.progress));
-        return [this, state, result, popup_before, name, table = options.table] {
+        return [this, state, result, popup_before, table = options.table] {
           Document& document = workspace_.document();
           PictureView& picture = workspace_.picture();
           document.protector_state = *state;
@@ -172,12 +172,7 @@ void ProtectorController::ApplyProtector(int record_index) {
           document.new_spectrum_scale = true;
           document.last_protection = *result;
           document.Changed(Document::kPicture | Document::kResults);
-          workspace_.ShowWritten(
-              {result->output, result->table_error.empty() ? table : fs::path()});
-          if (!result->table_error.empty()) {
-            picture.Current();  // the picture is up before the message
-            workspace_.prompter().ShowError(name.toStdString(), result->table_error);
-          }
+          workspace_.ShowWritten({result->output, table});
         };
       },
       [this, popup_before] { workspace_.SetPopupOn(popup_before); });

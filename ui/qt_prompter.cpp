@@ -69,6 +69,15 @@ Answer QtPrompter::AskYesNoCancel(const std::string& title, const std::string& q
   return Answer::kCancel;
 }
 
+Answer QtPrompter::AskSaveDiscardCancel(const std::string& title, const std::string& question) {
+  const auto button = QMessageBox::warning(
+      parent_, FromLatin1(title), FromLatin1(question),
+      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+  if (button == QMessageBox::Save) return Answer::kYes;
+  if (button == QMessageBox::Discard) return Answer::kNo;
+  return Answer::kCancel;
+}
+
 bool QtPrompter::AskOkCancel(const std::string& title, const std::string& question) {
   return QMessageBox::question(parent_, FromLatin1(title), FromLatin1(question),
                                QMessageBox::Ok | QMessageBox::Cancel,

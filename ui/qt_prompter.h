@@ -20,6 +20,7 @@ class QtPrompter final : public Prompter {
   std::string AskText(const std::string& title, const std::string& question,
                       const std::string& proposed) override;
   Answer AskYesNoCancel(const std::string& title, const std::string& question) override;
+  Answer AskSaveDiscardCancel(const std::string& title, const std::string& question) override;
   bool AskOkCancel(const std::string& title, const std::string& question) override;
   void Inform(const std::string& title, const std::string& text) override;
   // A box with the critical icon.

@@ -204,9 +204,13 @@ QString ViewController::ReadoutAt(QPoint position) const {
       render::SampleAtTime(at.ms, session.StartTime, session.SampleInterval, session.LastSample);
   const double ms = 1000.0 * (session.StartTime + static_cast<double>(i) * session.SampleInterval);
   const double pa = session.Pressure[i];
-  std::string text = FormatFixed(ms, 3) + " ms   " + FormatFixed(pa, 1) + " Pa   ";
-  text += pa == 0.0 ? std::string("-inf dB") : FormatFixed(LevelDb(pa), 1) + " dB";
-  text += "   (sample " + FormatInteger(i) + ")";
+  // A pressure that rounds to zero is shown without a sign, and a sample of
+  // exactly zero has no level to show.
+  std::string pa_text = FormatFixed(pa, 1);
+  if (pa_text == "-0.0") pa_text.erase(0, 1);
+  std::string text = FormatFixed(ms, 3) + " ms   " + pa_text + " Pa   ";
+  if (pa != 0.0) text += FormatFixed(LevelDb(pa), 1) + " dB   ";
+  text += "(sample " + FormatInteger(i) + ")";
   return QString::fromStdString(text);
 }
 

@@ -32,9 +32,9 @@ Workspace::~Workspace() = default;
 bool Workspace::Run(const QString& name, const std::function<void()>& body, MovieEffect movie) {
   if (runner_.Busy()) return false;
   if (movie == MovieEffect::kEndsIt) emit CommandStarting();
-  const bool ran = runner_.Run(name, [this, &body] {
+  const bool ran = runner_.Run(name, [this, &name, &body] {
     const Document::Batch batch(document_);
-    body();
+    Stepped(name, body);
   });
   if (!runner_.Busy()) emit Idle();
   return ran;
@@ -47,12 +47,12 @@ bool Workspace::Start(const QString& name, CommandRunner::Work work,
   // What the command commits, or puts back when it fails, reaches the views
   // as one change.
   CommandRunner::Work batched =
-      [this, work = std::move(work)](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+      [this, name, work = std::move(work)](CommandRunner::Worker& worker) -> CommandRunner::Commit {
     CommandRunner::Commit commit = work(worker);
     if (!commit) return {};
-    return [this, commit = std::move(commit)] {
+    return [this, name, commit = std::move(commit)] {
       const Document::Batch batch(document_);
-      commit();
+      Stepped(name, commit);
     };
   };
   std::function<void()> put_back;
@@ -63,6 +63,19 @@ bool Workspace::Start(const QString& name, CommandRunner::Work work,
     };
   }
   return runner_.Start(name, std::move(batched), std::move(put_back));
+}
+
+void Workspace::Stepped(const QString& name, const std::function<void()>& body) {
+  // What the command changed, even when it stopped half-way, is one step of
+  // the history.
+  document_.BeginStep();
+  try {
+    body();
+  } catch (...) {
+    document_.EndStep(name);
+    throw;
+  }
+  document_.EndStep(name);
 }
 
 void Workspace::ShowError(const std::string& message) {
@@ -140,11 +153,14 @@ void Workspace::LockForEdit(bool armed) {
   if (armed) {
     if (editing_) return;
     editing_ = true;
+    // The edit's Done or Cancel closes the step it opened.
+    document_.HoldStep(true);
     locked_while_editing_ = Lock(editing_locks_);
     grid_.SetEditable(false);
   } else {
     editing_ = false;
     Unlock(locked_while_editing_);
+    document_.HoldStep(false);
     grid_.SetEditable(true);
   }
 }

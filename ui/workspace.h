@@ -145,6 +145,7 @@ class Workspace : public QObject {
   void AddWorkingLock(Actions actions) { working_locks_.push_back(std::move(actions)); }
   void AddEditingLock(Actions actions) { editing_locks_.push_back(std::move(actions)); }
   void LockForEdit(bool armed);
+  bool Editing() const { return editing_; }
 
   // The progress bar stays, full, after a hazard run (until the next command).
   bool ProgressBarKept() const { return keep_progress_bar_; }
@@ -163,6 +164,8 @@ class Workspace : public QObject {
   static Locked Lock(const std::vector<Actions>& locks);
   static void Unlock(Locked& locked);
   void SetWorking(bool working);
+  // Runs `body` as one step of the undo history named `name`.
+  void Stepped(const QString& name, const std::function<void()>& body);
 
   Prompter& prompter_;
   FileChooser& chooser_;

@@ -10,6 +10,7 @@
 
 #include "app/cli/command.h"
 #include "core/common/data_dir.h"
+#include "core/common/error.h"
 #include "core/model/ear_model.h"
 #include "core/model/hazard.h"
 
@@ -79,6 +80,10 @@ int main(int argc, char** argv) {
   }
   korva::cli::Streams io{std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0};
   korva::cli::StopOnInterrupt();
+  // A file read with something amiss (a KRV cut short) is named on stderr,
+  // whatever the command does with it.
+  korva::SetWarningSink(
+      [](const std::string& warning) { std::cerr << "korva-cli: warning: " << warning << "\n"; });
   int status = 1;
   try {
     status = command.run(args, io);

@@ -210,7 +210,9 @@ std::vector<Field> MakeFields() {
   add(G::kDescriptor, "peak_db", K::kNumber, "peak level", re, 2, Descriptor(&D::peak_db));
   add(G::kDescriptor, "peak_pa", K::kNumber, "peak pressure", "Pa", 2,
       Described([](const ShotReport& s) { return FieldValue::Number(s.descriptors.peak_pa); }));
-  add(G::kDescriptor, "peak_time_ms", K::kNumber, "peak time", "ms", 3,
+  // Counted from the start of the interval analysed, like every duration
+  // here; from_ms places the interval on the waveform.
+  add(G::kDescriptor, "peak_time_ms", K::kNumber, "peak time after the interval start", "ms", 3,
       Described(
           [](const ShotReport& s) { return FieldValue::Number(s.descriptors.peak_time_ms); }));
   add(G::kDescriptor, "a_duration_ms", K::kNumber, "A-duration", "ms", 3,

@@ -2,6 +2,7 @@
 // for. Each carries a message fit to show the user as it stands.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -43,5 +44,12 @@ std::string WithFile(const std::string& file, const std::string& reason);
 
 // IoError for FILE with the reason of the last failed system call (errno).
 [[noreturn]] void ThrowSystemError(const std::string& file, const std::string& action);
+
+// Something a reader found amiss in a file that it still read. Front ends
+// without a session to attach it to (korva-cli) install a sink, which may be
+// called from several threads at once; without one a warning goes nowhere.
+using WarningSink = std::function<void(const std::string& warning)>;
+void SetWarningSink(WarningSink sink);
+void Warn(const std::string& warning);
 
 }  // namespace korva

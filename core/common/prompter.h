@@ -17,6 +17,11 @@ class Prompter {
                               const std::string& proposed) = 0;
   // A YES / NO / CANCEL question.
   virtual Answer AskYesNoCancel(const std::string& title, const std::string& question) = 0;
+  // Before work that is not saved would be lost: Yes saves it, No discards
+  // it, Cancel keeps it. A front end may label the buttons Save and Discard.
+  virtual Answer AskSaveDiscardCancel(const std::string& title, const std::string& question) {
+    return AskYesNoCancel(title, question);
+  }
   // An OK / Cancel confirmation; true for OK.
   virtual bool AskOkCancel(const std::string& title, const std::string& question) = 0;
   // An information box with OK.

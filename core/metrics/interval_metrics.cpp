@@ -119,7 +119,7 @@ IntervalResults IntervalMetrics(std::span<const float> samples, float dt, std::i
   RequireFinite(e);
 
   // The levels divide by the index difference; one sample counts as one.
-  const double divisor = std::max(1, last - first);
+  const double divisor = MeasuredLength({first, last});
   IntervalResults r;
   r.LAeq8hr = LevelOf(ea * dt / kEightHours);
   if (r.LAeq8hr) r.AllowedRounds = AllowedRoundsFor(*r.LAeq8hr);
@@ -150,14 +150,8 @@ Selection ReadoutSelection(std::int32_t last_sample, int x_a, int x_b, const Plo
   return {SampleAtX(last_sample, b, plot), SampleAtX(last_sample, a, plot)};
 }
 
-std::int32_t ReadoutLengthSamples(std::int32_t last_sample, int x_a, int x_b,
-                                  const PlotRect& plot) {
-  const int right = plot.left + plot.width;
-  const int a = std::clamp(std::max(x_a, x_b), plot.left, right);
-  const int b = std::clamp(std::min(x_a, x_b), plot.left, right);
-  const double count = std::nearbyint(std::fabs(static_cast<double>(a) - b + 1) /
-                                      std::max(plot.width, 1) * last_sample);
-  return static_cast<std::int32_t>(count);
+std::int32_t MeasuredLength(const Selection& range) {
+  return std::max(1, range.last - range.first);
 }
 
 void ShowPeakReadout(Session& session, int x_a, int x_b, const PlotRect& plot) {

@@ -86,10 +86,10 @@ Selection IntervalWithin(std::int32_t last_sample, float dt, double first, doubl
 // line positions (either order), each clamped into the plot.
 Selection ReadoutSelection(std::int32_t last_sample, int x_a, int x_b, const PlotRect& plot);
 
-// The interval length in samples the read-outs report (also kept as
-// CursorSample): round(|a - b + 1| / PlotWidth x LastSample) with a the right
-// and b the left line.
-std::int32_t ReadoutLengthSamples(std::int32_t last_sample, int x_a, int x_b, const PlotRect& plot);
+// The length of the interval first..last in sample steps as the read-outs
+// name it: last - first, at least 1, the divisor of the equivalent levels,
+// so that "D msec starting at S msec" is exactly the stretch measured.
+std::int32_t MeasuredLength(const Selection& range);
 
 // The Statistics read-out while a line moves: the largest |sample| between
 // the lines (the first of equals), as a level with three decimals in cell

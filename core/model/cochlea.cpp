@@ -177,6 +177,11 @@ double CharacteristicFrequency(const EarModelParameters& params, double x) {
   return params.P[45] * std::exp(-x / params.P[52]);
 }
 
+double MinimumSampleRate(const EarModelParameters& params) {
+  const double basal = std::min(PlaceDistance(params, 1), PlaceDistance(params, params.Places));
+  return 2.0 * CharacteristicFrequency(params, basal);
+}
+
 namespace {
 
 // The place-independent terms of every bin k = 1..half (index 0 unused).

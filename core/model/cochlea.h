@@ -113,6 +113,13 @@ std::vector<HalfCycleHazard> PlaceHazards(const EarModelParameters& params, int 
 double PlaceDistance(const EarModelParameters& params, int place);
 double CharacteristicFrequency(const EarModelParameters& params, double x);
 
+// The lowest sampling rate the model can analyse: twice the characteristic
+// frequency of its most basal place, so that every place's frequency lies
+// below half the rate. Below it the basal places respond to frequencies the
+// samples cannot carry (and far below it the middle-ear integration runs
+// away): a run is refused rather than reported as an error of the model.
+double MinimumSampleRate(const EarModelParameters& params);
+
 // The reflection term of every bin k = 0..half (frequency k df), computed at
 // the reference place P56; kept in the log domain as well so that places
 // where the wave has decayed to nothing get 0 rather than 0/0.

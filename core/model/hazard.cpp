@@ -10,6 +10,8 @@
 #include "core/common/error.h"
 #include "core/common/files.h"
 #include "core/common/numbers.h"
+#include "core/model/cochlea.h"
+#include "core/waveform/grid_edit.h"
 #include "core/waveform/header_cells.h"
 
 namespace korva {
@@ -141,6 +143,10 @@ HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options
   plan.SampleInterval = session.SampleInterval;
   // Every run starts from the parameters on disk.
   plan.model = LoadEarModel(ChooseModelFile(options.model_file));
+  const double minimum_rate = MinimumSampleRate(plan.model.params);
+  // The rate as the header gives it (10000, not 10000.000252621256).
+  const float rate = static_cast<float>(1.0 / double{session.SampleInterval});
+  if (rate < minimum_rate * (1.0 - 1e-6)) throw Error(SampleRateRefusal(rate, minimum_rate));
   plan.ReflexOffset = options.listener == Listener::Warned
                           ? kWarnedReflexOffset
                           : plan.model.params.UnwarnedReflexDelay();

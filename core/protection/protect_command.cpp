@@ -50,6 +50,7 @@ Session ProtectedWaveform(const Session& free_field, std::span<const float> eard
   const std::int32_t count =
       std::min(PowerOfTwoLength(free_field.SampleCount()), kMaxProtectedSamples);
   Session out = free_field;
+  out.FileSamples.Release();  // a new waveform, not the file's
   const auto kept = std::min(static_cast<std::size_t>(count), eardrum.size());
   out.Pressure.Assign(eardrum.first(kept));
   out.Pressure.Fill(static_cast<std::int64_t>(kept), count - 1, 0.0f);
@@ -115,6 +116,11 @@ ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
   CheckProtectorCircuit(result.circuit);
   CheckProtectorCircuit(predicted);
   result.plot = ProtectorPlot(result.circuit, result.data.frequencies_hz, result.data.target);
+  if (result.code.kind != 0) {
+    // A muff, alone or over a plug, is the cup the circuit models.
+    result.plot.label_texts[1] = "EARMUFF AS RIGID PISTON";
+    result.plot.label_texts[2] = "LEAKAGE AROUND EARMUFF";
+  }
 
   // The ear model for sound at normal incidence; the parameter file itself is
   // read afresh by every hazard run, so nothing of this outlives the command.
@@ -143,12 +149,16 @@ ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
 
   // Write the circuit values back. The table is replaced in one atomic step,
   // so a failure leaves it exactly as it was.
+  // A table that cannot take the values back stops the command before the
+  // protected waveform is written: the user fixes the folder and runs it again.
   if (options.write_files) {
     try {
       WriteFileAtomically(options.table,
                           ReplaceCircuitLine(content, options.record_index, result.circuit));
     } catch (const IoError& e) {
-      result.table_error = e.what();
+      throw IoError(std::string(e.what()) +
+                    "; the circuit values could not be written back, so no protected waveform "
+                    "was written");
     }
   }
   state.circuit = result.circuit;

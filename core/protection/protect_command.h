@@ -82,9 +82,6 @@ struct ProtectResult {
   float peak_eardrum = 0.0f;
   std::vector<float> eardrum;  // the predicted waveform, samples 0..LastSample
   ProtectorRunStats protector_stats;
-  // The table could not be rewritten (it is left as it was); the prediction
-  // still ran. Empty when the rewrite succeeded.
-  std::string table_error;
 };
 
 // Runs the command on the loaded waveform (session.Pressure[0..LastSample]).

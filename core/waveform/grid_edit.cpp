@@ -33,13 +33,15 @@ void ProcessTitle(Session& s, GridEditResult& result) {
 }
 
 // Returns true when the rate was accepted.
-bool ProcessRate(Session& s, GridEditResult& result) {
+bool ProcessRate(Session& s, GridEditResult& result, double minimum_rate) {
   std::string& cell = s.Grid.Cell(1, 2);
   const auto value = CellNumber(cell);
   const float rate = value ? static_cast<float>(*value) : 0.0f;
-  if (!value || *value < 1.0 || !std::isfinite(rate)) {
-    result.refusals.push_back("Sample rate \"" + cell +
-                              "\" refused: it must be a number of at least 1");
+  const bool number = value && *value >= 1.0 && std::isfinite(rate);
+  if (!number || *value < minimum_rate) {
+    result.refusals.push_back(number ? SampleRateRefusal(*value, minimum_rate)
+                                     : "Sample rate \"" + cell +
+                                           "\" refused: it must be a number of at least 1");
     cell = FormatFixed(s.SampleRate, 0);
     return false;
   }
@@ -107,13 +109,19 @@ void ProcessCount(Session& s, GridEditResult& result) {
 
 }  // namespace
 
-GridEditResult ProcessCell(Session& session, PendingGridEdits& pending) {
+std::string SampleRateRefusal(double rate, double minimum_rate) {
+  return "Sampling rate " + FormatShortest(rate) + " refused: the ear model analyses rates from " +
+         FormatInteger(static_cast<long long>(std::ceil(minimum_rate))) +
+         " samples per second upward (twice the frequency of its most basal place)";
+}
+
+GridEditResult ProcessCell(Session& session, PendingGridEdits& pending, double minimum_rate) {
   GridEditResult result;
   if (pending.title) {
     ProcessTitle(session, result);
     pending.title = false;
   }
-  if (pending.rate && ProcessRate(session, result)) pending.rate = false;
+  if (pending.rate && ProcessRate(session, result, minimum_rate)) pending.rate = false;
   if (pending.location && ProcessLocation(session, result)) pending.location = false;
   if (pending.count) {
     pending.count = false;

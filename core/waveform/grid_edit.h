@@ -35,7 +35,13 @@ struct GridEditResult {
 // by the value the session keeps. A refused rate or location stays pending. A
 // count beyond the sample capacity puts the previous count back and throws
 // RangeError after the other edits have been processed.
-GridEditResult ProcessCell(Session& session, PendingGridEdits& pending);
+// A rate below `minimum_rate` (the ear model's least, when the caller knows
+// the model) is refused like a rate that is no number.
+GridEditResult ProcessCell(Session& session, PendingGridEdits& pending, double minimum_rate = 1.0);
+
+// The refusal of a sampling rate below what the ear model can analyse,
+// naming both.
+std::string SampleRateRefusal(double rate, double minimum_rate);
 
 // Header values given with a command rather than typed (the command line's
 // --title, --rate and --mic, the Python package's keywords), checked by the

@@ -123,6 +123,8 @@ void Commit(Session& session, Decoded& decoded, const std::string& too_few) {
 
   const auto last = static_cast<std::int32_t>(count - 1);
   session.Pressure.Assign(decoded.samples);
+  // The samples of the last KRV file opened no longer stand for the waveform.
+  session.FileSamples.Release();
   session.WaveformLoaded = true;
   session.LastSample = last;
   session.SampleRate = rate;

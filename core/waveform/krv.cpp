@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -76,6 +78,8 @@ struct ParsedKrv {
   int header_last_row = 0;
   std::vector<float> samples;  // the n values read, later dithered and rounded in length
   std::int32_t count_read = 0;
+  // The count header row 4 gave, when it gave a whole number.
+  std::optional<long long> header_count;
   float maximum = 0.0f;
   float minimum = 0.0f;
   float sample_rate = 0.0f;
@@ -132,6 +136,8 @@ ParsedKrv ParseKrv(const Session& session, std::string_view bytes, const std::st
     for (int row = 5; row <= kLastGridRow; ++row) g.ClearRow(row);
     parsed.header_last_row = 4;
   }
+
+  if (!legacy) parsed.header_count = CellWholeNumber(parsed.grid.Cell(1, 4));
 
   if (reader == Reader::kAnalysis) {
     parsed.grid.ResetResultRows();
@@ -233,8 +239,19 @@ std::string ReadKrvFile(const fs::path& path) {
   return ReadWholeFile(path, kMaxKrvBytes);
 }
 
+// A file whose header counts more samples than follow it was cut short
+// (a copy that stopped, a disk that filled): it still opens, with a warning.
+std::string TruncationWarning(const std::string& name, const ParsedKrv& parsed) {
+  if (!parsed.header_count || *parsed.header_count <= parsed.count_read) return {};
+  return WithFile(name, "the header gives " + FormatInteger(*parsed.header_count) +
+                            " samples but only " + FormatInteger(parsed.count_read) +
+                            " were read: the file may be truncated");
+}
+
 // Steps common to both readers once the samples are final.
-void CommitCommon(Session& session, ParsedKrv& parsed) {
+void CommitCommon(Session& session, ParsedKrv& parsed, const std::string& name) {
+  session.ReadWarning = TruncationWarning(name, parsed);
+  if (!session.ReadWarning.empty()) Warn(session.ReadWarning);
   const auto count = static_cast<std::int32_t>(parsed.samples.size());
   session.Pressure.Assign(parsed.samples);
 
@@ -277,16 +294,46 @@ void AppendRow(std::string& out, const HeaderGrid& grid, int row) {
   out += "\r\n";
 }
 
-// The whole file text of rows 0..last_row and the session's samples rounded
-// to `rounded` (zero padded). Refuses before anything is written.
-std::string BuildKrvText(const Session& session, int last_row, std::int32_t rounded,
+// The last row a save writes: the last one in use, empty rows between kept
+// in place (rows typed below the results, 22 to 29, would otherwise move up
+// into the rows the next Open empties). Save and Save As write the same.
+int LastRowInUse(const HeaderGrid& grid) {
+  int last_row = 0;
+  for (int row = 0; row <= kLastGridRow; ++row) {
+    if (!grid.RowEmpty(row)) last_row = row;
+  }
+  return last_row;
+}
+
+// Whether the working waveform is still exactly what Open made of the file:
+// then a save writes the samples the file held, not the dither.
+bool UntouchedSinceOpen(const Session& session) {
+  const SampleArray& file = session.FileSamples;
+  if (file.empty() || session.LastSample < 0 ||
+      session.LoadedPressure.size() != session.SampleCount()) {
+    return false;
+  }
+  const auto working = session.Pressure.Range(0, session.LastSample);
+  const auto loaded = session.LoadedPressure.Range(0, session.LastSample);
+  return std::equal(working.begin(), working.end(), loaded.begin(), loaded.end(),
+                    [](float a, float b) {
+                      return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+                    });
+}
+
+// The whole file text of rows 0..last_row (row 4 counting the samples
+// written) and `samples`, padded with zeros to `count`. Refuses before
+// anything is written.
+std::string BuildKrvText(const Session& session, std::span<const float> samples, std::int32_t count,
                          const std::string& name) {
-  const std::int32_t count = session.SampleCount();
+  HeaderGrid grid = session.Grid;
+  grid.Cell(1, 4) = FormatInteger(count);
+  const int last_row = LastRowInUse(grid);
   std::string out;
-  out.reserve(static_cast<std::size_t>(last_row + 1) * 96 + static_cast<std::size_t>(rounded) * 12);
-  for (int row = 0; row <= last_row; ++row) AppendRow(out, session.Grid, row);
-  const std::int32_t kept = std::min(count, rounded);
-  const auto samples = session.Pressure.Range(0, kept - 1);
+  out.reserve(static_cast<std::size_t>(last_row + 1) * 96 + static_cast<std::size_t>(count) * 12);
+  for (int row = 0; row <= last_row; ++row) AppendRow(out, grid, row);
+  const std::int32_t kept = std::min(static_cast<std::int32_t>(samples.size()), count);
+  samples = samples.first(static_cast<std::size_t>(kept));
   for (std::size_t i = 0; i < samples.size(); ++i) {
     if (!std::isfinite(samples[i])) {
       throw FormatError(WithFile(name, "sample " + FormatInteger(static_cast<long long>(i)) +
@@ -295,7 +342,7 @@ std::string BuildKrvText(const Session& session, int last_row, std::int32_t roun
     out += FloatToCompactStr(samples[i]);
     out += "\r\n";
   }
-  for (std::int32_t i = kept; i < rounded; ++i) out += "0.0000E0\r\n";
+  for (std::int32_t i = kept; i < count; ++i) out += "0.0000E0\r\n";
   return out;
 }
 
@@ -311,13 +358,31 @@ std::int32_t CheckedRoundedLength(const Session& session, const std::string& nam
   return rounded;
 }
 
-void WriteAndCommit(Session& session, const fs::path& target, int last_row) {
+// What a save writes for the session as it stands: the samples the file
+// held while the waveform is untouched since Open, else the working ones
+// padded to the rounded length.
+std::string SavedText(const Session& session, const std::string& name) {
+  if (UntouchedSinceOpen(session)) {
+    const auto samples =
+        std::as_const(session.FileSamples).Range(0, session.FileSamples.size() - 1);
+    return BuildKrvText(session, samples, session.FileSamples.size(), name);
+  }
+  const auto samples = std::as_const(session.Pressure).Range(0, session.LastSample);
+  return BuildKrvText(session, samples, CheckedRoundedLength(session, name), name);
+}
+
+void WriteAndCommit(Session& session, const fs::path& target) {
   const std::string name = target.string();
-  const std::int32_t rounded = CheckedRoundedLength(session, name);
-  WriteFileAtomically(target, BuildKrvText(session, last_row, rounded, name));
-  const std::int32_t count = session.SampleCount();
-  if (rounded > count) session.Pressure.Fill(count, rounded - 1, 0.0f);
-  session.LastSample = rounded - 1;
+  const bool untouched = UntouchedSinceOpen(session);
+  const std::int32_t rounded =
+      untouched ? session.FileSamples.size() : CheckedRoundedLength(session, name);
+  WriteFileAtomically(target, SavedText(session, name));
+  if (!untouched) {
+    const std::int32_t count = session.SampleCount();
+    if (rounded > count) session.Pressure.Fill(count, rounded - 1, 0.0f);
+    session.LastSample = rounded - 1;
+  }
+  session.Grid.Cell(1, 4) = FormatInteger(rounded);
   session.WaveformLoaded = false;
 }
 
@@ -325,17 +390,6 @@ void CheckSaveAsLength(const Session& session) {
   if (session.LastSample > kMaxSaveAsSamples - 1) {
     throw RangeError("Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
   }
-}
-
-// Rows up to the last one in use, empty rows between kept in place: rows
-// typed below the results (22 to 29) would otherwise move up into the rows
-// that the next Open empties.
-int SaveAsLastRow(const Session& session) {
-  int last_row = 0;
-  for (int row = 0; row <= kLastGridRow; ++row) {
-    if (!session.Grid.RowEmpty(row)) last_row = row;
-  }
-  return last_row;
 }
 
 // Upper-case extension from the last "." of a file name, at most 4 characters.
@@ -451,6 +505,7 @@ void OpenNewFileType5(Session& session, ProgressSink& progress) {
 void OpenKrvText(Session& session, std::string_view text, const std::string& name,
                  ProgressSink& progress) {
   ParsedKrv parsed = ParseKrv(session, text, name, Reader::kAnalysis, progress);
+  std::vector<float> as_read = parsed.samples;
 
   // Reseeded on every read so that opening the same file twice gives the
   // same samples, bit for bit.
@@ -465,7 +520,8 @@ void OpenKrvText(Session& session, std::string_view text, const std::string& nam
     session.PeakPressure = parsed.maximum;
     session.MinPressure = parsed.minimum;
   }
-  CommitCommon(session, parsed);
+  CommitCommon(session, parsed, name);
+  session.FileSamples.Assign(as_read);
   session.FftLength = session.LastSample + 1;  // 2^(trunc(log2 LastSample) + 1) for a power of two
   const auto pressure = std::as_const(session.Pressure).Range(0, session.LastSample);
   session.LoadedPressure.Assign(pressure);
@@ -493,7 +549,8 @@ void OpenNewFileType6(Session& session, Lcg& generator, ProgressSink& progress) 
 
   session.PeakPressure = parsed.maximum;
   session.MinPressure = parsed.minimum;
-  CommitCommon(session, parsed);
+  CommitCommon(session, parsed, path.string());
+  session.FileSamples.Release();
 }
 
 void OpenWaveform(Session& session, const fs::path& chosen, ProgressSink& progress) {
@@ -524,11 +581,11 @@ void OpenWaveform(Session& session, const fs::path& chosen, ProgressSink& progre
 
 std::string SaveAsText(const Session& session, const std::string& name) {
   CheckSaveAsLength(session);
-  return BuildKrvText(session, SaveAsLastRow(session), CheckedRoundedLength(session, name), name);
+  return SavedText(session, name);
 }
 
 void SaveKrv(Session& session, const fs::path& target) {
-  WriteAndCommit(session, target, session.HeaderLastRow);
+  WriteAndCommit(session, target);
 }
 
 void SaveKrv(Session& session) {
@@ -539,7 +596,7 @@ fs::path SaveKrvAs(Session& session, const fs::path& chosen) {
   const std::string name = chosen.filename().string();
   CheckSaveAsLength(session);
   const fs::path target = chosen.parent_path() / (name.substr(0, name.find('.')) + ".KRV");
-  WriteAndCommit(session, target, SaveAsLastRow(session));
+  WriteAndCommit(session, target);
   session.FileExt = ShortExtension(ToUpperAscii(name));
   session.HeaderLastRow = kLastGridRow;
   return target;

@@ -63,23 +63,27 @@ void OpenWaveform(Session& session, const std::filesystem::path& chosen, Progres
 // `count` must be at least 1.
 std::int32_t PowerOfTwoLength(std::int32_t count);
 
-// Save: writes header rows 0..HeaderLastRow and the samples (padded with
-// zeros to a power of two, LastSample updated) to `target`, atomically.
-// Clears WaveformLoaded. Refuses (before touching anything) a waveform
-// whose rounded length exceeds the capacity, or a non-finite sample.
+// Save: writes the header rows up to the last one in use (row 4 giving the
+// count written) and the samples to `target`, atomically. While the working
+// waveform is still what Open made of the file (Pressure equals
+// LoadedPressure) the samples are those the file held (FileSamples, no
+// dither); otherwise they are Pressure padded with zeros to a power of two,
+// LastSample updated. Clears WaveformLoaded. Refuses (before touching
+// anything) a waveform whose rounded length exceeds the capacity, or a
+// non-finite sample.
 void SaveKrv(Session& session, const std::filesystem::path& target);
 
 // Save as the window's "Save KRV waveform" does it: back to the file that was
-// read (WaveformPath), never to another file picked through "All Files".
+// read or last saved as (WaveformPath).
 void SaveKrv(Session& session);
 
 // The text Save As writes for the session, without writing it (`name`
 // stands for the file in messages); it refuses what Save As refuses.
 std::string SaveAsText(const Session& session, const std::string& name);
 
-// Save As: `chosen` up to its first "." + ".KRV"; writes the non-empty rows of
-// 0..29 (HeaderLastRow becomes 29). Refuses (RangeError) more than 2^20
-// samples. Returns the path written. Clears WaveformLoaded.
+// Save As: `chosen` up to its first "." + ".KRV", written as SaveKrv writes
+// (HeaderLastRow becomes 29). Refuses (RangeError) more than 2^20 samples.
+// Returns the path written. Clears WaveformLoaded.
 std::filesystem::path SaveKrvAs(Session& session, const std::filesystem::path& chosen);
 
 }  // namespace korva

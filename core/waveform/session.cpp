@@ -127,6 +127,7 @@ void HeaderGrid::ResetResultRows() {
 Session::Session(std::int32_t capacity)
     : Pressure(capacity),
       LoadedPressure(capacity),
+      FileSamples(capacity),
       BaselineWhole(capacity),
       StatisticsPressure(capacity),
       StapesDisplacement(capacity),

@@ -106,6 +106,11 @@ struct Session {
   // The waveform as the last KRV Open left it (dithered, power-of-two
   // length): every hazard run starts from it, whatever was edited since.
   SampleArray LoadedPressure;
+  // The samples as the last KRV Open read them, before the dither and the
+  // power-of-two length: what a save writes while the working waveform is
+  // still exactly LoadedPressure, so that saving a file nobody edited gives
+  // back the samples it held. Empty after an import or an overlay.
+  SampleArray FileSamples;
   // Set Baseline: the whole waveform while a stretch of it fills the plot.
   SampleArray BaselineWhole;
   // Statistics: the waveform it puts back when it finishes.
@@ -150,6 +155,11 @@ struct Session {
   bool MovieAvailable = false;
   bool ClearPlotFirst = true;
   bool KeepPlotRange = false;
+
+  // What the last KRV read found amiss in a file it still read (a header
+  // counting more samples than the file holds), naming the file; empty when
+  // nothing was.
+  std::string ReadWarning;
 
   // The header grid and the index of its last row read from or written to a file.
   HeaderGrid Grid;

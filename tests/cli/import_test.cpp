@@ -64,8 +64,9 @@ TEST(CliImport, WavBecomesAKrvFileWithItsRateAndSamples) {
   ASSERT_GE(krv.header.size(), 5u);
   EXPECT_EQ(krv.header[2], "Sampling rate \t48000 \tPCM Data, PCM, 16 bits per sample, Mono ");
   EXPECT_EQ(krv.header[3].substr(0, 30), "Microphone relative to ear \t2 ");
-  EXPECT_EQ(krv.header[4].substr(0, 24), "Number of Samples \t1000 ");
-  // Saved as the window saves: padded with zeros to a power of two.
+  // Saved as the window saves: padded with zeros to a power of two, and the
+  // header counts the samples written.
+  EXPECT_EQ(krv.header[4].substr(0, 24), "Number of Samples \t1024 ");
   ASSERT_EQ(krv.samples.size(), 1024u);
   EXPECT_EQ(krv.samples[0], 0.0);
   EXPECT_NEAR(krv.samples[12], 16383.5, 1.0);  // the crest of the first cycle
@@ -133,7 +134,7 @@ TEST(CliImport, FilesOverTheBufferLimitNeedTheirChannels) {
   EXPECT_NE(out.find("--channels"), std::string::npos) << out;
   ASSERT_EQ(RunImport(Quoted(big) + target + " --channels 40 --channel 7", &out), 0) << out;
   const KrvContent krv = ReadKrv(dir / "daq.KRV");
-  EXPECT_EQ(krv.header[4].substr(0, 26), "Number of Samples \t620000 ");
+  EXPECT_EQ(krv.header[4].substr(0, 27), "Number of Samples \t1048576 ");  // as written
   ASSERT_EQ(krv.samples.size(), 1u << 20);
   EXPECT_EQ(krv.samples[999], 999.0);
   EXPECT_EQ(krv.samples[1000], 0.0);
@@ -211,7 +212,7 @@ TEST(CliImport, ALongWavIsImportedAPartAtATime) {
   EXPECT_FALSE(fs::exists(dir / "part.KRV"));
   ASSERT_EQ(RunImport(Quoted(wav) + target + " --from 60 --to 60.005", &out), 0) << out;
   const KrvContent krv = ReadKrv(dir / "part.KRV");
-  EXPECT_EQ(krv.header[4].substr(0, 24), "Number of Samples \t1000 ");
+  EXPECT_EQ(krv.header[4].substr(0, 24), "Number of Samples \t1024 ");
   EXPECT_NE(krv.header[2].find("channel 0, 60.000 s to 60.005 s; uncalibrated"), std::string::npos)
       << krv.header[2];
   // The crest (60 s is a whole number of cycles), to the five digits of a KRV file.

@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QBuffer>
 #include <QImageReader>
+#include <QPainter>
+#include <QPolygon>
+#include <QRegularExpression>
 #include <QStatusBar>
+#include <QSvgGenerator>
 #include <QXmlStreamReader>
 #include <filesystem>
 #include <map>
 
 #include "core/common/files.h"
+#include "render/plot_painter.h"
 #include "tests/ui/window_fixture.h"
 
 namespace korva::testing {
@@ -28,6 +34,49 @@ std::map<QString, int> SvgElements(const fs::path& file) {
   }
   if (xml.hasError()) return {};
   return elements;
+}
+
+TEST(SvgExport, LinesLeavingTheFrameAreCutAtItsEdgesAsOnTheScreen) {
+  // Qt's SVG generator ignores the clip rectangle: a zoomed trace would run
+  // over the axes and their labels unless the lines are cut by hand.
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  QSvgGenerator svg;
+  svg.setOutputDevice(&buffer);
+  svg.setSize(QSize(200, 200));
+  svg.setViewBox(QRect(0, 0, 200, 200));
+  const QRect box(50, 50, 100, 100);  // edges 50 and 149 included
+  {
+    QPainter painter(&svg);
+    painter.setClipRect(box);
+    // In, out at the bottom, back in across the top edge, out at the right.
+    const QPolygon line({{0, 100}, {100, 100}, {100, 190}, {120, 60}, {190, 60}});
+    render::DrawPolylineWithin(painter, line, box);
+    render::DrawLineWithin(painter, {0, 0}, {199, 199}, box);
+    render::DrawLineWithin(painter, {0, 10}, {199, 10}, box);  // wholly outside
+  }
+  QXmlStreamReader xml(buffer.data());
+  const QRegularExpression number("-?[0-9]+(\\.[0-9]+)?");
+  std::vector<double> coordinates;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+    for (const QXmlStreamAttribute& attribute : xml.attributes()) {
+      const QString name = attribute.name().toString();
+      if (name != "points" && name != "d" && !name.startsWith('x') && !name.startsWith('y')) {
+        continue;
+      }
+      for (auto match = number.globalMatch(attribute.value()); match.hasNext();) {
+        coordinates.push_back(match.next().captured().toDouble());
+      }
+    }
+  }
+  ASSERT_FALSE(xml.hasError());
+  // The polyline's three pieces and the diagonal: at least 2 points each.
+  ASSERT_GE(coordinates.size(), 16u);
+  for (const double c : coordinates) {
+    EXPECT_GE(c, 50.0 - 1e-6);
+    EXPECT_LE(c, 149.0 + 1e-6);
+  }
 }
 
 TEST_F(WindowTest, ExportPictureWritesEachFormatWithoutTouchingTheScreen) {

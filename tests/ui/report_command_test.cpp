@@ -8,8 +8,10 @@
 #include <QRegularExpression>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/ui/window_fixture.h"
 
@@ -75,6 +77,21 @@ TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens)
   const std::string document = ReadFile(pdf);
   EXPECT_EQ(document.substr(0, 5), "%PDF-");
   EXPECT_NE(document.find("%%EOF", document.size() - 16), std::string::npos);
+  // Every picture is placed with the shape it was drawn with: as many pixels
+  // per inch across as down (pdfimages lists both).
+  std::string list;
+  ASSERT_EQ(RunShell("pdfimages -list " + Quoted(pdf), &list), 0) << list;
+  std::istringstream rows(list);
+  std::string row;
+  int placed = 0;
+  while (std::getline(rows, row)) {
+    std::istringstream fields(row);
+    std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
+    if (f.size() < 14 || f[2] != "image") continue;
+    ++placed;
+    EXPECT_NEAR(std::stod(f[12]), std::stod(f[13]), 1.0) << row;
+  }
+  EXPECT_GE(placed, 3) << list;
 }
 
 TEST_F(ReportTest, RunsMadeSideBySideForThePageEqualThoseOfTheAnalyzeMenu) {

@@ -37,7 +37,7 @@ TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
   window_->RememberPicture();  // the snapshot the exit restores
   const QImage before = window_->canvas().Image().copy();
   const QStringList bar = BarCaptions(*window_);
-  ASSERT_EQ(bar.size(), 3);
+  ASSERT_EQ(bar.size(), 4);
 
   window_->findChild<QAction*>("Leq300msspectrum1")->trigger();
   Settle();
@@ -129,10 +129,10 @@ TEST_F(WindowTest, LeavingTheSpectrumKeepsTheMovieEntriesOfAHazardRun) {
   Settle();
   ASSERT_EQ(window_->movie().Items().size(), 2u);
   const QStringList bar = BarCaptions(*window_);
-  ASSERT_EQ(bar.size(), 5);
+  ASSERT_EQ(bar.size(), 6);
   window_->analysis().ShowSpectrum();
   Settle();
-  EXPECT_EQ(BarCaptions(*window_).size(), 6);
+  EXPECT_EQ(BarCaptions(*window_).size(), 7);
   window_->analysis().ExitSpectrum();
   EXPECT_EQ(BarCaptions(*window_), bar);
   EXPECT_EQ(window_->movie().Items().size(), 2u);

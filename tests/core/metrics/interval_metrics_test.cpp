@@ -111,7 +111,13 @@ TEST(StatisticsReadout, WritesTheGridTextsAndClampsTheLines) {
   EXPECT_EQ(ReadoutSelection(4095, 1300, -20, plot).first, 0);
   EXPECT_EQ(ReadoutSelection(4095, 1300, -20, plot).last, 4095);
   EXPECT_EQ(ReadoutSelection(4095, 550, 300, plot).first, 1024);  // round(250 x 4.095)
-  EXPECT_EQ(ReadoutLengthSamples(4095, 550, 300, plot), 1028);    // round(251 x 4.095)
+  // The interval named is the one measured: 1024..2048 is 1024 sample steps
+  // (one pixel more by the lines' own arithmetic would name 1028), and one
+  // sample still counts one step, as the levels' divisor does.
+  const Selection named = ReadoutSelection(4095, 550, 300, plot);
+  EXPECT_EQ(named.last, 2048);
+  EXPECT_EQ(MeasuredLength(named), 1024);
+  EXPECT_EQ(MeasuredLength({7, 7}), 1);
 }
 
 }  // namespace

@@ -78,13 +78,13 @@ TEST(GetHPDData, SeededRecordIsWrittenBackAndTheSessionStaysFreeField) {
   const ProtectResult first = GetHPDData(f.session, state, f.ear, f.Options(0), progress);
 
   EXPECT_TRUE(first.seeded);
+  EXPECT_EQ(first.plot.label_texts[2], "LEAKAGE AROUND EARPLUG");
   EXPECT_EQ(first.code.kind, 0);
   // The seed's inner spring was the stiffer one: swapped, then 100 x the wall side.
   EXPECT_FLOAT_EQ(first.circuit.PistonStiffness, 1e9f);
   EXPECT_FLOAT_EQ(first.circuit.SuspensionStiffness, 1e11f);
   EXPECT_FLOAT_EQ(first.circuit.SuspensionResistance, 2e6f);
   EXPECT_EQ(first.circuit.SecondaryTransition, 0.0f);
-  EXPECT_TRUE(first.table_error.empty());
 
   // Only line 4 of the record changed, now in the written form.
   const std::string table_after = ReadWholeFile(f.table);
@@ -163,16 +163,21 @@ TEST(GetHPDData, AStopDuringThePredictionLeavesTheTableAndTheFolderAlone) {
   }
 }
 
-TEST(GetHPDData, AFailedRewriteLeavesTheTableAsItWasAndIsReported) {
+TEST(GetHPDData, AFailedRewriteLeavesTheTableAsItWasAndWritesNothing) {
   // A name so long that no temporary file can be made beside it.
   Fixture f(std::string(246, 't') + ".txt");
   const std::string before = ReadWholeFile(f.table);
   ProtectorCommandState state;
   NoProgress progress;
-  const ProtectResult r = GetHPDData(f.session, state, f.ear, f.Options(0), progress);
-  EXPECT_FALSE(r.table_error.empty());
+  try {
+    GetHPDData(f.session, state, f.ear, f.Options(0), progress);
+    ADD_FAILURE() << "the failed rewrite was not reported";
+  } catch (const IoError& e) {
+    EXPECT_NE(std::string(e.what()).find("no protected waveform was written"), std::string::npos)
+        << e.what();
+  }
   EXPECT_EQ(ReadWholeFile(f.table), before);
-  EXPECT_TRUE(fs::exists(r.output));  // the prediction still ran
+  EXPECT_EQ(std::distance(fs::directory_iterator(f.dir.path()), fs::directory_iterator{}), 2);
 }
 
 TEST(GetHPDData, LengthIsCutToAPowerOfTwoByTheReadersRule) {
@@ -185,6 +190,9 @@ TEST(GetHPDData, LengthIsCutToAPowerOfTwoByTheReadersRule) {
   f.session.Pressure[4099] = 0.0f;  // silence after the shot
   const ProtectResult r = GetHPDData(f.session, state, f.ear, f.Options(1), progress);
   EXPECT_EQ(r.samples_written, 4096);
+  // The picture's legend names what the record is: here a muff.
+  EXPECT_EQ(r.plot.label_texts[1], "EARMUFF AS RIGID PISTON");
+  EXPECT_EQ(r.plot.label_texts[2], "LEAKAGE AROUND EARMUFF");
   Session written{1 << 21};
   OpenWaveform(written, r.output, progress);
   EXPECT_EQ(written.LastSample, 4095);

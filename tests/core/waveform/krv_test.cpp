@@ -254,7 +254,7 @@ TEST(SaveKrv, SaveAsThenSaveThenOpenKeepsEveryCellAndTheSamples) {
   EXPECT_EQ(s.Grid.Cell(0, 25), "Operator");
   EXPECT_EQ(s.SampleRate, 200000.0f);
   EXPECT_EQ(s.MicLocation, 2);
-  EXPECT_EQ(s.HeaderLastRow, 29);
+  EXPECT_EQ(s.HeaderLastRow, 25);
   EXPECT_EQ(s.LastSample, 4095);
   // Five digits, then a fresh dither (100 Pa / 2^17 standard deviation): within
   // half a unit of the fifth digit plus five standard deviations.
@@ -262,10 +262,63 @@ TEST(SaveKrv, SaveAsThenSaveThenOpenKeepsEveryCellAndTheSamples) {
     ASSERT_NEAR(s.Pressure[i], samples[i], std::fabs(samples[i]) * 5e-5 + 5 * 100.0 / 131072) << i;
   }
 
-  // A further Open/Save cycle gives back the same header, byte for byte.
+  // A further Open/Save cycle gives back the same file, byte for byte: Save
+  // and Save As write the same rows, and an untouched waveform its samples
+  // as read, without the dither.
   SaveKrv(s, written);
-  EXPECT_EQ(HeaderLines(ReadWholeFile(written)), HeaderLines(first_bytes));
-  EXPECT_EQ(HeaderLines(first_bytes).size(), 30u);
+  EXPECT_EQ(ReadWholeFile(written), first_bytes);
+  EXPECT_EQ(HeaderLines(first_bytes).size(), 26u);
+}
+
+TEST(SaveKrv, WritesTheSamplesReadUntilTheWaveformChangesAndCountsWhatItWrites) {
+  TempDir dir;
+  std::string samples;
+  for (int i = 0; i < 4100; ++i)
+    samples += FloatToCompactStr(std::sin(0.01f * i) * 100.0f) + "\r\n";
+  dir.Write("SHOT.KRV", FiveRowHeader() + samples);
+  Session s(kCapacity);
+  NoProgress progress;
+  OpenWaveform(s, dir / "SHOT.KRV", progress);
+  ASSERT_EQ(s.LastSample, 4095);  // dithered and cut to a power of two
+  SaveKrv(s);
+  const std::string untouched = ReadWholeFile(dir / "SHOT.KRV");
+  // The header as every save writes it (the result rows' labels included),
+  // counting the 4,100 samples that follow it exactly as they were read.
+  EXPECT_EQ(HeaderLines(untouched)[4], "Number of Samples \t4100 \ttypically 4096 \r\n");
+  ASSERT_GE(untouched.size(), samples.size());
+  EXPECT_EQ(untouched.substr(untouched.size() - samples.size()), samples);
+
+  // Changed: the working samples, padded to a power of two and counted.
+  OpenWaveform(s, dir / "SHOT.KRV", progress);
+  s.Pressure[10] = 5.0f;
+  SaveKrv(s);
+  const std::string text = ReadWholeFile(dir / "SHOT.KRV");
+  EXPECT_NE(HeaderLines(text)[4].find("\t4096 \t"), std::string::npos);
+  OpenWaveform(s, dir / "SHOT.KRV", progress);
+  EXPECT_EQ(s.Grid.Cell(1, 4), "4096");
+  EXPECT_NEAR(s.Pressure[10], 5.0f, 5e-3f);  // five digits and a fresh dither
+}
+
+TEST(OpenWaveform, AFileShorterThanItsHeaderSaysOpensWithAWarning) {
+  TempDir dir;
+  std::string header = FiveRowHeader();
+  header.replace(header.find("\t99 "), 4, "\t8192 ");
+  dir.Write("CUT.KRV", header + Samples(4100));
+  std::vector<std::string> warned;
+  SetWarningSink([&](const std::string& warning) { warned.push_back(warning); });
+  Session s(kCapacity);
+  NoProgress progress;
+  OpenWaveform(s, dir / "CUT.KRV", progress);
+  SetWarningSink({});
+  const std::string expected = (dir / "CUT.KRV").string() +
+                               ": the header gives 8192 samples but only 4100 were read: the "
+                               "file may be truncated";
+  EXPECT_EQ(s.ReadWarning, expected);
+  EXPECT_EQ(warned, std::vector<std::string>{expected});
+  // More samples than the header says, or a count that is no number, is no warning.
+  dir.Write("LONG.KRV", FiveRowHeader() + Samples(4100));
+  OpenWaveform(s, dir / "LONG.KRV", progress);
+  EXPECT_EQ(s.ReadWarning, "");
 }
 
 TEST(SaveKrv, WritesTheLineFormatAndPadsWithZeros) {
@@ -282,6 +335,7 @@ TEST(SaveKrv, WritesTheLineFormatAndPadsWithZeros) {
   SaveKrv(s, dir / "OUT.KRV");
   EXPECT_EQ(ReadWholeFile(dir / "OUT.KRV"),
             "PARAMETER \tVALUE \tCOMMENT \r\n \t \t \r\nSampling rate \t1000 \t \r\n"
+            " \t \t \r\n \t4 \t \r\n"
             "1.2345E2\r\n-1.2345E-5\r\n1.0000E0\r\n0.0000E0\r\n");
   EXPECT_EQ(s.LastSample, 3);
   EXPECT_EQ(s.Pressure[3], 0.0f);
