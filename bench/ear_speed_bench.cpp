@@ -332,7 +332,7 @@ bool CheckRecordedResults() {
     const bool same_counts = run.middle_ear.derivative_evaluations == r.derivative_evaluations &&
                              run.middle_ear.passes == r.passes &&
                              run.middle_ear.max_substeps == r.max_substeps;
-    const bool ok = diff <= 1e-9 && same_counts;
+    const bool ok = diff <= testing::kRecordedHazardTolerance && same_counts;
     all = all && ok;
     std::printf("  %-28s %-8s %12.9g A.R.U.  rel. diff %.1e  substeps %s  %s\n", r.waveform.c_str(),
                 ListenerName(r.listener), double{run.cochlea.TotalHazardARU}, diff,
