@@ -113,23 +113,6 @@ std::vector<HalfCycleHazard> PlaceHazards(const EarModelParameters& params, int 
 double PlaceDistance(const EarModelParameters& params, int place);
 double CharacteristicFrequency(const EarModelParameters& params, double x);
 
-// The reflection term of every bin k = 0..half (frequency k df), computed at
-// the reference place P56; kept in the log domain as well so that places
-// where the wave has decayed to nothing get 0 rather than 0/0.
-struct CochlearReference {
-  std::vector<Complex> ref;     // Ref per bin
-  std::vector<Complex> log_e0;  // ln E at the reference place per bin
-};
-CochlearReference CochlearReferenceTerm(const EarModelConstants& model, double df,
-                                        std::int32_t half);
-
-// The transfer function from stapes displacement to the displacement at
-// place x for bins k = 0..half into `transfer` (resized to half + 1): bin 0
-// is 0 and the Nyquist bin real. Error when the damping leaves a bin where
-// the formulas divide by zero, or a value is not finite.
-void CochlearTransfer(const EarModelConstants& model, double x, double df, std::int32_t half,
-                      const CochlearReference& reference, std::vector<Complex>& transfer);
-
 struct CochlearResult {
   float TotalHazardARU = 0.0f;                        // largest place hazard
   std::array<float, kMaxPlaces + 1> SectionHazard{};  // [1..Places]

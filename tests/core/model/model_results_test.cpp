@@ -1,5 +1,5 @@
 // The model is tuned for speed (vector code, a fast tangent, passes run side
-// by side, threads, planned transforms);
+// by side, threads, planned transforms, transfer functions in vector lanes);
 // none of that may change what it computes. The recorded file holds its
 // results: the hazard must stay within 1e-6 relative and every substep
 // decision must stay the same (equal counts of passes and evaluations).
