@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <memory>
 #include <mutex>
 #include <numbers>
 #include <utility>
@@ -136,47 +137,67 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   // The stapes spectrum, scaled by 1 / length (exactly: a power of two)
   // so that each place's inverse transform is its displacement.
   const RealTransform& transform = RealTransform::Of(length);
-  HalfSpectrum stapes_spectrum(static_cast<std::size_t>(half) + 1);
+  HalfSpectrum stapes_spectrum(length);
   {
-    RealSeries x(static_cast<std::size_t>(length));
-    std::fill(std::copy_n(backup.begin(), used + 1, x.data()), x.data() + length, 0.0);
-    transform.Forward(x, stapes_spectrum);
+    const std::span<double> x = stapes_spectrum.Samples();
+    std::fill(std::copy_n(backup.begin(), used + 1, x.begin()), x.end(), 0.0);
+    transform.Forward(stapes_spectrum);
     const double scale = 1.0 / length;
-    for (std::complex<double>& bin : stapes_spectrum.span()) bin *= scale;
+    for (std::complex<double>& bin : stapes_spectrum.bins()) bin *= scale;
   }
   progress.Checkpoint(2, steps);
 
   const std::vector<double> scales = PlaceHazardScales(params, params.Places);
   const std::shared_ptr<const CochlearTransfers> transfers =
       CochlearTransfersFor(params, length, dt);
+  transfers->Compute(pool);
 
-  // The places are independent: each has its own buffers and movie column,
-  // and the last one leaves its displacement in PressureBackup.
+  // The places are independent: each has its own movie column, and the
+  // last one leaves its displacement in PressureBackup. Their working
+  // arrays are handed from place to place rather than taken from the system
+  // anew for each (fresh pages cost more than the arithmetic on them).
+  struct Scratch {
+    explicit Scratch(std::int32_t length)
+        : spectrum(length), displacement(new float[static_cast<std::size_t>(length)]) {}
+    HalfSpectrum spectrum;
+    std::unique_ptr<float[]> displacement;
+  };
+  std::vector<std::unique_ptr<Scratch>> spare;
   std::vector<PlaceScan> scans(static_cast<std::size_t>(params.Places) + 1);
-  std::mutex progress_mutex;
+  std::mutex mutex;  // guards `spare` and the progress sink
   long long steps_done = 2;
   const auto step = [&] {
-    std::lock_guard<std::mutex> lock(progress_mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     // Places still running when another stopped the run report nothing more.
     if (progress.StopRequested()) throw Cancelled();
     progress.Checkpoint(++steps_done, steps);
   };
   ParallelFor(pool, params.Places, [&](int index) {
     const int c = index + 1;
-    const std::span<const std::complex<float>> transfer = transfers->Place(c);
-    HalfSpectrum place(static_cast<std::size_t>(half) + 1);
-    for (std::size_t k = 0; k < place.size(); ++k) {
-      place[k] = stapes_spectrum[k] * std::complex<double>(transfer[k]);
+    std::unique_ptr<Scratch> scratch;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!spare.empty()) {
+        scratch = std::move(spare.back());
+        spare.pop_back();
+      }
+    }
+    if (!scratch) scratch = std::make_unique<Scratch>(length);
+    // Complex numbers are pairs of their parts (the standard's array rule).
+    const auto* a = reinterpret_cast<const double*>(stapes_spectrum.data());
+    const auto* b = reinterpret_cast<const float*>(transfers->Place(c).data());
+    auto* out = reinterpret_cast<double*>(scratch->spectrum.data());
+    for (std::size_t k = 0; k <= 2 * static_cast<std::size_t>(half); k += 2) {
+      const double ar = a[k], ai = a[k + 1], br = b[k], bi = b[k + 1];
+      out[k] = ar * br - ai * bi;
+      out[k + 1] = ar * bi + ai * br;
     }
     step();
-    RealSeries wave(static_cast<std::size_t>(length));
-    transform.Inverse(place, wave);
-    std::vector<float> own;
-    std::span<float> displacement = backup.subspan(0, length);
-    if (c != params.Places) {
-      own.resize(static_cast<std::size_t>(length));
-      displacement = own;
-    }
+    transform.Inverse(scratch->spectrum);
+    const std::span<const double> wave = scratch->spectrum.Samples();
+    const std::span<float> displacement =
+        c == params.Places ? backup.subspan(0, length)
+                           : std::span<float>(scratch->displacement.get(), length);
     for (std::int32_t i = 0; i < length; ++i) displacement[i] = static_cast<float>(wave[i]);
     const PlaceScan scan = ScanPlace(displacement, scales[c - 1], P[62], P[55]);
     if (movie != nullptr) {
@@ -186,6 +207,10 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
       movie->At(3, c + 2) = scan.minimum;
     }
     scans[static_cast<std::size_t>(c)] = scan;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      spare.push_back(std::move(scratch));
+    }
     step();
   });
   for (int c = 1; c <= params.Places; ++c) {

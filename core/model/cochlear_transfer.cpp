@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <list>
 #include <numbers>
 #include <string>
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
+#include "core/common/pool.h"
 #include "core/model/cochlea.h"
 #include "core/model/ear_equations.h"
 #include "core/model/middle_ear.h"
@@ -86,10 +88,12 @@ template <int W>
   return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
 }
 
+// One division per quotient: the transfer functions are kept in single
+// precision, far coarser than the rounding of the reciprocal.
 template <int W>
 [[gnu::always_inline]] inline Cx<W> operator/(Cx<W> a, Cx<W> b) {
-  const Vec<W> n = b.re * b.re + b.im * b.im;
-  return {(a.re * b.re + a.im * b.im) / n, (a.im * b.re - a.re * b.im) / n};
+  const Vec<W> r = 1.0 / (b.re * b.re + b.im * b.im);
+  return {(a.re * b.re + a.im * b.im) * r, (a.im * b.re - a.re * b.im) * r};
 }
 
 template <int W>
@@ -109,13 +113,6 @@ template <int W>
   const Vec<W> side = two_t == 0.0 ? zero : z.im / two_t;  // 0 at z = 0
   const Vec<W> signed_t = z.im < 0.0 ? -t : t;
   return {z.re >= 0.0 ? t : Abs<W>(side), z.re >= 0.0 ? side : signed_t};
-}
-
-template <int W>
-[[gnu::always_inline]] inline Vec<W> Load(const std::vector<double>& v, std::size_t k) {
-  Vec<W> x;
-  std::memcpy(&x, v.data() + k, sizeof x);
-  return x;
 }
 
 template <int W>
@@ -158,20 +155,32 @@ PlaceConstants ConstantsAt(const EarModelParameters& params, double x) {
       2.0 * P[47] * P[48] / (double{P[47]} + P[48]) * std::sqrt(P[43] / (p41 * P[44]))};
 }
 
-}  // namespace
+// The bins are computed in chunks of this many, every place at once: what
+// the places share at a bin then stays in the cache, and a chunk is a good
+// grain for the pool.
+constexpr std::size_t kChunk = 256;
 
-// What every place shares at one bin k (arrays indexed by k, padded past
-// the Nyquist bin to whole vectors with copies of it): the damping root s,
-// Delta / s, 1 / sqrt(w0) and t0 + j u0 of the base, and the reflection
-// (Ref, and 2 ln E0 as magnitude and the rotation by its angle).
-struct CochlearBins {
-  std::vector<double> f, s_re, s_im, dos_re, dos_im, isw0_re, isw0_im, base_re, base_im;
-  std::vector<double> ref_re, ref_im, e0_log2, e0_cos2, e0_sin2;
+// What every place shares at the bins of one chunk (index i for bin
+// first + i, padded past the Nyquist bin with copies of it): the damping
+// root s, Delta / s, 1 / sqrt(w0) and t0 + j u0 of the base, and the
+// reflection (Ref, and 2 ln E0 as magnitude and the rotation by its angle).
+struct Bins {
+  double f[kChunk], s_re[kChunk], s_im[kChunk], dos_re[kChunk], dos_im[kChunk];
+  double isw0_re[kChunk], isw0_im[kChunk], base_re[kChunk], base_im[kChunk];
+  double ref_re[kChunk], ref_im[kChunk], e0_log2[kChunk], e0_cos2[kChunk], e0_sin2[kChunk];
 };
 
-namespace {
+template <int W>
+[[gnu::always_inline]] inline Vec<W> Load(const double* v, std::size_t i) {
+  Vec<W> x;
+  std::memcpy(&x, v + i, sizeof x);
+  return x;
+}
 
-using Bins = CochlearBins;
+template <int W>
+[[gnu::always_inline]] inline void Store(double* v, std::size_t i, Vec<W> x) {
+  std::memcpy(v + i, &x, sizeof x);
+}
 
 // ln E at the place of characteristic frequency `cf` for the bins of one
 // vector, and the amplitude term's u / t.
@@ -181,29 +190,34 @@ struct Terms {
 };
 
 template <int W>
-[[gnu::always_inline]] inline Terms<W> TermsAt(const Bins& b, std::size_t k, Vec<W> f, double cf) {
+[[gnu::always_inline]] inline Terms<W> TermsAt(const Bins& b, std::size_t i, Vec<W> f, double cf) {
   using M = Math<W>;
-  const Cx<W> s{Load<W>(b.s_re, k), Load<W>(b.s_im, k)};
+  const Cx<W> s{Load<W>(b.s_re, i), Load<W>(b.s_im, i)};
   const Vec<W> ratio = f / cf;
   const Cx<W> u{ratio * s.re, ratio * s.im};
   const Cx<W> t = Sqrt<W>({1.0 - (u.re * u.re - u.im * u.im), -(2.0 * u.re * u.im)});
   const auto vanishes = Abs<W>(t.re) + Abs<W>(t.im) < 1e-300;
   if (Any<W>(vanishes)) DegenerateAt<W>(vanishes, f);
-  const Cx<W> base{Load<W>(b.base_re, k), Load<W>(b.base_im, k)};
+  const Cx<W> base{Load<W>(b.base_re, i), Load<W>(b.base_im, i)};
   const Cx<W> r = base / Cx<W>{t.re - u.im, t.im + u.re};
   // ln R, its angle in (-pi, pi] (a zero imaginary part taken as +0).
   const Cx<W> log_r{M::Log(1e-20 + M::Sqrt(r.re * r.re + r.im * r.im)), M::Atan2(r.im + 0.0, r.re)};
-  const Cx<W> dos{Load<W>(b.dos_re, k), Load<W>(b.dos_im, k)};
+  const Cx<W> dos{Load<W>(b.dos_re, i), Load<W>(b.dos_im, i)};
   return {dos * log_r, u / t};
 }
 
-template <int W>
-[[gnu::always_inline]] inline void Store(std::vector<double>& v, std::size_t k, Vec<W> x) {
-  std::memcpy(v.data() + k, &x, sizeof x);
-}
+// A place: its distance from the stapes, gain and characteristic frequency.
+struct PlaceAt {
+  double gain, cf;
+};
 
+// One chunk of bins, first .. first + count - 1 (count a multiple of W at
+// most kChunk; bins past `half` repeat it), of every place: transfer
+// function of place c, bin k at out[(c - 1) stride + k].
 template <int W>
-void ComputeBins(const EarModelParameters& params, std::size_t size, Bins& b) {
+void ComputeChunk(const EarModelParameters& params, const std::vector<PlaceAt>& places, double df,
+                  std::int32_t half, std::size_t first, std::size_t count, std::complex<float>* out,
+                  std::size_t stride) {
   using M = Math<W>;
   const auto& P = params.P;
   const double delta = ConstantsAt(params, 0.0).delta;  // the same at every place
@@ -211,8 +225,12 @@ void ComputeBins(const EarModelParameters& params, std::size_t size, Bins& b) {
   const bool reflects = P[80] == 0.0f;
   const double q_scale = double{P[46]} * P[45];
   const Vec<W> one = Vec<W>{} + 1.0;
-  for (std::size_t k = 1; k < size; k += W) {
-    const Vec<W> f = Load<W>(b.f, k);
+  Bins b;
+  for (std::size_t i = 0; i < count; ++i) {
+    b.f[i] = static_cast<double>(std::min(first + i, static_cast<std::size_t>(half))) * df;
+  }
+  for (std::size_t i = 0; i < count; i += W) {
+    const Vec<W> f = Load<W>(b.f, i);
     const Vec<W> q = q_scale / (double{P[54]} * f);
     const Cx<W> s = Sqrt<W>({one, -q});
     const Cx<W> dos = Cx<W>{one * delta, Vec<W>{}} / s;
@@ -222,121 +240,100 @@ void ComputeBins(const EarModelParameters& params, std::size_t size, Bins& b) {
     const auto vanishes = Abs<W>(t0.re) + Abs<W>(t0.im) < 1e-300;
     if (Any<W>(vanishes)) DegenerateAt<W>(vanishes, f);
     const Cx<W> isw0 = Cx<W>{one, Vec<W>{}} / Sqrt<W>(u0 / t0);
-    Store<W>(b.s_re, k, s.re);
-    Store<W>(b.s_im, k, s.im);
-    Store<W>(b.dos_re, k, dos.re);
-    Store<W>(b.dos_im, k, dos.im);
-    Store<W>(b.isw0_re, k, isw0.re);
-    Store<W>(b.isw0_im, k, isw0.im);
-    Store<W>(b.base_re, k, t0.re - u0.im);
-    Store<W>(b.base_im, k, t0.im + u0.re);
+    Store<W>(b.s_re, i, s.re);
+    Store<W>(b.s_im, i, s.im);
+    Store<W>(b.dos_re, i, dos.re);
+    Store<W>(b.dos_im, i, dos.im);
+    Store<W>(b.isw0_re, i, isw0.re);
+    Store<W>(b.isw0_im, i, isw0.im);
+    Store<W>(b.base_re, i, t0.re - u0.im);
+    Store<W>(b.base_im, i, t0.im + u0.re);
     Cx<W> ref{one, Vec<W>{}};
     if (reflects) {
-      const Terms<W> terms = TermsAt<W>(b, k, f, cf0);
+      const Terms<W> terms = TermsAt<W>(b, i, f, cf0);
       const Vec<W> m = M::Exp(terms.log_e.re);
       const Cx<W> e0{m * M::Cos(terms.log_e.im), m * M::Sin(terms.log_e.im)};
       ref =
           Cx<W>{one, Vec<W>{}} / Cx<W>{one + (e0.re * e0.re - e0.im * e0.im), 2.0 * e0.re * e0.im};
       const Vec<W> angle2 = 2.0 * terms.log_e.im;
-      Store<W>(b.e0_log2, k, 2.0 * terms.log_e.re);
-      Store<W>(b.e0_cos2, k, M::Cos(angle2));
-      Store<W>(b.e0_sin2, k, M::Sin(angle2));
+      Store<W>(b.e0_log2, i, 2.0 * terms.log_e.re);
+      Store<W>(b.e0_cos2, i, M::Cos(angle2));
+      Store<W>(b.e0_sin2, i, M::Sin(angle2));
     }
-    Store<W>(b.ref_re, k, ref.re);
-    Store<W>(b.ref_im, k, ref.im);
+    Store<W>(b.ref_re, i, ref.re);
+    Store<W>(b.ref_im, i, ref.im);
+  }
+
+  const std::size_t kept = std::min(count, static_cast<std::size_t>(half) + 1 - first);
+  for (std::size_t c = 0; c < places.size(); ++c) {
+    const double gain = places[c].gain;
+    std::complex<float>* const to = out + c * stride + first;
+    for (std::size_t i = 0; i < count; i += W) {
+      const Vec<W> f = Load<W>(b.f, i);
+      const Terms<W> terms = TermsAt<W>(b, i, f, places[c].cf);
+      // W = Ref E + (Ref - 1)/E. With the reflection (Ref - 1)/E equals
+      // -Ref E0^2 / E; formed from the logarithms it stays 0 where E and E0
+      // have both decayed below the smallest double, instead of 0/0.
+      const Vec<W> m = M::Exp(terms.log_e.re);
+      const Vec<W> cos_e = M::Cos(terms.log_e.im);
+      const Vec<W> sin_e = M::Sin(terms.log_e.im);
+      const Cx<W> ref{Load<W>(b.ref_re, i), Load<W>(b.ref_im, i)};
+      Cx<W> wave = ref * Cx<W>{m * cos_e, m * sin_e};
+      if (reflects) {
+        // E0^2 / E: magnitude e^(2 Re ln E0 - Re ln E), angle 2 arg E0 - arg E.
+        const Vec<W> m2 = M::Exp(Load<W>(b.e0_log2, i) - terms.log_e.re);
+        const Vec<W> c2 = Load<W>(b.e0_cos2, i), s2 = Load<W>(b.e0_sin2, i);
+        const Cx<W> back =
+            ref * Cx<W>{m2 * (c2 * cos_e + s2 * sin_e), m2 * (s2 * cos_e - c2 * sin_e)};
+        wave = {wave.re - back.re, wave.im - back.im};
+      }
+      // The amplitude term Z = (Delta/s) w^(3/2) / sqrt(w0); T = -j G Z W.
+      const Cx<W> dos{Load<W>(b.dos_re, i), Load<W>(b.dos_im, i)};
+      const Cx<W> isw0{Load<W>(b.isw0_re, i), Load<W>(b.isw0_im, i)};
+      const Cx<W> zw = dos * terms.w * Sqrt<W>(terms.w) * isw0 * wave;
+      const auto died = wave.re == 0.0 && wave.im == 0.0;  // before this place
+      const Vec<W> zero{};
+      const Vec<W> re = died ? zero : gain * zw.im;
+      const Vec<W> im = died ? zero : -gain * zw.re;
+      const auto bad = (re - re != 0.0) || (im - im != 0.0);  // inf or NaN
+      if (Any<W>(bad)) DegenerateAt<W>(bad, f);
+      for (int j = 0; j < W && i + static_cast<std::size_t>(j) < kept; ++j) {
+        to[i + static_cast<std::size_t>(j)] = {static_cast<float>(re[j]),
+                                               static_cast<float>(im[j])};
+      }
+    }
   }
 }
 
-template <int W>
-void ComputePlace(const EarModelParameters& params, const Bins& b, std::size_t size,
-                  std::int32_t half, double x, std::vector<std::complex<float>>& out) {
-  using M = Math<W>;
-  const double gain = ConstantsAt(params, x).gain;
-  const double cf = CharacteristicFrequency(params, x);
-  const bool reflects = params.P[80] == 0.0f;
-  out.assign(static_cast<std::size_t>(half) + 1, {});
-  for (std::size_t k = 1; k < size; k += W) {
-    const Vec<W> f = Load<W>(b.f, k);
-    const Terms<W> terms = TermsAt<W>(b, k, f, cf);
-    // W = Ref E + (Ref - 1)/E. With the reflection (Ref - 1)/E equals
-    // -Ref E0^2 / E; formed from the logarithms it stays 0 where E and E0
-    // have both decayed below the smallest double, instead of 0/0.
-    const Vec<W> m = M::Exp(terms.log_e.re);
-    const Vec<W> cos_e = M::Cos(terms.log_e.im);
-    const Vec<W> sin_e = M::Sin(terms.log_e.im);
-    const Cx<W> ref{Load<W>(b.ref_re, k), Load<W>(b.ref_im, k)};
-    Cx<W> wave = ref * Cx<W>{m * cos_e, m * sin_e};
-    if (reflects) {
-      // E0^2 / E: magnitude e^(2 Re ln E0 - Re ln E), angle 2 arg E0 - arg E.
-      const Vec<W> m2 = M::Exp(Load<W>(b.e0_log2, k) - terms.log_e.re);
-      const Vec<W> c2 = Load<W>(b.e0_cos2, k), s2 = Load<W>(b.e0_sin2, k);
-      const Cx<W> back =
-          ref * Cx<W>{m2 * (c2 * cos_e + s2 * sin_e), m2 * (s2 * cos_e - c2 * sin_e)};
-      wave = {wave.re - back.re, wave.im - back.im};
-    }
-    // The amplitude term Z = (Delta/s) w^(3/2) / sqrt(w0); T = -j G Z W.
-    const Cx<W> dos{Load<W>(b.dos_re, k), Load<W>(b.dos_im, k)};
-    const Cx<W> isw0{Load<W>(b.isw0_re, k), Load<W>(b.isw0_im, k)};
-    const Cx<W> zw = dos * terms.w * Sqrt<W>(terms.w) * isw0 * wave;
-    const auto died = wave.re == 0.0 && wave.im == 0.0;  // before this place
-    const Vec<W> zero{};
-    const Vec<W> re = died ? zero : gain * zw.im;
-    const Vec<W> im = died ? zero : -gain * zw.re;
-    const auto bad = (re - re != 0.0) || (im - im != 0.0);  // inf or NaN
-    if (Any<W>(bad)) DegenerateAt<W>(bad, f);
-    for (int i = 0; i < W && k + static_cast<std::size_t>(i) <= static_cast<std::size_t>(half);
-         ++i) {
-      out[k + static_cast<std::size_t>(i)] = {static_cast<float>(re[i]), static_cast<float>(im[i])};
-    }
-  }
-  out[static_cast<std::size_t>(half)].imag(0.0f);
-}
-
-// The widths this processor runs, compiled for their instruction sets.
-using BinsFn = void (*)(const EarModelParameters&, std::size_t, Bins&);
-using PlaceFn = void (*)(const EarModelParameters&, const Bins&, std::size_t, std::int32_t, double,
-                         std::vector<std::complex<float>>&);
+using ChunkFn = void (*)(const EarModelParameters&, const std::vector<PlaceAt>&, double,
+                         std::int32_t, std::size_t, std::size_t, std::complex<float>*, std::size_t);
 
 #if defined(__x86_64__) && defined(KORVA_HAVE_MVEC)
-[[gnu::target("avx512f"), gnu::flatten]] void Bins8(const EarModelParameters& p, std::size_t n,
-                                                    Bins& b) {
-  ComputeBins<8>(p, n, b);
+[[gnu::target("avx512f"), gnu::flatten]] void Chunk8(const EarModelParameters& params,
+                                                     const std::vector<PlaceAt>& places, double df,
+                                                     std::int32_t half, std::size_t first,
+                                                     std::size_t count, std::complex<float>* out,
+                                                     std::size_t stride) {
+  ComputeChunk<8>(params, places, df, half, first, count, out, stride);
 }
-[[gnu::target("avx512f"), gnu::flatten]] void Place8(const EarModelParameters& p, const Bins& b,
-                                                     std::size_t n, std::int32_t half, double x,
-                                                     std::vector<std::complex<float>>& out) {
-  ComputePlace<8>(p, b, n, half, x, out);
-}
-[[gnu::target("avx2"), gnu::flatten]] void Bins4(const EarModelParameters& p, std::size_t n,
-                                                 Bins& b) {
-  ComputeBins<4>(p, n, b);
-}
-[[gnu::target("avx2"), gnu::flatten]] void Place4(const EarModelParameters& p, const Bins& b,
-                                                  std::size_t n, std::int32_t half, double x,
-                                                  std::vector<std::complex<float>>& out) {
-  ComputePlace<4>(p, b, n, half, x, out);
+[[gnu::target("avx2"), gnu::flatten]] void Chunk4(const EarModelParameters& params,
+                                                  const std::vector<PlaceAt>& places, double df,
+                                                  std::int32_t half, std::size_t first,
+                                                  std::size_t count, std::complex<float>* out,
+                                                  std::size_t stride) {
+  ComputeChunk<4>(params, places, df, half, first, count, out, stride);
 }
 #endif
-
-struct Kernels {
-  BinsFn bins;
-  PlaceFn place;
-};
 
 // The widest of `wanted` (0: any) and what the processor runs.
-Kernels KernelsFor(int wanted) {
+ChunkFn ChunkFor(int wanted) {
   const int width = wanted > 0 ? std::min(wanted, WidestVectorWidth()) : WidestVectorWidth();
 #if defined(__x86_64__) && defined(KORVA_HAVE_MVEC)
-  if (width >= 8) return {&Bins8, &Place8};
-  if (width >= 4) return {&Bins4, &Place4};
+  if (width >= 8) return &Chunk8;
+  if (width >= 4) return &Chunk4;
 #endif
   (void)width;
-  return {&ComputeBins<1>, &ComputePlace<1>};
-}
-
-// Bins 0..half, padded to whole vectors of the widest width.
-std::size_t PaddedSize(std::int32_t half) {
-  return 1 + (static_cast<std::size_t>(half) + 7) / 8 * 8;
+  return &ComputeChunk<1>;
 }
 
 }  // namespace
@@ -346,52 +343,54 @@ CochlearTransfers::CochlearTransfers(const EarModelParameters& params, std::int3
     : params_(params),
       half_(length / 2),
       df_(1.0 / (static_cast<double>(length) * dt)),
-      vector_width_(vector_width),
-      place_once_(static_cast<std::size_t>(std::max(params.Places, 0))),
-      places_(static_cast<std::size_t>(std::max(params.Places, 0))) {
+      vector_width_(vector_width) {
   if (length < 2 || !(dt > 0.0f) || !std::isfinite(dt)) {
     throw Error("The cochlear model needs at least 2 samples and a positive sample interval");
   }
 }
 
-CochlearTransfers::~CochlearTransfers() = default;
-
-const CochlearBins& CochlearTransfers::Shared() const {
-  std::call_once(shared_once_, [this] {
-    const std::size_t size = PaddedSize(half_);
-    auto b = std::make_unique<CochlearBins>();
-    for (auto* v :
-         {&b->f, &b->s_re, &b->s_im, &b->dos_re, &b->dos_im, &b->isw0_re, &b->isw0_im, &b->base_re,
-          &b->base_im, &b->ref_re, &b->ref_im, &b->e0_log2, &b->e0_cos2, &b->e0_sin2}) {
-      v->assign(size, 0.0);
+void CochlearTransfers::Compute(ThreadPool* pool) const {
+  std::call_once(computed_, [&] {
+    const auto stride = static_cast<std::size_t>(half_) + 1;
+    const auto places = static_cast<std::size_t>(std::max(params_.Places, 0));
+    // Every value is written below; fresh pages cost enough not to clear them first.
+    auto values = std::make_unique_for_overwrite<std::complex<float>[]>(places * stride);
+    std::vector<PlaceAt> at;
+    for (int c = 1; c <= params_.Places; ++c) {
+      const double x = PlaceDistance(params_, c);
+      at.push_back({ConstantsAt(params_, x).gain, CharacteristicFrequency(params_, x)});
+      values[(static_cast<std::size_t>(c) - 1) * stride] = 0.0f;  // DC
     }
-    for (std::size_t k = 1; k < size; ++k) {
-      b->f[k] =
-          static_cast<double>(std::min<std::size_t>(k, static_cast<std::size_t>(half_))) * df_;
+    const ChunkFn chunk = ChunkFor(vector_width_);
+    const std::size_t chunks = (static_cast<std::size_t>(half_) + kChunk - 1) / kChunk;
+    // A failure is reported for the lowest frequency, whichever thread met it.
+    std::vector<std::exception_ptr> errors(chunks);
+    ParallelFor(pool, static_cast<int>(chunks), [&](int index) {
+      try {
+        chunk(params_, at, df_, half_, 1 + kChunk * static_cast<std::size_t>(index), kChunk,
+              values.get(), stride);
+      } catch (const Error&) {
+        errors[static_cast<std::size_t>(index)] = std::current_exception();
+      }
+    });
+    for (const std::exception_ptr& error : errors) {
+      if (error) std::rethrow_exception(error);
     }
-    KernelsFor(vector_width_).bins(params_, size, *b);
-    shared_ = std::move(b);
+    for (std::size_t c = 0; c < places; ++c) values[c * stride + stride - 1].imag(0.0f);
+    values_ = std::move(values);
   });
-  return *shared_;
 }
 
 std::span<const std::complex<float>> CochlearTransfers::Place(int c) const {
   if (c < 1 || c > params_.Places) throw RangeError();
-  const auto index = static_cast<std::size_t>(c - 1);
-  std::call_once(place_once_[index], [&] {
-    const Bins& bins = Shared();
-    std::vector<std::complex<float>> transfer;
-    KernelsFor(vector_width_)
-        .place(params_, bins, PaddedSize(half_), half_, PlaceDistance(params_, c), transfer);
-    places_[index] = std::move(transfer);
-  });
-  return places_[index];
+  Compute(nullptr);
+  const auto stride = static_cast<std::size_t>(half_) + 1;
+  return {values_.get() + (static_cast<std::size_t>(c) - 1) * stride, stride};
 }
 
 std::size_t CochlearTransfers::Bytes() const {
   return static_cast<std::size_t>(params_.Places) * (static_cast<std::size_t>(half_) + 1) *
-             sizeof(std::complex<float>) +
-         14 * PaddedSize(half_) * sizeof(double);
+         sizeof(std::complex<float>);
 }
 
 namespace {

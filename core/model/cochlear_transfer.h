@@ -5,9 +5,8 @@
 // They depend only on the model parameters, the transform length and the
 // sample interval, so they are computed once for such a triple and shared:
 // by both listeners of a run, by the runs of a series of shots, by every
-// thread. Each place is computed when it is first needed, in the vector
-// lanes of the processor, and kept in single precision, as the spectra it
-// multiplies are used.
+// thread. They are computed when first needed, in the vector lanes of the
+// processor, and kept in single precision, as they are used.
 #pragma once
 
 #include <complex>
@@ -17,11 +16,10 @@
 #include <span>
 #include <vector>
 
+#include "core/common/pool.h"
 #include "core/model/ear_model.h"
 
 namespace korva {
-
-struct CochlearBins;
 
 class CochlearTransfers {
  public:
@@ -32,34 +30,33 @@ class CochlearTransfers {
   // numbers to the precision they are kept in.
   CochlearTransfers(const EarModelParameters& params, std::int32_t length, float dt,
                     int vector_width = 0);
-  ~CochlearTransfers();
   CochlearTransfers(const CochlearTransfers&) = delete;
   CochlearTransfers& operator=(const CochlearTransfers&) = delete;
 
   std::int32_t half() const { return half_; }
   int places() const { return params_.Places; }
 
+  // Computes every place's transfer function, once, whichever thread asks
+  // first (the others wait for it), with the bins spread over `pool` when
+  // given. An Error (a bin where the damping leaves the formulas dividing by
+  // zero, or a value that is not finite) is thrown to every caller.
+  void Compute(ThreadPool* pool = nullptr) const;
+
   // The transfer function of place c (1..places) at bins 0..half: bin 0 is
-  // 0 and the Nyquist bin real. Computed on first use, once, whichever
-  // thread asks; an Error (a bin where the damping leaves the formulas
-  // dividing by zero, or a value that is not finite) is thrown to every
-  // caller that asks for it.
+  // 0 and the Nyquist bin real. Computes them all first when needed.
   std::span<const std::complex<float>> Place(int c) const;
 
   // The memory the transfer functions take once all are computed.
   std::size_t Bytes() const;
 
  private:
-  const CochlearBins& Shared() const;
-
   EarModelParameters params_;
   std::int32_t half_;
   double df_;
   int vector_width_;
-  mutable std::once_flag shared_once_;
-  mutable std::unique_ptr<CochlearBins> shared_;
-  mutable std::vector<std::once_flag> place_once_;
-  mutable std::vector<std::vector<std::complex<float>>> places_;
+  mutable std::once_flag computed_;
+  // Place c at [(c - 1) (half + 1)], bins 0..half.
+  mutable std::unique_ptr<std::complex<float>[]> values_;
 };
 
 // The transfer functions for (params, length, dt), computed by the first

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/common/error.h"
+#include "core/common/pool.h"
 #include "tests/core/model/model_test_support.h"
 #include "tests/core/model/reference_cochlea.h"
 
@@ -70,28 +71,37 @@ TEST(CochlearTransfers, OneSetPerParametersLengthAndIntervalWhileTheCacheHoldsIt
   EXPECT_TRUE(std::equal(place1.begin(), place1.end(), again->Place(1).begin()));
 }
 
-TEST(CochlearTransfers, ThreadsAskingAtOnceShareOnePlaceAndEveryoneSeesAFailure) {
+TEST(CochlearTransfers, ThreadsAskingAtOnceShareOneComputationAndEveryoneSeesAFailure) {
+  // Eight threads at once, the bins spread over a pool by the first: one
+  // set of values, the same as computed alone.
+  const CochlearTransfers alone(TestModel().params, 1 << 14, 1e-5f);
   const CochlearTransfers transfers(TestModel().params, 1 << 14, 1e-5f);
+  ThreadPool pool(3);
   std::vector<const std::complex<float>*> seen(8);
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < seen.size(); ++t) {
     threads.emplace_back([&, t] {
-      for (int c = TestModel().params.Places; c >= 1; --c) seen[t] = transfers.Place(c).data();
+      transfers.Compute(&pool);
+      seen[t] = transfers.Place(TestModel().params.Places).data();
     });
   }
   for (auto& thread : threads) thread.join();
-  for (const auto* p : seen) EXPECT_EQ(p, transfers.Place(1).data());
+  for (const auto* p : seen) EXPECT_EQ(p, transfers.Place(TestModel().params.Places).data());
+  for (int c = 1; c <= TestModel().params.Places; ++c) {
+    ASSERT_TRUE(std::ranges::equal(transfers.Place(c), alone.Place(c))) << c;
+  }
 
   // Undamped, the base's u0 reaches 1 exactly at the base frequency (bin
   // 1000 here): the formulas divide by zero there. The error names the
-  // frequency, and asking again fails again rather than returning nothing.
+  // frequency (the lowest where they do, whichever thread meets it), and
+  // asking again fails again rather than returning nothing.
   EarModelParameters undamped = TestModel().params;
   undamped.P[46] = 0.0f;
   undamped.P[45] = 1000.0f;
   const CochlearTransfers broken(undamped, 2048, 1.0f / 2048.0f);
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
-      broken.Place(3);
+      broken.Compute(&pool);
       ADD_FAILURE() << "no error";
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find("1000.0 Hz"), std::string::npos) << e.what();
