@@ -135,16 +135,14 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   progress.Checkpoint(1, steps);
 
   // The stapes spectrum, scaled by 1 / length (exactly: a power of two)
-  // so that each place's inverse transform is its displacement.
+  // so that each place's inverse transform is its displacement. The
+  // series' array is the first place's working array afterwards.
   const RealTransform& transform = RealTransform::Of(length);
-  HalfSpectrum stapes_spectrum(length);
-  {
-    const std::span<double> x = stapes_spectrum.Samples();
-    std::fill(std::copy_n(backup.begin(), used + 1, x.begin()), x.end(), 0.0);
-    transform.Forward(stapes_spectrum);
-    const double scale = 1.0 / length;
-    for (std::complex<double>& bin : stapes_spectrum.bins()) bin *= scale;
-  }
+  HalfSpectrum stapes_spectrum(static_cast<std::size_t>(half) + 1);
+  RealSeries series(static_cast<std::size_t>(length));
+  std::fill(std::copy_n(backup.begin(), used + 1, series.data()), series.data() + length, 0.0);
+  transform.Forward(series, stapes_spectrum);
+  for (std::complex<double>& bin : stapes_spectrum.span()) bin *= 1.0 / length;
   progress.Checkpoint(2, steps);
 
   const std::vector<double> scales = PlaceHazardScales(params, params.Places);
@@ -157,12 +155,16 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   // arrays are handed from place to place rather than taken from the system
   // anew for each (fresh pages cost more than the arithmetic on them).
   struct Scratch {
-    explicit Scratch(std::int32_t length)
-        : spectrum(length), displacement(new float[static_cast<std::size_t>(length)]) {}
+    Scratch(std::int32_t length, RealSeries wave)
+        : spectrum(static_cast<std::size_t>(length / 2) + 1),
+          wave(std::move(wave)),
+          displacement(new float[static_cast<std::size_t>(length)]) {}
     HalfSpectrum spectrum;
+    RealSeries wave;
     std::unique_ptr<float[]> displacement;
   };
   std::vector<std::unique_ptr<Scratch>> spare;
+  spare.push_back(std::make_unique<Scratch>(length, std::move(series)));
   std::vector<PlaceScan> scans(static_cast<std::size_t>(params.Places) + 1);
   std::mutex mutex;  // guards `spare` and the progress sink
   long long steps_done = 2;
@@ -182,7 +184,9 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
         spare.pop_back();
       }
     }
-    if (!scratch) scratch = std::make_unique<Scratch>(length);
+    if (!scratch) {
+      scratch = std::make_unique<Scratch>(length, RealSeries(static_cast<std::size_t>(length)));
+    }
     // Complex numbers are pairs of their parts (the standard's array rule).
     const auto* a = reinterpret_cast<const double*>(stapes_spectrum.data());
     const auto* b = reinterpret_cast<const float*>(transfers->Place(c).data());
@@ -193,12 +197,14 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
       out[k + 1] = ar * bi + ai * br;
     }
     step();
-    transform.Inverse(scratch->spectrum);
-    const std::span<const double> wave = scratch->spectrum.Samples();
+    transform.Inverse(scratch->spectrum, scratch->wave);
+    const RealSeries& wave = scratch->wave;
     const std::span<float> displacement =
         c == params.Places ? backup.subspan(0, length)
                            : std::span<float>(scratch->displacement.get(), length);
-    for (std::int32_t i = 0; i < length; ++i) displacement[i] = static_cast<float>(wave[i]);
+    for (std::int32_t i = 0; i < length; ++i) {
+      displacement[i] = static_cast<float>(wave[static_cast<std::size_t>(i)]);
+    }
     const PlaceScan scan = ScanPlace(displacement, scales[c - 1], P[62], P[55]);
     if (movie != nullptr) {
       for (std::int32_t i = 0; i < length; ++i) movie->Row(i + 4)[c + 1] = displacement[i];

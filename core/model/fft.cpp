@@ -41,16 +41,20 @@ constexpr std::int32_t kLongestTransform = 1 << 22;
 
 }  // namespace
 
-HalfSpectrum::HalfSpectrum(std::int32_t length)
-    : bins_(static_cast<std::size_t>(std::max(length, 2) / 2) + 1) {
-  values_.reset(
-      static_cast<std::complex<double>*>(fftw_malloc(sizeof(std::complex<double>) * bins_)));
+template <typename T>
+TransformArray<T>::TransformArray(std::size_t count)
+    : values_(static_cast<T*>(fftw_malloc(sizeof(T) * std::max<std::size_t>(count, 1)))),
+      count_(count) {
   if (!values_) throw std::bad_alloc();
 }
 
-void HalfSpectrum::Free::operator()(std::complex<double>* p) const {
+template <typename T>
+void TransformArray<T>::Free::operator()(T* p) const {
   fftw_free(p);
 }
+
+template class TransformArray<double>;
+template class TransformArray<std::complex<double>>;
 
 const RealTransform& RealTransform::Of(std::int32_t length) {
   if (!IsPowerOfTwo(length) || length < 2 || length > kLongestTransform) {
@@ -66,11 +70,11 @@ const RealTransform& RealTransform::Of(std::int32_t length) {
   const auto slot = static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(length)));
   std::lock_guard<std::mutex> lock(mutex);
   if (!plans[slot]) {
-    HalfSpectrum x(length);
-    auto* bins = reinterpret_cast<fftw_complex*>(x.data());
-    double* samples = x.Samples().data();
-    fftw_plan forward = fftw_plan_dft_r2c_1d(length, samples, bins, FFTW_ESTIMATE);
-    fftw_plan inverse = fftw_plan_dft_c2r_1d(length, bins, samples, FFTW_ESTIMATE);
+    RealSeries x(static_cast<std::size_t>(length));
+    HalfSpectrum X(static_cast<std::size_t>(length / 2 + 1));
+    auto* bins = reinterpret_cast<fftw_complex*>(X.data());
+    fftw_plan forward = fftw_plan_dft_r2c_1d(length, x.data(), bins, FFTW_ESTIMATE);
+    fftw_plan inverse = fftw_plan_dft_c2r_1d(length, bins, x.data(), FFTW_ESTIMATE);
     if (forward == nullptr || inverse == nullptr) {
       throw Error("No transform of length " + std::to_string(length) + " could be planned");
     }
@@ -79,22 +83,22 @@ const RealTransform& RealTransform::Of(std::int32_t length) {
   return *plans[slot];
 }
 
-void RealTransform::Check(const HalfSpectrum& x) const {
-  if (x.size() != static_cast<std::size_t>(length_ / 2 + 1)) {
-    throw RangeError("spectrum of another length than the transform's");
+void RealTransform::Forward(RealSeries& x, HalfSpectrum& X) const {
+  if (x.size() < static_cast<std::size_t>(length_) ||
+      X.size() < static_cast<std::size_t>(length_ / 2 + 1)) {
+    throw RangeError("transform arrays shorter than the transform");
   }
+  fftw_execute_dft_r2c(static_cast<fftw_plan>(forward_), x.data(),
+                       reinterpret_cast<fftw_complex*>(X.data()));
 }
 
-void RealTransform::Forward(HalfSpectrum& x) const {
-  Check(x);
-  fftw_execute_dft_r2c(static_cast<fftw_plan>(forward_), x.Samples().data(),
-                       reinterpret_cast<fftw_complex*>(x.data()));
-}
-
-void RealTransform::Inverse(HalfSpectrum& x) const {
-  Check(x);
-  fftw_execute_dft_c2r(static_cast<fftw_plan>(inverse_), reinterpret_cast<fftw_complex*>(x.data()),
-                       x.Samples().data());
+void RealTransform::Inverse(HalfSpectrum& X, RealSeries& x) const {
+  if (x.size() < static_cast<std::size_t>(length_) ||
+      X.size() < static_cast<std::size_t>(length_ / 2 + 1)) {
+    throw RangeError("transform arrays shorter than the transform");
+  }
+  fftw_execute_dft_c2r(static_cast<fftw_plan>(inverse_), reinterpret_cast<fftw_complex*>(X.data()),
+                       x.data());
 }
 
 SpectrumBuffer::SpectrumBuffer(std::int32_t capacity) {
@@ -132,33 +136,35 @@ void PackRealSeries(std::span<const float> samples, SpectrumBuffer& re, Spectrum
 void RealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt) {
   CheckTransform(n, re, im, std::int64_t{n} + 1, dt);
   const RealTransform& transform = RealTransform::Of(2 * n);
-  HalfSpectrum x(2 * n);
-  const std::span<double> samples = x.Samples();
+  RealSeries x(2 * static_cast<std::size_t>(n));
+  HalfSpectrum X(static_cast<std::size_t>(n) + 1);
+  const float* r = re.data1();
+  const float* i = im.data1();
   for (std::int32_t m = 0; m < n; ++m) {
-    samples[2 * static_cast<std::size_t>(m)] = re.data1()[m];
-    samples[2 * static_cast<std::size_t>(m) + 1] = im.data1()[m];
+    x[2 * static_cast<std::size_t>(m)] = r[m];
+    x[2 * static_cast<std::size_t>(m) + 1] = i[m];
   }
-  transform.Forward(x);
+  transform.Forward(x, X);
   // The factor dt makes the sum an estimate of the continuous transform.
   for (std::int32_t k = 0; k <= n; ++k) {
-    re.data1()[k] = static_cast<float>(x[static_cast<std::size_t>(k)].real() * dt);
-    im.data1()[k] = static_cast<float>(x[static_cast<std::size_t>(k)].imag() * dt);
+    re.data1()[k] = static_cast<float>(X[static_cast<std::size_t>(k)].real() * dt);
+    im.data1()[k] = static_cast<float>(X[static_cast<std::size_t>(k)].imag() * dt);
   }
 }
 
 void InverseRealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt) {
   CheckTransform(n, re, im, std::int64_t{n} + 1, dt);
   const RealTransform& transform = RealTransform::Of(2 * n);
-  HalfSpectrum x(2 * n);
+  RealSeries x(2 * static_cast<std::size_t>(n));
+  HalfSpectrum X(static_cast<std::size_t>(n) + 1);
   for (std::int32_t k = 0; k <= n; ++k) {
-    x[static_cast<std::size_t>(k)] = {re.data1()[k], im.data1()[k]};
+    X[static_cast<std::size_t>(k)] = {re.data1()[k], im.data1()[k]};
   }
-  transform.Inverse(x);
-  const std::span<const double> samples = x.Samples();
+  transform.Inverse(X, x);
   const double scale = 1.0 / (2.0 * n * dt);
   for (std::int32_t m = 0; m < n; ++m) {
-    re.data1()[m] = static_cast<float>(samples[2 * static_cast<std::size_t>(m)] * scale);
-    im.data1()[m] = static_cast<float>(samples[2 * static_cast<std::size_t>(m) + 1] * scale);
+    re.data1()[m] = static_cast<float>(x[2 * static_cast<std::size_t>(m)] * scale);
+    im.data1()[m] = static_cast<float>(x[2 * static_cast<std::size_t>(m) + 1] * scale);
   }
 }
 

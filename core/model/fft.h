@@ -72,39 +72,37 @@ struct ComplexF {
 // RangeError when the buffers are too small.
 void PackRealSeries(std::span<const float> samples, SpectrumBuffer& re, SpectrumBuffer& im);
 
-// The spectrum of a real series of N samples (bins 0..N/2), in storage that
-// holds the series itself before a forward transform or after an inverse
-// one: its first N doubles, Samples(). Aligned as the planned transforms
-// need it.
-class HalfSpectrum {
- public:
-  // For a series of `length` samples (even, at least 2).
-  explicit HalfSpectrum(std::int32_t length);
-  std::size_t size() const { return bins_; }  // length / 2 + 1
-  std::complex<double>* data() { return values_.get(); }
-  const std::complex<double>* data() const { return values_.get(); }
-  std::complex<double>& operator[](std::size_t k) { return values_[k]; }
-  const std::complex<double>& operator[](std::size_t k) const { return values_[k]; }
-  std::span<std::complex<double>> bins() { return {values_.get(), bins_}; }
-  // The series: length doubles (a complex number is a pair of doubles).
-  std::span<double> Samples() { return {reinterpret_cast<double*>(values_.get()), 2 * bins_ - 2}; }
-
- private:
-  struct Free {
-    void operator()(std::complex<double>* p) const;
-  };
-  std::unique_ptr<std::complex<double>[], Free> values_;
-  std::size_t bins_;
-};
-
 // The real transforms of one length N (a power of two, 2 .. 2^22), planned
 // once per length for the whole process (FFTW, double precision) and safe
-// to run from any number of threads at once, in place on a HalfSpectrum
-// made for that length:
+// to run from any number of threads at once:
 //   Forward: X[k] = sum_t x[t] exp(-2 pi j k t / N), k = 0..N/2
 //   Inverse: x[t] = sum over the Hermitian spectrum of X[k] exp(+2 pi j k t / N)
 // Both unscaled (Inverse(Forward(x)) = N x); the imaginary parts of the DC
-// and Nyquist bins take no part in Inverse.
+// and Nyquist bins take no part in Inverse, which overwrites its spectrum.
+// The arrays must come from TransformArray, which gives them the alignment
+// the plans were made for.
+template <typename T>
+class TransformArray {
+ public:
+  explicit TransformArray(std::size_t count);
+  T* data() { return values_.get(); }
+  const T* data() const { return values_.get(); }
+  std::span<T> span() { return {values_.get(), count_}; }
+  std::span<const T> span() const { return {values_.get(), count_}; }
+  std::size_t size() const { return count_; }
+  T& operator[](std::size_t i) { return values_[i]; }
+  T operator[](std::size_t i) const { return values_[i]; }
+
+ private:
+  struct Free {
+    void operator()(T* p) const;
+  };
+  std::unique_ptr<T[], Free> values_;
+  std::size_t count_;
+};
+using RealSeries = TransformArray<double>;
+using HalfSpectrum = TransformArray<std::complex<double>>;
+
 class RealTransform {
  public:
   // The transform of `length` samples; Error for a length that is not a
@@ -112,8 +110,9 @@ class RealTransform {
   static const RealTransform& Of(std::int32_t length);
 
   std::int32_t length() const { return length_; }
-  void Forward(HalfSpectrum& x) const;
-  void Inverse(HalfSpectrum& x) const;
+  // x: length values; X: length / 2 + 1 bins.
+  void Forward(RealSeries& x, HalfSpectrum& X) const;
+  void Inverse(HalfSpectrum& X, RealSeries& x) const;
 
   RealTransform(const RealTransform&) = delete;
   RealTransform& operator=(const RealTransform&) = delete;
@@ -121,7 +120,6 @@ class RealTransform {
  private:
   RealTransform(std::int32_t length, void* forward, void* inverse)
       : length_(length), forward_(forward), inverse_(inverse) {}
-  void Check(const HalfSpectrum& x) const;
   std::int32_t length_;
   void* forward_;  // the FFTW plans
   void* inverse_;
