@@ -65,8 +65,10 @@ const RealTransform& RealTransform::Of(std::int32_t length) {
   // reentrant, so plans are made under this lock; running them is
   // thread-safe. Estimated rather than measured plans: the same length then
   // always gets the same plan, and the same input the same bits.
+  // The plans live as long as the process: a thread may still run one while
+  // the program exits.
   static std::mutex mutex;
-  static std::array<std::unique_ptr<RealTransform>, 23> plans;  // by log2 length
+  static auto& plans = *new std::array<std::unique_ptr<RealTransform>, 23>;  // by log2 length
   const auto slot = static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(length)));
   std::lock_guard<std::mutex> lock(mutex);
   if (!plans[slot]) {
