@@ -93,7 +93,7 @@ void BM_CochlearModel(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     for (std::int32_t i = 0; i < kSamples; ++i) {
-      session.PressureBackup[i] = stapes[static_cast<std::size_t>(i)];
+      session.StapesDisplacement[i] = stapes[static_cast<std::size_t>(i)];
     }
     MovieBuffer movie(FftLengthFor(kSamples) + 4);
     state.ResumeTiming();

@@ -89,7 +89,7 @@ std::filesystem::path TextFile(int columns) {
 }
 
 void Run(benchmark::State& state, const std::filesystem::path& file) {
-  korva::Session session(korva::kClearedSamples);
+  korva::Session session(1 << 20);
   Answers answers;
   korva::NoProgress progress;
   for (auto _ : state) {

@@ -71,8 +71,8 @@ void Run(benchmark::State& state, const std::string& name, int power_law, bool e
     Lcg dither(0);
     NoProgress none;
     stats = TimeDomainModel4(session, circuit, power_law, Ear().SubstepReduction(), dither, none);
-    if (eardrum) TimeDomainModel9(model, kDt, session.PressureBackup.Range(0, kSamples - 1), none);
-    benchmark::DoNotOptimize(session.PressureBackup.Range(0, 0).data());
+    if (eardrum) TimeDomainModel9(model, kDt, session.UnderProtector.Range(0, kSamples - 1), none);
+    benchmark::DoNotOptimize(session.UnderProtector.Range(0, 0).data());
   }
   state.counters["substeps_per_sample"] = static_cast<double>(stats.substeps) / (kSamples - 1);
   state.counters["max_substeps"] = stats.max_substeps;

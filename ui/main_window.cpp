@@ -1,25 +1,22 @@
 #include "ui/main_window.h"
 
-#include <QAbstractItemDelegate>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFontDatabase>
 #include <QHeaderView>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QSettings>
 #include <QStatusBar>
 #include <cmath>
 
 #include "core/common/data_dir.h"
 #include "core/common/files.h"
+#include "core/common/numbers.h"
 #include "core/model/ear_model.h"
-#include "core/protection/hpd_table.h"
-#include "core/waveform/grid_edit.h"
+#include "render/recipes.h"
 
 namespace korva::ui {
 
@@ -30,258 +27,89 @@ const char* const kHelpText =
     "warned hazard.  This creates an Animate option to show graphs and a movie of the hazard.  "
     "The movie has a MVI file extension with an store and recall option by File|Movie.";
 
-const char* const kMovieClosingMessage =
-    "The hazard analysis ends here with the Right-Click Pop-Up Menu disabled. To re-enable the "
-    "Pop-Up Menu, return to the File | Open KRV waveform or File | Import waveform Pull-Down "
-    "menu. To analyze a different warned response, return to the Analyze Pull-Down Menu.";
-
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kRecentKey = "recent_files";
-
-int RoundToInt(double value) {
-  return static_cast<int>(std::nearbyint(value));
-}
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Grid cells hold 8-bit text; TAB, CR and LF would break the KRV line format.
-std::string CellText(const QString& text) {
-  std::string cell = text.toLatin1().toStdString();
-  for (char& c : cell) {
-    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-  }
-  return cell;
-}
-
-// The splash: the start-up picture stretched over the client area with the
-// version text centred near its top.
-void DrawSplash(Surface& image, const QImage& picture) {
-  SurfacePainter paint(image);
-  QPainter& painter = *paint;
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-  painter.drawImage(QRect(0, 0, image.width(), image.height()), picture);
-  QFont font(QFontDatabase::families().contains("Times New Roman") ? "Times New Roman"
-                                                                   : "Liberation Serif");
-  font.setStyleHint(QFont::Serif);
-  font.setBold(true);
-  font.setPixelSize(plot::PointsToPixels(32));
-  painter.setFont(font);
-  painter.setPen(Qt::red);
-  const QFontMetrics metrics(font);
-  const int width = metrics.horizontalAdvance(kSplashText);
-  const int height = metrics.height();
-  const int left = image.width() / 2 - width / 2;
-  const int top = RoundToInt(0.075 * image.height()) - height / 2;
-  painter.drawText(QRect(left, top, width + 1, height), Qt::AlignLeft | Qt::AlignTop, kSplashText);
-}
 
 }  // namespace
 
 MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions options,
                        QWidget* parent)
-    : QMainWindow(parent),
-      prompter_(prompter),
-      chooser_(chooser),
-      options_(std::move(options)),
-      document_(options_.sample_capacity),
-      runner_(prompter_),
-      canvas_(new Canvas),
-      cursor_(*canvas_) {
+    : QMainWindow(parent) {
   setObjectName("Form1");
   setWindowTitle(kWindowCaption);
   setMinimumSize(kMinimumWidth, kMinimumHeight);
   setAcceptDrops(true);
-  canvas_->setObjectName("Canvas");
-  setCentralWidget(canvas_);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::white);
   setPalette(palette);
-  statusBar()->setObjectName("StatusBar1");
+  BuildFrame();
+
+  workspace_ =
+      new Workspace(prompter, chooser, std::move(options),
+                    WindowFrame{*canvas_, *grid_, *statusBar(), *edit1_, *progress_bar_}, this);
+  movie_ = new MovieController(*workspace_, *menuBar(), this);
+  edit_ = new EditController(*workspace_, this);
+  file_ = new FileController(*workspace_, *movie_, *this, this);
+  analysis_ = new AnalysisController(*workspace_, *edit_, *movie_, *menuBar(), this);
+  protector_ = new ProtectorController(*workspace_, *edit_, *movie_, this);
+  view_ = new ViewController(*workspace_, *edit_, *analysis_, *movie_, this);
+  report_ = new ReportController(*workspace_, this);
   BuildMenus();
-  BuildControls();
-  connect(canvas_, &Canvas::Pressed, this, &MainWindow::FormMouseDown);
-  connect(canvas_, &Canvas::Moved, this, &MainWindow::FormMouseMove);
-  connect(canvas_, &Canvas::Released, this, &MainWindow::FormMouseUp);
-  connect(canvas_, &Canvas::Wheeled, this, &MainWindow::CanvasWheeled);
-  connect(canvas_, &Canvas::Hovered, this, &MainWindow::CanvasHovered);
-  connect(canvas_, &Canvas::DoubleClicked, this, &MainWindow::CanvasDoubleClicked);
-  connect(canvas_, &Canvas::Resized, this, &MainWindow::Relayout);
-  connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
-  connect(this, &MainWindow::ProtectorChosen, this, &MainWindow::GetHPDData);
+  ConnectCanvas();
+  connect(file_, &FileController::LayoutChanged, this, &MainWindow::LayoutReadouts);
+  connect(analysis_, &AnalysisController::DescriptorsToggled, this, &MainWindow::LayoutReadouts);
 
-  movie_ = new HazardMovie(canvas_->Image(), this);
-  connect(movie_, &HazardMovie::FrameDrawn, canvas_, qOverload<>(&QWidget::update));
-  // A replay starts from a clean lower plot: the whole picture is drawn again.
-  connect(movie_, &HazardMovie::ReplayRequested, this, &MainWindow::Redraw);
+  // The progress bar with its Cancel while a computation runs.
+  CommandRunner& runner = workspace_->runner();
+  connect(cancel_button_, &QPushButton::clicked, &runner, &CommandRunner::Cancel);
+  connect(&runner, &CommandRunner::Started, this, [this] {
+    progress_bar_->setValue(0);
+    progress_bar_->show();
+    cancel_button_->show();
+    cancel_button_->raise();
+  });
+  connect(&runner, &CommandRunner::Ended, cancel_button_, &QWidget::hide);
+  connect(&runner, &CommandRunner::ProgressChanged, this,
+          [this](int permille) { progress_bar_->setValue(permille * kProgressSteps / 1000); });
+  connect(&runner, &CommandRunner::Finished, this, [this](const QString& name, bool succeeded) {
+    if (!workspace_->ProgressBarKept()) progress_bar_->hide();
+    if (!succeeded && workspace_->runner().CancelRequested()) {
+      workspace_->ShowStatus(name + ": cancelled", kStatusMilliseconds);
+    }
+  });
+  // A close asked for while a command ran happens once it is over.
+  connect(workspace_, &Workspace::Idle, this, [this] {
+    if (!close_pending_) return;
+    close_pending_ = false;
+    close();
+  });
 
-  connect(&runner_, &CommandRunner::Started, this, [this] { LockWhileWorking(true); });
-  connect(&runner_, &CommandRunner::Ended, this, [this] { LockWhileWorking(false); });
-  connect(&runner_, &CommandRunner::ProgressChanged, this, &MainWindow::ShowProgress);
-  connect(&runner_, &CommandRunner::Finished, this, &MainWindow::CommandFinished);
-
-  const fs::path start =
-      options_.open_dir.empty() ? CurrentFolder().value_or(".") : options_.open_dir;
-  document_.start_folder = start;
-  document_.open_folder = start;
-  document_.output_folder = start;
+  const fs::path start = workspace_->options().open_dir.empty() ? CurrentFolder().value_or(".")
+                                                                : workspace_->options().open_dir;
+  Document& document = workspace_->document();
+  document.start_folder = start;
+  document.open_folder = start;
+  document.output_folder = start;
 }
 
 MainWindow::~MainWindow() {
   QCoreApplication::instance()->removeEventFilter(this);
-  movie_->Stop();
+  movie_->Player().Stop();
 }
 
-QAction* MainWindow::AddCommand(QMenu* menu, const char* caption, const char* name, Slot slot) {
-  QAction* action = menu->addAction(caption);
-  action->setObjectName(name);
-  if (slot != nullptr) connect(action, &QAction::triggered, this, slot);
-  return action;
-}
+void MainWindow::BuildFrame() {
+  canvas_ = new Canvas;
+  canvas_->setObjectName("Canvas");
+  setCentralWidget(canvas_);
+  statusBar()->setObjectName("StatusBar1");
 
-void MainWindow::BuildMenus() {
-  menuBar()->setNativeMenuBar(false);
-  file_menu_ = menuBar()->addMenu("&File");
-  file_menu_->setObjectName("File1");
-  open_action_ = AddCommand(file_menu_, "Open KRV waveform", "OpenKRVwaveform1",
-                            &MainWindow::OpenKRVwaveform1Click);
-  overlay_action_ = AddCommand(file_menu_, "Overlay KRV waveform", "OverlayKRVWaveform1",
-                               &MainWindow::OverlayKRVWaveform1Click);
-  import_action_ = AddCommand(file_menu_, "Import waveform", "Importwaveform1",
-                              &MainWindow::Importwaveform1Click);
-  recent_menu_ = file_menu_->addMenu("Open &recent");
-  recent_menu_->setObjectName("RecentFiles1");
-  file_menu_->addSeparator();
-  save_action_ = AddCommand(file_menu_, "Save KRV waveform", "SaveKRVwaveform1",
-                            &MainWindow::SaveKRVwaveform1Click);
-  save_as_action_ = AddCommand(file_menu_, "Save KRV waveform as", "SaveKRVwaveformas1",
-                               &MainWindow::SaveKRVwaveformas1Click);
-  save_wav_action_ = AddCommand(file_menu_, "Save WAV waveform", "SaveWAVwaveform1",
-                                &MainWindow::SaveWAVwaveform1Click);
-  export_report_action_ =
-      AddCommand(file_menu_, "Export report...", "ExportReport1", &MainWindow::ExportReport1Click);
-  file_menu_->addSeparator();
-  AddCommand(file_menu_, "Copy screen to clipboard", "Copyscreentoclipboard1",
-             &MainWindow::Copyscreentoclipboard1Click);
-  AddCommand(file_menu_, "Copy waveform to clipboard", "CopyWaveformToClipboard1",
-             &MainWindow::CopyWaveformToClipboard1Click);
-  AddCommand(file_menu_, "Copy spectrum to clipboard", "Copyospectrumtoclipboard1",
-             &MainWindow::Copyospectrumtoclipboard1Click);
-  AddCommand(file_menu_, "Export picture...", "ExportPicture1", &MainWindow::ExportPicture1Click);
-  AddCommand(file_menu_, "Save movie...", "SaveMovie1", &MainWindow::SaveMovie1Click);
-  file_menu_->addSeparator();
-  AddCommand(file_menu_, "&Exit", "Exit1", &MainWindow::Exit1Click);
-
-  analyze_menu_ = menuBar()->addMenu("&Analyze");
-  analyze_menu_->setObjectName("Analyze1");
-  AddCommand(analyze_menu_, "ARU(W) Auditory Risk Units, Warned", "NoProtectorWarned1",
-             &MainWindow::NoProtectorWarned1Click);
-  AddCommand(analyze_menu_, "ARU(U) Auditory Risk Units, Unwarned", "NoProtectorUnWarned1",
-             &MainWindow::NoProtectorUnWarned1Click);
-  QAction* help = menuBar()->addAction("&Help");
-  help->setObjectName("Help1");
-  connect(help, &QAction::triggered, this, &MainWindow::Help1Click);
-
-  // The pop-up menu; its nine top items are enabled and disabled together.
-  popup_menu_ = new QMenu(this);
-  popup_menu_->setObjectName("PopupMenu1");
-  connect(popup_menu_, &QMenu::aboutToShow, this, &MainWindow::PopupMenu1Popup);
-  popup_items_[0] = AddCommand(popup_menu_, "Select &Segment", "SelectSegment1",
-                               &MainWindow::SelectSegment1Click);
-  popup_items_[1] =
-      AddCommand(popup_menu_, "Set &Baseline", "SetBaseline", &MainWindow::SetBaselineClick);
-  QMenu* calibrate = popup_menu_->addMenu("&Calibrate");
-  calibrate->setObjectName("Calibrate1");
-  popup_items_[2] = calibrate->menuAction();
-  QMenu* known_peak = nullptr;
-  const std::pair<const char*, const char*> units[] = {
-      {"&Multiply data by keyboard input", "Multiplydatabykeyboardinput1"},
-      {"&Atm", "Atm1"},
-      {"&Bar", "Bar1"},
-      {"Peak Pressure &Level dB", "PeakPressureLeveldB1"},
-      {"&Dynes/Cm^2", "DynesCm21"},
-      {"&millibar or hPa", "millibarorhPa1"},
-      {"&KiloPascals", "KiloPascals1"},
-      {"&Pascals", "Pascals1"},
-      {"P.&S.I", "PSI1"}};
-  for (int unit = 0; unit < static_cast<int>(std::size(units)); ++unit) {
-    if (unit == 1) {
-      known_peak = calibrate->addMenu("&Adjust to known peak pressure");
-      known_peak->setObjectName("Adjusttoknownpeakpressure1");
-    }
-    QAction* item = AddCommand(unit == 0 ? calibrate : known_peak, units[unit].first,
-                               units[unit].second, nullptr);
-    connect(item, &QAction::triggered, this, [this, unit] { CalibrateClick(unit); });
-  }
-  popup_items_[3] = AddCommand(popup_menu_, "&Establish Start", "EstablishStart",
-                               &MainWindow::EstablishStartClick);
-  popup_items_[4] =
-      AddCommand(popup_menu_, "&Taper Ends", "ApplyTaper1", &MainWindow::ApplyTaper1Click);
-  popup_items_[5] = AddCommand(popup_menu_, "St&atistics", "Stats1", &MainWindow::Stats1Click);
-  popup_items_[6] = AddCommand(popup_menu_, "Leq300ms spectrum", "Leq300msspectrum1",
-                               &MainWindow::Leq300msspectrum1Click);
-  popup_items_[7] = AddCommand(popup_menu_, "&Resample", "Resample1", &MainWindow::Resample1Click);
-  QMenu* protection = popup_menu_->addMenu("APPLY HEARING PROTECTION");
-  protection->setObjectName("ApplyEarProtector1");
-  popup_items_[8] = protection->menuAction();
-  connect(protection, &QMenu::aboutToShow, this, &MainWindow::ApplyEarProtector1Click);
-  default_mode_menu_ = protection->addMenu("DEFAULT MODE");
-  default_mode_menu_->setObjectName("DefaultMode1");
-  AddCommand(default_mode_menu_, "HELP", "Help2", &MainWindow::Help2Click);
-  // Kept visible but never enabled: nothing under it can be chosen.
-  QMenu* power_user = protection->addMenu("POWER USER MODE");
-  power_user->setObjectName("PowerUserMode1");
-  for (const auto& [caption, name] :
-       {std::pair{"PLUG", "PLUG1"}, std::pair{"MUFF", "MUFF1"},
-        std::pair{"PLUG + MUFF", "PLUGMUFF1"}, std::pair{"OTHER", "OTHER1"}}) {
-    AddCommand(power_user, caption, name, nullptr);
-  }
-  power_user->menuAction()->setEnabled(false);
-  popup_menu_->addSeparator();
-  AddCommand(popup_menu_, "Zoom to fit\tHome", "ZoomToFit1", &MainWindow::ZoomToFitClick);
-  FillRecentMenu();
-}
-
-void MainWindow::BuildControls() {
   grid_ = new QTableWidget(HeaderGrid::kRows, HeaderGrid::kColumns, canvas_);
   grid_->setObjectName("StringGrid1");
   grid_->horizontalHeader()->hide();
   grid_->verticalHeader()->hide();
   grid_->hide();
-  connect(grid_, &QTableWidget::cellChanged, this, &MainWindow::GridCellChanged);
-  connect(grid_, &QTableWidget::currentCellChanged, this,
-          [this](int row, int column, int, int) { StringGrid1SelectCell(column, row); });
   grid_->installEventFilter(this);
-  // Enter inside a cell editor reaches the delegate, not the grid: the
-  // editor's text has been committed when it asks to close.
-  connect(grid_->itemDelegate(), &QAbstractItemDelegate::closeEditor, this,
-          [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
-            if (hint == QAbstractItemDelegate::SubmitModelCache) StringGrid1KeyDown();
-          });
-
-  descriptors_ = new QTableWidget(0, 3, canvas_);
-  descriptors_->setObjectName("Descriptors1");
-  descriptors_->setHorizontalHeaderLabels({"Descriptor", "Value", "Unit"});
-  descriptors_->verticalHeader()->hide();
-  // Compact rows, so that all of them show in the band; the names take
-  // what the values and units leave.
-  descriptors_->verticalHeader()->setDefaultSectionSize(descriptors_->fontMetrics().height() + 6);
-  descriptors_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-  descriptors_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-  descriptors_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
-  descriptors_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  descriptors_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  descriptors_->setContextMenuPolicy(Qt::ActionsContextMenu);
-  auto* copy = new QAction("Copy", descriptors_);
-  copy->setShortcut(QKeySequence::Copy);
-  copy->setShortcutContext(Qt::WidgetShortcut);
-  connect(copy, &QAction::triggered, this, &MainWindow::CopyDescriptors);
-  descriptors_->addAction(copy);
-  descriptors_->hide();
 
   edit1_ = new QLineEdit(canvas_);
   edit1_->setObjectName("Edit1");
@@ -298,28 +126,6 @@ void MainWindow::BuildControls() {
   cancel_button_ = new QPushButton("Cancel", canvas_);
   cancel_button_->setObjectName("CancelButton");
   cancel_button_->hide();
-  connect(cancel_button_, &QPushButton::clicked, &runner_, &CommandRunner::Cancel);
-
-  // The Done buttons of the edit commands, hidden until a command arms them,
-  // and the Cancel that abandons any of them.
-  const std::pair<const char*, const char*> buttons[] = {
-      {"Button2", "&Done"},    {"Button3", "&Expand Selection"},
-      {"Button4", "&Select "}, {"Button5", "&Done"},
-      {"Button6", "&Done"},    {"Button12", "&Done"}};
-  const Slot handlers[] = {&MainWindow::Button2Click, &MainWindow::Button3Click,
-                           &MainWindow::Button4Click, &MainWindow::Button5Click,
-                           &MainWindow::Button6Click, &MainWindow::Button12Click};
-  for (std::size_t i = 0; i < std::size(buttons); ++i) {
-    auto* button = new QPushButton(buttons[i].second, canvas_);
-    button->setObjectName(buttons[i].first);
-    button->hide();
-    connect(button, &QPushButton::clicked, this, handlers[i]);
-    done_buttons_.push_back(button);
-  }
-  cancel_edit_button_ = new QPushButton("Cancel", canvas_);
-  cancel_edit_button_->setObjectName("CancelEdit");
-  cancel_edit_button_->hide();
-  connect(cancel_edit_button_, &QPushButton::clicked, this, &MainWindow::CancelEditClick);
 
   // Esc reaches the window whichever widget has the focus (the menu bar
   // keeps it after a menu was closed), but only when no menu or dialog is
@@ -327,226 +133,144 @@ void MainWindow::BuildControls() {
   QCoreApplication::instance()->installEventFilter(this);
 }
 
-fs::path MainWindow::DataFile(const std::string& name) const {
-  if (auto found = FindCaseInsensitive(options_.data_dir, name)) return *found;
-  return options_.data_dir / name;
+void MainWindow::BuildMenus() {
+  menuBar()->setNativeMenuBar(false);
+  QMenu* file = menuBar()->addMenu("&File");
+  file->setObjectName("File1");
+  file_->AddOpenItem(*file);
+  protector_->AddOverlayItem(*file);
+  file_->AddImportItems(*file);
+  file->addSeparator();
+  file_->AddSaveItems(*file);
+  report_->AddFileItems(*file);
+  file->addSeparator();
+  view_->AddFileItems(*file);
+  movie_->AddFileItems(*file);
+  file->addSeparator();
+  QAction* exit = file->addAction("&Exit");
+  exit->setObjectName("Exit1");
+  connect(exit, &QAction::triggered, this, &QWidget::close);
+
+  analyze_menu_ = menuBar()->addMenu("&Analyze");
+  analyze_menu_->setObjectName("Analyze1");
+  analysis_->AddAnalyzeItems(*analyze_menu_);
+  QAction* help = menuBar()->addAction("&Help");
+  help->setObjectName("Help1");
+  connect(help, &QAction::triggered, this, &MainWindow::ShowHelp);
+
+  // The pop-up menu; its nine top items are enabled and disabled together.
+  popup_menu_ = new QMenu(this);
+  popup_menu_->setObjectName("PopupMenu1");
+  connect(popup_menu_, &QMenu::aboutToShow, this, &MainWindow::RememberPicture);
+  std::vector<QAction*> items = edit_->AddPopupItems(*popup_menu_);
+  for (QAction* item : analysis_->AddPopupItems(*popup_menu_)) items.push_back(item);
+  items.push_back(edit_->AddResampleItem(*popup_menu_));
+  items.push_back(protector_->AddPopupItems(*popup_menu_));
+  std::array<QAction*, 9> nine{};
+  std::copy_n(items.begin(), nine.size(), nine.begin());
+  workspace_->SetPopupItems(nine);
+  popup_menu_->addSeparator();
+  view_->AddPopupItems(*popup_menu_);
 }
+
+void MainWindow::ConnectCanvas() {
+  // A press is the zoom rectangle's, else the cursor lines'; it also takes
+  // the protector's help picture away.
+  connect(canvas_, &Canvas::Pressed, this,
+          [this](Qt::MouseButton button, QPoint at, Qt::KeyboardModifiers modifiers) {
+            if (Busy() || view_->StartZoomBand(button, at, modifiers)) return;
+            edit_->Press(button, at);
+            protector_->EndHelp();
+          });
+  connect(canvas_, &Canvas::Moved, this, [this](QPoint at) {
+    if (!Busy() && !view_->MoveZoomBand(at)) edit_->Move(at);
+  });
+  connect(canvas_, &Canvas::Released, this, [this](Qt::MouseButton, QPoint at) {
+    if (!Busy() && !view_->EndZoomBand(at)) edit_->Release(at);
+  });
+  connect(canvas_, &Canvas::Wheeled, view_, &ViewController::Wheeled);
+  connect(canvas_, &Canvas::Hovered, view_, &ViewController::Hovered);
+  connect(canvas_, &Canvas::DoubleClicked, view_, &ViewController::DoubleClicked);
+  connect(canvas_, &Canvas::Resized, this, [this] {
+    LayoutReadouts();
+    workspace_->picture().Redraw();
+  });
+  connect(canvas_, &QWidget::customContextMenuRequested, this, &MainWindow::ShowPopup);
+}
+
+// --- Start-up -------------------------------------------------------------------
 
 void MainWindow::LoadModelConfiguration() {
   // Man.Fig names the ear-model parameter file; both must be readable and
   // the parameters usable before the window offers any command.
+  const fs::path data_dir = workspace_->options().data_dir;
   fs::path model;
   try {
-    model = ModelFileFromManFig(options_.data_dir);
+    model = ChooseModelFile({}, data_dir);
   } catch (const Error& e) {
-    throw StartupError(FileErrorText(DataFile(kModelConfiguration), e.what()));
+    throw StartupError(
+        workspace_->FileErrorText(workspace_->DataFile(kModelConfiguration), e.what()));
   }
   try {
     LoadEarModel(model);
   } catch (const Error& e) {
-    throw StartupError(FileErrorText(model, e.what()));
+    throw StartupError(workspace_->FileErrorText(model, e.what()));
   }
-  model_file_ = model;
+  workspace_->SetModelFile(model);
 }
 
-void MainWindow::LoadPictures() {
-  auto load = [this](const char* name) {
-    const fs::path path = DataFile(name);
-    QImageReader reader(QString::fromStdString(path.string()));
-    QImage picture = reader.read();
-    if (picture.isNull()) {
-      throw StartupError(WithFile(path.string(), reader.errorString().toStdString()));
-    }
-    return picture;
-  };
-  splash_picture_ = load(kSplashPicture);
-  help_picture_ = load(kHelpPicture);
+QImage MainWindow::LoadPicture(const char* name) const {
+  const fs::path path = workspace_->DataFile(name);
+  QImageReader reader(QString::fromStdString(path.string()));
+  QImage picture = reader.read();
+  if (picture.isNull()) {
+    throw StartupError(WithFile(path.string(), reader.errorString().toStdString()));
+  }
+  return picture;
 }
 
 void MainWindow::FormCreate() {
   LoadModelConfiguration();
-  popup_on_ = false;
-  Session& session = document_.session;
+  workspace_->SetPopupOn(false);
+  Document& document = workspace_->document();
+  Session& session = document.session;
   session.WaveformLoaded = false;
   session.ImportedWaveform = false;
   session.MovieAvailable = false;
-  analyze_menu_->menuAction()->setEnabled(false);
-  overlay_action_->setEnabled(false);
-  save_action_->setEnabled(false);
-  save_as_action_->setEnabled(false);
-  save_wav_action_->setEnabled(false);
-  LoadPictures();
-  picture_.background = [picture = splash_picture_](Surface& image, PlotState&) {
-    DrawSplash(image, picture);
-  };
-  Redraw();
-  SaveForm();
+  const Workspace::WaveformCommands& commands = workspace_->Commands();
+  for (QAction* action :
+       {commands.analyze, commands.overlay, commands.save, commands.save_as, commands.save_wav}) {
+    action->setEnabled(false);
+  }
+  const QImage splash = LoadPicture(kSplashPicture);
+  protector_->SetHelpPicture(LoadPicture(kHelpPicture));
+  document.picture.background = render::Splash(splash, kSplashText);
+  document.Changed(Document::kPicture);
+  document.SaveForm();
   session.ClearPlotFirst = true;
-  session.StartupDir = options_.data_dir.string();
-  session.WaveformDir = document_.open_folder.string();
-  LoadProtectorItems();
+  session.StartupDir = workspace_->options().data_dir.string();
+  session.WaveformDir = document.open_folder.string();
+  protector_->LoadProtectorItems();
 }
 
-// --- Running commands -------------------------------------------------------
-
-bool MainWindow::Run(const QString& name, const std::function<void()>& body, MovieEffect movie) {
-  if (runner_.Busy()) return false;
-  if (movie == MovieEffect::kEndsIt) movie_->Stop();
-  const bool ran = runner_.Run(name, body);
-  if (close_pending_ && !runner_.Busy()) {
-    close_pending_ = false;
-    close();
-  }
-  return ran;
-}
-
-bool MainWindow::Start(const QString& name, CommandRunner::Work work,
-                       std::function<void()> abandon) {
-  // A command whose dialog was open when the window was closed goes no further.
-  if (closed_) return false;
-  movie_->Stop();
-  return runner_.Start(name, std::move(work), std::move(abandon));
-}
-
-void MainWindow::LockWhileWorking(bool working) {
-  if (working) {
-    std::vector<QAction*> actions = {
-        open_action_,          overlay_action_,    import_action_,   recent_menu_->menuAction(),
-        save_action_,          save_as_action_,    save_wav_action_, analyze_menu_->menuAction(),
-        export_report_action_, movie_cancel_item_, movie_next_item_, exit_spectrum_item_};
-    for (QAction* action : actions) {
-      if (action == nullptr) continue;
-      working_actions_.emplace_back(action, action->isEnabled());
-      action->setEnabled(false);
-    }
-    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    for (QPushButton* button : {armed_button_, cancel_edit_button_}) {
-      if (button != nullptr) button->setEnabled(false);
-    }
-    keep_progress_bar_ = false;
-    progress_bar_->setValue(0);
-    progress_bar_->show();
-    cancel_button_->show();
-    cancel_button_->raise();
-  } else {
-    for (const auto& [action, enabled] : working_actions_) action->setEnabled(enabled);
-    working_actions_.clear();
-    for (QPushButton* button : {armed_button_, cancel_edit_button_}) {
-      if (button != nullptr) button->setEnabled(true);
-    }
-    if (locked_actions_.empty()) {
-      grid_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                             QAbstractItemView::AnyKeyPressed);
-    }
-    cancel_button_->hide();
-  }
-}
-
-void MainWindow::ShowProgress(int permille) {
-  progress_bar_->setValue(permille * kProgressSteps / 1000);
-}
-
-void MainWindow::CommandFinished(const QString& name, bool succeeded) {
-  if (!keep_progress_bar_) progress_bar_->hide();
-  if (!succeeded && runner_.CancelRequested()) {
-    statusBar()->showMessage(name + ": cancelled", kStatusMilliseconds);
-  }
-  if (close_pending_) {
-    close_pending_ = false;
-    close();
-  }
-}
-
-void MainWindow::ShowError(const std::string& message) {
-  prompter_.ShowError("Error", message);
-}
-
-std::string MainWindow::FileErrorText(const fs::path& file, const std::string& message) const {
-  // Core messages usually name the file already; name it once.
-  const std::string name = file.filename().string();
-  return message.find(name) == std::string::npos ? WithFile(file.string(), message) : message;
-}
-
-void MainWindow::ShowFileError(const fs::path& file, const std::string& message) {
-  ShowError(FileErrorText(file, message));
-}
-
-void MainWindow::ShowWritten(const std::vector<fs::path>& files) {
-  QStringList written;
-  for (const fs::path& file : files) {
-    if (!file.empty()) written << "Saved " + QString::fromStdString(file.string());
-  }
-  if (!written.isEmpty()) statusBar()->showMessage(written.join("; "), kStatusMilliseconds);
-}
-
-// --- The picture ------------------------------------------------------------
-
-void MainWindow::Redraw() {
-  canvas_->FollowWidgetSize();
-  Surface canvas(canvas_->Image());
-  picture_.Render(canvas, plot_);
-  if (help_showing_) {
-    canvas_->StretchPicture(help_picture_);
-  } else {
-    cursor_.SetPlot(CursorPlot());
-    cursor_.DrawLines();
-  }
-  canvas_->update();
-}
-
-void MainWindow::SaveForm() {
-  saved_picture_ = picture_;
-}
-
-void MainWindow::RestoreForm() {
-  picture_ = saved_picture_;
-  Redraw();
-}
-
-void MainWindow::Relayout() {
-  LayoutReadouts();
-  Redraw();
-  PlaceEditButtons();
-}
-
-void MainWindow::PressureTimePlot() {
-  canvas_->FollowWidgetSize();
-  std::optional<PressurePlotInput> plot =
-      NextPressurePlot(document_.session, plot_, canvas_->ClientWidth(), canvas_->ClientHeight());
-  if (!plot) return;
-  const bool fresh = plot->fresh_axes;
-  Layer layer = [plot = std::move(*plot)](Surface& image, PlotState& state) {
-    DrawPressurePlot(image, plot, state);
-  };
-  if (fresh) picture_.lower.clear();
-  picture_.lower.push_back(std::move(layer));
-  Redraw();
-}
-
-PlotRect MainWindow::CursorPlot() const {
-  const plot::Layout& layout = plot_.layout;
-  return PlotRect{layout.PlotLeft, layout.PlotTop, layout.PlotWidth, layout.PlotHeight};
-}
-
-void MainWindow::SetPopupItemsEnabled(bool enabled) {
-  for (QAction* item : popup_items_) item->setEnabled(enabled);
-}
+// --- The frame ------------------------------------------------------------------
 
 void MainWindow::LayoutReadouts() {
   const int w = canvas_->ClientWidth();
   const int h = canvas_->ClientHeight();
   // The grid stops short of the plot's top label, which is centred on the
   // top edge of the plot.
-  const int label_room = QFontMetrics(PlotFont(w, h)).height() / 2 + 2;
+  const int label_room = QFontMetrics(render::PlotFont(w, h)).height() / 2 + 2;
   const int grid_height = std::max(1, RoundToInt(0.5 * h) - label_room);
   // The descriptor table, when shown, takes the right of the band from the
   // grid's last column.
-  const int table_width = descriptors_->isHidden() ? 0 : RoundToInt(0.25 * w);
+  QTableWidget* descriptors = analysis_->Descriptors();
+  const int table_width = descriptors->isHidden() ? 0 : RoundToInt(0.25 * w);
   grid_->setGeometry(0, 0, w - table_width, grid_height);
-  descriptors_->setGeometry(w - table_width, 0, table_width, grid_height);
+  descriptors->setGeometry(w - table_width, 0, table_width, grid_height);
   const double widths[2][3] = {{0.3, 0.1, 0.56}, {0.2, 0.1, 0.66}};
   for (int column = 0; column < 3; ++column) {
-    grid_->setColumnWidth(column, RoundToInt(widths[import_layout_ ? 1 : 0][column] * w) -
+    grid_->setColumnWidth(column, RoundToInt(widths[file_->ImportLayout() ? 1 : 0][column] * w) -
                                       (column == 2 ? table_width : 0));
   }
   const int bar_height = RoundToInt(0.03 * h);
@@ -559,61 +283,24 @@ void MainWindow::LayoutReadouts() {
                       RoundToInt(0.75 * bar_width), bar_height);
 }
 
-// --- The grid -----------------------------------------------------------------
-
-void MainWindow::RefreshGrid() {
-  filling_grid_ = true;
-  for (int row = 0; row < HeaderGrid::kRows; ++row) {
-    for (int column = 0; column < HeaderGrid::kColumns; ++column) {
-      const QString text = Latin1(document_.session.Grid.Cell(column, row));
-      QTableWidgetItem* item = grid_->item(row, column);
-      if (item == nullptr) {
-        grid_->setItem(row, column, new QTableWidgetItem(text));
-      } else if (item->text() != text) {
-        item->setText(text);
-      }
-    }
-  }
-  filling_grid_ = false;
+void MainWindow::ShowHelp() {
+  workspace_->Run("Help", [this] {
+    workspace_->prompter().Inform("Information", kHelpText);
+    workspace_->document().RestoreForm();
+  });
 }
 
-void MainWindow::GridCellChanged(int row, int column) {
-  if (filling_grid_ || runner_.Busy()) return;
-  const QTableWidgetItem* item = grid_->item(row, column);
-  if (item == nullptr) return;
-  document_.session.Grid.Cell(column, row) = CellText(item->text());
+void MainWindow::RememberPicture() {
+  if (Busy()) return;
+  workspace_->document().SaveForm();
 }
 
-void MainWindow::StringGrid1SelectCell(int column, int row) {
-  if (runner_.Busy()) return;
-  ProcessPendingEdits();
-  if (column >= 0 && row >= 0) document_.pending.Mark(column, row);
+void MainWindow::ShowPopup(const QPoint& position) {
+  if (!workspace_->PopupOn() || Busy()) return;
+  popup_menu_->popup(canvas_->mapToGlobal(position));
 }
 
-void MainWindow::StringGrid1KeyDown() {
-  if (runner_.Busy()) return;
-  const int row = grid_->currentRow();
-  const int column = grid_->currentColumn();
-  if (column >= 0 && row >= 0) document_.pending.Mark(column, row);
-  ProcessPendingEdits();
-}
-
-void MainWindow::ProcessPendingEdits() {
-  if (!document_.pending.Any()) return;
-  GridEditResult result;
-  std::string failure;
-  try {
-    result = ProcessCell(document_.session, document_.pending);
-  } catch (const Error& e) {
-    failure = e.what();
-  }
-  RefreshGrid();
-  if (result.redraw) PressureTimePlot();
-  for (const std::string& refusal : result.refusals) prompter_.ShowError("Header grid", refusal);
-  if (!failure.empty()) ShowError(failure);
-}
-
-// --- Keys, close, drops -----------------------------------------------------
+// --- Keys, close, drops -----------------------------------------------------------
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress &&
@@ -621,66 +308,66 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       QApplication::activePopupWidget() == nullptr &&
       QApplication::activeModalWidget() == nullptr) {
     const auto* widget = qobject_cast<const QWidget*>(watched);
-    if (widget != nullptr && widget->window() == this && EscapeClick()) return true;
+    if (widget != nullptr && widget->window() == this && CancelRunningOrEdit()) return true;
   }
   // The movie's keys reach it whichever control has the focus; the read-out
   // would otherwise take Home and End for its own cursor.
   if ((watched == grid_ || watched == edit1_) && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
-    if (movie_->Key(key)) return true;
-    if (watched == grid_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) StringGrid1KeyDown();
+    if (movie_->Player().Key(key)) return true;
+    if (watched == grid_ && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+      workspace_->grid().CellEntered();
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-  if (movie_->Key(event->key())) {
+  if (movie_->Player().Key(event->key())) {
     event->accept();
     return;
   }
-  if (event->key() == Qt::Key_Home && (View() || ShownSpectrumView())) {
-    ZoomToFitClick();
+  if (event->key() == Qt::Key_Home && view_->Zoomed()) {
+    view_->ZoomToFit();
     event->accept();
     return;
   }
   QMainWindow::keyPressEvent(event);
 }
 
-bool MainWindow::EscapeClick() {
-  if (runner_.Working()) {
-    runner_.Cancel();
+bool MainWindow::CancelRunningOrEdit() {
+  CommandRunner& runner = workspace_->runner();
+  if (runner.Working()) {
+    runner.Cancel();
     return true;
   }
-  if (cursor_.Active() && !runner_.Busy()) {
-    CancelEditClick();
+  if (edit_->Cursor().Active() && !runner.Busy()) {
+    edit_->CancelEdit();
     return true;
   }
   return false;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (runner_.Working()) {
+  CommandRunner& runner = workspace_->runner();
+  if (runner.Working()) {
     // Asked once; the window closes when the computation has stopped.
-    if (close_pending_ || prompter_.AskOkCancel("Quit", kQuitQuestion)) {
+    if (close_pending_ || workspace_->prompter().AskOkCancel("Quit", kQuitQuestion)) {
       close_pending_ = true;
-      runner_.Cancel();
+      runner.Cancel();
     }
     event->ignore();
     return;
   }
   // A short command is showing a dialog: the window closes after it.
-  if (runner_.Busy()) {
+  if (runner.Busy()) {
     close_pending_ = true;
     event->ignore();
     return;
   }
-  movie_->Stop();
-  closed_ = true;
+  movie_->Player().Stop();
+  workspace_->WindowClosed();
   event->accept();
-}
-
-void MainWindow::Exit1Click() {
-  close();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -694,108 +381,14 @@ void MainWindow::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (urls.isEmpty() || !urls.front().isLocalFile()) return;
   event->acceptProposedAction();
-  OpenFile(fs::path(urls.front().toLocalFile().toStdString()));
+  file_->OpenFile(fs::path(urls.front().toLocalFile().toStdString()));
 }
 
 void MainWindow::OpenArguments(const QStringList& arguments) {
   for (const QString& argument : arguments) {
     if (argument.isEmpty() || argument.startsWith('-')) continue;
-    OpenFile(fs::path(argument.toStdString()));
+    file_->OpenFile(fs::path(argument.toStdString()));
     return;
-  }
-}
-
-// --- Recent files -------------------------------------------------------------
-
-namespace {
-
-std::unique_ptr<QSettings> OpenSettings(const fs::path& file) {
-  if (file.empty()) return std::make_unique<QSettings>("KORVA", "korva");
-  return std::make_unique<QSettings>(QString::fromStdString(file.string()), QSettings::IniFormat);
-}
-
-}  // namespace
-
-QStringList MainWindow::RecentFiles() const {
-  return OpenSettings(options_.settings_file)->value(kRecentKey).toStringList();
-}
-
-void MainWindow::RememberRecent(const fs::path& file) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(file, ec);
-  const QString path = QString::fromStdString((ec ? file : absolute).lexically_normal().string());
-  QStringList recent = RecentFiles();
-  recent.removeAll(path);
-  recent.prepend(path);
-  while (recent.size() > kRecentFiles) recent.removeLast();
-  OpenSettings(options_.settings_file)->setValue(kRecentKey, recent);
-  FillRecentMenu();
-}
-
-void MainWindow::FillRecentMenu() {
-  recent_menu_->clear();
-  const QStringList recent = RecentFiles();
-  for (const QString& path : recent) {
-    QAction* item = recent_menu_->addAction(path);
-    connect(item, &QAction::triggered, this, [this, path] { OpenFile(path.toStdString()); });
-  }
-  recent_menu_->menuAction()->setEnabled(!recent.isEmpty());
-}
-
-// --- Help, pop-up, protector items ----------------------------------------
-
-void MainWindow::Help1Click() {
-  Run("Help", [this] {
-    prompter_.Inform("Information", kHelpText);
-    RestoreForm();
-  });
-}
-
-void MainWindow::Help2Click() {
-  Run("HELP", [this] {
-    grid_before_help_ = grid_->isVisible();
-    grid_->hide();
-    RestoreForm();
-    help_showing_ = true;
-    Redraw();
-  });
-}
-
-void MainWindow::ApplyEarProtector1Click() {
-  if (runner_.Busy()) return;
-  // A movie frame drawn over the snapshot brought back would be out of step.
-  movie_->Stop();
-  // A task without read-outs: Set Baseline and Taper, which keep the last
-  // task, show none after this.
-  cursor_.SetTask(CursorTask::kProtector);
-  RestoreForm();
-  grid_->show();
-}
-
-void MainWindow::PopupMenu1Popup() {
-  if (runner_.Busy()) return;
-  SaveForm();
-}
-
-void MainWindow::ShowPopup(const QPoint& position) {
-  if (!popup_on_ || runner_.Busy()) return;
-  popup_menu_->popup(canvas_->mapToGlobal(position));
-}
-
-void MainWindow::LoadProtectorItems() {
-  const fs::path path = DataFileForReading(options_.data_dir, kProtectorTableName);
-  ProtectorTable table;
-  try {
-    table = ReadProtectorTable(path);
-  } catch (const Error& e) {
-    throw StartupError(FileErrorText(path, e.what()));
-  }
-  for (const int index : table.DefaultModeItems()) {
-    const ProtectorRecord& record = table.records[static_cast<std::size_t>(index)];
-    QAction* item = default_mode_menu_->addAction(Latin1(record.name));
-    item->setData(index);
-    connect(item, &QAction::triggered, this, [this, index] { emit ProtectorChosen(index); });
-    protector_items_.push_back(item);
   }
 }
 

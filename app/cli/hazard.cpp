@@ -1,18 +1,18 @@
 // korva-cli hazard: the warned and unwarned hazard of each file, as the
-// window's two Analyze commands compute them. The runs (file and listener,
-// each on its own copy of the opened session) and their cochlear places
-// share one pool of -j threads.
+// window's two Analyze commands compute them. The files, their listeners
+// and the cochlear places share one pool of -j threads.
 #include "core/model/hazard.h"
 
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/cli/command.h"
-#include "app/cli/hazard_runs.h"
 #include "app/cli/json.h"
+#include "app/cli/shots.h"
+#include "core/analysis/analysis.h"
+#include "core/analysis/fields.h"
 #include "core/common/numbers.h"
 
 namespace korva::cli {
@@ -20,60 +20,55 @@ namespace {
 
 enum class Format { Table, Json, Csv };
 
-void PrintTable(const FileJob& job, const std::vector<Listener>& listeners, std::ostream& out) {
-  const HazardRunResult* any = nullptr;
-  for (const auto& r : job.results) {
-    if (r) any = &*r;
-  }
-  if (any == nullptr) return;
-  out << job.name << ": " << FormatInteger(job.session->LastSample + 1)
-      << " samples, microphone location " << FormatInteger(any->MicLocation) << " ("
-      << MicLocationName(any->MicLocation) << ")\n";
+bool AnyRun(const ShotReport& shot) {
+  return shot.hazard[0] || shot.hazard[1];
+}
+
+void PrintTable(const ShotReport& shot, const std::vector<Listener>& listeners, std::ostream& out) {
+  out << shot.file << ": " << FormatInteger(shot.samples) << " samples, microphone location "
+      << FormatInteger(shot.mic_location) << " (" << MicLocationName(shot.mic_location) << ")\n";
   for (const Listener listener : listeners) {
-    const auto& r = job.results[ListenerSlot(listener)];
-    if (!r) continue;
-    const CochlearResult& c = r->cochlea;
-    const std::string name = ListenerName(listener);
-    out << "  " << name << std::string(10 - name.size(), ' ') << r->HazardText
-        << " A.R.U.  allowed exposures " << r->AllowedText << "  worst place "
-        << FormatInteger(c.WorstSection) << "\n";
+    if (!shot.Run(listener)) continue;
+    std::string name = ListenerName(listener);
+    name.resize(10, ' ');
+    out << "  " << name << ListenerLine(shot, listener) << "\n";
   }
-  for (const auto& r : job.results) {
-    if (r && !r->place_table_path.empty()) {
-      out << "  place table: " << r->place_table_path.string() << "\n";
+  for (const auto& run : shot.hazard) {
+    if (run && !run->place_table_path.empty()) {
+      out << "  place table: " << run->place_table_path.string() << "\n";
     }
   }
 }
 
-void PrintJson(const FileJob& job, const std::vector<Listener>& listeners, const ModelFileId& model,
-               std::ostream& out) {
-  const HazardRunResult* any = nullptr;
-  for (const auto& r : job.results) {
-    if (r) any = &*r;
+// The JSON keys of this command: the file, its waveform, the ear-model file
+// and the listeners' objects.
+std::vector<const Field*> JsonFields() {
+  std::vector<const Field*> fields;
+  for (const Field& field : ShotFields()) {
+    const bool wanted = field.key == "file" || field.key == "samples" ||
+                        field.key == "mic_location" || field.group == FieldGroup::kModel ||
+                        field.group == FieldGroup::kListener;
+    if (wanted) fields.push_back(&field);
   }
-  if (any == nullptr) return;
-  out << "{\"file\": " << JsonString(job.name)
-      << ", \"samples\": " << FormatInteger(job.session->LastSample + 1)
-      << ", \"mic_location\": " << FormatInteger(any->MicLocation)
-      << ", \"model_file\": " << JsonString(model.file)
-      << ", \"model_sha256\": " << JsonString(model.sha256);
-  for (const Listener listener : listeners) {
-    const auto& r = job.results[ListenerSlot(listener)];
-    if (r) out << ", \"" << ListenerName(listener) << "\": " << RunJson(*r);
-  }
-  out << "}\n";
+  return fields;
 }
 
-void PrintCsv(const FileJob& job, const std::vector<Listener>& listeners, std::ostream& out) {
+// One row per file and listener. Its "allowed" column holds the allowed
+// number as text ("unlimited" for a hazard of 0), as it always has.
+constexpr const char* kCsvHeader =
+    "file,listener,samples,mic_location,aru,aru_text,allowed,worst_section,fft_length\n";
+constexpr const char* kCsvRunKeys[] = {"aru", "aru_text", "allowed_text", "worst_section",
+                                       "fft_length"};
+
+void PrintCsv(const ShotReport& shot, const std::vector<Listener>& listeners, std::ostream& out) {
   for (const Listener listener : listeners) {
-    const auto& r = job.results[ListenerSlot(listener)];
-    if (!r) continue;
-    const CochlearResult& c = r->cochlea;
-    out << CsvField(job.name) << "," << ListenerName(listener) << ","
-        << FormatInteger(job.session->LastSample + 1) << "," << FormatInteger(r->MicLocation) << ","
-        << SingleText(c.TotalHazardARU) << "," << CsvField(r->HazardText) << ","
-        << CsvField(r->AllowedText) << "," << FormatInteger(c.WorstSection) << ","
-        << FormatInteger(c.FftLength) << "\n";
+    if (!shot.Run(listener)) continue;
+    out << CsvField(shot.file) << "," << ListenerName(listener) << ","
+        << FormatInteger(shot.samples) << "," << FormatInteger(shot.mic_location);
+    for (const char* key : kCsvRunKeys) {
+      out << "," << CsvCell(FieldNamed(ListenerName(listener), key).value(shot));
+    }
+    out << "\n";
   }
 }
 
@@ -84,47 +79,37 @@ int RunHazard(const std::vector<std::string>& argv, Streams& io) {
   const Format format = args.Has("--json")  ? Format::Json
                         : args.Has("--csv") ? Format::Csv
                                             : Format::Table;
-  std::vector<Listener> listeners;
+  AnalysisOptions options;
+  options.listeners.clear();
   const bool neither = !args.Has("--warned") && !args.Has("--unwarned");
-  if (neither || args.Has("--warned")) listeners.push_back(Listener::Warned);
-  if (neither || args.Has("--unwarned")) listeners.push_back(Listener::Unwarned);
-
-  HazardRunPlan plan;
-  plan.listeners = listeners;
-  plan.jobs = JobsOption(args);
+  if (neither || args.Has("--warned")) options.listeners.push_back(Listener::Warned);
+  if (neither || args.Has("--unwarned")) options.listeners.push_back(Listener::Unwarned);
+  options.describe = false;
+  options.write_place_table = true;
+  const long long jobs = JobsOption(args);
   // The parameter file is found and checked once, before any work.
-  const std::optional<ModelFileId> model_id = CheckedModelFile(args, io);
-  if (!model_id) return 1;
-  plan.model_file = model_id->file;
-  const std::vector<std::unique_ptr<FileJob>> files = RunHazardJobs(args.Positional(), plan, io);
+  const std::optional<ModelFileId> model = CheckedModelFile(args, io);
+  if (!model) return 1;
+  options.model_file = model->file;
+  const std::vector<ShotReport> shots =
+      AnalyzeFilesShowingProgress(args.Positional(), options, jobs, "hazard", io);
 
   int status = 0;
-  if (format == Format::Csv) {
-    io.out << "file,listener,samples,mic_location,aru,aru_text,allowed,worst_section,fft_length\n";
-  }
-  for (const auto& file : files) {
-    if (!file->open_error.empty()) {
-      ReportFileError(file->name, file->open_error, io);
-      status = 1;
-      continue;
-    }
-    for (const Listener listener : listeners) {
-      const std::string& error = file->errors[ListenerSlot(listener)];
-      if (!error.empty()) {
-        ReportFileError(file->name, error, io);
-        status = 1;
-      }
-      ReportRunNotes(*file, listener, io);
-    }
+  if (format == Format::Csv) io.out << kCsvHeader;
+  const std::vector<const Field*> json_fields = JsonFields();
+  for (const ShotReport& shot : shots) {
+    ReportShotProblems(shot, io);
+    if (shot.failed()) status = 1;
+    if (!AnyRun(shot)) continue;
     switch (format) {
       case Format::Table:
-        PrintTable(*file, listeners, io.out);
+        PrintTable(shot, options.listeners, io.out);
         break;
       case Format::Json:
-        PrintJson(*file, listeners, *model_id, io.out);
+        io.out << JsonObject(shot, json_fields) << "\n";
         break;
       case Format::Csv:
-        PrintCsv(*file, listeners, io.out);
+        PrintCsv(shot, options.listeners, io.out);
         break;
     }
   }
@@ -155,7 +140,7 @@ KORVA_CLI_COMMAND(
      "                  \"unwarned\" with aru, aru_text, allowed (null for a hazard\n"
      "                  of 0), allowed_text, section_hazard, worst_section, fft_length\n"
      "  --csv           one row per file and listener, with a header row\n"
-     "  -j, --jobs N    threads to use (default: the number of cores); they share\n"
+     "  -j, --jobs N    threads to use (default: the cores it may use); they share\n"
      "                  the files, both listeners of each and the cochlear places\n\n"
      "Progress goes to standard error when it is a terminal. Exit status: 0 when\n"
      "every file was analysed, 1 when a file or the parameter file failed, 2 for\n"

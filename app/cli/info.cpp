@@ -3,7 +3,6 @@
 // rate, microphone location, extremes, peak level and unweighted energy.
 #include <array>
 #include <charconv>
-#include <cmath>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "app/cli/command.h"
 #include "app/cli/json.h"
+#include "core/common/levels.h"
 #include "core/common/numbers.h"
 #include "core/common/progress.h"
 #include "core/waveform/header_cells.h"
@@ -45,10 +45,11 @@ std::string MicLocationText(std::int32_t location) {
   }
 }
 
-// 20 log10 |peak| + 94 dB re 20 uPa; nothing for a zero peak.
+// The peak level as the grid states it, 94 dB for 1 Pa; nothing for a zero
+// peak.
 std::optional<double> PeakLevel(float peak) {
   if (peak == 0.0f) return std::nullopt;
-  return 20.0 * std::log10(std::fabs(static_cast<double>(peak))) + 94.0;
+  return Level94Db(peak);
 }
 
 // The header rows the file supplied and Open kept: 0 to 4 (row 4 holding the
@@ -79,8 +80,8 @@ void PrintText(const std::string& file, const Session& s, std::ostream& out) {
       << MicLocationText(s.MicLocation) << ")\n"
       << "  peak pressure:       " << ShortestSingle(s.PeakPressure) << " Pa\n"
       << "  minimum pressure:    " << ShortestSingle(s.MinPressure) << " Pa\n"
-      << "  peak level:          " << (level ? FormatFixed(*level, 2) + " dB" : "none (zero peak)")
-      << "\n"
+      << "  peak level:          "
+      << (level ? FormatFixed(*level, 2) + " " + kUnitDb94 : "none (zero peak)") << "\n"
       << "  unweighted energy:   " << ShortestSingle(s.UnweightedEnergy) << " J/m^2\n";
 }
 
@@ -146,7 +147,8 @@ KORVA_CLI_COMMAND(
      "KRV file of the same base name in its folder, found whatever its case) and\n"
      "prints the header rows, the number of samples read and analysed (after the\n"
      "power-of-two rule), the sample rate, the microphone location, the peak and\n"
-     "minimum pressure in Pa, the peak level (20 log10 |peak| + 94 dB) and the\n"
+     "minimum pressure in Pa, the peak level (20 log10 |peak| + 94 dB, as the grid\n"
+     "states levels: \"dB (94 dB = 1 Pa)\", 0.02 dB above dB re 20 uPa) and the\n"
      "unweighted energy in J/m^2.\n\n"
      "  --json     one JSON object per file and line, with the keys file, read,\n"
      "             samples_read, samples, sample_rate, mic_location, title, peak_pa,\n"

@@ -1,10 +1,6 @@
 #include "app/cli/interval.h"
 
-#include <cmath>
-
 #include "core/common/error.h"
-#include "core/common/numbers.h"
-#include "core/metrics/interval_metrics.h"
 
 namespace korva::cli {
 
@@ -29,18 +25,6 @@ IntervalRequest ReadInterval(const Args& args) {
     throw UsageError("--first must not lie after --last");
   }
   return r;
-}
-
-Selection ResolveInterval(const IntervalRequest& r, const Session& s) {
-  const double dt = s.SampleInterval;
-  auto index_of = [&](double ms) { return std::nearbyint(ms * 0.001 / dt); };
-  double first = 0.0;
-  double last = s.LastSample;
-  if (r.from_ms) first = index_of(*r.from_ms);
-  if (r.to_ms) last = index_of(*r.to_ms);
-  if (r.first) first = static_cast<double>(*r.first);
-  if (r.last) last = static_cast<double>(*r.last);
-  return IntervalWithin(s.LastSample, s.SampleInterval, first, last);
 }
 
 }  // namespace korva::cli

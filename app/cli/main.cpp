@@ -42,7 +42,7 @@ void PrintVersion(std::ostream& out) {
   }
   out << "data folder: " << dir->string() << "\n";
   try {
-    const korva::ModelFileId model = korva::IdentifyModelFile(korva::ModelFileFromManFig(*dir));
+    const korva::ModelFileId model = korva::IdentifyModelFile(korva::ChooseModelFile({}, *dir));
     out << "ear model: " << model.file << "\near model SHA-256: " << model.sha256 << "\n";
   } catch (const korva::Error& e) {
     out << "ear model: " << e.what() << "\n";

@@ -2,64 +2,55 @@
 // of a KRV waveform: A-weighted and unweighted equivalent levels, the 8-hour
 // equivalent of one exposure, the exposures allowed per day and the
 // A-weighted sound exposure.
-#include <cmath>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/cli/command.h"
 #include "app/cli/interval.h"
-#include "app/cli/json.h"
-#include "core/common/error.h"
+#include "app/cli/shots.h"
+#include "core/analysis/analysis.h"
+#include "core/analysis/fields.h"
 #include "core/common/numbers.h"
-#include "core/common/progress.h"
-#include "core/metrics/interval_metrics.h"
-#include "core/waveform/krv.h"
-#include "core/waveform/session.h"
 
 namespace korva::cli {
 namespace {
 
-void PrintText(const std::string& file, const Session& s, Selection sel, const IntervalResults& r,
-               std::ostream& out) {
-  const double dt = s.SampleInterval;
-  auto fixed = [](const std::optional<double>& v, const char* unit, const char* otherwise) {
-    return v ? FormatFixed(*v, 3) + unit : std::string(otherwise);
-  };
-  out << file << ": samples " << FormatInteger(sel.first) << " to " << FormatInteger(sel.last)
-      << " (" << FormatFixed(sel.first * dt * 1000.0, 3) << " to "
-      << FormatFixed(sel.last * dt * 1000.0, 3) << " ms)\n"
-      << "  LAeqInterval       " << fixed(r.LAeqInterval, " dB", "n/a (silent interval)") << "\n"
-      << "  LAeq8hr            " << fixed(r.LAeq8hr, " dB", "n/a (silent interval)") << "\n"
-      << "  AllowedRounds      " << fixed(r.AllowedRounds, "", "unlimited") << "\n"
-      << "  AWeightedExposure  " << FormatShortest(r.AWeightedExposure) << " J/m^2\n"
-      << "  LeqInterval        " << fixed(r.LeqInterval, " dB", "n/a (silent interval)") << "\n";
+void PrintText(const ShotReport& shot, std::ostream& out) {
+  const Selection sel = shot.interval;
+  const double ms = double{shot.dt} * 1000.0;
+  out << shot.file << ": samples " << FormatInteger(sel.first) << " to " << FormatInteger(sel.last)
+      << " (" << FormatFixed(sel.first * ms, 3) << " to " << FormatFixed(sel.last * ms, 3)
+      << " ms)\n";
+  PrintTextFields(shot, FieldsOf(FieldGroup::kMetric), out);
 }
 
-void PrintJson(const IntervalResults& r, std::ostream& out) {
-  out << "{\"LAeqInterval\": " << JsonNumber(r.LAeqInterval)
-      << ", \"LAeq8hr\": " << JsonNumber(r.LAeq8hr)
-      << ", \"AllowedRounds\": " << JsonNumber(r.AllowedRounds)
-      << ", \"AWeightedExposure\": " << FormatShortest(r.AWeightedExposure)
-      << ", \"LeqInterval\": " << JsonNumber(r.LeqInterval) << "}\n";
+void PrintJson(const ShotReport& shot, std::ostream& out) {
+  out << JsonObject(shot, FieldsOf(FieldGroup::kMetric)) << "\n";
 }
 
 int RunMetrics(const std::vector<std::string>& argv, Streams& io) {
   const Args args(argv, {"--from", "--to", "--first", "--last"}, {"--json"});
   if (args.Positional().empty()) throw UsageError("give at least one KRV file");
-  const IntervalRequest request = ReadInterval(args);
+  AnalysisOptions options;
+  options.listeners.clear();
+  options.describe = false;  // the metrics alone, which take a one-sample interval too
+  options.interval = ReadInterval(args);
   const bool json = args.Has("--json");
-  return ForEachWaveform(args.Positional(), io, [&](const std::string& file, Session& session) {
-    const Selection sel = ResolveInterval(request, session);
-    const IntervalResults results = IntervalMetrics(session.Pressure.Range(0, session.LastSample),
-                                                    session.SampleInterval, sel.first, sel.last);
-    if (json) {
-      PrintJson(results, io.out);
+  int status = 0;
+  for (const std::string& file : args.Positional()) {
+    QuietProgress progress;
+    const ShotReport shot = AnalyzeFile(file, options, progress);
+    if (shot.failed()) {
+      ReportFileError(file, shot.error, io);
+      status = 1;
+    } else if (json) {
+      PrintJson(shot, io.out);
     } else {
-      PrintText(file, session, sel, results, io.out);
+      PrintText(shot, io.out);
     }
-  });
+  }
+  return status;
 }
 
 KORVA_CLI_COMMAND(
@@ -72,6 +63,8 @@ KORVA_CLI_COMMAND(
      "  AllowedRounds      exposures allowed per day by 85 dB(A) with a 3 dB exchange\n"
      "  AWeightedExposure  A-weighted sound exposure, J/m^2 (rho c = 415 rayl)\n"
      "  LeqInterval        unweighted equivalent level over the interval, dB\n"
+     "Levels follow the 94 dB for 1 Pa convention of the grid and the stored files\n"
+     "(\"dB (94 dB = 1 Pa)\"; 0.02 dB above dB re 20 uPa).\n"
      "The equivalent levels divide the energy by the index difference of the\n"
      "interval's ends (by 1 for a one-sample interval). A silent interval has no\n"
      "level (n/a, null in JSON) and unlimited rounds (null in JSON).\n\n"

@@ -25,8 +25,7 @@ std::optional<ChosenProtector> FindChosenProtector(const Args& args, const fs::p
   ChosenProtector chosen;
   chosen.name = args.Value("--protector").value_or("");
   try {
-    const fs::path model_file =
-        args.Value("--model") ? fs::path(*args.Value("--model")) : DefaultModelFile();
+    const fs::path model_file = ChooseModelFile(args.Value("--model").value_or(""));
     chosen.ear_model = ReadEarModelFile(model_file);
     chosen.model_id = IdentifyModelFile(model_file);
   } catch (const Error& e) {

@@ -9,14 +9,19 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "app/cli/command.h"
-#include "app/cli/hazard_runs.h"
 #include "app/cli/interval.h"
 #include "app/cli/json.h"
+#include "app/cli/shots.h"
+#include "core/analysis/analysis.h"
+#include "core/analysis/fields.h"
+#include "core/common/levels.h"
 #include "core/common/numbers.h"
+#include "core/waveform/waveform.h"
 
 namespace korva::cli {
 
@@ -29,81 +34,26 @@ namespace {
 
 constexpr Listener kListeners[] = {Listener::Warned, Listener::Unwarned};
 
-using Field = NamedValue;
-
-// The numbers of a shot under their JSON keys and CSV columns, in order.
-std::vector<Field> ShotFields(const ShotReport& s) {
-  const IntervalResults& m = s.metrics;
-  const double ms = double{s.dt} * 1000.0;
-  std::vector<Field> fields = {{"from_ms", s.interval.first * ms}, {"to_ms", s.interval.last * ms}};
-  for (const Field& f : NamedDescriptors(s.descriptors)) fields.push_back(f);
-  fields.insert(fields.end(), {{"LAeqInterval", m.LAeqInterval},
-                               {"LAeq8hr", m.LAeq8hr},
-                               {"AllowedRounds", m.AllowedRounds},
-                               {"AWeightedExposure", m.AWeightedExposure},
-                               {"LeqInterval", m.LeqInterval}});
-  return fields;
-}
-
-constexpr const char* kRunColumns[] = {"aru",          "aru_text",      "allowed",
-                                       "allowed_text", "worst_section", "fft_length"};
-
-std::vector<std::string> RunCells(const std::optional<HazardRunResult>& run) {
-  if (!run) return std::vector<std::string>(std::size(kRunColumns));
-  const CochlearResult& c = run->cochlea;
-  const std::optional<double> allowed = AllowedExposures(c.TotalHazardARU);
-  return {SingleText(c.TotalHazardARU),
-          CsvField(run->HazardText),
-          allowed ? FormatShortest(*allowed) : "",
-          CsvField(run->AllowedText),
-          FormatInteger(c.WorstSection),
-          FormatInteger(c.FftLength)};
-}
-
-std::string CsvNumber(const std::optional<double>& value) {
-  return value ? FormatShortest(*value) : "";
-}
+using NamedNumber = std::pair<const char*, std::optional<double>>;
 
 // --- CSV: one row per shot, then the summary rows, all under one header.
 
-// Every column but the last ("summary").
-std::vector<std::string> CsvColumns() {
-  std::vector<std::string> columns = {"file", "samples", "rate", "mic_location"};
-  for (const Field& f : ShotFields(ShotReport{})) columns.emplace_back(f.first);
-  for (const Listener listener : kListeners) {
-    for (const char* column : kRunColumns) {
-      columns.push_back(std::string(ListenerName(listener)) + "_" + column);
-    }
-  }
-  columns.emplace_back("error");
-  return columns;
-}
-
 void PrintCsvHeader(std::ostream& out) {
-  for (const std::string& column : CsvColumns()) out << column << ",";
+  for (const Field* field : TableFields()) out << field->Column() << ",";
   out << "summary\n";
 }
 
 void PrintCsvRow(const ShotReport& s, std::ostream& out) {
-  out << CsvField(s.file);
-  if (s.failed()) {
-    out << std::string(CsvColumns().size() - 1, ',') << CsvField(s.error) << ",\n";
-    return;
-  }
-  out << "," << FormatInteger(s.samples) << "," << ShortestSingle(s.rate) << ","
-      << FormatInteger(s.mic_location);
-  for (const Field& f : ShotFields(s)) out << "," << CsvNumber(f.second);
-  for (const auto& run : s.hazard) {
-    for (const std::string& cell : RunCells(run)) out << "," << cell;
-  }
-  out << ",,\n";
+  for (const Field* field : TableFields()) out << CsvCell(field->value(s)) << ",";
+  out << "\n";
 }
 
 // A summary row: the named columns filled, the others empty.
-void PrintCsvSummaryRow(const char* label, const std::vector<Field>& values, std::ostream& out) {
-  for (const std::string& column : CsvColumns()) {
-    for (const Field& v : values) {
-      if (column == v.first) out << CsvNumber(v.second);
+void PrintCsvSummaryRow(const char* label, const std::vector<NamedNumber>& values,
+                        std::ostream& out) {
+  for (const Field* field : TableFields()) {
+    for (const NamedNumber& v : values) {
+      if (field->Column() == v.first) out << CsvCell(FieldValue::Number(v.second));
     }
     out << ",";
   }
@@ -138,21 +88,18 @@ void PrintCsvSummary(const ShotSummary& s, const ModelFileId&, std::ostream& out
 
 // --- JSON: one object per shot and line, the summary last.
 
+// Every field but the ear-model file's, which the summary names once.
+std::vector<const Field*> JsonFields() {
+  std::vector<const Field*> fields;
+  for (const Field& field : ShotFields()) {
+    if (field.group != FieldGroup::kModel) fields.push_back(&field);
+  }
+  return fields;
+}
+
 void PrintJsonRow(const ShotReport& s, std::ostream& out) {
-  out << "{\"file\": " << JsonString(s.file);
-  if (s.failed()) {
-    out << ", \"error\": " << JsonString(s.error) << "}\n";
-    return;
-  }
-  out << ", \"samples\": " << FormatInteger(s.samples) << ", \"rate\": " << ShortestSingle(s.rate)
-      << ", \"mic_location\": " << FormatInteger(s.mic_location);
-  for (const Field& f : ShotFields(s)) out << ", \"" << f.first << "\": " << JsonNumber(f.second);
-  for (const Listener listener : kListeners) {
-    if (const auto& run = s.Run(listener)) {
-      out << ", \"" << ListenerName(listener) << "\": " << RunJson(*run);
-    }
-  }
-  out << "}\n";
+  static const std::vector<const Field*> fields = JsonFields();
+  out << JsonObject(s, fields) << "\n";
 }
 
 void PrintJsonSummary(const ShotSummary& s, const ModelFileId& model, std::ostream& out) {
@@ -192,46 +139,25 @@ std::string Allowed(const std::optional<double>& allowed) {
 }
 
 void PrintTextRow(const ShotReport& s, std::ostream& out) {
-  if (s.failed()) {
+  if (!s.opened) {
     out << s.file << ": failed: " << s.error << "\n";
     return;
   }
-  const ImpulseDescriptors& d = s.descriptors;
-  const IntervalResults& m = s.metrics;
-  const double ms = double{s.dt} * 1000.0;
-  auto row = [&out](const char* label, const std::string& value) {
-    std::string padded = label;
-    padded.resize(20, ' ');
-    out << "  " << padded << value << "\n";
-  };
   out << s.file << ": " << FormatInteger(s.samples) << " samples at " << ShortestSingle(s.rate)
       << " Hz, microphone location " << FormatInteger(s.mic_location) << " ("
       << MicLocationName(s.mic_location) << ")\n";
-  row("interval", FormatFixed(s.interval.first * ms, 3) + " to " +
-                      FormatFixed(s.interval.last * ms, 3) + " ms");
-  row("peak", Fixed(d.peak_db, 2, " dB") + "  (" + SingleText(static_cast<float>(d.peak_pa)) +
-                  " Pa at " + FormatFixed(d.peak_time_ms, 3) + " ms)");
-  row("LCpeak", Fixed(d.lcpeak_db, 2, " dB"));
-  row("A-duration", Fixed(d.a_duration_ms, 3, " ms"));
-  row("B-duration", Fixed(d.b_duration_ms, 3, " ms"));
-  row("C-duration", Fixed(d.c_duration_ms, 3, " ms"));
-  row("rise time", Fixed(d.rise_time_ms, 3, " ms"));
-  row("LAE", Fixed(d.lae_db, 2, " dB"));
-  row("LZE", Fixed(d.lze_db, 2, " dB"));
-  row("LIAeq100ms", Fixed(d.liaeq100ms_db, 2, " dB"));
-  row("kurtosis", Fixed(d.kurtosis, 2));
-  row("crest factor", Fixed(d.crest_factor_db, 2, " dB"));
-  row("LAeqInterval", Fixed(m.LAeqInterval, 3, " dB"));
-  row("LAeq8hr", Fixed(m.LAeq8hr, 3, " dB"));
-  row("AllowedRounds", m.AllowedRounds ? FormatFixed(*m.AllowedRounds, 3) : "unlimited");
-  row("AWeightedExposure", FormatShortest(m.AWeightedExposure) + " J/m^2");
-  row("LeqInterval", Fixed(m.LeqInterval, 3, " dB"));
-  for (const Listener listener : kListeners) {
-    if (const auto& run = s.Run(listener)) {
-      row(ListenerName(listener), run->HazardText + " A.R.U.  allowed exposures " +
-                                      run->AllowedText + "  worst place " +
-                                      FormatInteger(run->cochlea.WorstSection));
+  if (s.failed()) out << "  failed: " << s.error << "\n";
+  if (s.measured || s.described) {
+    for (const FieldGroup group :
+         {FieldGroup::kInterval, FieldGroup::kDescriptor, FieldGroup::kMetric}) {
+      PrintTextFields(s, FieldsOf(group), out);
     }
+  }
+  for (const Listener listener : kListeners) {
+    if (!s.Run(listener)) continue;
+    std::string name = ListenerName(listener);
+    name.resize(20, ' ');
+    out << "  " << name << ListenerLine(s, listener) << "\n";
   }
 }
 
@@ -239,13 +165,15 @@ void PrintTextSummary(const ShotSummary& s, const ModelFileId& model, std::ostre
   out << "summary: " << FormatInteger(s.files) << (s.files == 1 ? " file, " : " files, ")
       << FormatInteger(s.failed) << " failed\n"
       << "  ear-model file " << model.file << " (SHA-256 " << model.sha256 << ")\n";
-  const std::pair<const char*, const ShotSummary::Levels*> levels[] = {
-      {"peak", &s.peak_db}, {"LAE", &s.lae_db}, {"LAeq8hr", &s.LAeq8hr}};
-  for (const auto& [label, value] : levels) {
+  const std::string re = std::string(" ") + kUnitDbRe20uPa;
+  const std::string db94 = std::string(" ") + kUnitDb94;
+  const std::tuple<const char*, const ShotSummary::Levels*, const std::string*> levels[] = {
+      {"peak", &s.peak_db, &re}, {"LAE", &s.lae_db, &re}, {"LAeq8hr", &s.LAeq8hr, &db94}};
+  for (const auto& [label, value, unit] : levels) {
     std::string padded = label;
     padded.resize(10, ' ');
-    out << "  " << padded << "energy mean " << Fixed(value->energy_mean, 2, " dB") << ", maximum "
-        << Fixed(value->maximum, 2, " dB") << "\n";
+    out << "  " << padded << "energy mean " << Fixed(value->energy_mean, 2, unit->c_str())
+        << ", maximum " << Fixed(value->maximum, 2, unit->c_str()) << "\n";
   }
   for (const Listener listener : kListeners) {
     const std::size_t k = ListenerSlot(listener);
@@ -259,7 +187,7 @@ void PrintTextSummary(const ShotSummary& s, const ModelFileId& model, std::ostre
     out << "  least allowed rounds by energy: " << FormatFixed(*s.least_allowed_rounds, 1) << " ("
         << s.least_allowed_rounds_file << ")\n";
   }
-  out << "  all shots in one day: LAeq8hr " << Fixed(s.day_LAeq8hr, 2, " dB")
+  out << "  all shots in one day: LAeq8hr " << Fixed(s.day_LAeq8hr, 2, db94.c_str())
       << ", allowed by energy " << (s.day_LAeq8hr ? Allowed(s.day_allowed_by_energy) : "n/a")
       << " times\n";
   for (const Listener listener : kListeners) {
@@ -281,33 +209,6 @@ constexpr Printer kText{nullptr, PrintTextRow, PrintTextSummary};
 constexpr Printer kJson{nullptr, PrintJsonRow, PrintJsonSummary};
 constexpr Printer kCsv{PrintCsvHeader, PrintCsvRow, PrintCsvSummary};
 
-// One progress line on stderr when it is a terminal, rewritten in place.
-class ProgressLine final : public ProgressSink {
- public:
-  explicit ProgressLine(Streams& io) : io_(io) {}
-  ~ProgressLine() override { Clear(); }
-  // Before anything else is printed.
-  void Clear() {
-    if (shown_) io_.err << "\r" << std::string(60, ' ') << "\r" << std::flush;
-    shown_ = false;
-  }
-  void Show(const std::string& text) {
-    if (!io_.err_is_terminal) return;
-    io_.err << "\r" << text << std::string(text.size() < 60 ? 60 - text.size() : 0, ' ')
-            << std::flush;
-    shown_ = true;
-  }
-  bool StopRequested() const override { return Interrupted(); }
-  // Progress of writing the pages.
-  void Report(long long done, long long total) override {
-    Show("report: writing the pages, " + FormatInteger(total > 0 ? 100 * done / total : 100) + "%");
-  }
-
- private:
-  Streams& io_;
-  bool shown_ = false;
-};
-
 std::string Today() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -325,26 +226,6 @@ void CheckOutputFolder(const std::string& path) {
   if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
     throw Error(path + ": the folder " + parent.string() + " does not exist");
   }
-}
-
-// The shot of one file: its failure, or its measures and both runs.
-ShotReport ShotOf(FileJob& job, const IntervalRequest& request) {
-  if (!job.open_error.empty()) return FailedShot(job.name, job.open_error);
-  for (const std::string& error : job.errors) {
-    if (!error.empty()) return FailedShot(job.name, error);
-  }
-  ShotReport shot;
-  try {
-    shot = DescribeShot(job.name, *job.session, ResolveInterval(request, *job.session));
-  } catch (const std::bad_alloc&) {
-    return FailedShot(job.name, "not enough memory");
-  } catch (const std::exception& e) {
-    return FailedShot(job.name, e.what());
-  }
-  for (auto& run : job.results) {
-    if (run) AddHazardRun(shot, std::move(*run));
-  }
-  return shot;
 }
 
 int RunReport(const std::vector<std::string>& argv, Streams& io) {
@@ -365,15 +246,15 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
     pages = ReportPagesMaker()();
   }
 
-  HazardRunPlan plan;
-  plan.listeners = {Listener::Warned, Listener::Unwarned};
-  plan.jobs = JobsOption(args);
+  AnalysisOptions options;
+  options.interval = request;
   // A report describes; it leaves no place tables beside the waveforms.
-  plan.write_place_table = false;
-  plan.progress_label = "report";
+  options.write_place_table = false;
+  options.keep_waveform = pages != nullptr;
+  const long long jobs = JobsOption(args);
   const std::optional<ModelFileId> model = CheckedModelFile(args, io);
   if (!model) return 1;
-  plan.model_file = model->file;
+  options.model_file = model->file;
   try {
     for (const std::string& page : {html, pdf}) {
       if (!page.empty()) CheckOutputFolder(page);
@@ -382,21 +263,22 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
     io.err << "korva-cli: " << e.what() << "\n";
     return 1;
   }
-  std::vector<std::unique_ptr<FileJob>> jobs = RunHazardJobs(args.Positional(), plan, io);
-  std::vector<ShotReport> shots;
+  std::vector<ShotReport> shots =
+      AnalyzeFilesShowingProgress(args.Positional(), options, jobs, "report", io);
   ProgressLine progress(io);
-  for (const auto& job : jobs) {
-    progress.Show("report: describing " + FormatInteger(static_cast<long long>(shots.size()) + 1) +
-                  " of " + FormatInteger(static_cast<long long>(jobs.size())));
-    if (Interrupted()) throw Cancelled();
-    ShotReport shot = ShotOf(*job, request);
-    if (pages) pages->AddShot(shot, shot.failed() ? nullptr : job->session.get());
-    job->session.reset();  // the waveform is no longer needed
-    shots.push_back(std::move(shot));
+  if (pages) {
+    for (ShotReport& shot : shots) {
+      if (Interrupted()) throw Cancelled();
+      const std::optional<Session> session =
+          shot.waveform ? std::optional<Session>(SessionOf(*shot.waveform)) : std::nullopt;
+      pages->AddShot(shot, shot.failed() || !session ? nullptr : &*session);
+      shot.waveform.reset();  // drawn; no longer needed
+    }
   }
   const ShotSummary summary = SummariseShots(shots);
   if (pages) {
     const ReportInfo info{"KORVA " KORVA_VERSION, Today(), model->file, model->sha256};
+    progress.Label("report: writing the pages, ");
     pages->Write(summary, info, html, pdf, progress);
   }
   progress.Clear();
@@ -404,13 +286,8 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
   // Printed only once everything is done: an interrupted command prints
   // nothing that could be taken for the whole.
   if (print.header != nullptr) print.header(io.out);
-  for (std::size_t k = 0; k < shots.size(); ++k) {
-    const ShotReport& shot = shots[k];
-    if (shot.failed()) {
-      ReportFileError(shot.file, shot.error, io);
-    } else {
-      for (const Listener listener : kListeners) ReportRunNotes(*jobs[k], listener, io);
-    }
+  for (const ShotReport& shot : shots) {
+    ReportShotProblems(shot, io);
     print.row(shot, io.out);
   }
   print.summary(summary, *model, io.out);
@@ -460,11 +337,13 @@ KORVA_CLI_COMMAND(
      "                  hazards), then summary rows named in the last column\n"
      "  --html OUT.html a self-contained page (pictures embedded) to hand on\n"
      "  --pdf OUT.pdf   the same as an A4 PDF with page numbers\n"
-     "  -j, --jobs N    threads to use (default: the number of cores); they share\n"
+     "  -j, --jobs N    threads to use (default: the cores it may use); they share\n"
      "                  the files, both listeners of each and the cochlear places\n"
      "  --model FILE    the ear-model parameter file (default: the one Man.Fig names)\n\n"
-     "A file that cannot be read or analysed is reported on stderr and as a row with\n"
-     "an error; the others go on. Progress goes to stderr when it is a terminal.\n"
+     "A file that cannot be read is reported on stderr and as a row with its error\n"
+     "alone; a part that fails (a listener's run, an interval off the waveform) is\n"
+     "named in the row's error and the rest of the row stays. The other files go\n"
+     "on. Progress goes to stderr when it is a terminal.\n"
      "Exit status: 0 when every file was reported, 1 when one failed, 2 bad usage,\n"
      "130 when Ctrl-C stopped it (nothing is printed then and no page written).\n",
      &RunReport});

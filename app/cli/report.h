@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/analysis/analysis.h"
 #include "core/common/progress.h"
-#include "core/metrics/shot_report.h"
 #include "core/waveform/session.h"
 
 namespace korva::cli {

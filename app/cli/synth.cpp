@@ -19,6 +19,7 @@
 
 #include "app/cli/command.h"
 #include "core/common/error.h"
+#include "core/common/levels.h"
 #include "core/common/numbers.h"
 #include "core/common/random.h"
 #include "core/model/ear_model.h"
@@ -45,14 +46,9 @@ struct ImpulseShape {
   std::string title;
 };
 
-// Levels as the program shows them everywhere: 94 dB for 1 Pa.
-double PeakPascal(double level_db) {
-  return std::pow(10.0, (level_db - 94.0) / 20.0);
-}
-
 std::vector<double> Friedlander(const ImpulseShape& shape) {
   std::vector<double> p(static_cast<std::size_t>(shape.samples), 0.0);
-  const double peak = PeakPascal(shape.peak_db);
+  const double peak = PascalsOf94Db(shape.peak_db);
   const double dt = 1.0 / shape.rate;
   for (std::size_t i = 0; i < p.size(); ++i) {
     const double t = static_cast<double>(i) * dt - shape.onset;
@@ -87,7 +83,7 @@ void AddReverberation(const ImpulseShape& shape, std::vector<double>& p) {
     }
   }
   const double largest = *std::max_element(p.begin(), p.end());
-  const double scale = PeakPascal(shape.peak_db) / largest;
+  const double scale = PascalsOf94Db(shape.peak_db) / largest;
   for (double& v : p) v *= scale;
 }
 
@@ -117,7 +113,7 @@ fs::path WriteImpulse(const ImpulseShape& shape, const fs::path& target,
 
   std::int32_t location = shape.location;
   if (shape.at_eardrum) {
-    const EarModelConstants model = LoadEarModel(model_file ? *model_file : DefaultModelFile());
+    const EarModelConstants model = LoadEarModel(ChooseModelFile(model_file.value_or(fs::path())));
     QuietProgress progress;
     TimeDomainModel9(model, static_cast<float>(1.0 / shape.rate), pressure, progress);
     location = 3;

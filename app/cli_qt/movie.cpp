@@ -10,8 +10,8 @@
 #include "core/model/hazard.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
-#include "ui/movie_export.h"
-#include "ui/picture_export.h"
+#include "render/movie_export.h"
+#include "render/picture_export.h"
 
 namespace korva::cli {
 namespace {
@@ -26,13 +26,13 @@ int RunMovie(const std::vector<std::string>& argv, Streams& io) {
   if (args.Has("--warned") == args.Has("--unwarned")) {
     throw UsageError("name the listener: --warned or --unwarned");
   }
-  ui::MovieExportOptions options;
+  render::MovieExportOptions options;
   if (const std::optional<long long> step = args.Integer("--step")) {
     if (*step < 1 || *step > 100000) throw UsageError("--step must be 1 to 100000 samples");
     options.step = static_cast<int>(*step);
   }
   if (const std::optional<std::string> size = args.Value("--size")) {
-    const std::optional<QSize> parsed = ui::PictureSizeNamed(*size);
+    const std::optional<QSize> parsed = render::PictureSizeNamed(*size);
     if (!parsed) throw UsageError("--size must be WxH, each side 16 to 8192 pixels");
     options.size = *parsed;
   }
@@ -40,7 +40,7 @@ int RunMovie(const std::vector<std::string>& argv, Streams& io) {
 
   const std::unique_ptr<QGuiApplication> app = EnsureGuiApplication();
   // Said before the hazard run, not after it.
-  if (!ui::FindFfmpeg()) {
+  if (!render::FindFfmpeg()) {
     io.err << "korva-cli: saving a movie needs the ffmpeg program, which was not found on PATH "
               "(Debian: apt-get install ffmpeg)\n";
     return 1;
@@ -59,10 +59,10 @@ int RunMovie(const std::vector<std::string>& argv, Streams& io) {
     const HazardPlan plan = PlanHazardRun(session, run_options);
     PrepareHazardSession(plan, session);
     const HazardRunResult run = RunHazardPlan(plan, session, progress);
-    const ui::MovieInput input = ui::MovieInputOf(run, session);
-    ui::SaveMovie(input, ui::PressurePlotOf(session),
-                  ui::ScanEnvelope(*run.movie, run.cochlea.Places).max_hazard, options, *output,
-                  progress);
+    const render::MovieInput input = render::MovieInputOf(run, session);
+    render::SaveMovie(input, render::PressurePlotOf(session),
+                      render::ScanEnvelope(*run.movie, run.cochlea.Places).max_hazard, options,
+                      *output, progress);
   });
   if (!ok) return 1;
   io.out << *output << "\n";

@@ -19,10 +19,8 @@
 #include "core/protection/protect_command.h"
 #include "core/waveform/krv.h"
 #include "core/waveform/session.h"
-#include "ui/hazard_movie.h"
-#include "ui/picture_export.h"
-#include "ui/plot_painter.h"
-#include "ui/protector_plot.h"
+#include "render/picture_export.h"
+#include "render/recipes.h"
 
 namespace korva::cli {
 namespace {
@@ -83,12 +81,12 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
   if (args.Value("--table") && kind != Kind::kProtector) {
     throw UsageError("--table names the protector table of --protector");
   }
-  std::optional<ui::PictureFormat> format;
+  std::optional<render::PictureFormat> format;
   if (const std::optional<std::string> named = args.Value("--format")) {
-    format = ui::PictureFormatNamed(*named);
+    format = render::PictureFormatNamed(*named);
     if (!format) throw UsageError("--format must be png, svg or pdf");
   } else {
-    format = ui::PictureFormatOfFile(*output).value_or(ui::PictureFormat::kPng);
+    format = render::PictureFormatOfFile(*output).value_or(render::PictureFormat::kPng);
   }
   const int width = Side(args, "--width", kDefaultWidth);
   const int height = Side(args, "--height", kDefaultHeight);
@@ -115,8 +113,8 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
 
     // Each picture is laid out as in a window of W x 2H: the pressure plot
     // is its lower half, the other pictures its upper half.
-    ui::Picture picture;
-    ui::PictureExport what;
+    render::Picture picture;
+    render::PictureExport what;
     what.picture = &picture;
     what.client = QSize(width, 2 * height);
     // The protector command fills both: its picture is W x 2H.
@@ -139,32 +137,25 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
       plan = PlanHazardRun(session, options);
     }
     if (kind == Kind::kPressure || kind == Kind::kProtector) {
-      const std::optional<ui::PressurePlotInput> plot =
-          ui::NextPressurePlot(session, what.state, width, 2 * height);
+      std::optional<render::PressurePlotInput> plot =
+          render::NextPressurePlot(session, what.state, width, 2 * height);
       if (!plot) throw FormatError("the file holds no samples to draw");
-      picture.lower.push_back([plot = *plot](ui::Surface& image, ui::PlotState& state) {
-        ui::DrawPressurePlot(image, plot, state);
-      });
+      picture.lower.push_back(render::PressurePlot(std::move(*plot)));
     }
     switch (kind) {
       case Kind::kPressure: {
         if (plan) {
           picture.lower.push_back(
-              [last = plan->LastSample, dt = plan->SampleInterval, timing = plan->timing](
-                  ui::Surface& image, ui::PlotState& state) {
-                ui::DrawReflexCurve(image, state, last, dt, timing);
-              });
+              render::ReflexCurve(plan->LastSample, plan->SampleInterval, plan->timing));
         }
         break;
       }
       case Kind::kSpectrum: {
         const auto samples = session.Pressure.Range(0, session.LastSample);
-        auto spectrum = std::make_shared<const Leq300msSpectrum>(
-            ComputeLeq300msSpectrum(samples, session.SampleInterval));
         picture.upper.push_back(
-            [spectrum, title = session.WaveformTitle](ui::Surface& image, ui::PlotState&) {
-              ui::DrawLeq300msSpectrum(image, *spectrum, title, true);
-            });
+            render::Spectrum(std::make_shared<const Leq300msSpectrum>(
+                                 ComputeLeq300msSpectrum(samples, session.SampleInterval)),
+                             session.WaveformTitle, true));
         break;
       }
       case Kind::kProtector: {
@@ -177,39 +168,29 @@ int RunPlot(const std::vector<std::string>& argv, Streams& io) {
         options.write_files = false;
         auto result = std::make_shared<const ProtectResult>(
             GetHPDData(session, protector_state, protector->ear_model, options, progress));
-        picture.upper.push_back([result](ui::Surface& image, ui::PlotState& state) {
-          state.frames[2] = ui::DrawProtectorModel(image, result->plot, result->data.record.name);
-        });
-        picture.lower.push_back([result, dt = session.SampleInterval, start = session.StartTime](
-                                    ui::Surface& image, ui::PlotState& state) {
-          ui::DrawPredictedWaveform(image, state, result->eardrum, dt, start);
-        });
+        picture.upper.push_back(render::ProtectorModel(result));
+        picture.lower.push_back(render::PredictedWaveform(
+            std::shared_ptr<const std::vector<float>>(result, &result->eardrum),
+            session.SampleInterval, session.StartTime));
         break;
       }
       case Kind::kStapes:
       case Kind::kCochlea: {
         PrepareHazardSession(*plan, session);
-        auto run = std::make_shared<const HazardRunResult>(RunHazardPlan(*plan, session, progress));
-        if (!run->movie) throw Error("the hazard run kept no movie to draw");
+        const HazardRunResult run = RunHazardPlan(*plan, session, progress);
+        if (!run.movie) throw Error("the hazard run kept no movie to draw");
         if (kind == Kind::kStapes) {
-          picture.upper.push_back(
-              [run, last_frame = ui::LastMovieFrame(session.LastSample, run->cochlea.FftLength),
-               dt = session.SampleInterval,
-               start = session.StartTime](ui::Surface& image, ui::PlotState&) {
-                ui::PlotStDispTime(image, *run->movie, last_frame, dt, start);
-              });
+          picture.upper.push_back(render::StapesDisplacement(
+              run.movie, render::LastMovieFrame(session.LastSample, run.cochlea.FftLength),
+              session.SampleInterval, session.StartTime));
         } else {
-          picture.upper.push_back([run](ui::Surface& image, ui::PlotState&) {
-            const int places = run->cochlea.Places;
-            const auto frames =
-                ui::PlotBMDispSpace(image, run->parameters, ui::ScanEnvelope(*run->movie, places));
-            ui::DrawEnvelope(image, frames, *run->movie, run->parameters, places);
-          });
+          picture.upper.push_back(
+              render::UnwrappedCochlea(run.movie, run.parameters, run.cochlea.Places));
         }
         break;
       }
     }
-    bytes = ui::RenderPicture(what, *format);
+    bytes = render::RenderPicture(what, *format);
   });
   if (!ok) return 1;
   const bool written = ForFile(*output, io, [&] {

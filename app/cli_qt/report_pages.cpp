@@ -1,5 +1,5 @@
 // The pages of `korva-cli report`, drawn by the window's report code.
-#include "ui/report_pages.h"
+#include "render/report_pages.h"
 
 #include <QGuiApplication>
 #include <filesystem>
@@ -20,24 +20,26 @@ class QtReportPages final : public ReportPages {
 
   void AddShot(const ShotReport& shot, const Session* session) override {
     shots_.push_back(shot);
-    pictures_.push_back(session != nullptr ? ui::DrawShotPictures(shot, *session)
-                                           : ui::ShotPictures{});
+    pictures_.push_back(session != nullptr ? render::DrawShotPictures(shot, *session)
+                                           : render::ShotPictures{});
   }
 
   void Write(const ShotSummary& summary, const ReportInfo& info, const std::filesystem::path& html,
              const std::filesystem::path& pdf, ProgressSink& progress) override {
     if (!html.empty()) {
-      ui::WriteReportFile(shots_, summary, info, pictures_, html, ui::ReportFormat::Html, progress);
+      render::WriteReportFile(shots_, summary, info, pictures_, html, render::ReportFormat::Html,
+                              progress);
     }
     if (!pdf.empty()) {
-      ui::WriteReportFile(shots_, summary, info, pictures_, pdf, ui::ReportFormat::Pdf, progress);
+      render::WriteReportFile(shots_, summary, info, pictures_, pdf, render::ReportFormat::Pdf,
+                              progress);
     }
   }
 
  private:
   std::unique_ptr<QGuiApplication> app_;
   std::vector<ShotReport> shots_;
-  std::vector<ui::ShotPictures> pictures_;
+  std::vector<render::ShotPictures> pictures_;
 };
 
 const ReportPagesRegistrar kRegistrar([]() -> std::unique_ptr<ReportPages> {

@@ -16,7 +16,7 @@ namespace {
 constexpr int kPlaces = 23;
 constexpr std::int32_t kFrames = 4096;
 
-korva::ui::MovieInput MovieOfTravellingWave() {
+korva::render::MovieInput MovieOfTravellingWave() {
   korva::EarModelParameters params;
   params.Places = kPlaces;
   params.P[55] = 2.0f;  // exponent
@@ -38,7 +38,7 @@ korva::ui::MovieInput MovieOfTravellingWave() {
     movie->At(2, c + 2) = 10.0f;
     movie->At(3, c + 2) = -10.0f;
   }
-  korva::ui::MovieInput input;
+  korva::render::MovieInput input;
   input.movie = movie;
   input.params = params;
   input.places = kPlaces;
@@ -62,7 +62,7 @@ void BM_MovieFrame(benchmark::State& state) {
   lower_hazard.PlotYMin = 0.0f;
   lower_hazard.PlotYMax = 100.0f;
   lower_hazard.SetScales(880, 334);
-  const korva::ui::MovieInput input = MovieOfTravellingWave();
+  const korva::render::MovieInput input = MovieOfTravellingWave();
   korva::ui::HazardMovie movie(image);
   movie.Start(input, lower, lower_hazard);
   for (auto _ : state) {

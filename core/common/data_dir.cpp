@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <system_error>
@@ -25,6 +26,24 @@ std::optional<fs::path> AbsoluteFromEnvironment(const char* variable) {
 
 fs::path InFolder(const fs::path& folder, std::string_view name) {
   return ResolveCaseInsensitive(folder / fs::path(std::string(name)));
+}
+
+// The home folder of the account running the program, from the password
+// database. The reentrant lookup: pool threads and the window's worker may
+// ask at the same time.
+std::optional<fs::path> AccountHome() {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
+  passwd entry{};
+  passwd* found = nullptr;
+  while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+    if (buffer.size() >= (std::size_t{1} << 20)) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
+  }
+  if (found == nullptr || found->pw_dir == nullptr || !fs::path(found->pw_dir).is_absolute()) {
+    return std::nullopt;
+  }
+  return fs::path(found->pw_dir);
 }
 
 // The folder SetProgramDataDir() named, if any.
@@ -69,12 +88,7 @@ std::optional<fs::path> FindDataDir(std::string_view marker) {
 std::optional<fs::path> UserDataDir() {
   if (auto xdg = AbsoluteFromEnvironment("XDG_DATA_HOME")) return *xdg / "korva";
   std::optional<fs::path> home = AbsoluteFromEnvironment("HOME");
-  if (!home) {
-    if (const passwd* entry = ::getpwuid(::getuid());
-        entry != nullptr && entry->pw_dir != nullptr) {
-      if (fs::path(entry->pw_dir).is_absolute()) home = fs::path(entry->pw_dir);
-    }
-  }
+  if (!home) home = AccountHome();
   if (!home) return std::nullopt;
   return *home / ".local" / "share" / "korva";
 }

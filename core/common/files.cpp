@@ -33,6 +33,18 @@ std::string ReadWholeFile(const fs::path& path, std::uint64_t max_bytes) {
   return bytes;
 }
 
+std::string ReadFileStart(const fs::path& path, std::size_t max_bytes) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) throw IoError(WithFile(path.string(), "is a folder, not a file"));
+  std::ifstream in(path, std::ios::binary);
+  if (!in) ThrowSystemError(path.string(), "open the file");
+  std::string bytes(max_bytes, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(max_bytes));
+  if (in.bad()) ThrowSystemError(path.string(), "read the file");
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
 void WriteFileAtomically(const fs::path& path, std::string_view content) {
   const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
   std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();

@@ -16,6 +16,10 @@ namespace korva {
 // RangeError when it is larger than `max_bytes`.
 std::string ReadWholeFile(const std::filesystem::path& path, std::uint64_t max_bytes = UINT64_MAX);
 
+// The first `max_bytes` bytes of the file (all of a shorter one): what a
+// file's header says it is. IoError naming the file when it cannot be read.
+std::string ReadFileStart(const std::filesystem::path& path, std::size_t max_bytes);
+
 // Writes `content` to a temporary file in the target's folder and renames it
 // over the target once complete: the old file survives any failure.
 void WriteFileAtomically(const std::filesystem::path& path, std::string_view content);

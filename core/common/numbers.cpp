@@ -102,4 +102,10 @@ std::string FormatInteger(long long value) {
   return std::string(buffer.data(), result.ptr);
 }
 
+int RoundToInt(double value) {
+  if (!(value > -2.0e9)) return -2000000000;
+  if (!(value < 2.0e9)) return 2000000000;
+  return static_cast<int>(std::nearbyint(value));
+}
+
 }  // namespace korva

@@ -35,4 +35,9 @@ std::string FormatShortest(double value);
 // Plain decimal integer.
 std::string FormatInteger(long long value);
 
+// Nearest integer, halves to even (the rounding of every stored result).
+// Saturated at +-2,000,000,000, NaN at the low end: screen coordinates of
+// points far off a zoomed view stay integers with room for arithmetic.
+int RoundToInt(double value);
+
 }  // namespace korva

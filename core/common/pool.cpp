@@ -1,5 +1,7 @@
 #include "core/common/pool.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <iterator>
 #include <utility>
@@ -123,6 +125,13 @@ void TaskGroup::Wait() {
 }
 
 int CoreCount() {
+  // The cores this process may run on: a batch scheduler or taskset gives a
+  // process fewer than the machine has.
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+    return std::max(1, CPU_COUNT(&allowed));
+  }
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 

@@ -94,7 +94,8 @@ class TaskGroup {
   std::exception_ptr error_;
 };
 
-// The threads the machine runs at once (at least 1): the pools' default size.
+// The cores this process may use (its CPU affinity; at least 1): the pools'
+// default size.
 int CoreCount();
 
 // body(i) for i = 0 .. count - 1, spread over the pool (in order on the

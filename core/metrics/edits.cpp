@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include "core/common/error.h"
+#include "core/common/levels.h"
 #include "core/common/numbers.h"
 #include "core/waveform/prompts.h"
 
@@ -14,14 +16,6 @@ namespace korva {
 namespace {
 
 using Extended = long double;
-
-// Samples the readers clear on load; Resample clears at least this far, as
-// every waveform short of it is expected to be followed by zeros.
-constexpr std::int32_t kResampleClearedSamples = 1 << 20;
-
-int RoundToInt(double value) {
-  return static_cast<int>(std::nearbyint(value));
-}
 
 int Fraction(const PlotRect& plot, double fraction) {
   return RoundToInt(fraction * plot.width);
@@ -36,13 +30,11 @@ void FullView(Session& session) {
   session.EndTime = static_cast<float>(Extended(session.LastSample) * session.SampleInterval);
 }
 
-// Clears the samples after the waveform up to `through`, so nothing of an
-// older, longer waveform lingers past its end (transforms and writers that
-// pad beyond LastSample expect zeros there).
-void ClearTail(Session& session, std::int32_t through) {
-  const std::int32_t from = session.LastSample + 1;
-  through = std::min(through, session.SampleCapacity() - 1);
-  if (through >= from) session.Pressure.Fill(from, through, 0.0f);
+// Drops the samples after the waveform, so nothing of an older, longer
+// waveform lingers past its end: a later edit that lengthens the waveform
+// finds zeros there.
+void ClearTail(Session& session) {
+  session.Pressure.Truncate(std::int64_t{session.LastSample} + 1);
 }
 
 void RequireWaveform(const Session& session) {
@@ -97,7 +89,7 @@ void SelectSegment(Session& session, CursorPair lines, const PlotRect& plot) {
   auto samples = session.Pressure.Range(0, old_last);
   std::copy(samples.begin() + s.first, samples.begin() + s.last + 1, samples.begin());
   session.LastSample = s.last - s.first;
-  ClearTail(session, old_last);
+  ClearTail(session);
   session.StartTime =
       static_cast<float>(Extended(session.StartTime) + Extended(s.first) * session.SampleInterval);
   session.EndTime = static_cast<float>(Extended(session.StartTime) +
@@ -110,8 +102,7 @@ std::int32_t ExpandBaselineSelection(Session& session, CursorPair lines, const P
   const Selection s = SelectionFromCursors(session.LastSample, lines, plot);
   const std::int32_t saved = session.LastSample;
   auto samples = session.Pressure.Range(0, saved);
-  auto backup = session.PressureBackup.Range(0, saved);
-  std::copy(samples.begin(), samples.end(), backup.begin());
+  session.BaselineWhole.Assign(samples);
   std::copy(samples.begin() + s.first, samples.begin() + s.last + 1, samples.begin());
   session.LastSample = s.last - s.first;
   FullView(session);
@@ -128,9 +119,10 @@ void ApplyBaseline(Session& session, std::int32_t saved_last_sample, CursorPair 
   for (float v : stretch) sum += v;
   const float mean = sum / static_cast<float>(s.last - s.first + 1);
 
-  auto backup = session.PressureBackup.Range(0, saved_last_sample);
+  const auto whole = std::as_const(session.BaselineWhole).Range(0, saved_last_sample);
   auto samples = session.Pressure.Range(0, saved_last_sample);
-  for (std::size_t k = 0; k < samples.size(); ++k) samples[k] = backup[k] - mean;
+  for (std::size_t k = 0; k < samples.size(); ++k) samples[k] = whole[k] - mean;
+  session.BaselineWhole.Release();
   session.LastSample = saved_last_sample;
   UpdateExtremes(session);
   FullView(session);
@@ -174,7 +166,7 @@ EstablishStartView BeginEstablishStart(Session& session) {
     }
   }
   view.peak = peak;
-  const double peak_level = 20.0 * std::log10(static_cast<double>(peak)) + 94.0;
+  const double peak_level = Level94Db(peak);
   // Loud impulses start where they pass 134 dB; quieter ones at 2 % of the peak.
   view.threshold = peak_level >= 140.0 ? 100.0f : peak / 50.0f;
   for (std::size_t k = 0; k < samples.size(); ++k) {
@@ -194,8 +186,7 @@ EstablishStartView BeginEstablishStart(Session& session) {
 
 std::int32_t ShowStartLevel(Session& session, int x1, const PlotRect& plot, bool dragging) {
   const std::int32_t sample = SampleAtX(session.LastSample, std::max(x1, plot.left), plot);
-  const double level =
-      20.0 * std::log10(std::fabs(double{session.Pressure[sample]}) + 0.000001) + 94.0;
+  const double level = Level94Db(std::fabs(double{session.Pressure[sample]}) + 0.000001);
   if (!dragging) {
     session.Grid.Cell(0, 8) = "Establish start level";
     session.Grid.Cell(2, 8) = "dB at 5.0 msec";
@@ -232,7 +223,7 @@ void FinishEstablishStart(Session& session, const EstablishStartView& view, int 
     auto samples = session.Pressure.Range(0, last);
     std::copy(samples.begin() + drop, samples.end(), samples.begin());
     session.LastSample = last - drop;
-    ClearTail(session, last);
+    ClearTail(session);
   }
   FullView(session);
   session.Grid.Cell(2, 8) = "dB at 5.0 msec.";
@@ -253,7 +244,7 @@ const std::array<CalibrationUnit, 9> kCalibrationUnits = {{
 
 double TargetPeak(int cal_unit, float value) {
   if (cal_unit < 1 || cal_unit > 8) throw RangeError("calibration unit");
-  if (cal_unit == 3) return std::pow(10.0, (double{value} - 94.0) / 20.0);
+  if (cal_unit == 3) return PascalsOf94Db(value);
   return kCalibrationUnits[static_cast<std::size_t>(cal_unit)].pascals_per_unit * value;
 }
 
@@ -345,7 +336,7 @@ void ResampleTo(Session& session, float rate) {
   auto target = session.Pressure.Range(0, n);
   std::copy(out.begin(), out.end(), target.begin());
   session.LastSample = n;
-  ClearTail(session, std::max(old_last, kResampleClearedSamples - 1));
+  ClearTail(session);
   session.SampleInterval = new_dt;
   session.SampleRate = 1.0f / new_dt;
   // The segment keeps its place in time; the view covers all of it.
@@ -361,17 +352,16 @@ std::int32_t BeginStatistics(Session& session) {
   }
   if (session.LastSample < 1) throw Error("Statistics needs a waveform of at least 2 samples.");
   const std::int32_t saved = session.LastSample;
-  auto samples = session.Pressure.Range(0, saved);
-  auto backup = session.PressureBackup.Range(0, saved);
-  std::copy(samples.begin(), samples.end(), backup.begin());
+  session.StatisticsPressure.Assign(std::as_const(session.Pressure).Range(0, saved));
   session.Grid.Cell(0, 8) = "LAeq and Leq";
   return saved;
 }
 
 void FinishStatistics(Session& session, std::int32_t saved_last_sample) {
-  auto backup = session.PressureBackup.Range(0, saved_last_sample);
+  const auto kept = std::as_const(session.StatisticsPressure).Range(0, saved_last_sample);
   auto samples = session.Pressure.Range(0, saved_last_sample);
-  std::copy(backup.begin(), backup.end(), samples.begin());
+  std::copy(kept.begin(), kept.end(), samples.begin());
+  session.StatisticsPressure.Release();
   session.LastSample = saved_last_sample;
   FullView(session);
   SetCountCell(session);

@@ -62,12 +62,13 @@ CursorPair ParkedCursors(const PlotRect& plot);
 void SelectSegment(Session& session, CursorPair lines, const PlotRect& plot);
 
 // Set Baseline, first stage ("Expand Selection"): the whole waveform is kept
-// in PressureBackup and the selection fills the plot. Returns the full
+// in BaselineWhole and the selection fills the plot. Returns the full
 // length's last sample, which the second stage needs.
 std::int32_t ExpandBaselineSelection(Session& session, CursorPair lines, const PlotRect& plot);
 
 // Set Baseline, second stage ("Select"): the mean of the stretch chosen on the
-// enlarged view is subtracted from the whole waveform kept in PressureBackup.
+// enlarged view is subtracted from the whole waveform kept in BaselineWhole,
+// which is then released.
 void ApplyBaseline(Session& session, std::int32_t saved_last_sample, CursorPair lines,
                    const PlotRect& plot);
 
@@ -139,8 +140,8 @@ void ResampleTo(Session& session, float rate);
 // Longest waveform (LastSample) the Statistics read-out accepts.
 inline constexpr std::int32_t kMaxStatisticsLastSample = (1 << 20) - 1;
 
-// Statistics: Begin keeps the waveform in PressureBackup and labels row 8;
-// returns the full length's last sample for Finish, which restores it.
+// Statistics: Begin keeps the waveform in StatisticsPressure and labels row
+// 8; returns the full length's last sample for Finish, which restores it.
 // Refuses waveforms of more than 2^20 or fewer than 2 samples with a message.
 std::int32_t BeginStatistics(Session& session);
 void FinishStatistics(Session& session, std::int32_t saved_last_sample);

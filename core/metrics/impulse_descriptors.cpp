@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/common/error.h"
+#include "core/common/levels.h"
 #include "core/metrics/interval_metrics.h"
 
 namespace korva {
@@ -20,7 +21,7 @@ std::optional<double> DecibelsOfRatio(double amplitude_ratio) {
 std::optional<double> ExposureLevel(double sum_of_squares, double dt) {
   const double exposure = sum_of_squares * dt;
   if (!(exposure > 0.0)) return std::nullopt;
-  return 10.0 * std::log10(exposure / (kReferencePressure * kReferencePressure));
+  return 10.0 * std::log10(exposure / (kReferencePressurePa * kReferencePressurePa));
 }
 
 double SumOfSquares(std::span<const float> x) {
@@ -115,14 +116,14 @@ ImpulseDescriptors DescribeImpulse(std::span<const float> samples, float dt) {
   d.peak_index = static_cast<std::int32_t>(ip);
   d.peak_pa = samples[ip];
   d.peak_time_ms = d.peak_index * dt_ms;
-  d.peak_db = DecibelsOfRatio(std::fabs(d.peak_pa) / kReferencePressure);
+  d.peak_db = DecibelsOfRatio(std::fabs(d.peak_pa) / kReferencePressurePa);
   if (d.peak_pa != 0.0) DescribeDurations(samples, dt_ms, d);
   DescribeMoments(samples, d);
 
   const std::vector<float> pc = spectrum.Weighted(FrequencyWeighting::C);
   float c_peak = 0.0f;
   for (std::size_t i = 0; i < samples.size(); ++i) c_peak = std::max(c_peak, std::fabs(pc[i]));
-  d.lcpeak_db = DecibelsOfRatio(c_peak / kReferencePressure);
+  d.lcpeak_db = DecibelsOfRatio(c_peak / kReferencePressurePa);
   d.lae_db = ExposureLevel(SumOfSquares(spectrum.Weighted(FrequencyWeighting::A)), dt);
   d.lze_db = ExposureLevel(SumOfSquares(samples), dt);
   if (d.lae_db) d.liaeq100ms_db = *d.lae_db + 10.0;

@@ -1,8 +1,8 @@
 // The numbers analysts of impulse noise give every shot before any ear model:
 // peak level and its time, the A-, B- and C-durations, the rise time, the
 // C-weighted peak, the sound exposure levels, kurtosis and crest factor.
-// Levels here are dB re exactly 20 uPa (the interval metrics keep their
-// 94 dB for 1 Pa).
+// Levels here are dB re exactly 20 uPa, kReferencePressurePa (the interval
+// metrics keep their 94 dB for 1 Pa: core/common/levels.h).
 #pragma once
 
 #include <cstdint>
@@ -12,9 +12,6 @@
 #include <vector>
 
 namespace korva {
-
-// Reference pressure of every descriptor level, Pa.
-inline constexpr double kReferencePressure = 20.0e-6;
 
 // Descriptors of one analysed interval; times in milliseconds from its first
 // sample. A value is empty where it has no meaning: the levels and durations

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/common/error.h"
+#include "core/common/levels.h"
 #include "core/common/numbers.h"
 #include "core/model/fft.h"
 
@@ -15,15 +16,14 @@ namespace {
 
 using Extended = long double;
 
-constexpr double kReferenceOffsetDb = 94.0;  // 10 log10 of (1 Pa / 20 uPa)^2
-constexpr double kRhoC = 415.0;              // characteristic impedance of air, Pa s/m
-constexpr double kEightHours = 28800.0;      // s
-constexpr double kCriterionDb = 85.0;        // dB(A) over 8 hours
-constexpr double kExchangeDb = 3.0;          // each 3 dB less doubles the exposures
+constexpr double kRhoC = 415.0;          // characteristic impedance of air, Pa s/m
+constexpr double kEightHours = 28800.0;  // s
+constexpr double kCriterionDb = 85.0;    // dB(A) over 8 hours
+constexpr double kExchangeDb = 3.0;      // each 3 dB less doubles the exposures
 
 std::optional<double> LevelOf(double mean_square) {
   if (!(mean_square > 0.0)) return std::nullopt;
-  return 10.0 * std::log10(mean_square) + kReferenceOffsetDb;
+  return EnergyLevel94Db(mean_square);
 }
 
 void RequireFinite(double value) {
@@ -172,7 +172,7 @@ void ShowPeakReadout(Session& session, int x_a, int x_b, const PlotRect& plot) {
       peak_index = range.first + static_cast<std::int32_t>(k);
     }
   }
-  const double level = 20.0 * std::log10(double{peak} + 0.000001) + 94.0;
+  const double level = Level94Db(double{peak} + 0.000001);
   const double ms = double{session.SampleInterval} * peak_index * 1000.0;
   session.Grid.Cell(1, 7) = FormatFixed(level, 3);
   session.Grid.Cell(2, 7) = "dB at " + FormatFixed(ms, 1) + " milliseconds";

@@ -66,7 +66,7 @@ class PaddedSpectrum {
 // The metrics of samples first..last (inclusive) of `samples` (the whole
 // waveform, 0..LastSample) at interval dt. Works on its own scratch storage:
 // neither the waveform nor any session array is touched, so the read-outs can
-// run while another edit keeps its copy in PressureBackup. The equivalent
+// run while an edit keeps its copy of the waveform. The equivalent
 // levels divide by last - first (the index difference), raised to 1 when
 // both ends are the same sample. Throws Error for fewer than 2 samples or
 // more than kMaxStatisticsLastSample + 1, a non-positive dt or a non-finite

@@ -221,9 +221,6 @@ Leq300msRun RunLeq300msSpectrum(Session& session, const std::filesystem::path& f
   // The interval read-outs that follow the spectrum start from the whole waveform.
   session.SelFirst = 0;
   session.SelLast = session.LastSample;
-  auto samples = session.Pressure.Range(0, session.LastSample);
-  auto backup = session.PressureBackup.Range(0, session.LastSample);
-  std::copy(samples.begin(), samples.end(), backup.begin());
 
   run.tob_file = folder / name;
   WriteFileAtomically(run.tob_file, TobText(run.spectrum.bands));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/common/levels.h"
 #include "core/waveform/session.h"
 
 namespace korva {
@@ -17,7 +18,8 @@ namespace korva {
 // Characteristic impedance of air used by the spectrum, Pa s/m.
 inline constexpr double kSpectrumRhoC = 407.0;
 // Energy of 20 uPa lasting 300 ms, J/m^2: the 0 dB of every band level.
-inline constexpr double kLeq300ReferenceEnergy = 0.00002 * 0.00002 * 0.3 / kSpectrumRhoC;
+inline constexpr double kLeq300ReferenceEnergy =
+    kReferencePressurePa * kReferencePressurePa * 0.3 / kSpectrumRhoC;
 // Band b has its centre at 10^(b/10) Hz; the bands kept are these.
 inline constexpr int kLowestBand = -20;
 inline constexpr int kHighestBand = 60;
@@ -115,7 +117,7 @@ Leq300msSpectrum Leq300msSpectrumOf(const Session& session);
 // The command on the session: refuses an imported waveform or one of
 // kMaxSpectrumSamples or more samples (Error, nothing changed), computes the
 // spectrum of samples 0..LastSample, selects the whole waveform for the
-// interval read-outs (SelFirst, SelLast, PressureBackup) and writes the
+// interval read-outs (SelFirst, SelLast) and writes the
 // ".TOB" table into `folder`. Returns the spectrum and the file written.
 struct Leq300msRun {
   Leq300msSpectrum spectrum;

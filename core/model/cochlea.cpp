@@ -104,7 +104,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
 
   const std::int32_t used = std::min(last, length - 1);
   const std::span<const float> pressure = std::as_const(session.Pressure).Range(0, last);
-  const std::span<float> backup = session.PressureBackup.Range(0, std::max(last, length - 1));
+  const std::span<float> backup = session.StapesDisplacement.Range(0, std::max(last, length - 1));
 
   // Progress in steps: the stapes waveform, its spectrum, then two per
   // place (its spectrum, its waveform): on long records each step takes a
@@ -151,7 +151,7 @@ CochlearResult CochlearModel(const EarModelConstants& model, Session& session, M
   transfers->Compute(pool);
 
   // The places are independent: each has its own movie column, and the
-  // last one leaves its displacement in PressureBackup. Their working
+  // last one leaves its displacement in StapesDisplacement. Their working
   // arrays are handed from place to place rather than taken from the system
   // anew for each (fresh pages cost more than the arithmetic on them).
   struct Scratch {

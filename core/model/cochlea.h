@@ -125,9 +125,9 @@ struct CochlearResult {
 };
 
 // Runs the cochlea on the session: the stapes displacement (um) in
-// PressureBackup[0..LastSample], the pressure (Pa) in Pressure. Sets
+// StapesDisplacement[0..LastSample], the pressure (Pa) in Pressure. Sets
 // FftLength; leaves the last place's displacement in
-// PressureBackup[0..FftLength-1]; fills `movie` (when given; it must have
+// StapesDisplacement[0..FftLength-1]; fills `movie` (when given; it must have
 // FftLength + 4 rows). RangeError when FftLength exceeds kMaxFftLength.
 // Progress is reported in steps (the stapes waveform and spectrum, the shared
 // terms, two per place), and a stop request ends the run at the next step

@@ -99,7 +99,10 @@ std::filesystem::path ModelFileFromManFig(const std::filesystem::path& data_dir)
   return ResolveCaseInsensitive(data_dir / name);
 }
 
-std::filesystem::path DefaultModelFile() {
+std::filesystem::path ChooseModelFile(const std::filesystem::path& chosen,
+                                      const std::filesystem::path& data_dir) {
+  if (!chosen.empty()) return chosen;
+  if (!data_dir.empty()) return ModelFileFromManFig(data_dir);
   const std::optional<std::filesystem::path> dir = FindDataDir("Man.Fig");
   if (!dir) {
     throw IoError(
@@ -127,9 +130,7 @@ HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options
   if (!(session.SampleInterval > 0.0f) || !std::isfinite(session.SampleInterval)) {
     throw Error("The sampling interval of the waveform must be a positive number");
   }
-  if (session.LoadedPressure.capacity() <= last || session.PressureBackup.capacity() <= last) {
-    throw RangeError();
-  }
+  if (session.SampleCapacity() <= last) throw RangeError();
 
   HazardPlan plan;
   plan.listener = options.listener;
@@ -139,7 +140,7 @@ HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options
   plan.LastSample = last;
   plan.SampleInterval = session.SampleInterval;
   // Every run starts from the parameters on disk.
-  plan.model = LoadEarModel(options.model_file.empty() ? DefaultModelFile() : options.model_file);
+  plan.model = LoadEarModel(ChooseModelFile(options.model_file));
   plan.ReflexOffset = options.listener == Listener::Warned
                           ? kWarnedReflexOffset
                           : plan.model.params.UnwarnedReflexDelay();
@@ -163,9 +164,14 @@ void PrepareHazardSession(const HazardPlan& plan, Session& session) {
   if (session.LastSample != last || session.SampleInterval != plan.SampleInterval) {
     throw Error("The waveform has changed since the hazard run was prepared; run it again");
   }
-  // Analyse the waveform as it was opened, from its first sample.
-  std::copy_n(std::as_const(session.LoadedPressure).Range(0, last).begin(), last + 1,
-              session.Pressure.Range(0, last).begin());
+  // Analyse the waveform as it was opened, from its first sample. An edit
+  // that lengthened it since (Establish Start, the sample count) adds
+  // samples the opened waveform never had: they are zeros.
+  const std::int32_t held = std::min(last + 1, session.LoadedPressure.size());
+  const auto loaded = std::as_const(session.LoadedPressure).Range(0, held - 1);
+  const auto pressure = session.Pressure.Range(0, last);
+  std::copy(loaded.begin(), loaded.end(), pressure.begin());
+  std::fill(pressure.begin() + held, pressure.end(), 0.0f);
   session.StartTime = 0.0f;
   session.EndTime = static_cast<float>(last * double{session.SampleInterval});
 }
@@ -190,9 +196,9 @@ HazardRunResult RunHazardPlan(const HazardPlan& plan, Session& session, Progress
   result.middle_ear =
       RunMiddleEarModel(plan.variant, plan.model, plan.timing, session.SampleInterval,
                         std::as_const(session.Pressure).Range(0, last),
-                        session.PressureBackup.Range(0, last), ear_progress, integration);
+                        session.StapesDisplacement.Range(0, last), ear_progress, integration);
   if (plan.keep_stapes) {
-    const auto stapes = std::as_const(session.PressureBackup).Range(0, last);
+    const auto stapes = std::as_const(session.StapesDisplacement).Range(0, last);
     result.stapes.assign(stapes.begin(), stapes.end());
   }
 

@@ -7,6 +7,7 @@
 // separate Session copies (nothing here is shared or global).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -31,6 +32,11 @@ enum class Listener { Warned, Unwarned };
 
 // "warned" / "unwarned".
 const char* ListenerName(Listener listener);
+
+// Where a listener's result goes in a pair of them: warned 0, unwarned 1.
+constexpr std::size_t ListenerSlot(Listener listener) {
+  return listener == Listener::Warned ? 0 : 1;
+}
 
 // The middle-ear variant for a microphone location (header cell (1, 3)):
 // 1 and 4 free field, 2 ear-canal entrance, 3 eardrum; nothing otherwise.
@@ -64,14 +70,17 @@ std::string AllowedExposuresText(float total_hazard_aru);
 // its first line is empty.
 std::filesystem::path ModelFileFromManFig(const std::filesystem::path& data_dir);
 
-// The ear-model file the program uses: Man.Fig found in the current folder,
-// else in $KORVA_DATA_DIR, else in the program's data folder.
-// IoError with a clear message when there is none.
-std::filesystem::path DefaultModelFile();
+// The ear-model parameter file of a run, by the one rule every front end
+// follows: `chosen` when it is not empty; else the file Man.Fig names in
+// `data_dir` when that is given (the window's start-up data folder); else the
+// one Man.Fig names in the current folder, $KORVA_DATA_DIR or the program's
+// data folder. IoError with a clear message when there is none.
+std::filesystem::path ChooseModelFile(const std::filesystem::path& chosen = {},
+                                      const std::filesystem::path& data_dir = {});
 
 struct HazardRunOptions {
   Listener listener = Listener::Warned;
-  // The ear-model parameter file, re-read for every run.
+  // The ear-model parameter file, re-read for every run (empty: ChooseModelFile()).
   std::filesystem::path model_file;
   // Fill a movie buffer for the replay (FftLength + 4 rows of 25 singles).
   bool keep_movie = true;
@@ -134,12 +143,13 @@ struct HazardPlan {
 HazardPlan PlanHazardRun(const Session& session, const HazardRunOptions& options);
 
 // The waveform as the run analyses it: LoadedPressure[0..LastSample] copied
-// over Pressure (edits since the opening are not analysed) and the
-// full-range display times. Error when the session no longer matches the plan.
+// over Pressure (edits since the opening are not analysed; samples past the
+// opened waveform are zeros) and the full-range display times. Error when the session no longer
+// matches the plan.
 void PrepareHazardSession(const HazardPlan& plan, Session& session);
 
 // Runs a plan on the session it was made for: prepares it, runs the middle
-// ear into PressureBackup and the cochlea, writes the place table
+// ear into StapesDisplacement and the cochlea, writes the place table
 // (atomically, after the last checkpoint), and writes the captions of grid
 // rows 5 and 6 and the result row (5 warned, 6 unwarned). MovieAvailable is
 // set only when the run succeeded. Progress runs from 0 to 1000; a stop

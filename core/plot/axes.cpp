@@ -17,10 +17,6 @@ std::int64_t TruncIndex(double value) {
   return static_cast<std::int64_t>(std::trunc(value));
 }
 
-int RoundToInt(double value) {
-  return static_cast<int>(std::nearbyint(value));
-}
-
 bool Divisible(std::int64_t index, int every) {
   return every > 0 && index % every == 0;
 }

@@ -3,15 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/common/numbers.h"
+
 namespace korva::plot {
 namespace {
-
-// Round to nearest with halves to even, saturated into int range.
-int RoundToInt(double value) {
-  if (!(value > -2.0e9)) return -2000000000;
-  if (!(value < 2.0e9)) return 2000000000;
-  return static_cast<int>(std::nearbyint(value));
-}
 
 float ClampTo(float value, float lowest, float highest) {
   if (std::isnan(value)) return lowest;

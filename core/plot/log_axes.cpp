@@ -8,10 +8,6 @@
 namespace korva::plot {
 namespace {
 
-int RoundToInt(double value) {
-  return static_cast<int>(std::nearbyint(value));
-}
-
 int TruncToInt(double value) {
   return static_cast<int>(std::trunc(std::clamp(value, -1.0e6, 1.0e6)));
 }

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/common/numbers.h"
+
 namespace korva::plot {
 namespace {
 
 constexpr float kMilliPerUnit = 1000.0f;  // s -> ms
 constexpr float kKiloPerUnit = 0.001f;    // Pa -> kPa
-
-int RoundToInt(double value) {
-  return static_cast<int>(std::nearbyint(value));
-}
 
 // Makes [lo, hi] a usable range: widened by `half_width` around its centre
 // when empty or inverted, and replaced by [-half, +half] when not finite.

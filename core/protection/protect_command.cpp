@@ -7,6 +7,7 @@
 
 #include "core/common/error.h"
 #include "core/common/files.h"
+#include "core/common/levels.h"
 #include "core/common/numbers.h"
 #include "core/model/middle_ear.h"
 #include "core/waveform/krv.h"
@@ -49,10 +50,9 @@ Session ProtectedWaveform(const Session& free_field, std::span<const float> eard
   const std::int32_t count =
       std::min(PowerOfTwoLength(free_field.SampleCount()), kMaxProtectedSamples);
   Session out = free_field;
-  out.Pressure.Fill(0, count - 1, 0.0f);
-  const auto kept =
-      static_cast<std::int32_t>(std::min(static_cast<std::size_t>(count), eardrum.size()));
-  std::copy_n(eardrum.begin(), kept, out.Pressure.Range(0, count - 1).begin());
+  const auto kept = std::min(static_cast<std::size_t>(count), eardrum.size());
+  out.Pressure.Assign(eardrum.first(kept));
+  out.Pressure.Fill(static_cast<std::int64_t>(kept), count - 1, 0.0f);
   out.LastSample = count - 1;
   out.MicLocation = kPredictionLocation;
   UpdateExtremes(out);
@@ -64,7 +64,7 @@ Session ProtectedWaveform(const Session& free_field, std::span<const float> eard
 
 std::optional<double> PeakLevel(float pascals) {
   if (!(pascals > 0.0f)) return std::nullopt;
-  return 20.0 * std::log10(pascals / 0.00002);
+  return LevelDb(pascals);
 }
 
 std::optional<double> PeakInsertionLoss(const ProtectResult& result) {
@@ -128,7 +128,7 @@ ProtectResult GetHPDData(const Session& session, ProtectorCommandState& state,
   StageProgress circuit_progress(progress, 0, 500, 1000);
   result.protector_stats = TimeDomainModel4(
       work, predicted, power_law, ear_model.SubstepReduction(), state.dither, circuit_progress);
-  std::span<float> predicted_samples = work.PressureBackup.Range(0, last);
+  std::span<float> predicted_samples = work.UnderProtector.Range(0, last);
   result.peak_free_field = PeakOf(std::as_const(work.Pressure).Range(0, last));
   result.peak_under_protector = PeakOf(predicted_samples);
   StageProgress eardrum_progress(progress, 500, 1000, 1000);

@@ -305,7 +305,7 @@ ProtectorRunStats TimeDomainModel4(Session& session, const ProtectorCircuit& cir
   }
   const std::int32_t last = session.LastSample;
   const std::span<const float> input = std::as_const(session.Pressure).Range(0, last);
-  const std::span<float> output = session.PressureBackup.Range(0, last);
+  const std::span<float> output = session.UnderProtector.Range(0, last);
   const Constants k = Widen(circuit, power_law);
   const SampleFn sample = SampleFor(LawFor(power_law, k.linear));
   const SubstepRule rule{substep_reduction, kProtectorMinSubsteps, kProtectorMaxSubsteps,

@@ -86,7 +86,7 @@ struct ProtectorRunStats {
 };
 
 // The pressure under the protector: reads session.Pressure[0..LastSample] (Pa),
-// SampleInterval, PeakPressure and MinPressure; writes PressureBackup[0..LastSample]
+// SampleInterval, PeakPressure and MinPressure; writes UnderProtector[0..LastSample]
 // (Pa). `dither` is the program's own stream (seeded 0 at start, never
 // reseeded): it keeps the drive from being exactly constant, so the
 // convergence test never compares zero velocities of a steady drive.

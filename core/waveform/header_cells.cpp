@@ -26,4 +26,8 @@ std::optional<long long> MicLocationCell(const HeaderGrid& grid) {
   return CellWholeNumber(grid.Cell(1, 3));
 }
 
+std::string RateCellText(double rate) {
+  return rate == std::nearbyint(rate) ? FormatFixed(rate, 0) : FormatShortest(rate);
+}
+
 }  // namespace korva

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/waveform/session.h"
@@ -22,5 +23,9 @@ std::optional<long long> CellWholeNumber(std::string_view cell);
 // The microphone location, cell (1, 3), when it is a whole number (its range
 // is for the caller to judge).
 std::optional<long long> MicLocationCell(const HeaderGrid& grid);
+
+// The rate as a cell shows it: a whole rate without decimals, any other
+// exactly, so that a KRV file written from it reads back the same single.
+std::string RateCellText(double rate);
 
 }  // namespace korva

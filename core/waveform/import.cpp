@@ -84,11 +84,6 @@ bool IsSeparator(Byte b) {
   return b == '\t' || b == '\n' || b == '\r' || b == ' ' || b == ',';
 }
 
-bool StartsAsWav(std::string_view bytes) {
-  const std::string_view magic = bytes.substr(0, 4);
-  return magic == "RIFF" || magic == "RF64" || magic == "BW64";
-}
-
 // Samples are single precision: a value that does not fit (or is not a
 // number at all) would poison every later computation, so it stops the read.
 float ToSample(double value, std::size_t index) {
@@ -127,8 +122,7 @@ void Commit(Session& session, Decoded& decoded, const std::string& too_few) {
   }
 
   const auto last = static_cast<std::int32_t>(count - 1);
-  std::span<float> target = session.Pressure.Range(0, last);
-  std::copy(decoded.samples.begin(), decoded.samples.end(), target.begin());
+  session.Pressure.Assign(decoded.samples);
   session.WaveformLoaded = true;
   session.LastSample = last;
   session.SampleRate = rate;
@@ -381,6 +375,11 @@ ImportOutcome ImportLargeText(Session& session, const std::filesystem::path& pat
 
 }  // namespace
 
+bool StartsAsWav(std::string_view bytes) {
+  const std::string_view magic = bytes.substr(0, 4);
+  return magic == "RIFF" || magic == "RF64" || magic == "BW64";
+}
+
 FormatFlags ComputeFormatFlags(std::string_view bytes) {
   FormatFlags flags;
   flags.plain_text = true;
@@ -502,6 +501,12 @@ WavHeader ReadWavHeader(std::string_view bytes) {
     d += format_text(header.sub_format);
   }
   return header;
+}
+
+void CommitImportedSamples(Session& session, std::vector<float> samples, double rate,
+                           std::optional<std::string> description) {
+  Decoded decoded{std::move(samples), rate, std::move(description)};
+  Commit(session, decoded, "fewer than 2 samples to import");
 }
 
 std::optional<double> IntervalFromExtension(std::string_view file_ext) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/common/progress.h"
 #include "core/common/prompter.h"
@@ -47,6 +48,9 @@ struct FormatFlags {
 };
 FormatFlags ComputeFormatFlags(std::string_view bytes);
 
+// Whether `bytes` start as a WAV file the importer reads itself (RIFF, RF64, BW64).
+bool StartsAsWav(std::string_view bytes);
+
 // What the "fmt " and "data" chunks of a WAV file say, with the data clamped
 // to the bytes the file really holds.
 struct WavHeader {
@@ -77,6 +81,14 @@ std::optional<double> IntervalFromExtension(std::string_view file_ext);
 std::string SpreadsheetQuestion(long long columns);
 extern const char* const kBinaryIntegerQuestion;
 std::string LargeFileMessage(std::uint64_t file_size, std::uint64_t limit);
+
+// Puts samples decoded elsewhere into the session as every import path
+// does: Pressure, LastSample, the rate with cell (1, 2), cell (2, 2) when a
+// description is given, the count, extremes, title and display range.
+// FormatError for fewer than 2 samples, RangeError beyond the capacity,
+// both before anything changes.
+void CommitImportedSamples(Session& session, std::vector<float> samples, double rate,
+                           std::optional<std::string> description);
 
 // Reads WaveformDir / DataFileName, with FileExt already set, into the
 // session: Pressure, LastSample, SampleRate, SampleInterval, the extremes,

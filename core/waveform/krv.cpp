@@ -231,9 +231,7 @@ ParsedKrv ParseKrv(const Session& session, const fs::path& path, Reader reader,
 // Steps common to both readers once the samples are final.
 void CommitCommon(Session& session, ParsedKrv& parsed) {
   const auto count = static_cast<std::int32_t>(parsed.samples.size());
-  session.Pressure.Fill(0, kClearedSamples - 1, 0.0f);
-  auto pressure = session.Pressure.Range(0, count - 1);
-  std::copy(parsed.samples.begin(), parsed.samples.end(), pressure.begin());
+  session.Pressure.Assign(parsed.samples);
 
   session.Grid = std::move(parsed.grid);
   session.HeaderLastRow = parsed.header_last_row;
@@ -441,9 +439,8 @@ void OpenNewFileType5(Session& session, ProgressSink& progress) {
   }
   CommitCommon(session, parsed);
   session.FftLength = session.LastSample + 1;  // 2^(trunc(log2 LastSample) + 1) for a power of two
-  auto loaded = session.LoadedPressure.Range(0, session.LastSample);
-  const auto pressure = session.Pressure.Range(0, session.LastSample);
-  std::copy(pressure.begin(), pressure.end(), loaded.begin());
+  const auto pressure = std::as_const(session.Pressure).Range(0, session.LastSample);
+  session.LoadedPressure.Assign(pressure);
 
   // Summed in single precision, as the stored energies always were.
   float sum = 0.0f;

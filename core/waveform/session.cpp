@@ -2,11 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <new>
-#include <utility>
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
@@ -34,65 +30,45 @@ std::int32_t DefaultSampleCapacity() {
   return SampleCapacityFor(AvailableMemory());
 }
 
-// calloc hands large blocks out as fresh zero pages from the system, so
-// capacity that is never written costs no memory.
-SampleArray::SampleArray(std::int32_t capacity) : capacity_(capacity) {
-  if (capacity < kClearedSamples) throw RangeError("sample capacity below 2^20");
-  data_ = static_cast<float*>(std::calloc(static_cast<std::size_t>(capacity), sizeof(float)));
-  if (data_ == nullptr) throw std::bad_alloc();
-}
-
-SampleArray::~SampleArray() {
-  std::free(data_);
-}
-
-SampleArray::SampleArray(const SampleArray& other) : SampleArray(other.capacity_) {
-  std::memcpy(data_, other.data_, static_cast<std::size_t>(other.extent_) * sizeof(float));
-  extent_ = other.extent_;
-}
-
-SampleArray& SampleArray::operator=(const SampleArray& other) {
-  if (this != &other) {
-    SampleArray copy(other);
-    *this = std::move(copy);
-  }
-  return *this;
-}
-
-SampleArray::SampleArray(SampleArray&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      capacity_(std::exchange(other.capacity_, 0)),
-      extent_(std::exchange(other.extent_, 0)) {}
-
-SampleArray& SampleArray::operator=(SampleArray&& other) noexcept {
-  std::swap(data_, other.data_);
-  std::swap(capacity_, other.capacity_);
-  std::swap(extent_, other.extent_);
-  return *this;
-}
-
-void SampleArray::Check(std::int64_t index) const {
+void SampleArray::Grow(std::int64_t index) {
   if (index < 0 || index >= capacity_) throw RangeError();
+  if (index >= size()) data_.resize(static_cast<std::size_t>(index) + 1, 0.0f);
+}
+
+void SampleArray::CheckHeld(std::int64_t index) const {
+  if (index < 0 || index >= size()) throw RangeError();
 }
 
 std::span<float> SampleArray::Range(std::int64_t first, std::int64_t last) {
   if (last < first) return {};
-  Check(first);
-  Check(last);
-  if (last >= extent_) extent_ = static_cast<std::int32_t>(last) + 1;
-  return {data_ + first, static_cast<std::size_t>(last - first + 1)};
+  if (first < 0) throw RangeError();
+  Grow(last);
+  return {data_.data() + first, static_cast<std::size_t>(last - first + 1)};
 }
 
 std::span<const float> SampleArray::Range(std::int64_t first, std::int64_t last) const {
   if (last < first) return {};
-  Check(first);
-  Check(last);
-  return {data_ + first, static_cast<std::size_t>(last - first + 1)};
+  CheckHeld(first);
+  CheckHeld(last);
+  return {data_.data() + first, static_cast<std::size_t>(last - first + 1)};
 }
 
 void SampleArray::Fill(std::int64_t first, std::int64_t last, float value) {
   auto span = Range(first, last);
   std::fill(span.begin(), span.end(), value);
+}
+
+void SampleArray::Assign(std::span<const float> samples) {
+  if (samples.size() > static_cast<std::size_t>(capacity_)) throw RangeError();
+  data_.assign(samples.begin(), samples.end());
+}
+
+void SampleArray::Truncate(std::int64_t count) {
+  if (count < size()) data_.resize(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+}
+
+void SampleArray::Release() {
+  std::vector<float>().swap(data_);
 }
 
 std::string& HeaderGrid::Cell(int column, int row) {
@@ -149,7 +125,12 @@ void HeaderGrid::ResetResultRows() {
 }
 
 Session::Session(std::int32_t capacity)
-    : Pressure(capacity), PressureBackup(capacity), LoadedPressure(capacity) {}
+    : Pressure(capacity),
+      LoadedPressure(capacity),
+      BaselineWhole(capacity),
+      StatisticsPressure(capacity),
+      StapesDisplacement(capacity),
+      UnderProtector(capacity) {}
 
 Extremes FindExtremes(const SampleArray& samples, std::int32_t last, float start_max,
                       float start_min) {

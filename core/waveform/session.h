@@ -8,16 +8,19 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "core/common/error.h"
 
 namespace korva {
 
-// Capacity limits of the sample arrays. The floor leaves room above 2^20 for
-// Establish Start to grow a full-length waveform; the ceiling keeps three
-// arrays within 1.5 GiB of address space whatever the machine reports.
+// The most samples a session's waveforms may hold: round(0.025 x available
+// memory) within a floor and a ceiling. Only the samples a waveform holds
+// take memory; the capacity is the limit that keeps one command from taking
+// all of it. The floor leaves room above 2^20 for Establish Start to grow a
+// full-length waveform; the ceiling keeps three full arrays within 1.5 GiB.
 inline constexpr std::int32_t kMinSampleCapacity = 1 << 21;
 inline constexpr std::int32_t kMaxSampleCapacity = 1 << 27;
-// Loading clears this many samples of Pressure.
-inline constexpr std::int32_t kClearedSamples = 1 << 20;
 
 // round(0.025 x available bytes) clamped to [kMinSampleCapacity, kMaxSampleCapacity].
 std::int32_t SampleCapacityFor(std::uint64_t available_bytes);
@@ -26,46 +29,48 @@ std::uint64_t AvailableMemory();
 // SampleCapacityFor(AvailableMemory()).
 std::int32_t DefaultSampleCapacity();
 
-// A fixed-capacity array of single-precision samples. Memory is taken from
-// the system zero-filled and untouched pages cost nothing, so a large
-// capacity is cheap until used. Every access is checked (RangeError).
+// Single-precision samples, sized to the samples written. Writing at an index
+// past the end grows the array, with zeros between, up to its capacity. A
+// sample never written reads as 0; a view (Range) of samples never written,
+// and any index outside 0..capacity - 1, is a RangeError.
 class SampleArray {
  public:
-  explicit SampleArray(std::int32_t capacity);
-  ~SampleArray();
-  // Copies carry the samples written so far (up to the highest index ever
-  // reached for writing), not the whole capacity.
-  SampleArray(const SampleArray& other);
-  SampleArray& operator=(const SampleArray& other);
-  SampleArray(SampleArray&& other) noexcept;
-  SampleArray& operator=(SampleArray&& other) noexcept;
+  explicit SampleArray(std::int32_t capacity = kMaxSampleCapacity) : capacity_(capacity) {}
 
   std::int32_t capacity() const { return capacity_; }
+  // Samples held: one past the highest index written.
+  std::int32_t size() const { return static_cast<std::int32_t>(data_.size()); }
+  bool empty() const { return data_.empty(); }
 
   float& operator[](std::int64_t index) {
-    Check(index);
-    if (index >= extent_) extent_ = static_cast<std::int32_t>(index) + 1;
-    return data_[index];
+    Grow(index);
+    return data_[static_cast<std::size_t>(index)];
   }
   float operator[](std::int64_t index) const {
-    Check(index);
-    return data_[index];
+    if (index < 0 || index >= capacity_) throw RangeError();
+    return index < size() ? data_[static_cast<std::size_t>(index)] : 0.0f;
   }
 
   // Checked views of samples first..last (inclusive) for loops that must not
-  // check per element.
+  // check per element; the writable one grows the array to hold them.
   std::span<float> Range(std::int64_t first, std::int64_t last);
   std::span<const float> Range(std::int64_t first, std::int64_t last) const;
 
   // Sets samples first..last to value.
   void Fill(std::int64_t first, std::int64_t last, float value);
+  // Holds exactly `samples` (RangeError beyond the capacity).
+  void Assign(std::span<const float> samples);
+  // Keeps the first `count` samples; what followed reads as never written.
+  void Truncate(std::int64_t count);
+  // Holds nothing and gives its memory back.
+  void Release();
 
  private:
-  void Check(std::int64_t index) const;
+  void Grow(std::int64_t index);
+  void CheckHeld(std::int64_t index) const;
 
-  float* data_ = nullptr;
-  std::int32_t capacity_ = 0;
-  std::int32_t extent_ = 0;  // one past the highest index handed out for writing
+  std::vector<float> data_;
+  std::int32_t capacity_;
 };
 
 // The 3 x 30 parameter table above the plot. Cells are (column, row).
@@ -96,10 +101,20 @@ struct Session {
 
   std::int32_t SampleCapacity() const { return Pressure.capacity(); }
 
-  // Sample arrays, all of the same capacity.
+  // The working waveform: every display, edit and model reads it.
   SampleArray Pressure;
-  SampleArray PressureBackup;
+  // The waveform as the last KRV Open left it (dithered, power-of-two
+  // length): every hazard run starts from it, whatever was edited since.
   SampleArray LoadedPressure;
+  // Set Baseline: the whole waveform while a stretch of it fills the plot.
+  SampleArray BaselineWhole;
+  // Statistics: the waveform it puts back when it finishes.
+  SampleArray StatisticsPressure;
+  // A hazard run: the middle ear's stapes displacement (um); the cochlea
+  // then leaves its last place's displacement here.
+  SampleArray StapesDisplacement;
+  // A protector run: the pressure under the protector (Pa).
+  SampleArray UnderProtector;
 
   // Waveform scalars.
   std::int32_t LastSample = -1;

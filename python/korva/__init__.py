@@ -16,6 +16,7 @@ here as there, to the last bit.
     frame = korva.analyze_files(paths)               # one row per file (pandas)
 
 Waveforms: Waveform, Waveform.from_array, read_krv, write_krv, import_recording.
+Field recordings: read_recording (one channel in pascals), recording_info.
 Analyses: hazard, metrics, describe, spectrum, protect (with protectors), default_model.
 Batches: analyze_files, on local threads or a dask.distributed cluster.
 Errors: Error, with FormatError and RangeError (also ValueError) and IoError
@@ -33,6 +34,8 @@ from korva._korva import (
     IoError,
     ListenerResult,
     RangeError,
+    Recording,
+    RecordingInfo,
     Spectrum,
     Waveform,
     __version__,
@@ -44,6 +47,8 @@ from korva._korva import (
     protect,
     protectors,
     read_krv,
+    read_recording,
+    recording_info,
     spectrum,
     write_krv,
 )
@@ -61,6 +66,8 @@ __all__ = [
     "IoError",
     "ListenerResult",
     "RangeError",
+    "Recording",
+    "RecordingInfo",
     "Spectrum",
     "Waveform",
     "analyze_files",
@@ -72,6 +79,8 @@ __all__ = [
     "protect",
     "protectors",
     "read_krv",
+    "read_recording",
+    "recording_info",
     "spectrum",
     "write_krv",
 ]

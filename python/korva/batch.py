@@ -11,39 +11,17 @@ import sys
 
 from korva import _korva
 
-#: The columns of the frame analyze_files returns, in order.
-COLUMNS = (
-    "file",
-    "samples",
-    "rate",
-    "mic_location",
-    "warned_aru",
-    "warned_allowed",
-    "unwarned_aru",
-    "unwarned_allowed",
-    "LAeqInterval",
-    "LAeq8hr",
-    "AllowedRounds",
-    "AWeightedExposure",
-    "LeqInterval",
-    "error",
-)
+#: The columns of the frame analyze_files returns, in order: those of
+#: korva-cli report --csv (the file, its waveform, the interval, the impulse
+#: descriptors, the energy metrics, each listener's hazard, the error).
+COLUMNS = tuple(name for name, _ in _korva._columns())
 
 # Fixed types, so that a frame does not depend on which values happen to be
 # missing (a batch where every file failed has the same types as any other).
 _TYPES = {
-    "samples": "Int64",
-    "rate": "float64",
-    "mic_location": "Int64",
-    "warned_aru": "float64",
-    "warned_allowed": "float64",
-    "unwarned_aru": "float64",
-    "unwarned_allowed": "float64",
-    "LAeqInterval": "float64",
-    "LAeq8hr": "float64",
-    "AllowedRounds": "float64",
-    "AWeightedExposure": "float64",
-    "LeqInterval": "float64",
+    name: {"integer": "Int64", "number": "float64"}[kind]
+    for name, kind in _korva._columns()
+    if kind != "text"
 }
 
 # Fewer files than this finish before a progress bar would tell much.
@@ -56,19 +34,22 @@ def analyze_files(paths, client=None, listener="both", model=None, jobs=None, pr
     """Opens each file as the window's Open does and returns a pandas.DataFrame
     with one row per file, in the order given.
 
-    Columns (COLUMNS): file, samples, rate, mic_location, warned_aru,
-    warned_allowed, unwarned_aru, unwarned_allowed (the hazard in A.R.U. and
-    500 / hazard, NaN for a listener not run or a hazard of 0), the metrics of
-    the whole waveform as metrics() gives them (LAeqInterval, LAeq8hr,
-    AllowedRounds, AWeightedExposure, LeqInterval), and error: None, or the
-    message of what failed for that file (the values computed before the
-    failure stay). A failing file does not stop the batch.
+    Columns (COLUMNS), those of korva-cli report --csv: file, samples, rate,
+    mic_location; from_ms, to_ms (the whole waveform); the impulse
+    descriptors as describe() gives them; the metrics as metrics() gives
+    them; per listener warned_aru, warned_aru_text, warned_allowed,
+    warned_allowed_text, warned_worst_section, warned_fft_length and the same
+    for unwarned (the hazard in A.R.U. and 500 / hazard; NaN for a listener
+    not run or a hazard of 0); and error: None, or the message of what failed
+    for that file (the other parts go on). A failing file does not stop the
+    batch.
 
     client: None runs the files on `jobs` local threads (default: the cores
     this process may use); a dask.distributed.Client submits one task per
     file to its cluster (every worker needs korva and the files at the same
-    paths) and gives the same frame. The listeners of one file run one after
-    the other; files run in parallel.
+    paths) and gives the same frame. Files run in parallel; the listeners
+    and cochlear places of each run on the process's pool of threads (in a
+    Dask worker, as many as the worker's threads).
     listener: "both", "warned" or "unwarned".
     model: the ear-model parameter file; None for the default. Locally it is
     found and checked once before any work; on a cluster each worker finds

@@ -8,18 +8,16 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
-#include <new>
 #include <optional>
-#include <span>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "core/analysis/analysis.h"
+#include "core/analysis/fields.h"
 #include "core/common/data_dir.h"
 #include "core/common/error.h"
-#include "core/metrics/impulse_descriptors.h"
-#include "core/metrics/interval_metrics.h"
+#include "core/common/pool.h"
 #include "core/metrics/leq300.h"
 #include "core/model/ear_model.h"
 #include "core/model/hazard.h"
@@ -44,15 +42,10 @@ std::vector<Listener> ListenersOf(const std::string& listener) {
                         "\"");
 }
 
-std::size_t Slot(Listener listener) {
-  return listener == Listener::Warned ? 0 : 1;
-}
-
 // The ear-model file: the one given, else the one the CLI would use.
 fs::path ModelFile(const std::optional<fs::path>& model) {
-  if (model) return *model;
   try {
-    return DefaultModelFile();
+    return ChooseModelFile(model.value_or(fs::path()));
   } catch (const IoError& e) {
     throw IoError(std::string(e.what()) + " (name one with model=PATH)");
   }
@@ -66,58 +59,45 @@ ProtectorTableChoice TableFile(const std::optional<fs::path>& table) {
   }
 }
 
-// One listener's run on its own copy of the opened waveform, as korva-cli
-// runs it, except that no place table is written beside the file.
-HazardRunResult RunListener(const Session& opened, Listener listener, const fs::path& model_file,
-                            bool keep_stapes, Interruption& stop) {
-  Session session = opened;
-  HazardRunOptions options;
-  options.listener = listener;
-  options.model_file = model_file;
-  options.keep_movie = false;
-  options.write_place_table = false;
-  options.keep_stapes = keep_stapes;
-  InterruptibleProgress progress(stop);
-  return RunHazardAnalysis(session, options, progress);
+// The threads of this process's pool: inside a Dask worker as many as the
+// worker runs tasks with (its tasks already run side by side; a worker of one
+// thread gets a pool of one), else the cores the process may use. Asked with
+// the interpreter lock held.
+int PoolThreads() {
+  const py::dict modules = py::module_::import("sys").attr("modules");
+  if (modules.contains("distributed")) {
+    try {
+      return modules["distributed"].attr("get_worker")().attr("nthreads").cast<int>();
+    } catch (const py::error_already_set&) {
+      // Not in a worker.
+    }
+  }
+  return CoreCount();
 }
 
-using ListenerRuns = std::array<std::optional<HazardRunResult>, 2>;
+// One pool per process for the listeners and cochlear places of every call,
+// made by the first call that wants one (null for a pool of one). It lives
+// as long as the process: idle threads cost nothing, and none is left to join
+// while the interpreter shuts down.
+ThreadPool* Pool() {
+  static const int threads = PoolThreads();
+  static ThreadPool* const pool = threads > 1 ? new ThreadPool(threads) : nullptr;
+  return pool;
+}
 
-// The listeners' runs, the second (when there are two) on a thread of its
-// own, as korva-cli runs them. A failure in one stops the other; the first
-// real error wins over the stop it caused.
-ListenerRuns RunListeners(const Session& opened, const std::vector<Listener>& listeners,
-                          const fs::path& model_file, bool keep_stapes, Interruption& stop) {
-  struct Outcome {
-    std::exception_ptr error;
-    bool stopped = false;
-  };
-  ListenerRuns runs;
-  std::array<Outcome, 2> outcomes;
-  const auto run = [&](Listener listener) {
-    try {
-      runs[Slot(listener)] = RunListener(opened, listener, model_file, keep_stapes, stop);
-    } catch (const Cancelled&) {
-      outcomes[Slot(listener)].stopped = true;
-    } catch (...) {
-      outcomes[Slot(listener)].error = std::current_exception();
-      stop.Stop();
-    }
-  };
-  if (listeners.size() == 2) {
-    std::thread second(run, listeners[1]);
-    run(listeners[0]);
-    second.join();
-  } else {
-    run(listeners[0]);
-  }
-  for (const Outcome& outcome : outcomes) {
-    if (outcome.error) std::rethrow_exception(outcome.error);
-  }
-  for (const Outcome& outcome : outcomes) {
-    if (outcome.stopped) throw Cancelled();
-  }
-  return runs;
+// Options of an analysis on this process's pool.
+AnalysisOptions OnPool(std::vector<Listener> listeners, const std::optional<fs::path>& model) {
+  AnalysisOptions options;
+  options.listeners = std::move(listeners);
+  if (!options.listeners.empty()) options.model_file = ModelFile(model);
+  options.pool = Pool();
+  return options;
+}
+
+// A failed part of an analysis that a function returns whole, raised again.
+void Raise(const PartError& error) {
+  if (error.exception) std::rethrow_exception(error.exception);
+  if (error.failed()) throw Error(error.message);
 }
 
 template <class T>
@@ -172,64 +152,76 @@ ListenerResult ResultOf(const HazardRunResult& run) {
 HazardResult Hazard(const Waveform& waveform, const std::string& listener,
                     const std::optional<fs::path>& model, bool stapes) {
   const std::vector<Listener> listeners = ListenersOf(listener);
+  Pool();  // sized with the interpreter lock held
   Interruption stop;
-  HazardResult result;
-  const ListenerRuns runs = Released(stop, [&] {
-    const fs::path model_file = ModelFile(model);
-    result.model = IdentifyModelFile(model_file);
-    const Session opened = ToSession(waveform);
-    return RunListeners(opened, listeners, model_file, stapes, stop);
+  const ShotReport shot = Released(stop, [&] {
+    AnalysisOptions options = OnPool(listeners, model);
+    options.measure = options.describe = false;
+    options.keep_stapes = stapes;
+    // A file that is no parameter file is reported as such, before any run.
+    (void)LoadEarModel(options.model_file);
+    InterruptibleProgress progress(stop);
+    return Analyze("", waveform.View(), options, progress);
   });
-  for (const auto& run : runs) {
-    if (!run) continue;
-    result.mic_location = run->MicLocation;
-    (run->listener == Listener::Warned ? result.warned : result.unwarned) = ResultOf(*run);
-  }
+  for (const Listener l : listeners) Raise(shot.hazard_error[ListenerSlot(l)]);
+  HazardResult result;
+  result.mic_location = shot.mic_location;
+  result.model = shot.model;
+  if (shot.hazard[0]) result.warned = ResultOf(*shot.hazard[0]);
+  if (shot.hazard[1]) result.unwarned = ResultOf(*shot.hazard[1]);
   return result;
 }
 
-constexpr std::array<const char*, 5> kMetricsKeys = {"LAeqInterval", "LAeq8hr", "AllowedRounds",
-                                                     "AWeightedExposure", "LeqInterval"};
+// A field's value as Python takes it.
+py::object PythonValue(const FieldValue& value) {
+  switch (value.kind) {
+    case FieldValue::Kind::kNone:
+      break;
+    case FieldValue::Kind::kInteger:
+      return py::int_(static_cast<long long>(value.number));
+    case FieldValue::Kind::kNumber:
+      return py::float_(value.number);
+    case FieldValue::Kind::kText:
+      return py::str(value.text);
+    case FieldValue::Kind::kSingles:
+      return ArrayOf(value.singles);
+  }
+  return py::none();
+}
 
-// The metrics under the keys of korva-cli metrics --json (kMetricsKeys).
-py::dict MetricsDict(const IntervalResults& r) {
+// The fields of a shot as a dict, under their columns, in order.
+py::dict FieldsDict(const ShotReport& shot, const std::vector<const Field*>& fields) {
   py::dict d;
-  d["LAeqInterval"] = OrNone(r.LAeqInterval);
-  d["LAeq8hr"] = OrNone(r.LAeq8hr);
-  d["AllowedRounds"] = OrNone(r.AllowedRounds);
-  d["AWeightedExposure"] = r.AWeightedExposure;
-  d["LeqInterval"] = OrNone(r.LeqInterval);
+  for (const Field* field : fields) d[py::str(field->Column())] = PythonValue(field->value(shot));
   return d;
 }
 
-// Samples first..last of the waveform (last: None for its last sample).
-Selection IntervalOf(const Waveform& w, long long first, std::optional<long long> last) {
-  const auto last_sample = static_cast<std::int32_t>(w.samples.size() - 1);
-  return IntervalWithin(last_sample, w.SampleInterval, static_cast<double>(first),
-                        static_cast<double>(last.value_or(last_sample)));
+// The interval analysis of samples first..last (last: None for the last
+// sample): the metrics, or the descriptors.
+ShotReport IntervalAnalysis(const Waveform& waveform, long long first,
+                            std::optional<long long> last, bool descriptors) {
+  Pool();  // sized with the interpreter lock held
+  Interruption stop;
+  const ShotReport shot = Released(stop, [&] {
+    AnalysisOptions options = OnPool({}, std::nullopt);
+    options.measure = !descriptors;
+    options.describe = descriptors;
+    options.interval.first = first;
+    options.interval.last = last;
+    InterruptibleProgress progress(stop);
+    return Analyze("", waveform.View(), options, progress);
+  });
+  Raise(shot.describe_error);
+  return shot;
 }
 
 py::dict Metrics(const Waveform& waveform, long long first, std::optional<long long> last) {
-  Interruption stop;
-  return MetricsDict(Released(stop, [&] {
-    const Selection sel = IntervalOf(waveform, first, last);
-    return IntervalMetrics(waveform.samples, waveform.SampleInterval, sel.first, sel.last);
-  }));
+  return FieldsDict(IntervalAnalysis(waveform, first, last, false), FieldsOf(FieldGroup::kMetric));
 }
 
-// The impulse descriptors under the keys of korva-cli report --json.
 py::dict Describe(const Waveform& waveform, long long first, std::optional<long long> last) {
-  Interruption stop;
-  const ImpulseDescriptors descriptors = Released(stop, [&] {
-    const Selection sel = IntervalOf(waveform, first, last);
-    const std::span<const float> samples(waveform.samples);
-    return DescribeImpulse(samples.subspan(static_cast<std::size_t>(sel.first),
-                                           static_cast<std::size_t>(sel.last - sel.first) + 1),
-                           waveform.SampleInterval);
-  });
-  py::dict d;
-  for (const auto& [name, value] : NamedDescriptors(descriptors)) d[name] = OrNone(value);
-  return d;
+  return FieldsDict(IntervalAnalysis(waveform, first, last, true),
+                    FieldsOf(FieldGroup::kDescriptor));
 }
 
 struct Spectrum {
@@ -244,7 +236,7 @@ struct Spectrum {
 Spectrum SpectrumOf(const Waveform& waveform) {
   Interruption stop;
   const Leq300msSpectrum s =
-      Released(stop, [&] { return Leq300msSpectrumOf(ToSession(waveform)); });
+      Released(stop, [&] { return Leq300msSpectrumOf(SessionOf(waveform)); });
   std::vector<int> bands;
   std::vector<double> centres, levels;
   for (int b = s.bands.first; b <= s.bands.last; ++b) {
@@ -268,7 +260,7 @@ py::tuple Protect(const Waveform& waveform, const std::string& protector,
       throw Error(WithFile(table_path.string(), "no default-mode protector named \"" + protector +
                                                     "\" (see korva.protectors())"));
     }
-    const Session session = ToSession(waveform);
+    const Session session = SessionOf(waveform);
     ProtectorCommandState state;
     ProtectOptions options;
     options.table = table_path;
@@ -278,7 +270,7 @@ py::tuple Protect(const Waveform& waveform, const std::string& protector,
     options.write_files = false;
     InterruptibleProgress progress(stop);
     ProtectResult run = GetHPDData(session, state, ear_model, options, progress);
-    auto out = std::make_shared<Waveform>(FromSession(ProtectedWaveform(session, run.eardrum)));
+    auto out = std::make_shared<Waveform>(WaveformOf(ProtectedWaveform(session, run.eardrum)));
     return std::make_pair(std::move(run), std::move(out));
   });
   py::dict d;
@@ -316,68 +308,31 @@ fs::path CheckedModelFile(const std::optional<fs::path>& model) {
   });
 }
 
-// One row of analyze_files: the file opened as the window opens it, the
-// metrics of the whole waveform, then each listener's hazard. What was
-// computed before a failure stays; `error` holds the failure's message.
-struct Row {
-  std::optional<long long> samples;
-  std::optional<double> rate;
-  std::optional<long long> mic_location;
-  std::array<std::optional<double>, 2> aru, allowed;
-  std::optional<IntervalResults> metrics;
-  std::optional<std::string> error;
-};
-
-Row AnalyzeFile(const fs::path& path, const std::vector<Listener>& listeners,
-                const std::optional<fs::path>& model, Interruption& stop) {
-  Row row;
-  try {
-    const fs::path model_file = ModelFile(model);
-    Session session;
-    InterruptibleProgress progress(stop);
-    OpenWaveform(session, path, progress);
-    row.samples = session.SampleCount();
-    row.rate = session.SampleRate;
-    row.mic_location = session.MicLocation;
-    row.metrics = IntervalMetrics(session.Pressure.Range(0, session.LastSample),
-                                  session.SampleInterval, 0, session.LastSample);
-    for (const Listener listener : listeners) {
-      const HazardRunResult run = RunListener(session, listener, model_file, false, stop);
-      row.aru[Slot(listener)] = run.cochlea.TotalHazardARU;
-      row.allowed[Slot(listener)] = AllowedExposures(run.cochlea.TotalHazardARU);
-    }
-  } catch (const Cancelled&) {
-    throw;  // the whole batch stops, not this file
-  } catch (const Error& e) {
-    row.error = e.what();
-  } catch (const std::bad_alloc&) {
-    row.error = "not enough memory";
-  }
-  return row;
-}
-
+// One row of analyze_files: the file opened as the window opens it and
+// analysed as korva-cli report analyses it, under the columns of its CSV.
 py::dict AnalyzeFileRow(const py::object& file, const std::string& listener,
                         const std::optional<fs::path>& model, const StopToken* token) {
   const std::vector<Listener> listeners = ListenersOf(listener);
-  const fs::path path = file.cast<fs::path>();
+  const std::string path = file.cast<fs::path>().string();
+  Pool();  // sized with the interpreter lock held
   Interruption stop(token);
-  const Row row = Released(stop, [&] { return AnalyzeFile(path, listeners, model, stop); });
-  py::dict d;
-  d["file"] = py::str(file);
-  d["samples"] = OrNone(row.samples);
-  d["rate"] = OrNone(row.rate);
-  d["mic_location"] = OrNone(row.mic_location);
-  d["warned_aru"] = OrNone(row.aru[0]);
-  d["warned_allowed"] = OrNone(row.allowed[0]);
-  d["unwarned_aru"] = OrNone(row.aru[1]);
-  d["unwarned_allowed"] = OrNone(row.allowed[1]);
-  if (row.metrics) {
-    d.attr("update")(MetricsDict(*row.metrics));
-  } else {
-    for (const char* key : kMetricsKeys) d[key] = py::none();
+  const ShotReport shot = Released(stop, [&] {
+    InterruptibleProgress progress(stop);
+    return AnalyzeFile(path, OnPool(listeners, model), progress);
+  });
+  return FieldsDict(shot, TableFields());
+}
+
+// The columns of analyze_files' frame and the kind of their values.
+py::list Columns() {
+  py::list columns;
+  for (const Field* field : TableFields()) {
+    const char* kind = field->kind == FieldValue::Kind::kInteger  ? "integer"
+                       : field->kind == FieldValue::Kind::kNumber ? "number"
+                                                                  : "text";
+    columns.append(py::make_tuple(field->Column(), kind));
   }
-  d["error"] = OrNone(row.error);
-  return d;
+  return columns;
 }
 
 std::string ListenerRepr(const ListenerResult& r) {
@@ -475,7 +430,9 @@ void DefineAnalysis(py::module_& m) {
         Doc("Runs the ear model on the waveform as korva-cli hazard does (the same file gives "
             "the same numbers): the middle ear chosen by the microphone location (1 or 4 free "
             "field, 2 ear-canal entrance, 3 eardrum), then the cochlea.\n\n"
-            "listener: \"both\", \"warned\" or \"unwarned\"; both run at once on two threads.\n"
+            "listener: \"both\", \"warned\" or \"unwarned\". The listeners and the cochlear "
+            "places run side by side on one pool of threads per process, as many as the cores "
+            "the process may use (in a Dask worker, as many as the worker's threads).\n"
             "model: the ear-model parameter file, or None for the one the CLI uses (named by "
             "Man.Fig in the current folder, $KORVA_DATA_DIR or the program's data folder).\n"
             "stapes: also return the stapes displacement.\n"
@@ -541,10 +498,15 @@ void DefineAnalysis(py::module_& m) {
       Doc("The ear-model file `model` names (None: the default), read once to check it.").c_str());
   m.def("_analyze_file", &AnalyzeFileRow, py::arg("path"), py::arg("listener") = "both",
         py::arg("model") = py::none(), py::arg("stop") = nullptr,
-        Doc("One row of analyze_files() as a dict: the file opened as the window opens it, "
-            "the metrics of the whole waveform and each listener's hazard. A failure is "
-            "reported in 'error' (what was computed before it stays); a stop request raises "
+        Doc("One row of analyze_files() as a dict under the columns of _columns(): the file "
+            "opened as the window opens it and analysed as korva-cli report analyses it (the "
+            "descriptors and metrics of the whole waveform, each listener's hazard). A failure "
+            "is reported in 'error' and the other parts go on; a stop request raises "
             "KeyboardInterrupt.")
+            .c_str());
+  m.def("_columns", &Columns,
+        Doc("The columns of analyze_files() in order, as (name, kind) with kind \"integer\", "
+            "\"number\" or \"text\": the columns of korva-cli report --csv.")
             .c_str());
 }
 

@@ -5,6 +5,7 @@
 
 #include "python/src/analysis.h"
 #include "python/src/errors.h"
+#include "python/src/recording.h"
 #include "python/src/waveform.h"
 
 PYBIND11_MODULE(_korva, m) {
@@ -13,4 +14,5 @@ PYBIND11_MODULE(_korva, m) {
   korva::python::DefineErrors(m);
   korva::python::DefineWaveform(m);
   korva::python::DefineAnalysis(m);
+  korva::python::DefineRecording(m);
 }

@@ -13,7 +13,9 @@
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
+#include "core/recording/recording_import.h"
 #include "core/waveform/grid_edit.h"
+#include "core/waveform/header_cells.h"
 #include "core/waveform/import.h"
 #include "core/waveform/import_answers.h"
 #include "core/waveform/krv.h"
@@ -36,12 +38,6 @@ const AnswerNames kKeywordNames{"keyword",
                                 "byte_order=\"big\"",
                                 "channels=N (and channel=K)",
                                 "channel=K"};
-
-// The rate as the grid shows it: whole rates without decimals, others
-// exactly, so that a KRV file written from it reads back the same single.
-std::string RateCell(double rate) {
-  return rate == std::nearbyint(rate) ? FormatFixed(rate, 0) : FormatShortest(rate);
-}
 
 std::shared_ptr<Waveform> FromArray(const FloatArray& samples, double rate, int mic_location,
                                     const std::string& title) {
@@ -77,11 +73,8 @@ std::shared_ptr<Waveform> FromArray(const FloatArray& samples, double rate, int 
     w->PeakPressure = std::max(w->PeakPressure, p);
     w->MinPressure = std::min(w->MinPressure, p);
   }
-  w->Grid.SetImportTemplate();
-  w->Grid.Cell(2, 1) = title;
-  w->Grid.Cell(1, 2) = RateCell(w->SampleRate);
-  w->Grid.Cell(1, 3) = FormatInteger(mic_location);
-  w->Grid.Cell(1, 4) = FormatInteger(static_cast<long long>(w->samples.size()));
+  // The header a file written from it gets: the import template with these values.
+  w->Grid = GridOf(w->View());
   return w;
 }
 
@@ -96,17 +89,15 @@ py::array SamplesView(const py::object& self) {
 std::shared_ptr<Waveform> ReadKrv(const fs::path& path) {
   Interruption stop;
   return Released(stop, [&] {
-    Session session;
     InterruptibleProgress progress(stop);
-    OpenWaveform(session, path, progress);
-    return std::make_shared<Waveform>(FromSession(session));
+    return std::make_shared<Waveform>(ReadWaveform(path, progress));
   });
 }
 
 fs::path WriteKrv(const fs::path& path, const Waveform& waveform) {
   Interruption stop;
   return Released(stop, [&] {
-    Session session = ToSession(waveform);
+    Session session = SessionOf(waveform);
     return SaveKrvAs(session, path);
   });
 }
@@ -134,7 +125,7 @@ std::shared_ptr<Waveform> ImportRecording(const fs::path& path, std::optional<lo
   entries.title = title;
   if (rate) {
     if (!std::isfinite(*rate)) throw py::value_error("rate must be a finite number");
-    entries.rate = RateCell(*rate);
+    entries.rate = RateCellText(*rate);
   }
   if (mic_location) entries.location = FormatInteger(*mic_location);
 
@@ -145,61 +136,19 @@ std::shared_ptr<Waveform> ImportRecording(const fs::path& path, std::optional<lo
                                [&](const std::string& text) { last_notice = text; });
     InterruptibleProgress progress(stop);
     Session session;
-    const ImportOutcome outcome = ImportWaveform(session, path, prompter, progress);
+    const ImportOutcome outcome =
+        ImportRecordingFile(session, path, {}, prompter, progress).outcome;
     if (outcome == ImportOutcome::kDescribedOnly) {
       throw FormatError(WithFile(path.string(), last_notice));
     }
     if (outcome != ImportOutcome::kImported)
       throw Error(WithFile(path.string(), "nothing imported"));
     ApplyHeaderEntries(session, entries);
-    return std::make_shared<Waveform>(FromSession(session));
+    return std::make_shared<Waveform>(WaveformOf(session));
   });
 }
 
 }  // namespace
-
-Waveform FromSession(const Session& session) {
-  Waveform w;
-  const auto samples = session.Pressure.Range(0, session.LastSample);
-  w.samples.assign(samples.begin(), samples.end());
-  w.SampleRate = session.SampleRate;
-  w.SampleInterval = session.SampleInterval;
-  w.MicLocation = session.MicLocation;
-  w.WaveformTitle = session.WaveformTitle;
-  w.PeakPressure = session.PeakPressure;
-  w.MinPressure = session.MinPressure;
-  w.Grid = session.Grid;
-  w.HeaderLastRow = session.HeaderLastRow;
-  return w;
-}
-
-Session ToSession(const Waveform& w) {
-  Session s;
-  const auto count = static_cast<std::int64_t>(w.samples.size());
-  if (count > s.SampleCapacity()) {
-    throw RangeError(FormatInteger(count) + " samples exceed the sample capacity of " +
-                     FormatInteger(s.SampleCapacity()));
-  }
-  const auto last = static_cast<std::int32_t>(count - 1);
-  std::copy(w.samples.begin(), w.samples.end(), s.Pressure.Range(0, last).begin());
-  std::copy(w.samples.begin(), w.samples.end(), s.LoadedPressure.Range(0, last).begin());
-  s.LastSample = last;
-  s.FftLength = static_cast<std::int32_t>(count);
-  s.SampleRate = w.SampleRate;
-  s.SampleInterval = w.SampleInterval;
-  s.MicLocation = w.MicLocation;
-  s.WaveformTitle = w.WaveformTitle;
-  s.PeakPressure = w.PeakPressure;
-  s.MinPressure = w.MinPressure;
-  s.Grid = w.Grid;
-  s.HeaderLastRow = w.HeaderLastRow;
-  s.SelFirst = 0;
-  s.SelLast = last;
-  s.EndTime = static_cast<float>(last * double{s.SampleInterval});
-  s.SavedEndTime = s.EndTime;
-  s.WaveformLoaded = true;
-  return s;
-}
 
 void DefineWaveform(py::module_& m) {
   py::class_<Waveform, std::shared_ptr<Waveform>>(
@@ -237,7 +186,7 @@ void DefineWaveform(py::module_& m) {
           "__len__", [](const Waveform& w) { return w.samples.size(); }, "The number of samples.")
       .def("__repr__", [](const Waveform& w) {
         return "<korva.Waveform " + FormatInteger(static_cast<long long>(w.samples.size())) +
-               " samples at " + RateCell(w.SampleRate) + "/s, mic_location " +
+               " samples at " + RateCellText(w.SampleRate) + "/s, mic_location " +
                FormatInteger(w.MicLocation) + ", title " +
                py::repr(py::str(w.WaveformTitle)).cast<std::string>() + ">";
       });

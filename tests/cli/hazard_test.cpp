@@ -185,5 +185,20 @@ TEST(CliHazard, CtrlCStopsTheRunWithStatus130AndLeavesNoTableOrResult) {
   EXPECT_EQ(names, (std::vector<std::string>{"LONG.KRV", "out.txt"}));
 }
 
+// Memory follows the samples: a hazard run of 65,536 samples fits in an
+// address space of 600 MB, as cluster schedulers limit it with ulimit -v.
+TEST(CliHazard, ALongWaveformRunsWithinASmallAddressSpace) {
+  TempDir dir;
+  const fs::path file = dir / "FRIED160.KRV";
+  fs::copy_file(fs::path(KORVA_SOURCE_DATA_DIR) / "examples" / "FRIED160.KRV", file);
+  std::string out;
+  ASSERT_EQ(testing::Shell("prlimit --as=629145600 " + std::string(KORVA_CLI_PATH) +
+                               " hazard --warned -j 1 " + Quoted(file),
+                           &out),
+            0)
+      << out;
+  EXPECT_NE(out.find(" A.R.U.  allowed exposures "), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace korva

@@ -42,7 +42,7 @@ TEST(CliInfo, TextShowsHeaderCountsRateLocationExtremesLevelAndTheExactSamples) 
   EXPECT_NE(out.find("microphone location: 3 (eardrum)\n"), std::string::npos);
   EXPECT_NE(out.find("peak pressure:       20 Pa\n"), std::string::npos);
   EXPECT_NE(out.find("minimum pressure:    -12.5 Pa\n"), std::string::npos);
-  EXPECT_NE(out.find("peak level:          120.02 dB\n"), std::string::npos);
+  EXPECT_NE(out.find("peak level:          120.02 dB (94 dB = 1 Pa)\n"), std::string::npos);
   EXPECT_EQ(out.find("Number of exposures"), std::string::npos);  // reset rows are not shown
 
   // --samples prints what a session holds after Open, exactly: the nine

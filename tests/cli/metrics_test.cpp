@@ -50,10 +50,11 @@ TEST(CliMetrics, FiveResultsOverTheChosenIntervalAndBadIntervalsRefused) {
 
   // The text form, and intervals that are refused.
   ASSERT_EQ(RunMetrics("--to 100 " + file, &out), 0) << out;
-  EXPECT_NE(out.find(": samples 0 to 10000 (0.000 to 100.000 ms)\n  LAeqInterval       93.9"),
+  EXPECT_NE(out.find(": samples 0 to 10000 (0.000 to 100.000 ms)\n  LAeqInterval        93.9"),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("\n  LeqInterval        94.000 dB\n"), std::string::npos);
+  // Levels name their reference: 94 dB for 1 Pa here, not dB re 20 uPa.
+  EXPECT_NE(out.find("\n  LeqInterval         94.000 dB (94 dB = 1 Pa)\n"), std::string::npos);
   EXPECT_EQ(RunMetrics("--first 5 --last 70000 " + file, &out), 1);
   EXPECT_NE(out.find("TONE.KRV: the interval lies outside the waveform"), std::string::npos) << out;
   EXPECT_EQ(RunMetrics("--from 5 --first 3 " + file, &out), 2);

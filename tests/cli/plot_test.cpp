@@ -59,6 +59,15 @@ TEST(PlotCommand, WritesAPngOfTheRequestedSizeWithoutADisplay) {
       0)
       << out;
   EXPECT_EQ(PngSize(ReadWholeFile(dir / "w.png")), std::make_pair(1024, 384));
+
+  // Outside a desktop session (no XDG_RUNTIME_DIR either) nothing goes to
+  // standard error: a script takes anything there for a fault.
+  ASSERT_EQ(RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_RUNTIME_DIR " +
+                         std::string(KORVA_CLI_PATH) + " plot " + Quoted(krv) + " -o " +
+                         Quoted(dir / "q.png") + " 2>" + Quoted(dir / "stderr.txt"),
+                     &out),
+            0);
+  EXPECT_EQ(ReadWholeFile(dir / "stderr.txt"), "");
 }
 
 // "Page size: W x H pts" of pdfinfo, or nothing when pdfinfo is missing.

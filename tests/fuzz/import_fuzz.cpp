@@ -61,7 +61,7 @@ const std::filesystem::path& Folder() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  static korva::Session session(korva::kClearedSamples);
+  static korva::Session session(1 << 20);
   static const char* const kNames[] = {"f.wav", "f.050", "f.txt", "f.1",
                                        "f",     "f.000", "f.-5",  "f.2e3"};
   const std::string name = kNames[data[0] % 8];

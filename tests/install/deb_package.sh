@@ -25,7 +25,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ -n "$(field Description)" ] || fail "no Description"
 depends=$(field Depends)
 depended=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
-wanted=(libc6 libstdc++6)
+wanted=(libc6 libstdc++6 libsndfile1 libmatio11)
 if [ "$window" = ON ]; then wanted+=(libqt6widgets6 libqt6gui6 libqt6core6); fi
 for library in "${wanted[@]}"; do
   grep -qxF "$library" <<<"$depended" || fail "Depends lacks $library: $depends"

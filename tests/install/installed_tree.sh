@@ -77,6 +77,11 @@ fi
 grep -q "A.R.U." <<<"$("$tmp/moved/b/bin/korva-cli" hazard --warned FRIED150.KRV)" ||
   fail "moved tree"
 
+# korva-cli draws its pictures with Qt GUI alone: it must run where the Qt
+# Widgets library is not installed (a server, a cluster node).
+widgets=$(ldd "$tmp/moved/b/bin/korva-cli" | grep -c Widgets || true)
+[ "$widgets" = 0 ] || fail "korva-cli links Qt Widgets: $(ldd "$tmp/moved/b/bin/korva-cli")"
+
 # The build tree's binary uses the source tree's data.
 out=$("$build/app/korva-cli" --version)
 grep -qxF "data folder: $(realpath "$source/data")" <<<"$out" || fail "build tree: $out"

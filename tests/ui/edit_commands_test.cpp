@@ -26,7 +26,7 @@ class EditTest : public WindowTest {
  protected:
   void Send(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held, int x) {
     QWidget* canvas = &window_->canvas();
-    const PlotRect plot = window_->CursorPlot();
+    const PlotRect plot = window_->workspace().picture().CursorPlot();
     const QPointF at(x, plot.top + plot.height / 2);
     QMouseEvent event(type, at, canvas->mapToGlobal(at), button, held, Qt::NoModifier);
     QApplication::sendEvent(canvas, &event);
@@ -50,10 +50,10 @@ class EditTest : public WindowTest {
   std::string Cell(int column, int row) const {
     return window_->StringGrid1()->item(row, column)->text().toStdString();
   }
-  int X1() const { return window_->Cursor().X1(); }
-  int X2() const { return window_->Cursor().X2(); }
+  int X1() const { return window_->edit().Cursor().X1(); }
+  int X2() const { return window_->edit().Cursor().X2(); }
   bool RedColumn(int x) const {
-    const PlotRect plot = window_->CursorPlot();
+    const PlotRect plot = window_->workspace().picture().CursorPlot();
     const QImage& image = window_->canvas().Image();
     return (image.pixel(x, plot.top + plot.height / 3) & 0xFFFFFFu) == 0xFF0000u;
   }
@@ -75,7 +75,7 @@ class EditTest : public WindowTest {
       text += FormatShortest(p) + "\r\n";
     }
     chooser_.Choose(work_.Write(name, text));
-    window_->OpenKRVwaveform1Click();
+    window_->file().OpenWaveform();
     Settle();
     ASSERT_TRUE(Informed().empty()) << Informed().front();
   }
@@ -84,12 +84,12 @@ class EditTest : public WindowTest {
 TEST_F(EditTest, SelectSegmentFollowsTheNearerLineAndCutsBetweenThem) {
   OpenTestFile("BLAST.KRV", 4096);
   const std::vector<float> original = Samples();
-  const PlotRect plot = window_->CursorPlot();
-  window_->SelectSegment1Click();
+  const PlotRect plot = window_->workspace().picture().CursorPlot();
+  window_->edit().StartSelectSegment();
   auto* done = window_->findChild<QPushButton*>("Button2");
   ASSERT_TRUE(done->isVisible());
-  EXPECT_FALSE(window_->PopupEnabled());
-  EXPECT_TRUE(window_->Cursor().Active());
+  EXPECT_FALSE(window_->workspace().PopupOn());
+  EXPECT_TRUE(window_->edit().Cursor().Active());
   // Loading or saving under an armed edit would lose it: locked until Done.
   EXPECT_FALSE(window_->findChild<QAction*>("OpenKRVwaveform1")->isEnabled());
   EXPECT_FALSE(window_->findChild<QAction*>("SaveKRVwaveform1")->isEnabled());
@@ -127,8 +127,8 @@ TEST_F(EditTest, SelectSegmentFollowsTheNearerLineAndCutsBetweenThem) {
   const std::int32_t i1 = SampleAtX(4095, right + 20, plot);
   done->click();
   EXPECT_FALSE(done->isVisible());
-  EXPECT_TRUE(window_->PopupEnabled());
-  EXPECT_FALSE(window_->Cursor().Active());
+  EXPECT_TRUE(window_->workspace().PopupOn());
+  EXPECT_FALSE(window_->edit().Cursor().Active());
   EXPECT_TRUE(window_->findChild<QAction*>("OpenKRVwaveform1")->isEnabled());
   EXPECT_EQ(window_->session().LastSample, i1);
   EXPECT_EQ(Cell(1, 4), FormatInteger(i1 + 1));
@@ -142,7 +142,7 @@ TEST_F(EditTest, SelectSegmentFollowsTheNearerLineAndCutsBetweenThem) {
 
   // The nearer-line rule never lets one line onto the other, but two lines
   // past the right edge both mean the last sample: one sample is kept.
-  window_->SelectSegment1Click();
+  window_->edit().StartSelectSegment();
   const int beyond = window_->width() + 50;
   Drag(X2(), beyond);
   Press(X1());
@@ -159,7 +159,7 @@ TEST_F(EditTest, SelectSegmentFollowsTheNearerLineAndCutsBetweenThem) {
 TEST_F(EditTest, XorLinesEraseThemselvesBitForBit) {
   OpenTestFile("BLAST.KRV", 4096);
   const QImage plain = window_->canvas().Image().copy();
-  window_->SelectSegment1Click();
+  window_->edit().StartSelectSegment();
   const QImage armed = window_->canvas().Image().copy();
   EXPECT_NE(armed, plain);
   const int x1 = X1();
@@ -172,7 +172,7 @@ TEST_F(EditTest, XorLinesEraseThemselvesBitForBit) {
   window_->canvas().XorLine({X1(), 0}, {X1(), 0}, Qt::red);  // a pixel above the plot
   window_->canvas().XorLine({X1(), 0}, {X1(), 0}, Qt::red);
   SaveCanvas("korva-window-select-segment.png");
-  const PlotRect plot = window_->CursorPlot();
+  const PlotRect plot = window_->workspace().picture().CursorPlot();
   for (int x : {X1(), X2()}) {
     window_->canvas().XorLine({x, plot.top + plot.height - 1}, {x, plot.top + 1}, Qt::red);
   }
@@ -181,10 +181,10 @@ TEST_F(EditTest, XorLinesEraseThemselvesBitForBit) {
 
 TEST_F(EditTest, EstablishStartReadsTheLevelAndMovesTheOnsetToFiveMilliseconds) {
   OpenTestFile("BLAST.KRV", 4096, 2000.0);
-  window_->EstablishStartClick();
+  window_->edit().StartEstablishStart();
   EXPECT_EQ(Cell(0, 8), "Establish start level");
   EXPECT_EQ(Cell(2, 8), "dB at 5.0 msec");
-  const PlotRect plot = window_->CursorPlot();
+  const PlotRect plot = window_->workspace().picture().CursorPlot();
   EXPECT_GT(X2(), plot.left + plot.width);  // only the first line shows
   EXPECT_TRUE(window_->findChild<QPushButton*>("Button5")->isVisible());
   SaveCanvas("korva-window-establish-start.png");
@@ -215,7 +215,7 @@ TEST_F(EditTest, EstablishStartReadsTheLevelAndMovesTheOnsetToFiveMilliseconds) 
 TEST_F(EditTest, StatisticsShowsTheIntervalLevelsAndRestoresTheWaveform) {
   OpenTone("TONE.KRV", 4096, 0.0);
   const std::vector<float> original = Samples();
-  window_->Stats1Click();
+  window_->analysis().StartStatistics();
   EXPECT_EQ(Cell(0, 8), "LAeq and Leq");
   Press(X1());
   Move(X1() + 1);
@@ -238,7 +238,7 @@ TEST_F(EditTest, StatisticsShowsTheIntervalLevelsAndRestoresTheWaveform) {
   EXPECT_EQ(Cell(2, 11), "joules/m^2.");
   // Beside them, the descriptors of the same interval: a sine of 1 Pa RMS
   // peaks at 97.0 dB, 3.01 dB above its RMS, with a kurtosis of 1.5.
-  QTableWidget* table = window_->Descriptors1();
+  QTableWidget* table = window_->analysis().Descriptors();
   ASSERT_TRUE(table->isVisible());
   const auto value = [table](const char* name) {
     for (int row = 0; row < table->rowCount(); ++row) {
@@ -262,7 +262,7 @@ TEST_F(EditTest, StatisticsShowsTheIntervalLevelsAndRestoresTheWaveform) {
   EXPECT_EQ(window_->session().SelLast, 4095);
 
   window_->findChild<QPushButton*>("Button12")->click();
-  EXPECT_FALSE(window_->Cursor().Active());
+  EXPECT_FALSE(window_->edit().Cursor().Active());
   EXPECT_FALSE(table->isVisible());
   EXPECT_EQ(Samples(), original);
   EXPECT_EQ(Cell(1, 4), "4096");
@@ -271,10 +271,10 @@ TEST_F(EditTest, StatisticsShowsTheIntervalLevelsAndRestoresTheWaveform) {
 TEST_F(EditTest, SetBaselineAfterStatisticsSubtractsOneMeanFromTheWholeWaveform) {
   OpenTone("OFFSET.KRV", 4096, 0.5);
   const std::vector<float> original = Samples();
-  window_->Stats1Click();
+  window_->analysis().StartStatistics();
   window_->findChild<QPushButton*>("Button12")->click();
 
-  window_->SetBaselineClick();
+  window_->edit().StartSetBaseline();
   window_->findChild<QPushButton*>("Button3")->click();
   ASSERT_TRUE(window_->findChild<QPushButton*>("Button4")->isVisible());
   EXPECT_LT(window_->session().LastSample, 4095);  // the enlarged view
@@ -295,7 +295,7 @@ TEST_F(EditTest, SetBaselineAfterStatisticsSubtractsOneMeanFromTheWholeWaveform)
 TEST_F(EditTest, TaperCalibrationAndResampleAskWithTheirLabels) {
   OpenTestFile("BLAST.KRV", 4096);
   // Taper with the second line on the right edge: no fade-out, no NaN.
-  window_->ApplyTaper1Click();
+  window_->edit().StartTaper();
   const float last_before = window_->session().Pressure[4095];
   Drag(X2(), window_->width() + 50);
   window_->findChild<QPushButton*>("Button6")->click();
@@ -303,19 +303,19 @@ TEST_F(EditTest, TaperCalibrationAndResampleAskWithTheirLabels) {
   EXPECT_EQ(window_->session().Pressure[0], 0.0f);
 
   prompter_.Text("5000");
-  window_->CalibrateClick(7);
+  window_->edit().CalibrateWaveform(7);
   EXPECT_EQ(prompter_.asked().back().question.rfind("Pascals from 0", 0), 0u);
   EXPECT_NEAR(window_->session().PeakPressure, 5000.0f, 0.5f);
-  EXPECT_TRUE(window_->PopupEnabled());
+  EXPECT_TRUE(window_->workspace().PopupOn());
 
   prompter_.Confirm(false);
-  window_->Resample1Click();
+  window_->edit().ResampleWaveform();
   Settle();
   EXPECT_EQ(prompter_.asked().back().question,
             "Sample rate = 200000 samples/sec. Change sample rate?");
   EXPECT_EQ(window_->session().LastSample, 4095);
   prompter_.Confirm(true).Text("100000");
-  window_->Resample1Click();
+  window_->edit().ResampleWaveform();
   Settle();
   EXPECT_EQ(prompter_.asked().back().question.rfind("Sample rate in samples/sec from 0.1", 0), 0u);
   EXPECT_EQ(window_->session().LastSample, 2047);

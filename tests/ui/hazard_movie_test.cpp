@@ -17,8 +17,8 @@
 #include "core/common/files.h"
 #include "core/common/numbers.h"
 #include "core/model/cochlea.h"
+#include "render/movie_export.h"
 #include "tests/ui/window_fixture.h"
-#include "ui/movie_export.h"
 
 namespace korva::testing {
 namespace {
@@ -52,26 +52,26 @@ class HazardMovieTest : public WindowTest {
   void StartMovie() {
     OpenTestFile("blast.krv");
     base_bar_ = BarCaptions(*window_);
-    window_->NoProtectorWarned1Click();
+    window_->analysis().RunWarned();
     Settle();
     ASSERT_TRUE(Informed().empty()) << Informed().front();
     ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel ,", "Stapes Displacement]"}));
-    window_->MovieItems().back()->trigger();
+    window_->movie().Items().back()->trigger();
     ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel ,", "Unwrap Cochlea]"}));
     EXPECT_FALSE(window_->StringGrid1()->isVisible());
     SaveCanvas("movie-stapes.png");
-    window_->MovieItems().back()->trigger();
+    window_->movie().Items().back()->trigger();
     ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel ,", "Hazard Animation]"}));
-    window_->MovieItems().back()->trigger();
+    window_->movie().Items().back()->trigger();
     ASSERT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel]", "Step"}));
-    ASSERT_TRUE(window_->Movie().Running());
+    ASSERT_TRUE(window_->movie().Player().Running());
   }
   QStringList base_bar_;
 };
 
 TEST_F(HazardMovieTest, StepsOfManySamplesAndSeekingWhilePaused) {
   StartMovie();
-  ui::HazardMovie& movie = window_->Movie();
+  ui::HazardMovie& movie = window_->movie().Player();
   movie.Tick();
   EXPECT_EQ(movie.MovieFrame(), 2);
   for (int i = 0; i < 10; ++i) movie.Key(Qt::Key_Plus);  // stops at the largest step
@@ -83,7 +83,7 @@ TEST_F(HazardMovieTest, StepsOfManySamplesAndSeekingWhilePaused) {
   movie.Key(Qt::Key_Minus);
   EXPECT_EQ(movie.Step(), 50);
   // The step menu shows the step the keys chose and sets another.
-  QMenu* steps = window_->MovieItems().back()->menu();
+  QMenu* steps = window_->movie().Items().back()->menu();
   ASSERT_NE(steps, nullptr);
   emit steps->aboutToShow();
   QStringList checked;
@@ -113,7 +113,7 @@ TEST_F(HazardMovieTest, StepsOfManySamplesAndSeekingWhilePaused) {
 
 TEST_F(HazardMovieTest, KeysPauseReplayAndPace) {
   StartMovie();
-  ui::HazardMovie& movie = window_->Movie();
+  ui::HazardMovie& movie = window_->movie().Player();
   for (int i = 0; i < 10; ++i) movie.Tick();
   const std::int32_t frame = movie.MovieFrame();
   EXPECT_EQ(frame, 11);
@@ -162,10 +162,10 @@ TEST_F(HazardMovieTest, KeysPauseReplayAndPace) {
 
 TEST_F(HazardMovieTest, RunningHazardReachesThePlaceHazardsOfTheRun) {
   StartMovie();
-  ui::HazardMovie& movie = window_->Movie();
+  ui::HazardMovie& movie = window_->movie().Player();
   Counter finished(movie, &ui::HazardMovie::Finished);
   while (finished.count() == 0) movie.Tick();
-  const CochlearResult& cochlea = window_->LastHazardRun()->cochlea;
+  const CochlearResult& cochlea = window_->document().last_run->cochlea;
   const std::vector<float> hazard = movie.PlaceHazard();
   ASSERT_EQ(static_cast<int>(hazard.size()), cochlea.Places);
   EXPECT_GT(cochlea.TotalHazardARU, 0.0f);
@@ -180,14 +180,14 @@ TEST_F(HazardMovieTest, RunningHazardReachesThePlaceHazardsOfTheRun) {
 
 TEST_F(HazardMovieTest, TheCochleaReadoutNamesThePlaceAndHazardUnderTheMouse) {
   OpenTestFile("blast.krv");
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
-  window_->MovieItems().back()->trigger();  // the stapes: no place to read
-  window_->MovieItems().back()->trigger();  // the unwrapped cochlea
-  const HazardRunResult& run = *window_->LastHazardRun();
+  window_->movie().Items().back()->trigger();  // the stapes: no place to read
+  window_->movie().Items().back()->trigger();  // the unwrapped cochlea
+  const HazardRunResult& run = *window_->document().last_run;
   const int c = run.cochlea.WorstSection;
   const auto distance = static_cast<float>(PlaceDistance(run.parameters, c));
-  const plot::Frame frame = window_->plot_state().frames[2];  // distance across
+  const plot::Frame frame = window_->workspace().picture().State().frames[2];  // distance across
   float x = distance, y = (frame.PlotYMin + frame.PlotYMax) / 2.0f;
   const plot::ScreenPoint at = plot::WorldToScreen(frame, x, y);
   auto expected = [&](float hazard) {
@@ -196,49 +196,49 @@ TEST_F(HazardMovieTest, TheCochleaReadoutNamesThePlaceAndHazardUnderTheMouse) {
            FormatFixed(CharacteristicFrequency(run.parameters, distance) / 1000.0, 2) + " kHz)   " +
            FormatFixed(hazard, 3) + " A.R.U.";
   };
-  window_->CanvasHovered({at.x, at.y});
+  window_->view().Hovered({at.x, at.y});
   EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(),
             expected(run.movie->At(1, c + 2)));
   SaveCanvas("cochlea-readout.png");
 
   // In the movie: the running hazard of the frame reached.
-  window_->MovieItems().back()->trigger();
-  ui::HazardMovie& movie = window_->Movie();
+  window_->movie().Items().back()->trigger();
+  ui::HazardMovie& movie = window_->movie().Player();
   for (int i = 0; i < 40; ++i) movie.Tick();
-  window_->CanvasHovered({at.x, at.y});
+  window_->view().Hovered({at.x, at.y});
   EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(),
             expected(movie.PlaceHazard()[static_cast<std::size_t>(c - 1)]));
 }
 
 TEST_F(HazardMovieTest, TheWaveformBelowZoomsAsAViewWhileTheMovieGoesOn) {
   StartMovie();
-  ui::HazardMovie& movie = window_->Movie();
+  ui::HazardMovie& movie = window_->movie().Player();
   for (int i = 0; i < 300; ++i) movie.Tick();  // past the pulse's peak at sample 200
   ASSERT_TRUE(movie.Key(Qt::Key_Return));      // paused
   const Session& session = window_->session();
   const auto pressure = session.Pressure.Range(0, session.LastSample);
   const std::vector<float> samples(pressure.begin(), pressure.end());
-  const plot::Frame whole = window_->plot_state().frames[1];
-  const QPoint centre = ui::BoxOf(whole).center();
+  const plot::Frame whole = window_->workspace().picture().State().frames[1];
+  const QPoint centre = render::BoxOf(whole).center();
 
   // Over the cochlea above, the wheel zooms nothing; over the waveform it does.
-  window_->CanvasWheeled({centre.x(), 20}, {0, 360}, Qt::ControlModifier);
-  EXPECT_FALSE(window_->View());
-  window_->CanvasWheeled(centre, {0, 360}, Qt::ControlModifier);
-  ASSERT_TRUE(window_->View());
-  const plot::Frame& lower = window_->plot_state().frames[1];
+  window_->view().Wheeled({centre.x(), 20}, {0, 360}, Qt::ControlModifier);
+  EXPECT_FALSE(window_->view().Zoom());
+  window_->view().Wheeled(centre, {0, 360}, Qt::ControlModifier);
+  ASSERT_TRUE(window_->view().Zoom());
+  const plot::Frame& lower = window_->workspace().picture().State().frames[1];
   EXPECT_LT(lower.PlotXMax - lower.PlotXMin, 0.6f * (whole.PlotXMax - whole.PlotXMin));
 
   // Samples 190 to 210: the peak reads as on the pressure plot, and the
   // waveform played so far is cut at the box, not pressed along its edges.
-  window_->SetView(
-      ui::PressureView{190 * 5e-6f, 210 * 5e-6f, session.MinPressure, session.PeakPressure});
+  window_->view().SetZoom(
+      render::PressureView{190 * 5e-6f, 210 * 5e-6f, session.MinPressure, session.PeakPressure});
   float ms = 1.0f, kpa = 0.0f;
   const plot::ScreenPoint peak = plot::WorldToScreen(lower, ms, kpa);
-  EXPECT_EQ(window_->ReadoutAt({peak.x, peak.y}).toStdString(),
+  EXPECT_EQ(window_->view().ReadoutAt({peak.x, peak.y}).toStdString(),
             "1.000 ms   2000.0 Pa   160.0 dB   (sample 200)");
   const QImage& image = window_->canvas().Image();
-  const QRect box = ui::BoxOf(lower);
+  const QRect box = render::BoxOf(lower);
   EXPECT_GT(CountColour(image, 0x008000u, box.top(), box.bottom() + 1), 20);
   for (const int x : {box.left(), box.right()}) {
     int green = 0;
@@ -249,9 +249,9 @@ TEST_F(HazardMovieTest, TheWaveformBelowZoomsAsAViewWhileTheMovieGoesOn) {
 
   // A double click shows it whole again; the samples never changed, and the
   // movie goes on from where it was.
-  window_->CanvasDoubleClicked(Qt::LeftButton, centre);
-  EXPECT_FALSE(window_->View());
-  EXPECT_EQ(window_->plot_state().frames[1].PlotXMax, whole.PlotXMax);
+  window_->view().DoubleClicked(Qt::LeftButton, centre);
+  EXPECT_FALSE(window_->view().Zoom());
+  EXPECT_EQ(window_->workspace().picture().State().frames[1].PlotXMax, whole.PlotXMax);
   const auto after = session.Pressure.Range(0, session.LastSample);
   EXPECT_TRUE(std::equal(after.begin(), after.end(), samples.begin(), samples.end()));
   const std::int32_t reached = movie.MovieFrame();
@@ -262,10 +262,10 @@ TEST_F(HazardMovieTest, TheWaveformBelowZoomsAsAViewWhileTheMovieGoesOn) {
 
 TEST_F(HazardMovieTest, WorstPlaceHazardIsDrawnAgainstItsOwnAxisBelow) {
   StartMovie();
-  const ui::PlotState& plot = window_->plot_state();
+  const render::PlotState& plot = window_->workspace().picture().State();
   const plot::Frame& pressure = plot.frames[1];
   const plot::Frame& hazard = plot.frames[3];
-  const CochlearResult& cochlea = window_->LastHazardRun()->cochlea;
+  const CochlearResult& cochlea = window_->document().last_run->cochlea;
   // Frame 4 reads the hazard from 0 to the worst place's over the waveform's
   // time span, in the same rectangle as frame 2 below the middle.
   const QImage& image = window_->canvas().Image();
@@ -277,7 +277,7 @@ TEST_F(HazardMovieTest, WorstPlaceHazardIsDrawnAgainstItsOwnAxisBelow) {
   EXPECT_NEAR(hazard.YScale * (hazard.PlotYMin - hazard.PlotYMax),
               pressure.YScale * (pressure.PlotYMin - pressure.PlotYMax), 0.5f);
 
-  ui::HazardMovie& movie = window_->Movie();
+  ui::HazardMovie& movie = window_->movie().Player();
   while (movie.Running()) movie.Tick();
   SaveCanvas("movie-lower-end.png");
   // The red line of the worst place climbs to the top of its axis by the
@@ -296,15 +296,15 @@ TEST_F(HazardMovieTest, WorstPlaceHazardIsDrawnAgainstItsOwnAxisBelow) {
 
 TEST_F(HazardMovieTest, CommandsThatDrawEndTheMovieAndCopiesDoNot) {
   StartMovie();
-  ui::HazardMovie& movie = window_->Movie();
+  ui::HazardMovie& movie = window_->movie().Player();
   movie.Tick();
-  window_->Copyscreentoclipboard1Click();
+  window_->view().CopyScreen();
   EXPECT_TRUE(movie.Running());
 
   // The help picture replaces the window: no frame may be drawn over it.
-  window_->Help2Click();
+  window_->protector().ShowProtectorHelp();
   EXPECT_FALSE(movie.Running());
-  EXPECT_TRUE(window_->HelpPictureShowing());
+  EXPECT_TRUE(window_->workspace().picture().HelpPictureShowing());
   const QImage picture = window_->canvas().Image().copy();
   movie.Tick();
   EXPECT_EQ(window_->canvas().Image(), picture);
@@ -314,10 +314,10 @@ TEST_F(HazardMovieTest, CommandsThatDrawEndTheMovieAndCopiesDoNot) {
 
 TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
   StartMovie();
-  window_->Movie().Tick();
-  window_->CancelMovieClick();
+  window_->movie().Player().Tick();
+  window_->movie().CancelMovie();
   EXPECT_EQ(BarCaptions(*window_), base_bar_);
-  EXPECT_FALSE(window_->Movie().Running());
+  EXPECT_FALSE(window_->movie().Player().Running());
   ASSERT_EQ(Informed().size(), 1u);
   EXPECT_EQ(Informed()[0], ui::kMovieClosingMessage);
   EXPECT_FALSE(window_->session().MovieAvailable);
@@ -329,21 +329,21 @@ TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
   EXPECT_GT(CountColour(image, 0x00AAAAu, image.height() / 2, image.height()), 100);
   // The picture brought back is the plain pressure plot: an overlay drawn
   // next must use its axes, not the movie's two-range plot.
-  const ui::PlotState& plot = window_->plot_state();
+  const render::PlotState& plot = window_->workspace().picture().State();
   EXPECT_EQ(plot.frames[1].XScale, plot.frames[0].XScale);
   EXPECT_EQ(plot.frames[1].YScale, plot.frames[0].YScale);
 
   // With the pair still on the bar, both go.
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
   ASSERT_EQ(BarCaptions(*window_).size(), base_bar_.size() + 2);
-  window_->CancelMovieClick();
+  window_->movie().CancelMovie();
   EXPECT_EQ(BarCaptions(*window_), base_bar_);
 }
 
 TEST_F(HazardMovieTest, AResizeDrawsTheFrameReachedAgain) {
   StartMovie();
-  ui::HazardMovie& movie = window_->Movie();
+  ui::HazardMovie& movie = window_->movie().Player();
   // Past the impulse: the place hazards have grown.
   for (int i = 0; i < 1500; ++i) movie.Tick();
   window_->resize(1100, 800);
@@ -366,7 +366,7 @@ TEST_F(HazardMovieTest, AResizeDrawsTheFrameReachedAgain) {
 
 TEST_F(HazardMovieTest, TimerPlaysAndOpeningAnotherFileStopsTheMovie) {
   StartMovie();
-  ui::HazardMovie& movie = window_->Movie();
+  ui::HazardMovie& movie = window_->movie().Player();
   // The frames come from the event loop, not from a command that blocks it.
   QElapsedTimer clock;
   clock.start();
@@ -405,7 +405,7 @@ TEST(MovieFrames, OnePlaceAccumulatesHazardWithoutProfileSegments) {
   buffer->At(2, 3) = 10.0f;
   buffer->At(3, 3) = -10.0f;
 
-  ui::MovieInput input;
+  render::MovieInput input;
   input.movie = buffer;
   input.params = params;
   input.places = 1;
@@ -434,13 +434,13 @@ TEST(MovieFrames, OnePlaceAccumulatesHazardWithoutProfileSegments) {
 
 TEST(MovieFrames, StopAtTheLastAnalysedSample) {
   // An edited waveform longer than the analysed length has no rows beyond it.
-  EXPECT_EQ(ui::LastMovieFrame(2499, 2048), 2047);
-  EXPECT_EQ(ui::LastMovieFrame(1000, 2048), 1000);
+  EXPECT_EQ(render::LastMovieFrame(2499, 2048), 2047);
+  EXPECT_EQ(render::LastMovieFrame(1000, 2048), 1000);
 }
 
 TEST_F(HazardMovieTest, SaveMovieWritesTheRunAsAVideoAndNamesIt) {
   OpenTestFile("blast.krv");
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   const std::filesystem::path gif = work_.path() / "blast.gif";
@@ -448,7 +448,7 @@ TEST_F(HazardMovieTest, SaveMovieWritesTheRunAsAVideoAndNamesIt) {
   prompter_.Text("160x120").Text("100");
   window_->findChild<QAction*>("SaveMovie1")->trigger();
   Settle();
-  if (!ui::FindFfmpeg()) {
+  if (!render::FindFfmpeg()) {
     // Said before any dialog, and nothing written.
     ASSERT_EQ(Errors().size(), 1u);
     EXPECT_NE(Errors().front().find("ffmpeg"), std::string::npos);

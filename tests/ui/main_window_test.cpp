@@ -62,16 +62,16 @@ TEST_F(WindowTest, StartsWithTheSplashAndOnlyTheCommandsThatNeedNoWaveform) {
     EXPECT_TRUE(FindAction(*window_, name)->isEnabled());
   }
   EXPECT_FALSE(window_->StringGrid1()->isVisible());
-  EXPECT_FALSE(window_->PopupEnabled());
+  EXPECT_FALSE(window_->workspace().PopupOn());
   EXPECT_FALSE(window_->session().WaveformLoaded);
   // The splash picture covers the client area.
   const QImage& image = window_->canvas().Image();
   EXPECT_NE(image.pixel(image.width() / 2, image.height() / 2) & 0xFFFFFFu, 0xFFFFFFu);
   // One protector item per default-mode record; power-user records get none.
-  ASSERT_EQ(window_->ProtectorItems().size(), 1u);
-  EXPECT_EQ(window_->ProtectorItems()[0]->text(), "FOAM PLUG");
+  ASSERT_EQ(window_->protector().ProtectorItems().size(), 1u);
+  EXPECT_EQ(window_->protector().ProtectorItems()[0]->text(), "FOAM PLUG");
   EXPECT_FALSE(window_->findChild<QMenu*>("PowerUserMode1")->menuAction()->isEnabled());
-  EXPECT_EQ(window_->PopupItems()[8]->text(), "APPLY HEARING PROTECTION");
+  EXPECT_EQ(window_->workspace().PopupItems()[8]->text(), "APPLY HEARING PROTECTION");
   EXPECT_EQ(window_->findChild<QObject*>("Edit1")->objectName(), "Edit1");
   EXPECT_NE(window_->findChild<QWidget*>("Button12"), nullptr);
 }
@@ -117,8 +117,8 @@ TEST(WindowStartup, StartsWithTheShippedDataFiles) {
   window.show();
   PumpEvents();
   ASSERT_NO_THROW(window.FormCreate());
-  EXPECT_FALSE(window.ProtectorItems().empty());
-  EXPECT_FALSE(window.ModelFile().empty());
+  EXPECT_FALSE(window.protector().ProtectorItems().empty());
+  EXPECT_FALSE(window.workspace().ModelFile().empty());
 }
 
 TEST_F(WindowTest, OpenShowsGridCaptionAndPlotAndEnablesAnalysis) {
@@ -140,13 +140,13 @@ TEST_F(WindowTest, OpenShowsGridCaptionAndPlotAndEnablesAnalysis) {
        {"OverlayKRVWaveform1", "SaveKRVwaveform1", "SaveKRVwaveformas1", "SaveWAVwaveform1"}) {
     EXPECT_TRUE(FindAction(*window_, name)->isEnabled()) << name;
   }
-  EXPECT_TRUE(window_->PopupEnabled());
+  EXPECT_TRUE(window_->workspace().PopupOn());
   EXPECT_EQ(grid->columnWidth(0),
             static_cast<int>(std::nearbyint(0.3 * window_->canvas().ClientWidth())));
 
   // The blue trace lies inside the plot rectangle of the lower half; the
   // purple zero line runs at the row of pressure 0.
-  const ui::PlotState& plot = window_->plot_state();
+  const render::PlotState& plot = window_->workspace().picture().State();
   const plot::Frame& frame = plot.frames[0];
   const QImage& image = window_->canvas().Image();
   const ColourCount blue =
@@ -166,10 +166,10 @@ TEST_F(WindowTest, OpenShowsGridCaptionAndPlotAndEnablesAnalysis) {
 
 TEST_F(WindowTest, AFailedFirstOpenLeavesThePopUpMenuOff) {
   chooser_.Choose(work_.Write("EMPTY.KRV", ""));
-  window_->OpenKRVwaveform1Click();
+  window_->file().OpenWaveform();
   Settle();
   EXPECT_EQ(Errors().size(), 1u);
-  EXPECT_FALSE(window_->PopupEnabled());
+  EXPECT_FALSE(window_->workspace().PopupOn());
   EXPECT_FALSE(window_->Analyze1()->menuAction()->isEnabled());
   EXPECT_EQ(window_->windowTitle(), "KORVA INTENSE SOUND HAZARD ANALYSIS");
 }
@@ -178,13 +178,13 @@ TEST_F(WindowTest, CancelledOrFailedOpenKeepsTheSession) {
   OpenTestFile("blast.krv");
   const Session before = window_->session();
   chooser_.Choose(std::nullopt);
-  window_->OpenKRVwaveform1Click();
+  window_->file().OpenWaveform();
   Settle();
   EXPECT_EQ(window_->session().LastSample, before.LastSample);
 
   const fs::path bad = work_.Write("EMPTY.KRV", "");
   chooser_.Choose(bad);
-  window_->OpenKRVwaveform1Click();
+  window_->file().OpenWaveform();
   Settle();
   ASSERT_EQ(Errors().size(), 1u);
   EXPECT_NE(Informed()[0].find("EMPTY.KRV"), std::string::npos) << Informed()[0];
@@ -197,12 +197,13 @@ TEST_F(WindowTest, CancelledOrFailedOpenKeepsTheSession) {
 TEST_F(WindowTest, FlatWaveformPlotsWithoutHanging) {
   OpenTestFile("zero.krv", 1024, 0.0);
   EXPECT_EQ(window_->session().LastSample, 1023);
-  EXPECT_LT(window_->plot_state().frames[0].PlotYMin, window_->plot_state().frames[0].PlotYMax);
+  EXPECT_LT(window_->workspace().picture().State().frames[0].PlotYMin,
+            window_->workspace().picture().State().frames[0].PlotYMax);
 }
 
 TEST_F(WindowTest, WarnedThenUnwarnedFillsBothRowsAndKeepsOnePairOfMovieItems) {
   OpenTestFile("blast.krv");
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   const QString edit = window_->Edit1()->text();
@@ -217,8 +218,8 @@ TEST_F(WindowTest, WarnedThenUnwarnedFillsBothRowsAndKeepsOnePairOfMovieItems) {
   EXPECT_EQ(CountBarItems(*window_, "Movie[Cancel ,"), 1);
   EXPECT_EQ(CountBarItems(*window_, "Stapes Displacement]"), 1);
   EXPECT_TRUE(window_->session().MovieAvailable);
-  for (QAction* item : window_->PopupItems()) EXPECT_FALSE(item->isEnabled());
-  EXPECT_TRUE(window_->PopupEnabled());
+  for (QAction* item : window_->workspace().PopupItems()) EXPECT_FALSE(item->isEnabled());
+  EXPECT_TRUE(window_->workspace().PopupOn());
   EXPECT_TRUE(window_->Analyze1()->menuAction()->isEnabled());
   // The reflex curve is drawn over the plot.
   const QImage& image = window_->canvas().Image();
@@ -227,7 +228,7 @@ TEST_F(WindowTest, WarnedThenUnwarnedFillsBothRowsAndKeepsOnePairOfMovieItems) {
   EXPECT_GT(reflex.inside, 100);
   SaveCanvas("korva-window-hazard.png");
 
-  window_->NoProtectorUnWarned1Click();
+  window_->analysis().RunUnwarned();
   Settle();
   ASSERT_EQ(Informed().size(), 1u);
   EXPECT_EQ(Informed()[0], ui::kMovieClosingMessage);
@@ -237,7 +238,7 @@ TEST_F(WindowTest, WarnedThenUnwarnedFillsBothRowsAndKeepsOnePairOfMovieItems) {
   EXPECT_EQ(CountBarItems(*window_, "Movie[Cancel ,"), 1);
   EXPECT_EQ(CountBarItems(*window_, "Stapes Displacement]"), 1);
 
-  window_->CancelMovieClick();
+  window_->movie().CancelMovie();
   EXPECT_EQ(CountBarItems(*window_, "Movie[Cancel ,"), 0);
   EXPECT_FALSE(window_->session().MovieAvailable);
   EXPECT_FALSE(window_->Edit1()->isVisible());
@@ -245,20 +246,20 @@ TEST_F(WindowTest, WarnedThenUnwarnedFillsBothRowsAndKeepsOnePairOfMovieItems) {
 
 TEST_F(WindowTest, HazardRefusesAnUnknownMicrophoneLocationAndKeepsTheMenus) {
   OpenTestFile("blast.krv", 4100, 2000.0, 7);
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   ASSERT_EQ(Errors().size(), 1u);
   EXPECT_EQ(Errors()[0], kBadLocationMessage);
   EXPECT_TRUE(window_->StringGrid1()->item(5, 1)->text().isEmpty());
-  EXPECT_TRUE(window_->MovieItems().empty());
+  EXPECT_TRUE(window_->movie().Items().empty());
   EXPECT_FALSE(window_->session().MovieAvailable);
-  EXPECT_TRUE(window_->PopupItems()[0]->isEnabled());
+  EXPECT_TRUE(window_->workspace().PopupItems()[0]->isEnabled());
   EXPECT_TRUE(window_->Analyze1()->menuAction()->isEnabled());
 }
 
 TEST_F(WindowTest, SaveClearsTheLoadedWaveformSoAnalysisWaitsForTheNextOpen) {
   const fs::path file = OpenTestFile("BLAST.KRV");
   fs::remove(file);
-  window_->SaveKRVwaveform1Click();
+  window_->file().SaveWaveform();
   Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   EXPECT_TRUE(fs::exists(file));
@@ -267,13 +268,13 @@ TEST_F(WindowTest, SaveClearsTheLoadedWaveformSoAnalysisWaitsForTheNextOpen) {
   EXPECT_FALSE(window_->StringGrid1()->isVisible());
 
   // A hazard command now shows its running word and runs no model.
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   EXPECT_EQ(window_->Edit1()->text(), "WARNED");
-  EXPECT_TRUE(window_->MovieItems().empty());
+  EXPECT_TRUE(window_->movie().Items().empty());
 
   // Save As proposes the opened name and writes the name cut at its first dot.
   chooser_.Choose(work_ / "copy.v2.KRV");
-  window_->SaveKRVwaveformas1Click();
+  window_->file().SaveWaveformAs();
   Settle();
   EXPECT_EQ(chooser_.shown().back().proposed_name, "BLAST.KRV");
   EXPECT_EQ(chooser_.shown().back().default_suffix, "KRV");
@@ -286,7 +287,7 @@ TEST_F(WindowTest, SaveAsAsksBeforeReplacingAFileTheDialogDidNotConfirm) {
   work_.Write("OTHER.KRV", "keep me");
   chooser_.Choose(work_ / "OTHER.v2.KRV");
   prompter_.Confirm(false);
-  window_->SaveKRVwaveformas1Click();
+  window_->file().SaveWaveformAs();
   EXPECT_EQ(ReadWholeFile(work_ / "OTHER.KRV"), "keep me");
   EXPECT_TRUE(window_->session().WaveformLoaded);
 }
@@ -308,7 +309,7 @@ TEST_F(WindowTest, ImportOfWavAndTextTakesTheImportLayoutAndLeavesAnalysisOff) {
   u32(16);
   for (int v : {0, 1000, -1000, 32767, -32768, 5, 6, 7}) u16(static_cast<std::uint16_t>(v));
   chooser_.Choose(work_.Write("shot.wav", wav));
-  window_->Importwaveform1Click();
+  window_->file().ImportWaveform();
   Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   EXPECT_TRUE(chooser_.shown().back().place_centred);  // the first dialog after start-up
@@ -320,13 +321,13 @@ TEST_F(WindowTest, ImportOfWavAndTextTakesTheImportLayoutAndLeavesAnalysisOff) {
   EXPECT_FALSE(window_->Analyze1()->menuAction()->isEnabled());
   EXPECT_FALSE(FindAction(*window_, "SaveKRVwaveform1")->isEnabled());
   EXPECT_TRUE(FindAction(*window_, "SaveKRVwaveformas1")->isEnabled());
-  EXPECT_TRUE(window_->PopupEnabled());
+  EXPECT_TRUE(window_->workspace().PopupOn());
   SaveCanvas("korva-window-import.png");
 
   // Three columns after a title line: the spreadsheet question, column 2.
   chooser_.Choose(work_.Write("table.txt", "time pressure other\r\n1 10 100\r\n2 20 200\r\n"));
   prompter_.Choice(Answer::kYes).Text("2");
-  window_->Importwaveform1Click();
+  window_->file().ImportWaveform();
   Settle();
   EXPECT_FALSE(chooser_.shown().back().place_centred);
   const auto& asked = prompter_.asked();
@@ -341,19 +342,19 @@ TEST_F(WindowTest, ImportOfWavAndTextTakesTheImportLayoutAndLeavesAnalysisOff) {
 TEST_F(WindowTest, GridEditsAreRefusedOrAcceptedWhenTheCellIsLeft) {
   OpenTestFile("blast.krv");
   QTableWidget* grid = window_->StringGrid1();
-  window_->StringGrid1SelectCell(1, 2);
+  window_->workspace().grid().SelectCell(1, 2);
   grid->item(2, 1)->setText("0.5");
-  window_->StringGrid1SelectCell(1, 3);
+  window_->workspace().grid().SelectCell(1, 3);
   EXPECT_EQ(grid->item(2, 1)->text().trimmed(), "200000");
   EXPECT_FLOAT_EQ(window_->session().SampleRate, 200000.0f);
 
   grid->item(3, 1)->setText("2");
-  window_->StringGrid1SelectCell(0, 0);
+  window_->workspace().grid().SelectCell(0, 0);
   EXPECT_EQ(window_->session().MicLocation, 2);
 
-  window_->StringGrid1SelectCell(1, 3);
+  window_->workspace().grid().SelectCell(1, 3);
   grid->item(3, 1)->setText("4");
-  window_->StringGrid1KeyDown();
+  window_->workspace().grid().CellEntered();
   EXPECT_EQ(window_->session().MicLocation, 2);
   EXPECT_EQ(grid->item(3, 1)->text().trimmed(), "2");
 
@@ -388,35 +389,35 @@ TEST_F(WindowTest, ClipboardCopiesTakeTheHalvesOfAnOddClientHeight) {
   for (int x = 0; x < width; ++x) image.setPixel(x, height / 2, qRgb(255, 0, 0));  // middle row
 
   QClipboard* clipboard = QGuiApplication::clipboard();
-  window_->Copyscreentoclipboard1Click();
+  window_->view().CopyScreen();
   EXPECT_EQ(clipboard->image().size(), QSize(width, height));
-  window_->CopyWaveformToClipboard1Click();
+  window_->view().CopyWaveform();
   const QImage lower = clipboard->image();
   EXPECT_EQ(lower.size(), QSize(width, height / 2));
   EXPECT_EQ(lower.pixel(3, 0) & 0xFFFFFFu, 0xFF0000u);  // the middle row belongs to the lower half
-  window_->Copyospectrumtoclipboard1Click();
+  window_->view().CopySpectrum();
   const QImage upper = clipboard->image();
   EXPECT_EQ(upper.size(), QSize(width, height / 2));
   EXPECT_EQ(upper.pixel(3, upper.height() - 1) & 0xFFFFFFu, 0xFFFFFFu);
 }
 
 TEST_F(WindowTest, HelpTextsAndTheProtectorHelpPictureUntilTheNextPress) {
-  window_->Help1Click();
+  window_->ShowHelp();
   ASSERT_EQ(Informed().size(), 1u);
   EXPECT_EQ(Informed()[0], ui::kHelpText);
 
   OpenTestFile("blast.krv");
   const QImage before = window_->canvas().Image();
-  window_->Help2Click();
-  EXPECT_TRUE(window_->HelpPictureShowing());
+  window_->protector().ShowProtectorHelp();
+  EXPECT_TRUE(window_->workspace().picture().HelpPictureShowing());
   EXPECT_FALSE(window_->StringGrid1()->isVisible());
   EXPECT_NE(window_->canvas().Image(), before);
   emit window_->canvas().Pressed(Qt::LeftButton, QPoint(10, 10), Qt::NoModifier);
-  EXPECT_FALSE(window_->HelpPictureShowing());
+  EXPECT_FALSE(window_->workspace().picture().HelpPictureShowing());
   EXPECT_EQ(window_->canvas().Image(), before);
   EXPECT_TRUE(window_->StringGrid1()->isVisible());  // back with the picture
 
-  window_->SaveWAVwaveform1Click();
+  window_->file().SaveWav();
   EXPECT_EQ(Informed().back(), "Saving WAV files is not available.");
 }
 

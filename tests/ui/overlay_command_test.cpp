@@ -30,16 +30,16 @@ class OverlayCommandTest : public WindowTest {
 TEST_F(OverlayCommandTest, SecondFileIsDrawnComparedAndAppendedThenCancelComparesWithItself) {
   OpenTestFile("FIRST.KRV", 4096, 2000.0);
   const fs::path second = work_.Write("SECOND.KRV", TestKrvText("UNDER", 4096, 500.0));
-  const int traces = window_->plot_state().TraceCount;
+  const int traces = window_->workspace().picture().State().TraceCount;
 
   chooser_.Choose(second);
-  window_->OverlayKRVWaveform1Click();
+  window_->protector().OverlayWaveform();
   Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
-  ASSERT_TRUE(window_->LastOverlay().has_value());
+  ASSERT_TRUE(window_->document().last_overlay.has_value());
   // Like Open's, the dialog is placed centred and nearly full height.
   EXPECT_TRUE(chooser_.shown().back().place_centred);
-  const OverlayResult& result = *window_->LastOverlay();
+  const OverlayResult& result = *window_->document().last_overlay;
   EXPECT_EQ(result.OverlayLabel, "FIRST_to_SECOND");
   // A quarter of the pressure is 12 dB down in every band.
   const auto& at_1k = result.differences[30 - kTableFirstBand];
@@ -49,8 +49,8 @@ TEST_F(OverlayCommandTest, SecondFileIsDrawnComparedAndAppendedThenCancelCompare
   EXPECT_EQ(CountLines(text), 2);
   EXPECT_NE(text.find("FIRST_to_SECOND\t3\t1\t0\r\n"), std::string::npos);
 
-  EXPECT_EQ(window_->plot_state().TraceCount, traces + 1);
-  EXPECT_FALSE(window_->PopupEnabled());
+  EXPECT_EQ(window_->workspace().picture().State().TraceCount, traces + 1);
+  EXPECT_FALSE(window_->workspace().PopupOn());
   EXPECT_TRUE(window_->Analyze1()->menuAction()->isEnabled());
   EXPECT_FALSE(window_->findChild<QAction*>("SaveKRVwaveform1")->isEnabled());
   EXPECT_FALSE(window_->findChild<QAction*>("SaveKRVwaveformas1")->isEnabled());
@@ -64,13 +64,13 @@ TEST_F(OverlayCommandTest, SecondFileIsDrawnComparedAndAppendedThenCancelCompare
 
   // Cancel: one more line, no second header, the first against itself.
   chooser_.Choose(std::nullopt);
-  window_->OverlayKRVWaveform1Click();
+  window_->protector().OverlayWaveform();
   Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   const std::string again = ReadWholeFile(table_);
   EXPECT_EQ(CountLines(again), 3);
   EXPECT_EQ(again.substr(0, text.size()), text);
-  const auto& same = window_->LastOverlay()->differences[30 - kTableFirstBand];
+  const auto& same = window_->document().last_overlay->differences[30 - kTableFirstBand];
   ASSERT_TRUE(same.has_value());
   EXPECT_NEAR(*same, 0.0, 1e-3);
 }
@@ -79,10 +79,10 @@ TEST_F(OverlayCommandTest, UnreadableSecondFileLeavesSessionAndTable) {
   OpenTestFile("FIRST.KRV", 4096, 2000.0);
   const std::int32_t last_sample = window_->session().LastSample;
   chooser_.Choose(work_.Write("BROKEN.KRV", "not a waveform\r\n"));
-  window_->OverlayKRVWaveform1Click();
+  window_->protector().OverlayWaveform();
   Settle();
   ASSERT_EQ(Errors().size(), 1u);
-  EXPECT_FALSE(window_->LastOverlay().has_value());
+  EXPECT_FALSE(window_->document().last_overlay.has_value());
   EXPECT_FALSE(fs::exists(table_));
   EXPECT_EQ(window_->session().LastSample, last_sample);
   EXPECT_TRUE(window_->session().WaveformLoaded);

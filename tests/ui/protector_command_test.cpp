@@ -7,8 +7,8 @@
 
 #include "core/common/files.h"
 #include "core/plot/marker.h"
+#include "render/protector_plot.h"
 #include "tests/ui/window_fixture.h"
-#include "ui/protector_plot.h"
 
 namespace korva::testing {
 namespace {
@@ -26,17 +26,18 @@ using ProtectorCommandTest = WindowTest;
 TEST_F(ProtectorCommandTest, SeededRecordDrawsPictureWritesTableAndFile) {
   OpenTestFile("SHOT1.KRV");
   const std::int32_t last_sample = window_->session().LastSample;
-  ASSERT_EQ(window_->ProtectorItems().size(), 1u);
-  window_->ApplyEarProtector1Click();  // opening the submenu shows the grid
+  ASSERT_EQ(window_->protector().ProtectorItems().size(), 1u);
+  window_->protector().PrepareProtectorMenu();  // opening the submenu shows the grid
   ASSERT_TRUE(window_->StringGrid1()->isVisible());
-  window_->ProtectorItems().front()->trigger();
+  window_->protector().ProtectorItems().front()->trigger();
   Settle();
-  ASSERT_TRUE(window_->LastProtection().has_value()) << ::testing::PrintToString(Informed());
-  const ProtectResult& result = *window_->LastProtection();
+  ASSERT_TRUE(window_->document().last_protection.has_value())
+      << ::testing::PrintToString(Informed());
+  const ProtectResult& result = *window_->document().last_protection;
   EXPECT_TRUE(result.seeded);
   // The grid would cover the picture in the upper half.
   EXPECT_FALSE(window_->StringGrid1()->isVisible());
-  EXPECT_TRUE(window_->PopupEnabled());
+  EXPECT_TRUE(window_->workspace().PopupOn());
   EXPECT_FALSE(window_->Busy());
   // The loaded free-field waveform is left as it was.
   EXPECT_EQ(window_->session().LastSample, last_sample);
@@ -54,7 +55,7 @@ TEST_F(ProtectorCommandTest, SeededRecordDrawsPictureWritesTableAndFile) {
   SaveCanvas("protector.png");
   const int half = image.height() / 2;
   // Marker centres in green where the core puts them (a curve may cross a few).
-  const plot::Frame frame = ui::ProtectorFrame(image.width(), image.height(), result.plot);
+  const plot::Frame frame = render::ProtectorFrame(image.width(), image.height(), result.plot);
   int green_centres = 0;
   for (std::size_t i = 0; i < result.plot.marker_x.size(); ++i) {
     float x = static_cast<float>(result.plot.marker_x[i]);
@@ -91,12 +92,12 @@ TEST_F(ProtectorCommandTest, SeededRecordDrawsPictureWritesTableAndFile) {
   EXPECT_GT(CountColour(image, 0x008000u, half, image.height()), 50);
 
   // The next run reads the seeded values back from the table.
-  window_->ProtectorItems().front()->trigger();
+  window_->protector().ProtectorItems().front()->trigger();
   Settle();
-  ASSERT_TRUE(window_->LastProtection().has_value());
-  EXPECT_FALSE(window_->LastProtection()->seeded);
-  EXPECT_EQ(window_->LastProtection()->circuit.PistonMass, result.circuit.PistonMass);
-  EXPECT_NEAR(window_->LastProtection()->plot.rms_error, result.plot.rms_error, 1e-4);
+  ASSERT_TRUE(window_->document().last_protection.has_value());
+  EXPECT_FALSE(window_->document().last_protection->seeded);
+  EXPECT_EQ(window_->document().last_protection->circuit.PistonMass, result.circuit.PistonMass);
+  EXPECT_NEAR(window_->document().last_protection->plot.rms_error, result.plot.rms_error, 1e-4);
 }
 
 TEST_F(ProtectorCommandTest, TableEditedSinceStartRefusesAndKeepsFiles) {
@@ -104,14 +105,14 @@ TEST_F(ProtectorCommandTest, TableEditedSinceStartRefusesAndKeepsFiles) {
   std::string table = TestProtectorTable();
   table.replace(table.find("FOAM PLUG"), 9, "OTHER ONE");
   data_.Write("HPD Atten.txt", table);
-  window_->ProtectorItems().front()->trigger();
+  window_->protector().ProtectorItems().front()->trigger();
   Settle();
-  EXPECT_FALSE(window_->LastProtection().has_value());
+  EXPECT_FALSE(window_->document().last_protection.has_value());
   ASSERT_FALSE(Informed().empty());
   EXPECT_EQ(Informed().back(), "The protector table has changed; restart KORVA");
   EXPECT_EQ(ReadWholeFile(data_.path() / "HPD Atten.txt"), table);
   EXPECT_FALSE(fs::exists(work_.path() / "SHOT1_FOAM PLUG_90.KRV"));
-  EXPECT_TRUE(window_->PopupEnabled());
+  EXPECT_TRUE(window_->workspace().PopupOn());
   EXPECT_FALSE(window_->Busy());
 }
 
@@ -129,9 +130,9 @@ TEST(InsertionLossCurves, CrossingCurvesKeepTheirColoursAndLeaveTheRangeCut) {
   }
   QImage image(800, 600, QImage::Format_RGB32);
   image.fill(Qt::white);
-  const plot::Frame frame = ui::ProtectorFrame(image.width(), image.height(), plot);
-  ui::Surface surface(image);
-  ui::DrawInsertionLossCurves(surface, frame, plot);
+  const plot::Frame frame = render::ProtectorFrame(image.width(), image.height(), plot);
+  render::Surface surface(image);
+  render::DrawInsertionLossCurves(surface, frame, plot);
   EXPECT_GT(CountColour(image, 0x00FF00u, 0, 300), 50);
   EXPECT_GT(CountColour(image, 0x808080u, 0, 300), 50);
   EXPECT_GT(CountColour(image, 0x0000FFu, 0, 300), 50);

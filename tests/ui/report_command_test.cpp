@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QRegularExpression>
 #include <filesystem>
@@ -36,7 +35,7 @@ using ReportTest = WindowTest;
 
 TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens) {
   OpenTestFile("SHOT.KRV");
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   // The warned run is taken as it stands: marked, it shows on the page.
@@ -46,7 +45,7 @@ TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens)
 
   const fs::path page = work_ / "shot.html";
   chooser_.Choose(page);
-  window_->ExportReport1Click();
+  window_->report().ExportReport();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   ASSERT_EQ(chooser_.shown().back().title, "Export report");
@@ -70,7 +69,7 @@ TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens)
 
   const fs::path pdf = work_ / "shot.pdf";
   chooser_.Choose(pdf);
-  window_->ExportReport1Click();
+  window_->report().ExportReport();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   const std::string document = ReadFile(pdf);
@@ -81,7 +80,7 @@ TEST_F(ReportTest, ThePageHoldsBothHazardsTakingTheRunAlreadyMadeAndThePdfOpens)
 TEST_F(ReportTest, RunsMadeSideBySideForThePageEqualThoseOfTheAnalyzeMenu) {
   OpenTestFile("SHOT.KRV");
   chooser_.Choose(work_ / "both.html");
-  window_->ExportReport1Click();
+  window_->report().ExportReport();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   ASSERT_TRUE(window_->document().runs[0] && window_->document().runs[1]);
@@ -89,9 +88,9 @@ TEST_F(ReportTest, RunsMadeSideBySideForThePageEqualThoseOfTheAnalyzeMenu) {
   const double unwarned = window_->document().runs[1]->run.cochlea.TotalHazardARU;
   EXPECT_GT(unwarned, warned);
 
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
-  window_->NoProtectorUnWarned1Click();
+  window_->analysis().RunUnwarned();
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   EXPECT_EQ(window_->document().runs[0]->run.cochlea.TotalHazardARU, warned);
@@ -102,13 +101,8 @@ TEST_F(ReportTest, ACancelledExportWritesNothingAndARefusalComesBeforeTheDialog)
   OpenTestFile("LONG.KRV", 1 << 18, 20000.0);
   const std::size_t files = FileCount(work_.path());
   chooser_.Choose(work_ / "long.html");
-  window_->ExportReport1Click();
-  QElapsedTimer clock;
-  clock.start();
-  while (!window_->Runner().Working() && clock.elapsed() < 5000) PumpEvents();
-  ASSERT_TRUE(window_->Runner().Working());
-  window_->Runner().Cancel();
-  Settle();
+  window_->report().ExportReport();
+  CancelOnceWorking();
   EXPECT_TRUE(Errors().empty()) << Errors().front();
   EXPECT_EQ(FileCount(work_.path()), files);
   EXPECT_FALSE(window_->document().runs[0].has_value());
@@ -116,7 +110,7 @@ TEST_F(ReportTest, ACancelledExportWritesNothingAndARefusalComesBeforeTheDialog)
   // A microphone location the model cannot take refuses the report at once.
   window_->session().Grid.Cell(1, 3) = "7";
   const std::size_t dialogs = chooser_.shown().size();
-  window_->ExportReport1Click();
+  window_->report().ExportReport();
   Settle();
   ASSERT_EQ(Errors().size(), 1u);
   EXPECT_EQ(chooser_.shown().size(), dialogs);

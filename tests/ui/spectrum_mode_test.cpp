@@ -26,7 +26,7 @@ QStringList BarCaptions(const ui::MainWindow& window) {
 }
 
 bool AnyPopupItemEnabled(const ui::MainWindow& window) {
-  for (QAction* item : window.PopupItems()) {
+  for (QAction* item : window.workspace().PopupItems()) {
     if (item->isEnabled()) return true;
   }
   return false;
@@ -34,7 +34,7 @@ bool AnyPopupItemEnabled(const ui::MainWindow& window) {
 
 TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
   OpenTestFile("SHOT.KRV", 4096, 2000.0);
-  window_->PopupMenu1Popup();  // the snapshot the exit restores
+  window_->RememberPicture();  // the snapshot the exit restores
   const QImage before = window_->canvas().Image().copy();
   const QStringList bar = BarCaptions(*window_);
   ASSERT_EQ(bar.size(), 3);
@@ -44,7 +44,7 @@ TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   EXPECT_EQ(BarCaptions(*window_), bar + QStringList{"[Exit Leq300 Spectrum]"});
   EXPECT_FALSE(AnyPopupItemEnabled(*window_));
-  EXPECT_EQ(window_->Cursor().Task(), ui::CursorTask::kSpectrumInterval);
+  EXPECT_EQ(window_->edit().Cursor().Task(), ui::CursorTask::kSpectrumInterval);
   EXPECT_EQ(window_->session().SelLast, 4095);
 
   const QImage& image = window_->canvas().Image();
@@ -66,7 +66,7 @@ TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
   const double table_level = std::stod(text.substr(row + 10));
   std::optional<double> read_level;
   for (int x = 0; x < image.width() && !read_level; ++x) {
-    window_->CanvasHovered(QPoint(x, half / 2));
+    window_->view().Hovered(QPoint(x, half / 2));
     const QString message = window_->statusBar()->currentMessage();
     const qsizetype at = message.indexOf("(1/3 octave 1000 Hz: ");
     if (at >= 0) read_level = message.mid(at + 21).section(' ', 0, 0).toDouble();
@@ -87,23 +87,24 @@ TEST_F(WindowTest, SpectrumModeDrawsWritesTheTableAndLeavesByItsOwnEntry) {
   // After Open the items return, and a second spectrum adds one entry only.
   OpenTestFile("SHOT.KRV", 4096, 2000.0);
   EXPECT_TRUE(AnyPopupItemEnabled(*window_));
-  window_->Leq300msspectrum1Click();
+  window_->analysis().ShowSpectrum();
   Settle();
-  window_->Leq300msspectrum1Click();
+  window_->analysis().ShowSpectrum();
   Settle();
   EXPECT_EQ(BarCaptions(*window_).count("[Exit Leq300 Spectrum]"), 1);
 }
 
 TEST_F(WindowTest, AfterTheSpectrumTaperLinesShowTheShortIntervalReadout) {
   OpenTestFile("SHOT.KRV", 4096, 2000.0);
-  window_->Leq300msspectrum1Click();
+  window_->analysis().ShowSpectrum();
   Settle();
-  window_->CancelLeq300Click();
+  window_->analysis().ExitSpectrum();
   OpenTestFile("SHOT.KRV", 4096, 2000.0);
   // Taper leaves the task as the spectrum set it.
-  window_->ApplyTaper1Click();
+  window_->edit().StartTaper();
   QWidget* canvas = &window_->canvas();
-  const QPointF at(window_->Cursor().X2(), window_->CursorPlot().top + 20);
+  const QPointF at(window_->edit().Cursor().X2(),
+                   window_->workspace().picture().CursorPlot().top + 20);
   QMouseEvent press(QEvent::MouseButtonPress, at, canvas->mapToGlobal(at), Qt::LeftButton,
                     Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(canvas, &press);
@@ -119,33 +120,33 @@ TEST_F(WindowTest, AfterTheSpectrumTaperLinesShowTheShortIntervalReadout) {
   EXPECT_EQ(cell(2, 8), "joules/m^2");
   EXPECT_FALSE(cell(1, 8).empty());
   window_->findChild<QPushButton*>("Button6")->click();
-  EXPECT_FALSE(window_->Cursor().Active());
+  EXPECT_FALSE(window_->edit().Cursor().Active());
 }
 
 TEST_F(WindowTest, LeavingTheSpectrumKeepsTheMovieEntriesOfAHazardRun) {
   OpenTestFile("SHOT.KRV", 2048, 2000.0);
-  window_->NoProtectorUnWarned1Click();
+  window_->analysis().RunUnwarned();
   Settle();
-  ASSERT_EQ(window_->MovieItems().size(), 2u);
+  ASSERT_EQ(window_->movie().Items().size(), 2u);
   const QStringList bar = BarCaptions(*window_);
   ASSERT_EQ(bar.size(), 5);
-  window_->Leq300msspectrum1Click();
+  window_->analysis().ShowSpectrum();
   Settle();
   EXPECT_EQ(BarCaptions(*window_).size(), 6);
-  window_->CancelLeq300Click();
+  window_->analysis().ExitSpectrum();
   EXPECT_EQ(BarCaptions(*window_), bar);
-  EXPECT_EQ(window_->MovieItems().size(), 2u);
+  EXPECT_EQ(window_->movie().Items().size(), 2u);
 }
 
 TEST_F(WindowTest, AnImportedWaveformEntersTheModeWithoutASpectrum) {
   chooser_.Choose(work_.Write("plain.txt", "1\r\n5\r\n-3\r\n2\r\n"));
   prompter_.Choice(Answer::kYes).Text("1");
-  window_->Importwaveform1Click();
+  window_->file().ImportWaveform();
   Settle();
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   const QImage before = window_->canvas().Image().copy();
-  window_->Leq300msspectrum1Click();
-  EXPECT_NE(window_->ExitSpectrumItem(), nullptr);
+  window_->analysis().ShowSpectrum();
+  EXPECT_NE(window_->analysis().ExitSpectrumItem(), nullptr);
   EXPECT_FALSE(AnyPopupItemEnabled(*window_));
   EXPECT_TRUE(Informed().empty());
   EXPECT_EQ(window_->canvas().Image(), before);

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
+#include <functional>
 
 #include "core/common/files.h"
 #include "core/common/numbers.h"
@@ -60,7 +61,7 @@ class AliveTest : public WindowTest {
   }
   void Drag(int from, int to) {
     QWidget* canvas = &window_->canvas();
-    const PlotRect plot = window_->CursorPlot();
+    const PlotRect plot = window_->workspace().picture().CursorPlot();
     auto send = [&](QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held, int x) {
       const QPointF at(x, plot.top + plot.height / 2);
       QMouseEvent event(type, at, canvas->mapToGlobal(at), button, held, Qt::NoModifier);
@@ -86,9 +87,9 @@ class AliveTest : public WindowTest {
   void StartLongRun() {
     OpenTestFile("LONG.KRV", 1 << 18, 20000.0);
     ASSERT_TRUE(Informed().empty()) << Informed().front();
-    window_->NoProtectorWarned1Click();
+    window_->analysis().RunWarned();
     RunFor(200);
-    ASSERT_TRUE(window_->Runner().Working());
+    ASSERT_TRUE(window_->workspace().runner().Working());
   }
 };
 
@@ -102,9 +103,9 @@ TEST_F(AliveTest, ACancelledHazardRunLeavesSessionGridPictureAndFilesAsTheyWere)
 
   bool timer_fired = false;
   QTimer::singleShot(50, window_.get(), [&timer_fired] { timer_fired = true; });
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   RunFor(300);
-  ASSERT_TRUE(window_->Runner().Working());
+  ASSERT_TRUE(window_->workspace().runner().Working());
   // The event loop runs; the commands that would conflict are disabled and a
   // trigger meanwhile is refused, not kept for later.
   EXPECT_TRUE(timer_fired);
@@ -114,8 +115,8 @@ TEST_F(AliveTest, ACancelledHazardRunLeavesSessionGridPictureAndFilesAsTheyWere)
   EXPECT_FALSE(window_->Analyze1()->menuAction()->isEnabled());
   EXPECT_TRUE(window_->findChild<QAction*>("Copyscreentoclipboard1")->isEnabled());
   open->trigger();
-  window_->NoProtectorUnWarned1Click();
-  window_->Leq300msspectrum1Click();
+  window_->analysis().RunUnwarned();
+  window_->analysis().ShowSpectrum();
 
   Key(Qt::Key_Escape);
   Settle();
@@ -125,12 +126,12 @@ TEST_F(AliveTest, ACancelledHazardRunLeavesSessionGridPictureAndFilesAsTheyWere)
   EXPECT_EQ(GridTexts(), grid);
   EXPECT_EQ(window_->canvas().Image(), picture);
   EXPECT_EQ(Folder(work_.path()), files);
-  EXPECT_FALSE(window_->LastHazardRun().has_value());
-  EXPECT_TRUE(window_->MovieItems().empty());
-  EXPECT_EQ(window_->ExitSpectrumItem(), nullptr);
+  EXPECT_FALSE(window_->document().last_run.has_value());
+  EXPECT_TRUE(window_->movie().Items().empty());
+  EXPECT_EQ(window_->analysis().ExitSpectrumItem(), nullptr);
   EXPECT_TRUE(open->isEnabled());
   EXPECT_TRUE(window_->Analyze1()->menuAction()->isEnabled());
-  EXPECT_TRUE(window_->PopupEnabled());
+  EXPECT_TRUE(window_->workspace().PopupOn());
   EXPECT_FALSE(window_->CancelButton()->isVisible());
   EXPECT_TRUE(Status(*window_).endsWith("cancelled")) << Status(*window_).toStdString();
 }
@@ -141,7 +142,7 @@ TEST_F(AliveTest, ClosingDuringARunAsksAndStopsItOnlyWhenTheUserAgrees) {
   window_->close();
   RunFor(100);
   EXPECT_TRUE(window_->isVisible());
-  EXPECT_TRUE(window_->Runner().Working());
+  EXPECT_TRUE(window_->workspace().runner().Working());
   ASSERT_FALSE(prompter_.asked().empty());
   EXPECT_EQ(prompter_.asked().back().question, ui::kQuitQuestion);
 
@@ -149,19 +150,19 @@ TEST_F(AliveTest, ClosingDuringARunAsksAndStopsItOnlyWhenTheUserAgrees) {
   window_->close();
   Settle();
   EXPECT_FALSE(window_->isVisible());
-  EXPECT_FALSE(window_->LastHazardRun().has_value());
+  EXPECT_FALSE(window_->document().last_run.has_value());
   EXPECT_FALSE(fs::exists(work_ / "LONG.HAZ"));
 }
 
 TEST_F(AliveTest, ALocationThatIsNoWholeNumberIsRefusedBeforeTheEditedWaveformIsTouched) {
   OpenTestFile("BLAST.KRV", 4096);
   prompter_.Text("5000");
-  window_->CalibrateClick(7);  // an edit since the opening
+  window_->edit().CalibrateWaveform(7);  // an edit since the opening
   const std::vector<float> edited = Samples(window_->session());
   ASSERT_NE(edited, std::vector<float>(edited.size(), 0.0f));
   // Typed into the cell without the grid's own check running.
   window_->StringGrid1()->item(3, 1)->setText("2.5");
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
   ASSERT_EQ(Errors().size(), 1u);
   EXPECT_EQ(Errors()[0], kBadLocationMessage);
@@ -172,11 +173,11 @@ TEST_F(AliveTest, ALocationThatIsNoWholeNumberIsRefusedBeforeTheEditedWaveformIs
 
 TEST_F(AliveTest, TheCanvasIsDrawnAgainWholeAtEverySize) {
   OpenTestFile("BLAST.KRV", 4096);
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
   auto count_in_plot = [this](QRgb colour) {
     const QImage& image = window_->canvas().Image();
-    const PlotRect plot = window_->CursorPlot();
+    const PlotRect plot = window_->workspace().picture().CursorPlot();
     int count = 0;
     for (int y = plot.top; y < plot.top + plot.height; ++y) {
       for (int x = plot.left; x < plot.left + plot.width; ++x) {
@@ -203,33 +204,32 @@ TEST_F(AliveTest, EscOrCancelAbandonsAnyArmedEditLeavingEverythingAsItWas) {
   const std::vector<float> samples = Samples(window_->session());
   const std::vector<std::string> grid = GridTexts();
   const QImage picture = window_->canvas().Image().copy();
-  using Arm = void (ui::MainWindow::*)();
-  const std::pair<const char*, Arm> edits[] = {
-      {"Select Segment", &ui::MainWindow::SelectSegment1Click},
-      {"Set Baseline", &ui::MainWindow::SetBaselineClick},
-      {"Establish Start", &ui::MainWindow::EstablishStartClick},
-      {"Taper Ends", &ui::MainWindow::ApplyTaper1Click},
-      {"Statistics", &ui::MainWindow::Stats1Click}};
+  const std::pair<const char*, std::function<void()>> edits[] = {
+      {"Select Segment", [this] { window_->edit().StartSelectSegment(); }},
+      {"Set Baseline", [this] { window_->edit().StartSetBaseline(); }},
+      {"Establish Start", [this] { window_->edit().StartEstablishStart(); }},
+      {"Taper Ends", [this] { window_->edit().StartTaper(); }},
+      {"Statistics", [this] { window_->analysis().StartStatistics(); }}};
   bool by_key = true;
   for (const auto& [name, arm] : edits) {
     SCOPED_TRACE(name);
-    (window_.get()->*arm)();
-    ASSERT_TRUE(window_->Cursor().Active());
+    arm();
+    ASSERT_TRUE(window_->edit().Cursor().Active());
     ASSERT_TRUE(window_->findChild<QPushButton*>("CancelEdit")->isVisible());
     // Set Baseline's first stage has changed the view when it is abandoned.
-    if (std::string(name) == "Set Baseline") window_->Button3Click();
-    Drag(window_->Cursor().X1(), window_->Cursor().X1() + 40);
+    if (std::string(name) == "Set Baseline") window_->edit().ExpandBaselineView();
+    Drag(window_->edit().Cursor().X1(), window_->edit().Cursor().X1() + 40);
     if (by_key) {
       Key(Qt::Key_Escape);
     } else {
       window_->findChild<QPushButton*>("CancelEdit")->click();
     }
     by_key = !by_key;
-    EXPECT_FALSE(window_->Cursor().Active());
+    EXPECT_FALSE(window_->edit().Cursor().Active());
     EXPECT_EQ(Samples(window_->session()), samples);
     EXPECT_EQ(GridTexts(), grid);
     EXPECT_EQ(window_->canvas().Image(), picture);
-    EXPECT_TRUE(window_->PopupEnabled());
+    EXPECT_TRUE(window_->workspace().PopupOn());
     EXPECT_TRUE(window_->findChild<QAction*>("OpenKRVwaveform1")->isEnabled());
   }
   EXPECT_TRUE(Errors().empty()) << Errors().front();
@@ -247,30 +247,30 @@ TEST_F(AliveTest, EveryEditLeavesTheCountAndRateCellsEqualToTheSession) {
   };
   // Each edit with a drag under the Select Segment read-out, which writes
   // the count of the lines into the count cell while they move.
-  window_->SelectSegment1Click();
-  Drag(window_->Cursor().X1(), window_->Cursor().X1() + 30);
-  window_->Button2Click();
+  window_->edit().StartSelectSegment();
+  Drag(window_->edit().Cursor().X1(), window_->edit().Cursor().X1() + 30);
+  window_->edit().CutToSegment();
   check("Select Segment");
-  window_->SetBaselineClick();
-  window_->Button3Click();
-  Drag(window_->Cursor().X1(), window_->Cursor().X1() + 30);
-  window_->Button4Click();
+  window_->edit().StartSetBaseline();
+  window_->edit().ExpandBaselineView();
+  Drag(window_->edit().Cursor().X1(), window_->edit().Cursor().X1() + 30);
+  window_->edit().SubtractBaseline();
   check("Set Baseline");
-  window_->ApplyTaper1Click();
-  Drag(window_->Cursor().X1(), window_->Cursor().X1() + 30);
-  window_->Button6Click();
+  window_->edit().StartTaper();
+  Drag(window_->edit().Cursor().X1(), window_->edit().Cursor().X1() + 30);
+  window_->edit().ApplyTaper();
   check("Taper Ends");
-  window_->EstablishStartClick();
-  window_->Button5Click();
+  window_->edit().StartEstablishStart();
+  window_->edit().ShiftToStart();
   check("Establish Start");
-  window_->Stats1Click();
-  window_->Button12Click();
+  window_->analysis().StartStatistics();
+  window_->analysis().EndStatistics();
   check("Statistics");
   prompter_.Text("2");
-  window_->CalibrateClick(0);
+  window_->edit().CalibrateWaveform(0);
   check("Calibrate");
   prompter_.Confirm(true).Text("100000");
-  window_->Resample1Click();
+  window_->edit().ResampleWaveform();
   Settle();
   check("Resample");
   EXPECT_TRUE(Errors().empty()) << Errors().front();
@@ -298,20 +298,20 @@ TEST_F(AliveTest, FilesFromTheCommandLineDropsAndTheRecentList) {
   EXPECT_EQ(window_->session().LastSample, 3);
 
   // Newest first, kept between runs, at most eight; a recent item opens again.
-  ASSERT_EQ(window_->RecentFiles(), (QStringList{QString::fromStdString(text.string()),
-                                                 QString::fromStdString(krv.string())}));
-  const QList<QAction*> items = window_->RecentFiles1()->actions();
+  ASSERT_EQ(window_->file().RecentFiles(), (QStringList{QString::fromStdString(text.string()),
+                                                        QString::fromStdString(krv.string())}));
+  const QList<QAction*> items = window_->file().RecentMenu()->actions();
   ASSERT_EQ(items.size(), 2);
   items.back()->trigger();
   Settle();
   EXPECT_TRUE(window_->session().WaveformLoaded);
-  EXPECT_EQ(window_->RecentFiles().front().toStdString(), krv.string());
+  EXPECT_EQ(window_->file().RecentFiles().front().toStdString(), krv.string());
   for (int i = 0; i < 10; ++i) {
     window_->OpenArguments({QString::fromStdString(
         work_.Write("S" + FormatInteger(i) + ".KRV", TestKrvText("S", 512, 100.0)).string())});
     Settle();
   }
-  EXPECT_EQ(window_->RecentFiles().size(), ui::kRecentFiles);
+  EXPECT_EQ(window_->file().RecentFiles().size(), ui::kRecentFiles);
   EXPECT_TRUE(Errors().empty()) << Errors().front();
 }
 
@@ -324,28 +324,28 @@ TEST_F(AliveTest, TheStatusBarNamesEveryFileWritten) {
         << message.toStdString() << " lacks " << written;
     EXPECT_TRUE(fs::exists(written)) << written;
   };
-  window_->NoProtectorWarned1Click();
+  window_->analysis().RunWarned();
   Settle();
   shows(work_ / "SHOT.HAZ");
-  window_->Leq300msspectrum1Click();
+  window_->analysis().ShowSpectrum();
   Settle();
   shows(work_ / "SHOT.TOB");
-  window_->CancelLeq300Click();
+  window_->analysis().ExitSpectrum();
   OpenTestFile("SHOT.KRV", 4096);
-  window_->ProtectorItems().front()->trigger();
+  window_->protector().ProtectorItems().front()->trigger();
   Settle();
   shows(work_ / "SHOT_FOAM PLUG_90.KRV");
   shows(data_ / "HPD Atten.txt");
   chooser_.Choose(std::nullopt);
-  window_->OverlayKRVWaveform1Click();
+  window_->protector().OverlayWaveform();
   Settle();
   shows(data_ / "Dat" / "Hearing Protectors" / "TOB.txt");
   OpenTestFile("SHOT.KRV", 4096);
-  window_->SaveKRVwaveform1Click();
+  window_->file().SaveWaveform();
   Settle();
   shows(file);
   chooser_.Choose(work_ / "COPY.KRV");
-  window_->SaveKRVwaveformas1Click();
+  window_->file().SaveWaveformAs();
   Settle();
   shows(work_ / "COPY.KRV");
   EXPECT_TRUE(Errors().empty()) << Errors().front();
@@ -358,12 +358,12 @@ TEST_F(AliveTest, SaveAsProposesTheFolderTheUserWorksIn) {
   auto import = [&] {
     chooser_.Choose(text);
     prompter_.Choice(Answer::kYes).Text("1");
-    window_->Importwaveform1Click();
+    window_->file().ImportWaveform();
     Settle();
   };
   auto proposed = [&] {
     chooser_.Choose(std::nullopt);
-    window_->SaveKRVwaveformas1Click();
+    window_->file().SaveWaveformAs();
     Settle();
     return chooser_.shown().back().directory.toStdString();
   };
@@ -373,7 +373,7 @@ TEST_F(AliveTest, SaveAsProposesTheFolderTheUserWorksIn) {
   // The opened KRV file's folder; after a save elsewhere, that folder.
   const fs::path krv = elsewhere.Write("SHOT.KRV", TestKrvText("SHOT", 512, 100.0));
   chooser_.Choose(krv);
-  window_->OpenKRVwaveform1Click();
+  window_->file().OpenWaveform();
   Settle();
   EXPECT_EQ(proposed(), elsewhere.path().string());
   import();
@@ -382,7 +382,7 @@ TEST_F(AliveTest, SaveAsProposesTheFolderTheUserWorksIn) {
 
 TEST_F(AliveTest, CopyScreenTakesTheClientAreaWithTheGrid) {
   OpenTestFile("BLAST.KRV", 4096);
-  window_->Copyscreentoclipboard1Click();
+  window_->view().CopyScreen();
   const QImage copied = QGuiApplication::clipboard()->image();
   ASSERT_EQ(copied.size(), window_->canvas().size());
   QTableWidget* grid = window_->StringGrid1();

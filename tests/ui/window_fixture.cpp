@@ -1,6 +1,7 @@
 #include "tests/ui/window_fixture.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <cmath>
 #include <cstdio>
@@ -85,7 +86,7 @@ void WindowTest::TearDown() {
 fs::path WindowTest::OpenTestFile(const std::string& name, int count, double peak, int location) {
   const fs::path file = work_.Write(name, TestKrvText("TEST BLAST", count, peak, location));
   chooser_.Choose(file);
-  window_->OpenKRVwaveform1Click();
+  window_->file().OpenWaveform();
   Settle();
   return file;
 }
@@ -98,6 +99,16 @@ void WindowTest::Settle() {
   }
   ASSERT_FALSE(window_->Busy()) << "a command is still running";
   PumpEvents();
+}
+
+void WindowTest::CancelOnceWorking() {
+  QElapsedTimer clock;
+  clock.start();
+  ui::CommandRunner& runner = window_->workspace().runner();
+  while (!runner.Working() && clock.elapsed() < 5000) PumpEvents();
+  ASSERT_TRUE(runner.Working()) << "the command did not start computing";
+  runner.Cancel();
+  Settle();
 }
 
 std::vector<std::string> WindowTest::Informed() const {
@@ -116,9 +127,17 @@ std::vector<std::string> WindowTest::Errors() const {
   return texts;
 }
 
-void WindowTest::SaveCanvas(const std::string& name) const {
-  window_->canvas().Image().save(QString::fromStdString("/tmp/canvas-" + name));
-  window_->grab().save(QString::fromStdString("/tmp/" + name));
+void WindowTest::SaveCanvas(const std::string& name) {
+  if (!pictures_) {
+    pictures_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/korva-pictures-XXXXXX");
+    if (qEnvironmentVariableIsSet("KORVA_KEEP_TEST_PICTURES")) {
+      pictures_->setAutoRemove(false);
+      std::fprintf(stderr, "pictures in %s\n", qPrintable(pictures_->path()));
+    }
+  }
+  ASSERT_TRUE(pictures_->isValid()) << pictures_->errorString().toStdString();
+  window_->canvas().Image().save(pictures_->filePath(QString::fromStdString("canvas-" + name)));
+  window_->grab().save(pictures_->filePath(QString::fromStdString(name)));
 }
 
 }  // namespace korva::testing

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QImage>
+#include <QTemporaryDir>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -83,12 +84,17 @@ class WindowTest : public ::testing::Test {
                                      double peak = 2000.0, int location = 1);
   // Lets the window's event loop run until no command is running.
   void Settle();
+  // Waits for the command just started to compute on the worker, cancels
+  // it and lets the window settle.
+  void CancelOnceWorking();
   // Texts of the information and error boxes shown so far.
   std::vector<std::string> Informed() const;
   // Texts of the error boxes only.
   std::vector<std::string> Errors() const;
-  // Saves the canvas and the whole window as PNGs under /tmp for looking at.
-  void SaveCanvas(const std::string& name) const;
+  // Saves the canvas and the whole window as PNGs for looking at, in a
+  // folder of the test's own that is removed at its end unless
+  // KORVA_KEEP_TEST_PICTURES is set (the folder is then named on stderr).
+  void SaveCanvas(const std::string& name);
 
   TempDir data_;
   TempDir work_;
@@ -96,6 +102,7 @@ class WindowTest : public ::testing::Test {
   ScriptedFileChooser chooser_;
   std::unique_ptr<ui::MainWindow> window_;
   std::filesystem::path previous_dir_;
+  std::unique_ptr<QTemporaryDir> pictures_;
 };
 
 void PumpEvents();

@@ -3,6 +3,8 @@
 #include "core/common/data_dir.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <optional>
@@ -50,6 +52,11 @@ TEST(DataDir, UserFolderFollowsTheXdgRulesAndOwnFoldersAreRewrittenInPlace) {
   environment.Set("XDG_DATA_HOME", "relative/folder");  // not absolute: ignored
   environment.Set("HOME", "/home/someone");
   EXPECT_EQ(UserDataDir(), fs::path("/home/someone/.local/share/korva"));
+  // Without a usable HOME, the account's home from the password database.
+  environment.Set("HOME", "not/absolute");
+  const passwd* account = ::getpwuid(::getuid());
+  ASSERT_NE(account, nullptr);
+  EXPECT_EQ(UserDataDir(), fs::path(account->pw_dir) / ".local" / "share" / "korva");
 
   // A data folder of the user's own is read and rewritten where it is, its
   // names found whatever their case; nothing is copied.

@@ -1,6 +1,7 @@
 #include "core/common/pool.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -106,6 +107,22 @@ TEST(ThreadPool, TheFirstErrorReachesTheWaiterAndStopsTheTasksNotYetStarted) {
     group.Run([&] { ++ran; });
     EXPECT_NO_THROW(group.Wait());
   }
+}
+
+// A process confined to fewer cores (taskset, a batch scheduler) sizes its
+// pools to them, not to the machine.
+TEST(CoreCount, FollowsTheCoresTheProcessMayUse) {
+  cpu_set_t before;
+  ASSERT_EQ(::sched_getaffinity(0, sizeof before, &before), 0);
+  int first = 0;
+  while (!CPU_ISSET(first, &before)) ++first;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(CoreCount(), 1);
+  ASSERT_EQ(::sched_setaffinity(0, sizeof before, &before), 0);
+  EXPECT_EQ(CoreCount(), CPU_COUNT(&before));
 }
 
 }  // namespace

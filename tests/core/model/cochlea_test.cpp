@@ -49,7 +49,7 @@ Session StapesSession(const std::vector<float>& stapes) {
   s.LastSample = static_cast<std::int32_t>(stapes.size()) - 1;
   s.SampleInterval = 5e-6f;
   for (std::size_t i = 0; i < stapes.size(); ++i) {
-    s.PressureBackup[static_cast<std::int64_t>(i)] = stapes[i];
+    s.StapesDisplacement[static_cast<std::int64_t>(i)] = stapes[i];
     s.Pressure[static_cast<std::int64_t>(i)] = 100.0f * stapes[i];
   }
   return s;
@@ -78,8 +78,8 @@ TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovieAlsoWithThePlacesSideByS
   EXPECT_EQ(movie.At(2, 1), 100.0f);
   EXPECT_FLOAT_EQ(movie.At(2, 2), 1.0f);
   EXPECT_EQ(movie.At(1, r.WorstSection + 2), r.TotalHazardARU);
-  // The last place's displacement is left in PressureBackup and the movie.
-  EXPECT_EQ(movie.At(4 + 100, r.Places + 2), s.PressureBackup[100]);
+  // The last place's displacement is left in StapesDisplacement and the movie.
+  EXPECT_EQ(movie.At(4 + 100, r.Places + 2), s.StapesDisplacement[100]);
   EXPECT_THROW(movie.At(0, 26), RangeError);
   // Replayed sample by sample, as the movie does, every place arrives at the
   // hazard the cochlea found.
@@ -104,7 +104,7 @@ TEST(CochlearModel, ATonePeaksAtItsPlaceAndFillsTheMovieAlsoWithThePlacesSideByS
     }
   }
   for (std::int32_t i = 0; i < r.FftLength; ++i)
-    ASSERT_EQ(again.PressureBackup[i], s.PressureBackup[i]);
+    ASSERT_EQ(again.StapesDisplacement[i], s.StapesDisplacement[i]);
 }
 
 TEST(CochlearModel, SilenceAndSamplesBeyondTheTransformLengthGiveNoHazard) {

@@ -7,6 +7,7 @@
 
 #include "core/common/error.h"
 #include "core/common/files.h"
+#include "core/waveform/grid_edit.h"
 #include "core/waveform/krv.h"
 #include "tests/core/model/model_test_support.h"
 #include "tests/support/stopping_progress.h"
@@ -100,7 +101,7 @@ TEST(HazardDriver, AnalysesTheWaveformAsOpenedNotAsEdited) {
 TEST(HazardDriver, ABadLocationOrAMissingParameterFileIsRefusedBeforeAnythingChanges) {
   for (const char* location : {"0", "5", "x", "2.5"}) {
     Opened w(location, Friedlander(1024, 5e-6f, PascalsForLevel(150)));
-    w.session.PressureBackup[3] = 7.0f;  // what an earlier run left
+    w.session.StapesDisplacement[3] = 7.0f;  // what an earlier run left
     const HeaderGrid before = w.session.Grid;
     NoProgress none;
     try {
@@ -111,7 +112,7 @@ TEST(HazardDriver, ABadLocationOrAMissingParameterFileIsRefusedBeforeAnythingCha
     }
     EXPECT_EQ(w.session.Grid, before);
     EXPECT_FALSE(w.session.MovieAvailable);
-    EXPECT_EQ(w.session.PressureBackup[3], 7.0f);
+    EXPECT_EQ(w.session.StapesDisplacement[3], 7.0f);
     EXPECT_FALSE(std::filesystem::exists(w.dir / "SHOT.HAZ"));
   }
   // Location 4 runs as 1; a missing parameter file stops the run.
@@ -147,6 +148,29 @@ TEST(HazardDriver, ThePlanDecidesWithoutTouchingTheSessionAndTheRunKeepsToIt) {
   const HazardRunResult r = RunHazardPlan(plan, w.session, none);
   EXPECT_EQ(r.timing.ReflexOnsetSample, plan.timing.ReflexOnsetSample);
   EXPECT_EQ(w.session.Pressure[50], w.session.LoadedPressure[50]);
+}
+
+// A waveform lengthened by an edit (here the sample count typed into the
+// grid) is analysed with zeros after the opened samples, never with what an
+// earlier, longer file left behind.
+TEST(HazardDriver, SamplesAddedByAnEditAreZerosWhateverWasOpenedBefore) {
+  TempDir dir;
+  const auto open_and_lengthen = [&](Session& session) {
+    NoProgress none;
+    OpenWaveform(session, WriteKrv(dir, "QUIET.KRV", "1", Friedlander(1024, 5e-6f, 20.0)), none);
+    session.Grid.Cell(1, 4) = "2048";
+    PendingGridEdits pending;
+    pending.Mark(1, 4);
+    ProcessCell(session, pending);
+    EXPECT_EQ(session.LastSample, 2047);
+    return RunHazardAnalysis(session, Options(Listener::Warned), none).cochlea.TotalHazardARU;
+  };
+  Session fresh{1 << 21};
+  Session reused{1 << 21};
+  NoProgress none;
+  OpenWaveform(reused, WriteKrv(dir, "LOUD.KRV", "1", Friedlander(2048, 5e-6f, 20000.0, 0.007)),
+               none);
+  EXPECT_EQ(open_and_lengthen(reused), open_and_lengthen(fresh));
 }
 
 TEST(HazardDriver, AStopRequestEndsTheRunAtItsNextCheckpointAndWritesNothing) {

@@ -74,7 +74,7 @@ std::vector<float> Protect(const std::vector<float>& input, const ProtectorCircu
   const ProtectorRunStats run = TimeDomainModel4(s, c, law, 4.0f, dither, progress);
   if (stats) *stats = run;
   std::vector<float> out;
-  for (std::int32_t i = 0; i <= s.LastSample; ++i) out.push_back(s.PressureBackup[i]);
+  for (std::int32_t i = 0; i <= s.LastSample; ++i) out.push_back(s.UnderProtector[i]);
   return out;
 }
 
@@ -93,7 +93,7 @@ TEST(TimeDomainModel4, SilenceStaysSilentWhateverTheFirstSample) {
   Lcg dither(0);
   NoProgress progress;
   TimeDomainModel4(s, Plug(), 0, 4.0f, dither, progress);
-  for (std::int32_t i = 0; i <= s.LastSample; ++i) ASSERT_EQ(s.PressureBackup[i], 0.0f) << i;
+  for (std::int32_t i = 0; i <= s.LastSample; ++i) ASSERT_EQ(s.UnderProtector[i], 0.0f) << i;
   EXPECT_EQ(s.Pressure[0], 5.0f);  // the input is not changed
 }
 

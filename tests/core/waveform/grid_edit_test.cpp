@@ -9,7 +9,7 @@ namespace {
 
 // An imported waveform of 100 samples at 10 kHz, viewed from sample 20.
 Session Imported() {
-  Session s(kClearedSamples);
+  Session s(1 << 20);
   s.Grid.SetImportTemplate();
   s.Pressure.Fill(0, 99, 1.0f);
   s.LastSample = 99;

@@ -22,6 +22,9 @@ using testing::ScriptedPrompter;
 using testing::TempDir;
 namespace fs = std::filesystem;
 
+// A small sample capacity, so that refusing too many samples takes a small file.
+constexpr std::int32_t kCapacity = 1 << 20;
+
 const std::string kData = std::string(KORVA_TEST_DATA_DIR) + "/import/";
 const std::string kPluck = "/usr/lib/python3.11/test/audiodata/";
 
@@ -46,7 +49,7 @@ std::vector<std::int32_t> SoxDecode(const TempDir& dir, const fs::path& wav) {
 // A session that already holds a waveform, so that tests can see whether a
 // refused import left it alone.
 Session PrimedSession() {
-  Session s(kClearedSamples);
+  Session s(kCapacity);
   s.Grid.SetImportTemplate();
   s.Grid.Cell(2, 1) = "OLD";
   for (int i = 0; i < 10; ++i) s.Pressure[i] = static_cast<float>(i);
@@ -82,7 +85,7 @@ ImportOutcome Import(Session& s, const fs::path& file, Prompter& prompter,
 
 // Imports a file that needs no answer: any question fails the test.
 Session ImportSilently(const fs::path& file) {
-  Session s(kClearedSamples);
+  Session s(kCapacity);
   ScriptedPrompter none;
   EXPECT_EQ(Import(s, file, none), ImportOutcome::kImported) << file;
   EXPECT_TRUE(none.asked().empty()) << file;
@@ -340,7 +343,7 @@ TEST(ImportText, SpreadsheetColumnsAfterATitleLine) {
                                   "2e-5  -3.25e2  -9\r\n");
   ScriptedPrompter yes;
   yes.Choice(Answer::kYes).Text("2");
-  Session s(kClearedSamples);
+  Session s(kCapacity);
   ASSERT_EQ(Import(s, file, yes), ImportOutcome::kImported);
   EXPECT_EQ(Samples(s), (std::vector<float>{1.5f, 2.5f, -325.0f}));
   ASSERT_EQ(yes.asked().size(), 2u);
@@ -379,7 +382,7 @@ TEST(ImportText, OneNumberPerLineStillAsksAndExtensionsGiveTheRate) {
     const fs::path file = dir.Write(c.name, "1\n-2\n3\n4\n");
     ScriptedPrompter prompter;
     prompter.Choice(Answer::kNo);
-    Session s(kClearedSamples);
+    Session s(kCapacity);
     ASSERT_EQ(Import(s, file, prompter), ImportOutcome::kImported);
     EXPECT_TRUE(prompter.asked()[0].question.starts_with("1 columns of numbers were detected."));
     EXPECT_EQ(s.SampleRate, c.rate);
@@ -424,7 +427,7 @@ TEST(ImportBinary, RawSinglesByTheFourBytePattern) {
   EXPECT_EQ(ImportSilently(dir.Write("blast.250", bytes)).SampleRate, 40000.0f);
 
   // More values than the capacity: refused before anything changes.
-  const std::string too_many(static_cast<std::size_t>(kClearedSamples + 1) * 4, '\x01');
+  const std::string too_many(static_cast<std::size_t>(kCapacity + 1) * 4, '\x01');
   ScriptedPrompter none;
   Session primed = PrimedSession();
   EXPECT_THROW(Import(primed, dir.Write("huge.raw", too_many), none), RangeError);
@@ -439,7 +442,7 @@ TEST(ImportBinary, SixteenBitQuestionChoosesTheByteOrder) {
 
   ScriptedPrompter little;
   little.Choice(Answer::kYes);
-  Session s(kClearedSamples);
+  Session s(kCapacity);
   ASSERT_EQ(Import(s, file, little), ImportOutcome::kImported);
   EXPECT_EQ(Samples(s), (std::vector<float>{-32768.0f, 32767.0f, -32767.0f, 4660.0f, 128.0f}));
   ASSERT_EQ(little.asked().size(), 1u);

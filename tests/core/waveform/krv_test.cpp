@@ -298,6 +298,7 @@ TEST(SaveKrv, RefusalsWriteNothingAndKeepTheSession) {
   const std::string old = "old contents\r\n";
   dir.Write("NAN.KRV", old);
   s.LastSample = 3;
+  s.Pressure.Fill(0, 3, 1.0f);
   s.Pressure[2] = std::nanf("");
   s.WaveformLoaded = true;
   EXPECT_THROW(SaveKrv(s, dir / "NAN.KRV"), FormatError);

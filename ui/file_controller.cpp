@@ -1,0 +1,352 @@
+#include "ui/file_controller.h"
+
+#include <QSettings>
+#include <memory>
+
+#include "core/common/files.h"
+#include "core/waveform/import.h"
+#include "core/waveform/krv.h"
+
+namespace korva::ui {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kOpenName = "Open KRV waveform";
+constexpr const char* kImportName = "Import waveform";
+constexpr const char* kRecentKey = "recent_files";
+
+std::unique_ptr<QSettings> OpenSettings(const fs::path& file) {
+  if (file.empty()) return std::make_unique<QSettings>("KORVA", "korva");
+  return std::make_unique<QSettings>(QString::fromStdString(file.string()), QSettings::IniFormat);
+}
+
+}  // namespace
+
+std::string NameToFirstDot(const fs::path& path) {
+  const std::string name = path.filename().string();
+  const std::size_t dot = name.find('.', 1);
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+FileDialogRequest KrvOpenDialog(const Document& document) {
+  FileDialogRequest dialog;
+  dialog.title = "Korva Files";
+  dialog.filters = QStringList{"Prepared waveforms (*.KRV *.krv)", "All Files (*)"};
+  dialog.directory = QString::fromStdString(document.open_folder.string());
+  // Centred and nearly full height: a folder of recordings shows whole,
+  // with their dates and sizes beside them.
+  dialog.place_centred = true;
+  return dialog;
+}
+
+FileController::FileController(Workspace& workspace, MovieController& movie, QWidget& window,
+                               QObject* parent)
+    : QObject(parent), workspace_(workspace), movie_(movie), window_(window) {
+  auto actions = [this] {
+    return std::vector<QAction*>{open_, import_,  recent_menu_->menuAction(),
+                                 save_, save_as_, save_wav_};
+  };
+  workspace_.AddWorkingLock(actions);
+  workspace_.AddEditingLock(actions);
+}
+
+void FileController::AddOpenItem(QMenu& file) {
+  open_ = file.addAction("Open KRV waveform");
+  open_->setObjectName("OpenKRVwaveform1");
+  connect(open_, &QAction::triggered, this, &FileController::OpenWaveform);
+}
+
+void FileController::AddImportItems(QMenu& file) {
+  import_ = file.addAction("Import waveform");
+  import_->setObjectName("Importwaveform1");
+  connect(import_, &QAction::triggered, this, &FileController::ImportWaveform);
+  recent_menu_ = file.addMenu("Open &recent");
+  recent_menu_->setObjectName("RecentFiles1");
+  FillRecentMenu();
+}
+
+void FileController::AddSaveItems(QMenu& file) {
+  const std::tuple<QAction**, const char*, const char*, void (FileController::*)()> items[] = {
+      {&save_, "Save KRV waveform", "SaveKRVwaveform1", &FileController::SaveWaveform},
+      {&save_as_, "Save KRV waveform as", "SaveKRVwaveformas1", &FileController::SaveWaveformAs},
+      {&save_wav_, "Save WAV waveform", "SaveWAVwaveform1", &FileController::SaveWav}};
+  for (const auto& [action, caption, name, slot] : items) {
+    *action = file.addAction(caption);
+    (*action)->setObjectName(name);
+    connect(*action, &QAction::triggered, this, slot);
+  }
+  Workspace::WaveformCommands& commands = workspace_.Commands();
+  commands.save = save_;
+  commands.save_as = save_as_;
+  commands.save_wav = save_wav_;
+}
+
+void FileController::SetImportLayout(bool import) {
+  import_layout_ = import;
+  emit LayoutChanged();
+}
+
+void FileController::OpenWaveform() {
+  std::optional<fs::path> chosen;
+  const bool ran = workspace_.Run(kOpenName, [this, &chosen] {
+    Document& document = workspace_.document();
+    workspace_.SetPopupItemsEnabled(true);
+    document.RestoreForm();
+    if (document.session.MovieAvailable) movie_.CloseMovie();
+    place_next_dialog_ = true;
+    chosen = workspace_.chooser().ChooseOpenFile(KrvOpenDialog(document));
+    place_next_dialog_ = false;
+    document.RestoreForm();
+  });
+  if (ran && chosen) OpenChosen(*chosen);
+}
+
+void FileController::OpenChosen(const fs::path& chosen) {
+  auto work = std::make_shared<Session>(workspace_.session());
+  workspace_.Start(kOpenName,
+                   [this, work, chosen](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+                     try {
+                       korva::OpenWaveform(*work, chosen, worker.progress);
+                     } catch (const Cancelled&) {
+                       throw;
+                     } catch (const Error& e) {
+                       throw Error(workspace_.FileErrorText(chosen, e.what()));
+                     }
+                     return [this, work, chosen] {
+                       Document& document = workspace_.document();
+                       document.session = std::move(*work);
+                       const Session& session = document.session;
+                       workspace_.SetPopupOn(true);
+                       workspace_.picture().State().TraceCount = 1;
+                       document.new_spectrum_scale = true;
+                       document.pending = {};
+                       document.runs = {};
+                       document.chosen_file = chosen;
+                       const fs::path folder = chosen.parent_path();
+                       document.output_folder = folder;
+                       document.krv_folder = folder;
+                       document.work_folder = folder;
+                       document.open_folder = session.WaveformDir;
+                       window_.setWindowTitle(QString(kOpenCaption) + Latin1(session.BaseName));
+                       SetImportLayout(false);
+                       workspace_.grid().Widget().show();
+                       workspace_.readout().hide();
+                       // The start-up picture would show between the grid and the plot.
+                       document.picture.background = {};
+                       document.Changed(Document::kWaveform | Document::kHeader |
+                                        Document::kResults | Document::kPicture);
+                       workspace_.picture().PlotWaveform();
+                       Workspace::WaveformCommands& commands = workspace_.Commands();
+                       for (QAction* action : {commands.analyze, commands.overlay, commands.save,
+                                               commands.save_as, commands.save_wav}) {
+                         action->setEnabled(true);
+                       }
+                       document.SaveForm();
+                       RememberRecent(chosen);
+                     };
+                   });
+}
+
+void FileController::ImportWaveform() {
+  std::optional<fs::path> chosen;
+  const bool ran = workspace_.Run(kImportName, [this, &chosen] {
+    Document& document = workspace_.document();
+    workspace_.SetPopupItemsEnabled(true);
+    if (document.session.MovieAvailable) movie_.CloseMovie();
+    FileDialogRequest dialog;
+    dialog.title = "Korva Files";
+    dialog.filters = QStringList{"All files (*)", "WAV files (*.WAV *.wav)"};
+    dialog.directory = QString::fromStdString(document.open_folder.string());
+    // Only Open places its dialog, and the very first dialog after start-up.
+    dialog.place_centred = place_next_dialog_;
+    chosen = workspace_.chooser().ChooseOpenFile(dialog);
+    place_next_dialog_ = false;
+  });
+  if (ran && chosen) ImportChosen(*chosen);
+}
+
+void FileController::ImportChosen(const fs::path& chosen) {
+  // The next dialog starts in the folder of this recording.
+  workspace_.document().open_folder = chosen.parent_path();
+  auto work = std::make_shared<Session>(workspace_.session());
+  workspace_.Start(
+      kImportName, [this, work, chosen](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+        ImportOutcome outcome;
+        try {
+          outcome = korva::ImportWaveform(*work, chosen, worker.prompter, worker.progress);
+        } catch (const Cancelled&) {
+          throw;
+        } catch (const Error& e) {
+          throw Error(workspace_.FileErrorText(chosen, e.what()));
+        }
+        if (outcome == ImportOutcome::kCancelled) return {};
+        return [this, work, chosen] {
+          Document& document = workspace_.document();
+          document.session = std::move(*work);
+          Session& session = document.session;
+          workspace_.picture().State().TraceCount = 1;
+          document.new_spectrum_scale = true;
+          document.pending = {};
+          session.ClearPlotFirst = true;
+          document.chosen_file = chosen;
+          document.output_folder = chosen.parent_path();
+          document.krv_folder.clear();
+          SetImportLayout(true);
+          workspace_.grid().Widget().show();
+          window_.setWindowTitle(QString(kImportCaption) + Latin1(session.DataFileName));
+          workspace_.SetPopupOn(true);
+          Workspace::WaveformCommands& commands = workspace_.Commands();
+          commands.analyze->setEnabled(false);
+          commands.save->setEnabled(false);
+          commands.save_as->setEnabled(true);
+          // A foreign recording has no KRV file to compare against.
+          commands.overlay->setEnabled(false);
+          document.picture.background = {};
+          document.Changed(Document::kWaveform | Document::kHeader | Document::kPicture);
+          workspace_.picture().PlotWaveform();
+          document.SaveForm();
+          RememberRecent(chosen);
+        };
+      });
+}
+
+void FileController::OpenFile(const fs::path& file) {
+  if (workspace_.Busy()) {
+    workspace_.ShowStatus(
+        "A command is running: " + QString::fromStdString(file.string()) + " was not opened",
+        kStatusMilliseconds);
+    return;
+  }
+  const bool krv = ToUpperAscii(file.extension().string()) == ".KRV";
+  const bool ran = workspace_.Run(krv ? kOpenName : kImportName, [this] {
+    Document& document = workspace_.document();
+    workspace_.SetPopupItemsEnabled(true);
+    document.RestoreForm();
+    if (document.session.MovieAvailable) movie_.CloseMovie();
+  });
+  if (!ran) return;
+  if (krv) {
+    OpenChosen(file);
+  } else {
+    ImportChosen(file);
+  }
+}
+
+void FileController::SaveWaveform() {
+  if (workspace_.Busy()) return;
+  workspace_.grid().ProcessPendingEdits();
+  auto work = std::make_shared<Session>(workspace_.session());
+  workspace_.Start("Save KRV waveform",
+                   [this, work](CommandRunner::Worker&) -> CommandRunner::Commit {
+                     const fs::path target = WaveformPath(*work);
+                     try {
+                       SaveKrv(*work);
+                     } catch (const Error& e) {
+                       throw Error(workspace_.FileErrorText(target, e.what()));
+                     }
+                     return [this, work, target] { CommitSave(std::move(*work), target); };
+                   });
+}
+
+void FileController::CommitSave(Session saved, const fs::path& written) {
+  // The saved waveform is no longer the one analysed: the plot and the grid
+  // go until the next Open.
+  Document& document = workspace_.document();
+  document.session = std::move(saved);
+  document.work_folder = written.parent_path();
+  document.picture = {};
+  document.Changed(Document::kHeader | Document::kPicture);
+  workspace_.grid().Widget().hide();
+  workspace_.Commands().analyze->setEnabled(false);
+  workspace_.ShowWritten({written});
+}
+
+void FileController::SaveWaveformAs() {
+  if (workspace_.Busy()) return;
+  workspace_.grid().ProcessPendingEdits();
+  std::optional<fs::path> chosen;
+  const bool ran = workspace_.Run("Save KRV waveform as", [this, &chosen] {
+    const Document& document = workspace_.document();
+    if (document.session.LastSample >= kMaxSaveAsSamples) {
+      workspace_.prompter().ShowError(
+          "Save KRV waveform as",
+          "Waveforms longer than 1,048,576 samples cannot be saved with Save As.");
+      return;
+    }
+    FileDialogRequest dialog;
+    dialog.title = "Save As";
+    dialog.filters = QStringList{"Auditorialy hazardous waveforms (*.KRV *.krv)"};
+    dialog.directory = QString::fromStdString(document.SaveAsFolder().string());
+    dialog.default_suffix = "KRV";
+    dialog.proposed_name = document.chosen_file.empty()
+                               ? QString()
+                               : Latin1(NameToFirstDot(document.chosen_file) + ".KRV");
+    chosen = workspace_.chooser().ChooseSaveFile(dialog);
+    if (chosen) {
+      // The name written is cut at its first "."; when that differs from the
+      // name the dialog confirmed, ask again before replacing another file.
+      const fs::path written = chosen->parent_path() / (NameToFirstDot(*chosen) + ".KRV");
+      const fs::path existing = ResolveCaseInsensitive(written);
+      if (written.filename() != chosen->filename() && PathExists(existing) &&
+          !workspace_.prompter().AskOkCancel(
+              "Confirm", existing.string() + " already exists.\r\nDo you want to replace it?")) {
+        chosen.reset();
+      }
+    }
+    if (!chosen) workspace_.Commands().analyze->setEnabled(false);
+  });
+  if (!ran || !chosen) return;
+  auto work = std::make_shared<Session>(workspace_.session());
+  const fs::path target = *chosen;
+  workspace_.Start("Save KRV waveform as",
+                   [this, work, target](CommandRunner::Worker&) -> CommandRunner::Commit {
+                     fs::path written;
+                     try {
+                       written = SaveKrvAs(*work, target);
+                     } catch (const Error& e) {
+                       throw Error(workspace_.FileErrorText(target, e.what()));
+                     }
+                     return [this, work, written] {
+                       work->WaveformDir = written.parent_path().string();
+                       CommitSave(std::move(*work), written);
+                     };
+                   });
+}
+
+void FileController::SaveWav() {
+  workspace_.Run("Save WAV waveform", [this] {
+    // A save that silently wrote nothing could be taken for a saved file.
+    workspace_.prompter().Inform("Information", "Saving WAV files is not available.");
+  });
+}
+
+// --- Recent files -------------------------------------------------------------
+
+QStringList FileController::RecentFiles() const {
+  return OpenSettings(workspace_.options().settings_file)->value(kRecentKey).toStringList();
+}
+
+void FileController::RememberRecent(const fs::path& file) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(file, ec);
+  const QString path = QString::fromStdString((ec ? file : absolute).lexically_normal().string());
+  QStringList recent = RecentFiles();
+  recent.removeAll(path);
+  recent.prepend(path);
+  while (recent.size() > kRecentFiles) recent.removeLast();
+  OpenSettings(workspace_.options().settings_file)->setValue(kRecentKey, recent);
+  FillRecentMenu();
+}
+
+void FileController::FillRecentMenu() {
+  recent_menu_->clear();
+  const QStringList recent = RecentFiles();
+  for (const QString& path : recent) {
+    QAction* item = recent_menu_->addAction(path);
+    connect(item, &QAction::triggered, this, [this, path] { OpenFile(path.toStdString()); });
+  }
+  recent_menu_->menuAction()->setEnabled(!recent.isEmpty());
+}
+
+}  // namespace korva::ui
