@@ -129,10 +129,11 @@ struct CochlearResult {
 // FftLength; leaves the last place's displacement in
 // StapesDisplacement[0..FftLength-1]; fills `movie` (when given; it must have
 // FftLength + 4 rows). RangeError when FftLength exceeds kMaxFftLength.
-// Progress is reported in steps (the stapes waveform and spectrum, the shared
-// terms, two per place), and a stop request ends the run at the next step
-// (Cancelled). With a pool the places are computed side by side (the sink is
-// then called from its threads, one at a time).
+// Progress is reported in steps (the stapes waveform, its spectrum, two per
+// place), and a stop request ends the run at the next step (Cancelled). The
+// places' transfer functions come from CochlearTransfersFor (computed by the
+// first run that needs them). With a pool they and the places are computed
+// side by side (the sink is then called from its threads, one at a time).
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie,
                              ProgressSink& progress, ThreadPool* pool = nullptr);
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie);
