@@ -210,8 +210,7 @@ TEST(ShippedEarModel, EachCochlearPlacePeaksAtItsCharacteristicFrequency) {
     // An octave above CF the response has died out.
     const auto k_octave = static_cast<std::int32_t>(std::lround(2.0 * cf / df));
     if (k_octave <= half) {
-      EXPECT_LT(std::abs(transfer[k_octave]), 1e-3 * best)
-          << "place " << c;
+      EXPECT_LT(std::abs(transfer[k_octave]), 1e-3 * best) << "place " << c;
     }
   }
   // The places cover the range where impulse noise harms hearing.
