@@ -1,16 +1,24 @@
-// How fast the ear model runs where it is slowest: a stiff parameter file
-// (bench/data/stiff.par: a stiffer stapes suspension whose wall is reached
-// near 158 dB, and a substep reduction of 2, so N never falls below 512) on a
-// 16,384-sample 158 dB reverberant impulse (bench/data/REVERB158.KRV, made by
-// `korva-cli synth --peak 158 --b-duration 50 --samples 16384`).
+// How fast the ear model runs, in two cases:
+// - where users run it: the shipped Human.par on FRIED160 (65,536 samples of
+//   a 160 dB Friedlander impulse), a warned listener, with the floor of the
+//   run printed term by term;
+// - where it is slowest: a stiff parameter file (bench/data/stiff.par: a
+//   stiffer stapes suspension whose wall is reached near 158 dB, and a
+//   substep reduction of 2, so N never falls below 512) on a 16,384-sample
+//   158 dB reverberant impulse (bench/data/REVERB158.KRV, made by
+//   `korva-cli synth --peak 158 --b-duration 50 --samples 16384`).
 //
-// Every figure is measured against the straightforward loop the tuning
+// Every figure is measured against the straightforward model the tuning
 // started from (bench/reference_ear.h) in the same run, and the summary at
 // the end gives ratios, which survive a busy machine better than times.
-// Single-thread figures are thread CPU time (min of repetitions).
+// Single-thread figures are thread CPU time (min of repetitions), thread
+// figures wall time. A whole analysis starts with an empty cache of cochlear
+// transfer functions, as the first run of a process does; "series" runs
+// find them computed, as every later shot of the same length does.
 // Before timing, the program checks that the model still gives the recorded
 // results (tests/data/model_results.txt).
 #include <benchmark/benchmark.h>
+#include <fftw3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,7 +34,9 @@
 #include "bench/reference_ear.h"
 #include "core/common/pool.h"
 #include "core/common/progress.h"
+#include "core/model/cochlear_transfer.h"
 #include "core/model/ear_equations.h"
+#include "core/model/fft.h"
 #include "core/model/hazard.h"
 #include "core/waveform/krv.h"
 #include "tests/core/model/model_results.h"
@@ -36,9 +46,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kRoot = fs::path(__FILE__).parent_path().parent_path();
+const fs::path kRoot = KORVA_SOURCE_DIR;
 
-struct StiffCase {
+// A recording and a parameter file, with what the measurements need.
+struct Case {
+  fs::path waveform, parameters;
   EarModelConstants model;
   ReflexTiming timing;
   float dt = 0.0f;
@@ -47,27 +59,39 @@ struct StiffCase {
   std::vector<reference::EarState> states;
 };
 
-const StiffCase& Stiff() {
-  static const StiffCase stiff = [] {
-    StiffCase s;
-    s.model = LoadEarModel(kRoot / "bench/data/stiff.par");
-    Session session(1 << 21);
-    NoProgress none;
-    OpenWaveform(session, kRoot / "bench/data/REVERB158.KRV", none);
-    s.dt = session.SampleInterval;
-    const auto samples = std::as_const(session.LoadedPressure).Range(0, session.LastSample);
-    s.pressure.assign(samples.begin(), samples.end());
-    s.timing = ComputeReflexTiming(kWarnedReflexOffset, s.dt, s.model.params.ReflexTimeConstant());
-    // The impulse arrives after 5 ms (sample 1000); keep 64 states from the
-    // first 2 ms of it, where the stapes spring is hardest.
-    std::vector<reference::EarState> all;
-    std::vector<float> out(1400);
-    reference::TimeDomainModel1(s.model, s.timing, s.dt,
-                                std::span<const float>(s.pressure).subspan(0, 1400), out, &all);
-    for (std::size_t k = 0; k < 64; ++k) s.states.push_back(all[1000 + 6 * k]);
-    return s;
-  }();
-  return stiff;
+// `loud`: the sample where the states for evaluations in isolation start.
+Case LoadCase(const fs::path& waveform, const fs::path& parameters, std::size_t loud) {
+  Case s;
+  s.waveform = kRoot / waveform;
+  s.parameters = kRoot / parameters;
+  s.model = LoadEarModel(s.parameters);
+  Session session(1 << 21);
+  NoProgress none;
+  OpenWaveform(session, s.waveform, none);
+  s.dt = session.SampleInterval;
+  const auto samples = std::as_const(session.LoadedPressure).Range(0, session.LastSample);
+  s.pressure.assign(samples.begin(), samples.end());
+  s.timing = ComputeReflexTiming(kWarnedReflexOffset, s.dt, s.model.params.ReflexTimeConstant());
+  // 64 states from the 400 samples after `loud`.
+  std::vector<reference::EarState> all;
+  std::vector<float> out(loud + 400);
+  reference::TimeDomainModel1(s.model, s.timing, s.dt,
+                              std::span<const float>(s.pressure).subspan(0, out.size()), out, &all);
+  for (std::size_t k = 0; k < 64; ++k) s.states.push_back(all[loud + 6 * k]);
+  return s;
+}
+
+// The impulse arrives after 5 ms (sample 1000); its first 2 ms are where
+// the stapes spring is hardest.
+const Case& Stiff() {
+  static const Case c = LoadCase("bench/data/REVERB158.KRV", "bench/data/stiff.par", 1000);
+  return c;
+}
+
+// The shipped model on the loudest bundled Friedlander impulse but one.
+const Case& Users() {
+  static const Case c = LoadCase("data/examples/FRIED160.KRV", "data/Human.par", 400);
+  return c;
 }
 
 void SetEvaluationCounters(benchmark::State& state, long long evaluations) {
@@ -77,11 +101,11 @@ void SetEvaluationCounters(benchmark::State& state, long long evaluations) {
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// The warned listener's middle ear on the stiff case, with the loop as it
-// was (and with only its tangent replaced).
+// The warned listener's middle ear with the loop as it was (and with only
+// its tangent replaced).
 template <bool kFastTangent>
-void BM_StiffMiddleEar_Reference(benchmark::State& state) {
-  const StiffCase& s = Stiff();
+void BM_MiddleEar_Reference(benchmark::State& state, const Case* (*which)()) {
+  const Case& s = *which();
   std::vector<float> out(s.pressure.size());
   MiddleEarStats stats;
   for (auto _ : state) {
@@ -93,8 +117,9 @@ void BM_StiffMiddleEar_Reference(benchmark::State& state) {
 
 // The tuned loop; `options` switches parts of the tuning off to show what
 // each buys.
-void BM_StiffMiddleEar_Current(benchmark::State& state, IntegrationOptions options) {
-  const StiffCase& s = Stiff();
+void BM_MiddleEar_Current(benchmark::State& state, const Case* (*which)(),
+                          IntegrationOptions options) {
+  const Case& s = *which();
   std::vector<float> out(s.pressure.size());
   NoProgress none;
   MiddleEarStats stats;
@@ -107,8 +132,8 @@ void BM_StiffMiddleEar_Current(benchmark::State& state, IntegrationOptions optio
 }
 
 // One derivative evaluation at a time, on states of the loud part of the run.
-void BM_StiffEvaluation_Reference(benchmark::State& state) {
-  const StiffCase& s = Stiff();
+void BM_Evaluation_Reference(benchmark::State& state, const Case* (*which)()) {
+  const Case& s = *which();
   double a[27] = {};
   std::size_t k = 0;
   for (auto _ : state) {
@@ -153,8 +178,8 @@ template <int kWidth>
 }
 #endif
 
-void BM_StiffEvaluation_Current(benchmark::State& state) {
-  const StiffCase& s = Stiff();
+void BM_Evaluation_Current(benchmark::State& state, const Case* (*which)()) {
+  const Case& s = *which();
   const EarLaneCoefficients k = LaneCoefficients(EarVariant::FreeField, s.model);
   std::vector<EarState> states(64);
   for (std::size_t i = 0; i < 64; ++i) {
@@ -181,102 +206,245 @@ void BM_StiffEvaluation_Current(benchmark::State& state) {
   SetEvaluationCounters(state, 64);
 }
 
-// Whole analyses as the CLI runs them (open, middle ear, cochlea) on a pool
-// of `threads` threads: one listener, or both side by side. Wall time.
-void BM_StiffListeners(benchmark::State& state, int threads, std::vector<Listener> listeners) {
-  Session opened(1 << 21);
+HazardRunOptions RunOptions(const Case& c, Listener listener, ThreadPool* pool) {
+  HazardRunOptions options;
+  options.listener = listener;
+  options.model_file = c.parameters;
+  options.keep_movie = false;
+  options.write_place_table = false;
+  options.pool = pool;
+  return options;
+}
+
+// A whole analysis of one listener as korva-cli hazard runs it: reading the
+// file, the middle ear, the cochlea. `series`: the transfer functions are
+// already computed, as for every shot of a series after the first.
+void BM_Analysis_Current(benchmark::State& state, const Case* (*which)(), bool series) {
+  const Case& c = *which();
   NoProgress none;
-  OpenWaveform(opened, kRoot / "bench/data/REVERB158.KRV", none);
+  for (auto _ : state) {
+    if (!series) ForgetCochlearTransfers();
+    Session session(1 << 21);
+    OpenWaveform(session, c.waveform, none);
+    const HazardRunResult run =
+        RunHazardAnalysis(session, RunOptions(c, Listener::Warned, nullptr), none);
+    state.counters["evals"] = static_cast<double>(run.middle_ear.derivative_evaluations);
+    benchmark::DoNotOptimize(run.cochlea.TotalHazardARU);
+  }
+}
+
+// The same with the straightforward model.
+void BM_Analysis_Reference(benchmark::State& state, const Case* (*which)()) {
+  const Case& c = *which();
+  NoProgress none;
+  for (auto _ : state) {
+    Session session(1 << 21);
+    OpenWaveform(session, c.waveform, none);
+    const auto pressure = std::as_const(session.LoadedPressure).Range(0, session.LastSample);
+    std::vector<float> stapes(pressure.size());
+    reference::TimeDomainModel1(c.model, c.timing, c.dt, pressure, stapes);
+    benchmark::DoNotOptimize(reference::CochlearHazard(c.model.params, stapes, c.dt));
+  }
+}
+
+// Every place's transfer function for the run's length, computed afresh:
+// what the first run of a process does beyond the floor.
+void BM_Transfers(benchmark::State& state, const Case* (*which)()) {
+  const Case& c = *which();
+  const std::int32_t length = FftLengthFor(static_cast<std::int32_t>(c.pressure.size()));
+  for (auto _ : state) {
+    const CochlearTransfers transfers(c.model.params, length, c.dt);
+    for (int place = 1; place <= transfers.places(); ++place) {
+      benchmark::DoNotOptimize(transfers.Place(place).data());
+    }
+  }
+}
+
+// The floor's other terms: reading the file, and one transform of the
+// run's length with the fastest plan FFTW finds on this machine (as the
+// analysis plans its transforms without measuring, this is at most as fast).
+void BM_Reading(benchmark::State& state, const Case* (*which)()) {
+  const Case& c = *which();
+  NoProgress none;
+  for (auto _ : state) {
+    Session session(1 << 21);
+    OpenWaveform(session, c.waveform, none);
+    benchmark::DoNotOptimize(session.LastSample);
+  }
+}
+
+void BM_FastestTransform(benchmark::State& state, const Case* (*which)(), bool inverse) {
+  const int length = FftLengthFor(static_cast<std::int32_t>(which()->pressure.size()));
+  RealSeries x(static_cast<std::size_t>(length));
+  HalfSpectrum X(static_cast<std::size_t>(length / 2 + 1));
+  auto* bins = reinterpret_cast<fftw_complex*>(X.data());
+  fftw_plan plan = inverse ? fftw_plan_dft_c2r_1d(length, bins, x.data(), FFTW_PATIENT)
+                           : fftw_plan_dft_r2c_1d(length, x.data(), bins, FFTW_PATIENT);
+  for (std::size_t i = 0; i < x.size(); ++i) x[i] = std::sin(0.001 * static_cast<double>(i));
+  if (inverse) RealTransform::Of(length).Forward(x, X);
+  for (auto _ : state) {
+    fftw_execute(plan);
+    benchmark::DoNotOptimize(x.data());
+    benchmark::DoNotOptimize(X.data());
+  }
+  fftw_destroy_plan(plan);
+}
+
+// Whole analyses (open, middle ear, cochlea) on a pool of `threads`
+// threads: one listener, or both side by side. Wall time.
+void BM_Listeners(benchmark::State& state, const Case* (*which)(), int threads,
+                  std::vector<Listener> listeners) {
+  const Case& c = *which();
+  NoProgress none;
   ThreadPool pool(threads);
   for (auto _ : state) {
+    ForgetCochlearTransfers();
+    Session opened(1 << 21);
+    OpenWaveform(opened, c.waveform, none);
     TaskGroup runs(&pool);
     for (const Listener listener : listeners) {
       runs.Run([&, listener] {
         Session session = opened;
-        HazardRunOptions options;
-        options.listener = listener;
-        options.model_file = kRoot / "bench/data/stiff.par";
-        options.keep_movie = false;
-        options.write_place_table = false;
-        options.pool = &pool;
-        benchmark::DoNotOptimize(RunHazardAnalysis(session, options, none).cochlea);
+        benchmark::DoNotOptimize(
+            RunHazardAnalysis(session, RunOptions(c, listener, &pool), none).cochlea);
       });
     }
     runs.Wait();
   }
 }
 
-// korva-cli hazard -j N on copies of the bundled examples (both listeners):
-// files per second.
-void BM_CliFiles(benchmark::State& state, int threads) {
-  const fs::path dir = fs::temp_directory_path() / ("korva_bench_" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  std::string files;
-  int count = 0;
-  for (const auto& entry : fs::directory_iterator(kRoot / "data/examples")) {
-    if (entry.path().extension() != ".KRV") continue;
-    fs::copy_file(entry.path(), dir / entry.path().filename(),
-                  fs::copy_options::overwrite_existing);
-    files += " '" + (dir / entry.path().filename()).string() + "'";
-    ++count;
+// korva-cli hazard on copies of files in a folder of its own, from the
+// shell: what a user waits for, process start, loading and planning
+// included. Wall time.
+class CliRun {
+ public:
+  explicit CliRun(const std::vector<fs::path>& files)
+      : dir_(fs::temp_directory_path() / ("korva_bench_" + std::to_string(getpid()))) {
+    fs::create_directories(dir_);
+    for (const fs::path& file : files) {
+      fs::copy_file(file, dir_ / file.filename(), fs::copy_options::overwrite_existing);
+      files_ += " '" + (dir_ / file.filename()).string() + "'";
+    }
   }
-  const std::string command = std::string("'") + KORVA_CLI_PATH + "' hazard --json -j " +
-                              std::to_string(threads) + " --model '" +
-                              (kRoot / "data/Human.par").string() + "'" + files + " > /dev/null";
+  ~CliRun() { fs::remove_all(dir_); }
+  bool Run(const std::string& options) const {
+    const std::string command = std::string("'") + KORVA_CLI_PATH + "' hazard " + options +
+                                " --model '" + (kRoot / "data/Human.par").string() + "'" + files_ +
+                                " > /dev/null";
+    return std::system(command.c_str()) == 0;
+  }
+
+ private:
+  fs::path dir_;
+  std::string files_;
+};
+
+// The warned listener of the users' case, one thread.
+void BM_CliUsers(benchmark::State& state) {
+  const CliRun run({Users().waveform});
   for (auto _ : state) {
-    if (std::system(command.c_str()) != 0) state.SkipWithError("korva-cli hazard failed");
+    if (!run.Run("--warned -j 1")) state.SkipWithError("korva-cli hazard failed");
   }
-  state.counters["files_per_s"] =
-      benchmark::Counter(count, benchmark::Counter::kIsIterationInvariantRate);
-  fs::remove_all(dir);
+}
+
+// Both listeners of every bundled example with -j N: files per second.
+void BM_CliFiles(benchmark::State& state, int threads) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(kRoot / "data/examples")) {
+    if (entry.path().extension() == ".KRV") files.push_back(entry.path());
+  }
+  const CliRun run(files);
+  for (auto _ : state) {
+    if (!run.Run("--json -j " + std::to_string(threads))) {
+      state.SkipWithError("korva-cli hazard failed");
+    }
+  }
+  state.counters["files_per_s"] = benchmark::Counter(static_cast<double>(files.size()),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 
 double Min(const std::vector<double>& v) {
   return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
 }
 
+const Case* UsersCase() {
+  return &Users();
+}
+const Case* StiffCase() {
+  return &Stiff();
+}
+
 void Register() {
-  const auto single = [](benchmark::internal::Benchmark* b) {
-    b->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ComputeStatistics("min", Min);
+  const auto single = [](benchmark::internal::Benchmark* b, int repetitions = 3) {
+    b->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->Repetitions(repetitions)
+        ->ComputeStatistics("min", Min);
   };
-  single(
-      benchmark::RegisterBenchmark("StiffMiddleEar/reference", BM_StiffMiddleEar_Reference<false>));
-  single(benchmark::RegisterBenchmark("StiffMiddleEar/reference+tangent",
-                                      BM_StiffMiddleEar_Reference<true>));
-  single(benchmark::RegisterBenchmark("StiffMiddleEar/current", BM_StiffMiddleEar_Current,
-                                      IntegrationOptions{}));
+  const auto wall = [&](benchmark::internal::Benchmark* b, int repetitions = 3) {
+    single(b, repetitions);
+    b->UseRealTime();
+  };
+  const auto evaluation = [](benchmark::internal::Benchmark* b) {
+    b->Repetitions(3)->ComputeStatistics("min", Min);
+  };
+  using benchmark::RegisterBenchmark;
+
+  // Where users run it.
+  single(RegisterBenchmark("Users/analysis/reference", BM_Analysis_Reference, UsersCase));
+  single(RegisterBenchmark("Users/analysis/current", BM_Analysis_Current, UsersCase, false), 5);
+  single(RegisterBenchmark("Users/analysis/series", BM_Analysis_Current, UsersCase, true), 5);
+  single(RegisterBenchmark("Users/middle_ear/reference", BM_MiddleEar_Reference<false>, UsersCase));
+  single(RegisterBenchmark("Users/middle_ear/current", BM_MiddleEar_Current, UsersCase,
+                           IntegrationOptions{}),
+         5);
+  evaluation(RegisterBenchmark("Users/evaluation/current", BM_Evaluation_Current, UsersCase));
+  evaluation(
+      RegisterBenchmark("Users/transfers", BM_Transfers, UsersCase)->Unit(benchmark::kMillisecond));
+  evaluation(
+      RegisterBenchmark("Users/reading", BM_Reading, UsersCase)->Unit(benchmark::kMillisecond));
+  evaluation(RegisterBenchmark("Users/forward", BM_FastestTransform, UsersCase, false)
+                 ->Unit(benchmark::kMicrosecond));
+  evaluation(RegisterBenchmark("Users/inverse", BM_FastestTransform, UsersCase, true)
+                 ->Unit(benchmark::kMicrosecond));
+
+  wall(RegisterBenchmark("Users/korva-cli", BM_CliUsers), 5);
+
+  // Where it is slowest.
+  single(RegisterBenchmark("Stiff/middle_ear/reference", BM_MiddleEar_Reference<false>, StiffCase));
+  single(RegisterBenchmark("Stiff/middle_ear/reference+tangent", BM_MiddleEar_Reference<true>,
+                           StiffCase));
+  single(RegisterBenchmark("Stiff/middle_ear/current", BM_MiddleEar_Current, StiffCase,
+                           IntegrationOptions{}));
   IntegrationOptions unpaired;
   unpaired.paired_passes = false;
-  single(
-      benchmark::RegisterBenchmark("StiffMiddleEar/unpaired", BM_StiffMiddleEar_Current, unpaired));
+  single(RegisterBenchmark("Stiff/middle_ear/unpaired", BM_MiddleEar_Current, StiffCase, unpaired));
   for (const int width : {4, 2}) {
     if (width >= WidestVectorWidth()) continue;
     IntegrationOptions narrow;
     narrow.vector_width = width;
-    single(benchmark::RegisterBenchmark(("StiffMiddleEar/width" + std::to_string(width)).c_str(),
-                                        BM_StiffMiddleEar_Current, narrow));
+    single(RegisterBenchmark(("Stiff/middle_ear/width" + std::to_string(width)).c_str(),
+                             BM_MiddleEar_Current, StiffCase, narrow));
   }
-  benchmark::RegisterBenchmark("StiffEvaluation/reference", BM_StiffEvaluation_Reference)
-      ->Repetitions(3)
-      ->ComputeStatistics("min", Min);
-  benchmark::RegisterBenchmark("StiffEvaluation/current", BM_StiffEvaluation_Current)
-      ->Repetitions(3)
-      ->ComputeStatistics("min", Min);
-  const int all = std::max(2, CoreCount());
-  const auto wall = [&](benchmark::internal::Benchmark* b) {
-    single(b);
-    b->UseRealTime();
-  };
+  evaluation(RegisterBenchmark("Stiff/evaluation/reference", BM_Evaluation_Reference, StiffCase));
+  evaluation(RegisterBenchmark("Stiff/evaluation/current", BM_Evaluation_Current, StiffCase));
+
+  // Threads.
   std::vector<int> counts = {1, 2};
-  if (all > 2) counts.push_back(all);
+  if (CoreCount() > 2) counts.push_back(CoreCount());
   for (const int threads : counts) {
     const std::string t = std::to_string(threads);
-    wall(benchmark::RegisterBenchmark(("StiffOneListener/threads:" + t).c_str(), BM_StiffListeners,
-                                      threads, std::vector<Listener>{Listener::Warned}));
-    wall(benchmark::RegisterBenchmark(("StiffBothListeners/threads:" + t).c_str(),
-                                      BM_StiffListeners, threads,
-                                      std::vector<Listener>{Listener::Warned, Listener::Unwarned}));
-    wall(benchmark::RegisterBenchmark(("CliExamples/j:" + t).c_str(), BM_CliFiles, threads));
+    using Which = const Case* (*)();
+    for (const auto& [name, which] : {std::pair<const char*, Which>{"Users", UsersCase},
+                                      std::pair<const char*, Which>{"Stiff", StiffCase}}) {
+      wall(RegisterBenchmark((std::string(name) + "/one_listener/threads:" + t).c_str(),
+                             BM_Listeners, which, threads,
+                             std::vector<Listener>{Listener::Warned}));
+      wall(RegisterBenchmark((std::string(name) + "/both_listeners/threads:" + t).c_str(),
+                             BM_Listeners, which, threads,
+                             std::vector<Listener>{Listener::Warned, Listener::Unwarned}));
+    }
+    wall(RegisterBenchmark(("CliExamples/j:" + t).c_str(), BM_CliFiles, threads));
   }
 }
 
@@ -332,7 +500,7 @@ bool CheckRecordedResults() {
     const bool same_counts = run.middle_ear.derivative_evaluations == r.derivative_evaluations &&
                              run.middle_ear.passes == r.passes &&
                              run.middle_ear.max_substeps == r.max_substeps;
-    const bool ok = diff <= 1e-9 && same_counts;
+    const bool ok = diff <= testing::kRecordedHazardTolerance && same_counts;
     all = all && ok;
     std::printf("  %-28s %-8s %12.9g A.R.U.  rel. diff %.1e  substeps %s  %s\n", r.waveform.c_str(),
                 ListenerName(r.listener), double{run.cochlea.TotalHazardARU}, diff,
@@ -341,24 +509,78 @@ bool CheckRecordedResults() {
   return all;
 }
 
-void PrintSummary(const SummaryReporter& r) {
-  const double ref = r.Cpu("StiffMiddleEar/reference");
-  const double cur = r.Cpu("StiffMiddleEar/current");
-  const double ref_eval = r.Counter("StiffEvaluation/reference", "ns_per_eval");
-  const double cur_eval = r.Counter("StiffEvaluation/current", "ns_per_eval");
-  const double ref_run = r.Counter("StiffMiddleEar/reference", "ns_per_eval");
-  const double cur_run = r.Counter("StiffMiddleEar/current", "ns_per_eval");
-  std::printf("\nSummary (ratios within this run; %d vector width, %d cores):\n",
-              WidestVectorWidth(), CoreCount());
-  if (ref > 0.0 && cur > 0.0) {
-    std::printf("  middle ear, one listener, one core: %.2fx faster than the reference loop\n",
-                ref / cur);
-    for (const char* part :
-         {"StiffMiddleEar/unpaired", "StiffMiddleEar/width4", "StiffMiddleEar/width2"}) {
-      if (r.Cpu(part) > 0.0) std::printf("    %-26s %.2fx\n", part, ref / r.Cpu(part));
-    }
-    std::printf("  ns per evaluation in the run: reference %.1f, current %.1f\n", ref_run, cur_run);
+void PrintThreads(const SummaryReporter& r, const std::string& what) {
+  const double one = r.Real(what + "/threads:1");
+  if (one <= 0.0) return;
+  std::printf("  %-22s %.3f s on 1 thread", what.c_str(), one * 1e-9);
+  for (const char* threads : {"2", "3", "4", "8", "16"}) {
+    const double t = r.Real(what + "/threads:" + threads);
+    if (t > 0.0) std::printf(", %.3f s on %s (%.2fx)", t * 1e-9, threads, one / t);
   }
+  std::printf("\n");
+}
+
+void PrintUsersSummary(const SummaryReporter& r) {
+  const double ref = r.Cpu("Users/analysis/reference");
+  const double cur = r.Cpu("Users/analysis/current");
+  const double series = r.Cpu("Users/analysis/series");
+  if (cur <= 0.0) return;
+  const double evals = r.Counter("Users/analysis/current", "evals");
+  const double eval_ns = r.Counter("Users/evaluation/current", "ns_per_eval");
+  const double ear_floor = evals * eval_ns;
+  const double reading = r.Cpu("Users/reading");
+  const double forward = r.Cpu("Users/forward");
+  const double inverse = r.Cpu("Users/inverse");
+  const int places = Users().model.params.Places;
+  const double floor = ear_floor + places * inverse + reading + forward;
+  std::printf("\nWhere users run it: Human.par, FRIED160, warned listener, one thread:\n");
+  std::printf(
+      "  whole analysis: %.1f ms (straightforward model %.1f ms: %.2fx faster); "
+      "in a series %.1f ms\n",
+      cur * 1e-6, ref * 1e-6, ref / cur, series * 1e-6);
+  std::printf(
+      "  floor %.1f ms: middle ear %.0f evaluations x %.2f ns = %.1f ms, %d places x "
+      "inverse transform %.3f ms = %.2f ms, reading %.2f ms, forward transform %.3f ms\n",
+      floor * 1e-6, evals, eval_ns, ear_floor * 1e-6, places, inverse * 1e-6,
+      places * inverse * 1e-6, reading * 1e-6, forward * 1e-6);
+  std::printf(
+      "  run / floor: %.2f (in a series %.2f); beyond the floor the first run computes "
+      "the transfer functions, %.1f ms\n",
+      cur / floor, series / floor, r.Cpu("Users/transfers") * 1e-6);
+  const double ear = r.Cpu("Users/middle_ear/current");
+  const double ear_ref = r.Cpu("Users/middle_ear/reference");
+  std::printf(
+      "  middle ear alone: %.1f ms (straightforward loop %.1f ms: %.2fx), "
+      "run / (evaluations x isolated cost) %.2f\n",
+      ear * 1e-6, ear_ref * 1e-6, ear_ref / ear, ear / ear_floor);
+  const double cli = r.Real("Users/korva-cli");
+  if (cli > 0.0) {
+    std::printf("  korva-cli hazard --warned -j 1, from the shell: %.3f s\n", cli * 1e-9);
+  }
+  PrintThreads(r, "Users/one_listener");
+  PrintThreads(r, "Users/both_listeners");
+  const double both_one = r.Real("Users/both_listeners/threads:1");
+  const double both_two = r.Real("Users/both_listeners/threads:2");
+  if (both_two > 0.0) {
+    std::printf("  both listeners, two threads against one: %.2fx\n", both_one / both_two);
+  }
+}
+
+void PrintStiffSummary(const SummaryReporter& r) {
+  const double ref = r.Cpu("Stiff/middle_ear/reference");
+  const double cur = r.Cpu("Stiff/middle_ear/current");
+  const double ref_eval = r.Counter("Stiff/evaluation/reference", "ns_per_eval");
+  const double cur_eval = r.Counter("Stiff/evaluation/current", "ns_per_eval");
+  const double ref_run = r.Counter("Stiff/middle_ear/reference", "ns_per_eval");
+  const double cur_run = r.Counter("Stiff/middle_ear/current", "ns_per_eval");
+  if (ref <= 0.0 || cur <= 0.0) return;
+  std::printf("\nWhere it is slowest: stiff.par, REVERB158, warned listener:\n");
+  std::printf("  middle ear, one core: %.2fx faster than the straightforward loop\n", ref / cur);
+  for (const char* part : {"Stiff/middle_ear/reference+tangent", "Stiff/middle_ear/unpaired",
+                           "Stiff/middle_ear/width4", "Stiff/middle_ear/width2"}) {
+    if (r.Cpu(part) > 0.0) std::printf("    %-36s %.2fx\n", part, ref / r.Cpu(part));
+  }
+  std::printf("  ns per evaluation in the run: reference %.1f, current %.1f\n", ref_run, cur_run);
   if (ref_eval > 0.0 && cur_eval > 0.0) {
     std::printf("  ns per evaluation in isolation: reference %.1f, current %.1f\n", ref_eval,
                 cur_eval);
@@ -366,19 +588,18 @@ void PrintSummary(const SummaryReporter& r) {
         "  floor ratio (run / (evaluations x isolated cost)): reference %.2f, current %.2f\n",
         ref_run / ref_eval, cur_run / cur_eval);
   }
-  for (const char* what : {"StiffOneListener", "StiffBothListeners"}) {
-    const double one = r.Real(std::string(what) + "/threads:1");
-    if (one <= 0.0) continue;
-    std::printf("  %s: %.2f s on 1 thread", what, one * 1e-9);
-    for (const char* threads : {"2", "3", "4", "8", "16"}) {
-      const double t = r.Real(std::string(what) + "/threads:" + threads);
-      if (t > 0.0) std::printf(", %.2f s on %s (%.2fx)", t * 1e-9, threads, one / t);
-    }
-    std::printf("\n");
-  }
+  PrintThreads(r, "Stiff/one_listener");
+  PrintThreads(r, "Stiff/both_listeners");
+}
+
+void PrintSummary(const SummaryReporter& r) {
+  std::printf("\nSummary (ratios within this run; %d vector width, %d cores):\n",
+              WidestVectorWidth(), CoreCount());
+  PrintUsersSummary(r);
+  PrintStiffSummary(r);
   const double files_one = r.Counter("CliExamples/j:1", "files_per_s");
   if (files_one > 0.0) {
-    std::printf("  korva-cli hazard, bundled examples: %.2f files/s with -j 1", files_one);
+    std::printf("\nkorva-cli hazard, bundled examples: %.2f files/s with -j 1", files_one);
     for (const char* threads : {"2", "3", "4", "8", "16"}) {
       const double f = r.Counter(std::string("CliExamples/j:") + threads, "files_per_s");
       if (f > 0.0) std::printf(", %.2f with -j %s (%.2fx)", f, threads, f / files_one);

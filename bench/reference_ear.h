@@ -1,20 +1,27 @@
-// The middle-ear integration as it stood before it was tuned for speed: a
-// straightforward scalar form, kept unchanged here so that every run of the
-// speed benchmark measures the tuned loop against it on the same machine at
-// the same moment (ratios, not remembered timings). Free field only: the
-// benchmark's cases are free-field recordings. kFastTangent swaps the
-// library's tan for the tuned stapes spring, to show what that alone buys.
+// The ear model as it stood before it was tuned for speed: a straightforward
+// scalar middle-ear integration and a cochlea that evaluates every place's
+// transfer function bin by bin with the library's complex functions and
+// transforms with the previous extended-precision transform. Kept here so
+// that every run of the speed benchmark measures the tuned model against it
+// on the same machine at the same moment (ratios, not remembered timings).
+// Free field only: the benchmark's cases are free-field recordings.
+// kFastTangent swaps the library's tan for the tuned stapes spring, to show
+// what that alone buys.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "core/model/cochlea.h"
 #include "core/model/ear_equations.h"
 #include "core/model/middle_ear.h"
+#include "tests/core/model/reference_cochlea.h"
+#include "tests/core/model/reference_transform.h"
 
 namespace korva::reference {
 
@@ -217,6 +224,42 @@ inline MiddleEarStats TimeDomainModel1(const EarModelConstants& c, const ReflexT
   }
   stats.derivative_evaluations = 4 * substeps;
   return stats;
+}
+
+// The cochlea's hazard (the largest place hazard) from the stapes
+// displacement (um), everything computed afresh.
+inline float CochlearHazard(const EarModelParameters& params, std::span<const float> stapes,
+                            float dt) {
+  using Cx = std::complex<double>;
+  const std::int32_t length = FftLengthFor(static_cast<std::int32_t>(stapes.size()));
+  const auto half = static_cast<std::size_t>(length / 2);
+  std::vector<float> sr(half + 1), si(half + 1);
+  for (std::size_t t = 0; t < std::min(stapes.size(), static_cast<std::size_t>(length)); ++t) {
+    (t % 2 == 0 ? sr : si)[t / 2] = stapes[t];
+  }
+  RealFFT(length / 2, sr.data(), si.data(), dt);
+  const StraightforwardCochlea cochlea(params, length, dt);
+  const std::vector<double> scales = PlaceHazardScales(params, params.Places);
+  std::vector<float> pr(half + 1), pi(half + 1), displacement(static_cast<std::size_t>(length));
+  float worst = 0.0f;
+  for (int c = 1; c <= params.Places; ++c) {
+    const std::vector<Cx> transfer = cochlea.Transfer(c);
+    for (std::size_t k = 0; k <= half; ++k) {
+      const Cx product = Cx(sr[k], si[k]) * Cx(static_cast<float>(transfer[k].real()),
+                                               static_cast<float>(transfer[k].imag()));
+      pr[k] = static_cast<float>(product.real());
+      pi[k] = static_cast<float>(product.imag());
+    }
+    InverseRealFFT(length / 2, pr.data(), pi.data(), dt);
+    for (std::size_t m = 0; m < half; ++m) {
+      displacement[2 * m] = pr[m];
+      displacement[2 * m + 1] = pi[m];
+    }
+    worst = std::max(worst, ScanPlace(displacement, scales[static_cast<std::size_t>(c - 1)],
+                                      params.P[62], params.P[55])
+                                .hazard);
+  }
+  return worst;
 }
 
 }  // namespace korva::reference

@@ -120,23 +120,6 @@ double CharacteristicFrequency(const EarModelParameters& params, double x);
 // away): a run is refused rather than reported as an error of the model.
 double MinimumSampleRate(const EarModelParameters& params);
 
-// The reflection term of every bin k = 0..half (frequency k df), computed at
-// the reference place P56; kept in the log domain as well so that places
-// where the wave has decayed to nothing get 0 rather than 0/0.
-struct CochlearReference {
-  std::vector<Complex> ref;     // Ref per bin
-  std::vector<Complex> log_e0;  // ln E at the reference place per bin
-};
-CochlearReference CochlearReferenceTerm(const EarModelConstants& model, double df,
-                                        std::int32_t half);
-
-// The transfer function from stapes displacement to the displacement at
-// place x for bins k = 0..half into `transfer` (resized to half + 1): bin 0
-// is 0 and the Nyquist bin real. Error when the damping leaves a bin where
-// the formulas divide by zero, or a value is not finite.
-void CochlearTransfer(const EarModelConstants& model, double x, double df, std::int32_t half,
-                      const CochlearReference& reference, std::vector<Complex>& transfer);
-
 struct CochlearResult {
   float TotalHazardARU = 0.0f;                        // largest place hazard
   std::array<float, kMaxPlaces + 1> SectionHazard{};  // [1..Places]
@@ -153,10 +136,11 @@ struct CochlearResult {
 // FftLength; leaves the last place's displacement in
 // StapesDisplacement[0..FftLength-1]; fills `movie` (when given; it must have
 // FftLength + 4 rows). RangeError when FftLength exceeds kMaxFftLength.
-// Progress is reported in steps (the stapes waveform and spectrum, the shared
-// terms, two per place), and a stop request ends the run at the next step
-// (Cancelled). With a pool the places are computed side by side (the sink is
-// then called from its threads, one at a time).
+// Progress is reported in steps (the stapes waveform, its spectrum, two per
+// place), and a stop request ends the run at the next step (Cancelled). The
+// places' transfer functions come from CochlearTransfersFor (computed by the
+// first run that needs them). With a pool they and the places are computed
+// side by side (the sink is then called from its threads, one at a time).
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie,
                              ProgressSink& progress, ThreadPool* pool = nullptr);
 CochlearResult CochlearModel(const EarModelConstants& model, Session& session, MovieBuffer* movie);

@@ -1,6 +1,6 @@
-// The equations of motion of the outer- and middle-ear network and the
-// Runge-Kutta passes that integrate them, written for the machine's vector
-// units. Most callers want middle_ear.h.
+// The equations of motion of the outer- and middle-ear network, written for
+// the machine's vector units, in the form the Runge-Kutta integrator
+// (runge_kutta.h) takes. Most callers want middle_ear.h.
 //
 // The network is a chain of coordinates joined by springs and dampers. With
 // coordinate j kept in lane j - 1 of a few vectors, every link force is
@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "core/model/ear_model.h"
+#include "core/model/runge_kutta.h"
 
 namespace korva {
 
@@ -301,122 +302,49 @@ struct EarPasses {
     }
   }
 
-  // One integration of the interval with a fixed number of substeps.
-  struct Pass {
-    Vec Q[kVectors], V[kVectors];    // the state
-    Vec Qt[kVectors], Vt[kVectors];  // the point of the next stage
-    Vec a[kVectors];
-    Vec sum_v[kVectors], sum_a[kVectors];  // the stage slopes so far
-    double h, half, sixth, dp, df1, df2;
+  // One sample interval's equations, as the integrator takes them
+  // (core/model/runge_kutta.h): the pressure and the reflex factors rise
+  // linearly across the interval.
+  class Interval {
+   public:
+    using Value = Vec;
+    using State = EarState;
+    static constexpr int kSize = kVectors;
+    struct Drive {
+      double p, dp, f1, df1, f2, df2;  // at the start, and per substep
+    };
 
-    [[gnu::always_inline]] void Start(const EarState& start, int substeps, double dt,
-                                      const IntervalDrive& d) {
-      h = dt / substeps;
-      half = 0.5 * h;
-      sixth = h / 6.0;
-      dp = (d.p_next - d.p_prev) / substeps;
-      df1 = (d.f1e - d.f1s) / substeps;
-      df2 = (d.f2e - d.f2s) / substeps;
-      Load(Q, start.Q.data());
-      Load(V, start.V.data());
+    [[gnu::always_inline]] Interval(const EarModelConstants& c,
+                                    const EarLaneCoefficients& coefficients, const IntervalDrive& d)
+        : c_(c), d_(d) {
+      EarPasses::Load(k_, coefficients);
     }
 
-    [[gnu::always_inline]] void Finish(EarState& state) const {
-      std::memcpy(state.Q.data(), Q, sizeof Q);
-      std::memcpy(state.V.data(), V, sizeof V);
+    [[gnu::always_inline]] Drive DriveFor(int substeps) const {
+      return {d_.p_prev, (d_.p_next - d_.p_prev) / substeps, d_.f1s, (d_.f1e - d_.f1s) / substeps,
+              d_.f2s,    (d_.f2e - d_.f2s) / substeps};
     }
 
-    // Stage `stage` (1..4) of substep m of classical Runge-Kutta: slopes at
-    // the substep's start, twice at its middle, at its end; the stage
-    // slopes are summed as they come, h/6 (k1 + 2 k2 + 2 k3 + k4).
-    [[gnu::always_inline]] void Stage(const EarModelConstants& c, const Coefficients& k,
-                                      const IntervalDrive& d, int m, int stage) {
-      const double s = stage == 1 ? m - 1.0 : stage == 4 ? double(m) : m - 0.5;
-      const double p = d.p_prev + s * dp;
-      const double f1 = d.f1s + s * df1;
-      const double f2 = d.f2s + s * df2;
-      if (stage == 1) {
-        Accelerations(c, k, Q, V, p, f1, f2, a);
-#pragma GCC unroll 24
-        for (int j = 0; j < kVectors; ++j) {
-          sum_v[j] = V[j];
-          sum_a[j] = a[j];
-          Qt[j] = Q[j] + half * V[j];
-          Vt[j] = V[j] + half * a[j];
-        }
-        return;
-      }
-      Accelerations(c, k, Qt, Vt, p, f1, f2, a);
-      if (stage == 4) {
-#pragma GCC unroll 24
-        for (int j = 0; j < kVectors; ++j) {
-          Q[j] += sixth * (sum_v[j] + Vt[j]);
-          V[j] += sixth * (sum_a[j] + a[j]);
-        }
-        return;
-      }
-      const double step = stage == 2 ? half : h;
-#pragma GCC unroll 24
-      for (int j = 0; j < kVectors; ++j) {
-        sum_v[j] += 2.0 * Vt[j];
-        sum_a[j] += 2.0 * a[j];
-        Qt[j] = Q[j] + step * Vt[j];
-        Vt[j] = V[j] + step * a[j];
-      }
+    [[gnu::always_inline]] void Accelerations(const Drive& d, double s, const Vec* q, const Vec* v,
+                                              Vec* a) const {
+      EarPasses::Accelerations(c_, k_, q, v, d.p + s * d.dp, d.f1 + s * d.df1, d.f2 + s * d.df2, a);
     }
+
+    [[gnu::always_inline]] static void Load(const EarState& from, Vec* q, Vec* v) {
+      EarPasses::Load(q, from.Q.data());
+      EarPasses::Load(v, from.V.data());
+    }
+
+    [[gnu::always_inline]] static void Store(const Vec* q, const Vec* v, EarState& to) {
+      std::memcpy(to.Q.data(), q, sizeof(Vec) * kVectors);
+      std::memcpy(to.V.data(), v, sizeof(Vec) * kVectors);
+    }
+
+   private:
+    const EarModelConstants& c_;
+    const IntervalDrive d_;
+    Coefficients k_;
   };
-
-  // The interval with `substeps` substeps from `start` into `state`.
-  [[gnu::always_inline]] static void Integrate(const EarModelConstants& c,
-                                               const EarLaneCoefficients& coefficients,
-                                               const EarState& start, EarState& state, int substeps,
-                                               double dt, const IntervalDrive& d) {
-    Coefficients k;
-    Load(k, coefficients);
-    Pass pass;
-    pass.Start(start, substeps, dt, d);
-    for (int m = 1; m <= substeps; ++m) {
-      pass.Stage(c, k, d, m, 1);
-      pass.Stage(c, k, d, m, 2);
-      pass.Stage(c, k, d, m, 3);
-      pass.Stage(c, k, d, m, 4);
-    }
-    pass.Finish(state);
-  }
-
-  // The interval twice from the same start, with n substeps into `coarse`
-  // and with 2n into `fine`. Each pass is a chain of dependent stages whose
-  // latency, not the arithmetic, sets the pace; interleaving one stage of
-  // the coarse pass with every two of the fine one lets the processor fill
-  // the waits of either chain with the other's work.
-  [[gnu::always_inline]] static void IntegratePair(const EarModelConstants& c,
-                                                   const EarLaneCoefficients& coefficients,
-                                                   const EarState& start, EarState& coarse,
-                                                   EarState& fine, int n, double dt,
-                                                   const IntervalDrive& d) {
-    Coefficients k;
-    Load(k, coefficients);
-    Pass a, b;
-    a.Start(start, n, dt, d);
-    b.Start(start, 2 * n, dt, d);
-    for (int m = 1; m <= n; ++m) {
-      const int first = 2 * m - 1;
-      b.Stage(c, k, d, first, 1);
-      a.Stage(c, k, d, m, 1);
-      b.Stage(c, k, d, first, 2);
-      b.Stage(c, k, d, first, 3);
-      a.Stage(c, k, d, m, 2);
-      b.Stage(c, k, d, first, 4);
-      b.Stage(c, k, d, first + 1, 1);
-      a.Stage(c, k, d, m, 3);
-      b.Stage(c, k, d, first + 1, 2);
-      b.Stage(c, k, d, first + 1, 3);
-      a.Stage(c, k, d, m, 4);
-      b.Stage(c, k, d, first + 1, 4);
-    }
-    a.Finish(coarse);
-    b.Finish(fine);
-  }
 };
 
 }  // namespace korva

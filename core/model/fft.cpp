@@ -1,7 +1,13 @@
 #include "core/model/fft.h"
 
+#include <fftw3.h>
+
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
+#include <mutex>
+#include <new>
 #include <numbers>
 #include <string>
 
@@ -31,92 +37,71 @@ void CheckTransform(std::int32_t n, const SpectrumBuffer& re, const SpectrumBuff
   im.CheckRange(1, last_index);
 }
 
-// Values stored as single precision; intermediate arithmetic is carried wider
-// and rounded once at the store, as the program has always done.
-inline float Store(Extended value) {
-  return static_cast<float>(value);
-}
-
-void ComplexFFTUnchecked(std::int32_t n, float* re, float* im, bool forward, float scale) {
-  // 1-based views so the index arithmetic reads like the algorithm.
-  float* const r1 = re - 1;
-  float* const i1 = im - 1;
-
-  // Bit-reversal permutation.
-  std::int32_t j = 1;
-  for (std::int32_t i = 1; i <= n - 1; ++i) {
-    if (i < j) {
-      std::swap(r1[i], r1[j]);
-      std::swap(i1[i], i1[j]);
-    }
-    std::int32_t k = n / 2;
-    while (k < j) {
-      j -= k;
-      k /= 2;
-    }
-    j += k;
-  }
-
-  // Butterflies. Each stage produces its twiddles by a running product of one
-  // sine/cosine pair, kept in double; the sequence u_p is therefore fixed and
-  // the order in which butterflies sharing a twiddle are visited is free. Up
-  // to kBlock twiddles are formed ahead so that the array is walked block by
-  // block rather than once per twiddle, which keeps large transforms in cache
-  // without changing a single result bit.
-  constexpr std::int32_t kBlock = 64;
-  double ur_block[kBlock];
-  double ui_block[kBlock];
-  for (std::int32_t half = 1; half < n; half *= 2) {
-    const std::int32_t span = 2 * half;
-    const double theta = std::numbers::pi / half;
-    const CosSin step = SinCos(theta);
-    const double wr = step.cos;
-    const double wi = forward ? -step.sin : step.sin;
-    double ur = 1.0;
-    double ui = 0.0;
-    for (std::int32_t p0 = 1; p0 <= half; p0 += kBlock) {
-      const std::int32_t count = std::min(kBlock, half - p0 + 1);
-      for (std::int32_t b = 0; b < count; ++b) {
-        ur_block[b] = ur;
-        ui_block[b] = ui;
-        const double next_r = static_cast<double>(Extended(ur) * wr - Extended(ui) * wi);
-        ui = static_cast<double>(Extended(ur) * wi + Extended(ui) * wr);
-        ur = next_r;
-      }
-      for (std::int32_t base = 0; base < n; base += span) {
-        for (std::int32_t b = 0; b < count; ++b) {
-          const std::int32_t q = base + p0 + b;
-          const std::int32_t r = q + half;
-          const Extended ur_e = ur_block[b];
-          const Extended ui_e = ui_block[b];
-          const Extended tr = Extended(r1[r]) * ur_e - Extended(i1[r]) * ui_e;
-          const Extended ti = Extended(i1[r]) * ur_e + Extended(r1[r]) * ui_e;
-          const Extended zr = r1[q];
-          const Extended zi = i1[q];
-          r1[r] = Store(zr - tr);
-          i1[r] = Store(zi - ti);
-          r1[q] = Store(zr + tr);
-          i1[q] = Store(zi + ti);
-        }
-      }
-    }
-  }
-
-  const Extended factor = forward ? Extended(scale) / 2 : 1 / (Extended(2) * n * Extended(scale));
-  for (std::int32_t i = 1; i <= n; ++i) {
-    r1[i] = Store(r1[i] * factor);
-    i1[i] = Store(i1[i] * factor);
-  }
-}
-
-// Advances the unpacking twiddle u by w, rounding to double as stored.
-inline void Rotate(double& ur, double& ui, double wr, double wi) {
-  const double next_r = static_cast<double>(Extended(wr) * ur - Extended(wi) * ui);
-  ui = static_cast<double>(Extended(wi) * ur + Extended(wr) * ui);
-  ur = next_r;
-}
+constexpr std::int32_t kLongestTransform = 1 << 22;
 
 }  // namespace
+
+template <typename T>
+TransformArray<T>::TransformArray(std::size_t count)
+    : values_(static_cast<T*>(fftw_malloc(sizeof(T) * std::max<std::size_t>(count, 1)))),
+      count_(count) {
+  if (!values_) throw std::bad_alloc();
+}
+
+template <typename T>
+void TransformArray<T>::Free::operator()(T* p) const {
+  fftw_free(p);
+}
+
+template class TransformArray<double>;
+template class TransformArray<std::complex<double>>;
+
+const RealTransform& RealTransform::Of(std::int32_t length) {
+  if (!IsPowerOfTwo(length) || length < 2 || length > kLongestTransform) {
+    throw Error("Transform length " + std::to_string(length) + " is not a power of two from 2 to " +
+                std::to_string(kLongestTransform));
+  }
+  // One plan pair per length for the whole process. FFTW's planner is not
+  // reentrant, so plans are made under this lock; running them is
+  // thread-safe. Estimated rather than measured plans: the same length then
+  // always gets the same plan, and the same input the same bits.
+  // The plans live as long as the process: a thread may still run one while
+  // the program exits.
+  static std::mutex mutex;
+  static auto& plans = *new std::array<std::unique_ptr<RealTransform>, 23>;  // by log2 length
+  const auto slot = static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(length)));
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!plans[slot]) {
+    RealSeries x(static_cast<std::size_t>(length));
+    HalfSpectrum X(static_cast<std::size_t>(length / 2 + 1));
+    auto* bins = reinterpret_cast<fftw_complex*>(X.data());
+    fftw_plan forward = fftw_plan_dft_r2c_1d(length, x.data(), bins, FFTW_ESTIMATE);
+    fftw_plan inverse = fftw_plan_dft_c2r_1d(length, bins, x.data(), FFTW_ESTIMATE);
+    if (forward == nullptr || inverse == nullptr) {
+      throw Error("No transform of length " + std::to_string(length) + " could be planned");
+    }
+    plans[slot].reset(new RealTransform(length, forward, inverse));
+  }
+  return *plans[slot];
+}
+
+void RealTransform::Forward(RealSeries& x, HalfSpectrum& X) const {
+  if (x.size() < static_cast<std::size_t>(length_) ||
+      X.size() < static_cast<std::size_t>(length_ / 2 + 1)) {
+    throw RangeError("transform arrays shorter than the transform");
+  }
+  fftw_execute_dft_r2c(static_cast<fftw_plan>(forward_), x.data(),
+                       reinterpret_cast<fftw_complex*>(X.data()));
+}
+
+void RealTransform::Inverse(HalfSpectrum& X, RealSeries& x) const {
+  if (x.size() < static_cast<std::size_t>(length_) ||
+      X.size() < static_cast<std::size_t>(length_ / 2 + 1)) {
+    throw RangeError("transform arrays shorter than the transform");
+  }
+  fftw_execute_dft_c2r(static_cast<fftw_plan>(inverse_), reinterpret_cast<fftw_complex*>(X.data()),
+                       x.data());
+}
 
 SpectrumBuffer::SpectrumBuffer(std::int32_t capacity) {
   if (capacity < 1 || capacity > kLargestCapacity) {
@@ -150,65 +135,39 @@ void PackRealSeries(std::span<const float> samples, SpectrumBuffer& re, Spectrum
   }
 }
 
-void ComplexFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, bool forward, float scale) {
-  CheckTransform(n, re, im, n, scale);
-  ComplexFFTUnchecked(n, re.data1(), im.data1(), forward, scale);
-}
-
 void RealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt) {
   CheckTransform(n, re, im, std::int64_t{n} + 1, dt);
-  ComplexFFTUnchecked(n, re.data1(), im.data1(), true, dt);
-
-  float* const r1 = re.data1() - 1;
-  float* const i1 = im.data1() - 1;
-  r1[n + 1] = r1[1];
-  i1[n + 1] = i1[1];
-
-  // Split the transform of the packed pairs into the spectrum of the real
-  // series. The usual factor 1/2 is already in the forward scale dt/2.
-  const CosSin w = SinCos(std::numbers::pi / n);
-  double ur = 1.0;
-  double ui = 0.0;
-  for (std::int32_t i = 1; i <= n / 2 + 1; ++i) {
-    const std::int32_t j = n + 2 - i;
-    const Extended h1r = Extended(r1[i]) + r1[j];
-    const Extended h1i = Extended(i1[i]) + i1[j];
-    const Extended h2r = Extended(r1[i]) - r1[j];
-    const Extended h2i = Extended(i1[i]) - i1[j];
-    const Extended tr = ur * h1i - ui * h2r;
-    const Extended ti = ui * h1i + ur * h2r;
-    r1[i] = Store(h1r + tr);
-    i1[i] = Store(h2i - ti);
-    r1[j] = Store(h1r - tr);
-    i1[j] = Store(-h2i - ti);
-    Rotate(ur, ui, w.cos, w.sin);
+  const RealTransform& transform = RealTransform::Of(2 * n);
+  RealSeries x(2 * static_cast<std::size_t>(n));
+  HalfSpectrum X(static_cast<std::size_t>(n) + 1);
+  const float* r = re.data1();
+  const float* i = im.data1();
+  for (std::int32_t m = 0; m < n; ++m) {
+    x[2 * static_cast<std::size_t>(m)] = r[m];
+    x[2 * static_cast<std::size_t>(m) + 1] = i[m];
+  }
+  transform.Forward(x, X);
+  // The factor dt makes the sum an estimate of the continuous transform.
+  for (std::int32_t k = 0; k <= n; ++k) {
+    re.data1()[k] = static_cast<float>(X[static_cast<std::size_t>(k)].real() * dt);
+    im.data1()[k] = static_cast<float>(X[static_cast<std::size_t>(k)].imag() * dt);
   }
 }
 
 void InverseRealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt) {
   CheckTransform(n, re, im, std::int64_t{n} + 1, dt);
-  float* const r1 = re.data1() - 1;
-  float* const i1 = im.data1() - 1;
-
-  const CosSin w = SinCos(-std::numbers::pi / n);
-  double ur = 1.0;
-  double ui = 0.0;
-  for (std::int32_t i = 1; i <= n / 2 + 1; ++i) {
-    const std::int32_t j = n + 2 - i;
-    const Extended h1r = Extended(r1[i]) + r1[j];
-    const Extended h1i = Extended(i1[i]) + i1[j];
-    const Extended h2r = Extended(r1[i]) - r1[j];
-    const Extended h2i = Extended(i1[i]) - i1[j];
-    const Extended tr = ui * h2r - ur * h1i;
-    const Extended ti = ur * h2r + ui * h1i;
-    r1[i] = Store(h1r + tr);
-    i1[i] = Store(ti + h2i);
-    r1[j] = Store(h1r - tr);
-    i1[j] = Store(ti - h2i);
-    Rotate(ur, ui, w.cos, w.sin);
+  const RealTransform& transform = RealTransform::Of(2 * n);
+  RealSeries x(2 * static_cast<std::size_t>(n));
+  HalfSpectrum X(static_cast<std::size_t>(n) + 1);
+  for (std::int32_t k = 0; k <= n; ++k) {
+    X[static_cast<std::size_t>(k)] = {re.data1()[k], im.data1()[k]};
   }
-
-  ComplexFFTUnchecked(n, re.data1(), im.data1(), false, dt);
+  transform.Inverse(X, x);
+  const double scale = 1.0 / (2.0 * n * dt);
+  for (std::int32_t m = 0; m < n; ++m) {
+    re.data1()[m] = static_cast<float>(x[2 * static_cast<std::size_t>(m)] * scale);
+    im.data1()[m] = static_cast<float>(x[2 * static_cast<std::size_t>(m) + 1] * scale);
+  }
 }
 
 Complex ComplexMultiply(Complex a, Complex b) {

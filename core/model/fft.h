@@ -1,6 +1,6 @@
-// The numeric kernels every spectral computation shares: a radix-2 complex
-// FFT, the real forward and inverse transforms built on it, complex helpers
-// and the A and C frequency weightings.
+// The numeric kernels every spectral computation shares: planned real
+// transforms, the program's one-based real forward and inverse transforms
+// built on them, complex helpers and the A and C frequency weightings.
 //
 // Conventions, fixed once for the whole program:
 // - Buffers are indexed from 1. A real series x[0..N-1], N = 2n, is packed as
@@ -9,9 +9,14 @@
 //   and equals dt * sum_t x[t] exp(-2 pi j k t / N): an estimate of the
 //   continuous Fourier transform (Pa s for x in Pa). Index 1 is DC, n+1 Nyquist.
 // - InverseRealFFT undoes RealFFT with the same n and dt.
+// - The transforms compute in double precision and round once when they
+//   store into the single-precision buffers.
 #pragma once
 
+#include <complex>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -67,12 +72,63 @@ struct ComplexF {
 // RangeError when the buffers are too small.
 void PackRealSeries(std::span<const float> samples, SpectrumBuffer& re, SpectrumBuffer& im);
 
-// In-place transform of re[1..n] + j im[1..n]; n a power of two. Forward
-// multiplies by scale/2, inverse by 1/(2 n scale). The transforms throw Error
-// for an n that is not a power of two or a scale/dt that is not finite and
-// positive, and RangeError when the buffers hold fewer than n (complex) or
-// n + 1 (real) elements; the buffers are untouched then.
-void ComplexFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, bool forward, float scale);
+// The real transforms of one length N (a power of two, 2 .. 2^22), planned
+// once per length for the whole process (FFTW, double precision) and safe
+// to run from any number of threads at once:
+//   Forward: X[k] = sum_t x[t] exp(-2 pi j k t / N), k = 0..N/2
+//   Inverse: x[t] = sum over the Hermitian spectrum of X[k] exp(+2 pi j k t / N)
+// Both unscaled (Inverse(Forward(x)) = N x); the imaginary parts of the DC
+// and Nyquist bins take no part in Inverse, which overwrites its spectrum.
+// The arrays must come from TransformArray, which gives them the alignment
+// the plans were made for.
+template <typename T>
+class TransformArray {
+ public:
+  explicit TransformArray(std::size_t count);
+  T* data() { return values_.get(); }
+  const T* data() const { return values_.get(); }
+  std::span<T> span() { return {values_.get(), count_}; }
+  std::span<const T> span() const { return {values_.get(), count_}; }
+  std::size_t size() const { return count_; }
+  T& operator[](std::size_t i) { return values_[i]; }
+  T operator[](std::size_t i) const { return values_[i]; }
+
+ private:
+  struct Free {
+    void operator()(T* p) const;
+  };
+  std::unique_ptr<T[], Free> values_;
+  std::size_t count_;
+};
+using RealSeries = TransformArray<double>;
+using HalfSpectrum = TransformArray<std::complex<double>>;
+
+class RealTransform {
+ public:
+  // The transform of `length` samples; Error for a length that is not a
+  // power of two from 2 to 2^22.
+  static const RealTransform& Of(std::int32_t length);
+
+  std::int32_t length() const { return length_; }
+  // x: length values; X: length / 2 + 1 bins.
+  void Forward(RealSeries& x, HalfSpectrum& X) const;
+  void Inverse(HalfSpectrum& X, RealSeries& x) const;
+
+  RealTransform(const RealTransform&) = delete;
+  RealTransform& operator=(const RealTransform&) = delete;
+
+ private:
+  RealTransform(std::int32_t length, void* forward, void* inverse)
+      : length_(length), forward_(forward), inverse_(inverse) {}
+  std::int32_t length_;
+  void* forward_;  // the FFTW plans
+  void* inverse_;
+};
+
+// The one-based transforms on a pair of buffers. They throw Error for an n
+// that is not a power of two or a dt that is not finite and positive, and
+// RangeError when the buffers hold fewer than n + 1 elements; the buffers
+// are untouched then.
 void RealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt);
 void InverseRealFFT(std::int32_t n, SpectrumBuffer& re, SpectrumBuffer& im, float dt);
 

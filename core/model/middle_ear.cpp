@@ -8,6 +8,7 @@
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
+#include "core/model/runge_kutta.h"
 
 namespace korva {
 namespace {
@@ -37,17 +38,36 @@ struct PassKernels {
 };
 
 template <EarVariant kVariant, int kWidth>
+[[gnu::always_inline]] inline void IntegrateOnce(const EarModelConstants& c,
+                                                 const EarLaneCoefficients& k,
+                                                 const EarState& start, EarState& state, int n,
+                                                 double dt, const IntervalDrive& d) {
+  const typename EarPasses<kVariant, kWidth>::Interval equations(c, k, d);
+  IntegrateInterval(equations, start, state, n, dt);
+}
+
+template <EarVariant kVariant, int kWidth>
+[[gnu::always_inline]] inline void IntegrateTwice(const EarModelConstants& c,
+                                                  const EarLaneCoefficients& k,
+                                                  const EarState& start, EarState& coarse,
+                                                  EarState& fine, int n, double dt,
+                                                  const IntervalDrive& d) {
+  const typename EarPasses<kVariant, kWidth>::Interval equations(c, k, d);
+  IntegrateIntervalTwice(equations, start, coarse, fine, n, dt);
+}
+
+template <EarVariant kVariant, int kWidth>
 [[gnu::flatten]] void Integrate(const EarModelConstants& c, const EarLaneCoefficients& k,
                                 const EarState& start, EarState& state, int n, double dt,
                                 const IntervalDrive& d) {
-  EarPasses<kVariant, kWidth>::Integrate(c, k, start, state, n, dt, d);
+  IntegrateOnce<kVariant, kWidth>(c, k, start, state, n, dt, d);
 }
 
 template <EarVariant kVariant, int kWidth>
 [[gnu::flatten]] void IntegratePair(const EarModelConstants& c, const EarLaneCoefficients& k,
                                     const EarState& start, EarState& coarse, EarState& fine, int n,
                                     double dt, const IntervalDrive& d) {
-  EarPasses<kVariant, kWidth>::IntegratePair(c, k, start, coarse, fine, n, dt, d);
+  IntegrateTwice<kVariant, kWidth>(c, k, start, coarse, fine, n, dt, d);
 }
 
 #if defined(__x86_64__)
@@ -56,14 +76,14 @@ template <EarVariant kVariant>
                                                          const EarLaneCoefficients& k,
                                                          const EarState& start, EarState& state,
                                                          int n, double dt, const IntervalDrive& d) {
-  EarPasses<kVariant, 8>::Integrate(c, k, start, state, n, dt, d);
+  IntegrateOnce<kVariant, 8>(c, k, start, state, n, dt, d);
 }
 
 template <EarVariant kVariant>
 [[gnu::target("avx512f"), gnu::flatten]] void IntegratePair8(
     const EarModelConstants& c, const EarLaneCoefficients& k, const EarState& start,
     EarState& coarse, EarState& fine, int n, double dt, const IntervalDrive& d) {
-  EarPasses<kVariant, 8>::IntegratePair(c, k, start, coarse, fine, n, dt, d);
+  IntegrateTwice<kVariant, 8>(c, k, start, coarse, fine, n, dt, d);
 }
 
 template <EarVariant kVariant>
@@ -71,7 +91,7 @@ template <EarVariant kVariant>
                                                       const EarLaneCoefficients& k,
                                                       const EarState& start, EarState& state, int n,
                                                       double dt, const IntervalDrive& d) {
-  EarPasses<kVariant, 4>::Integrate(c, k, start, state, n, dt, d);
+  IntegrateOnce<kVariant, 4>(c, k, start, state, n, dt, d);
 }
 
 template <EarVariant kVariant>
@@ -80,7 +100,7 @@ template <EarVariant kVariant>
                                                           const EarState& start, EarState& coarse,
                                                           EarState& fine, int n, double dt,
                                                           const IntervalDrive& d) {
-  EarPasses<kVariant, 4>::IntegratePair(c, k, start, coarse, fine, n, dt, d);
+  IntegrateTwice<kVariant, 4>(c, k, start, coarse, fine, n, dt, d);
 }
 #endif
 
@@ -193,6 +213,45 @@ double RefinementError(const EarState& coarse, const EarState& fine) {
   return err;
 }
 
+// The passes of one sample for the integrator's substep rule. Where the
+// rule is expensive and a worker of the pool is idle, that worker takes the
+// n-substep pass while the run's thread takes the 2n one.
+struct EarSamplePasses {
+  const PassKernels& kernels;
+  const EarModelConstants& c;
+  const EarLaneCoefficients& k;
+  double dt;
+  const IntegrationOptions& options;
+  std::int32_t sample = 0;
+  IntervalDrive drive{};
+  std::optional<CoarsePassHelper> helper;
+
+  void Twice(const EarState& start, EarState& coarse, EarState& fine, int n) {
+    if (options.pool != nullptr && !helper && n >= kHelpedSubsteps &&
+        sample % kHelperSearchStride == 1 && options.pool->HasIdleWorker()) {
+      helper.emplace(*options.pool, kernels, c, k, dt);
+    }
+    if (helper && helper->Ready() && n >= kHelpedSubsteps) {
+      helper->Post(start, n, drive);
+      kernels.integrate(c, k, start, fine, 2 * n, dt, drive);
+      helper->Collect(coarse);
+    } else if (options.paired_passes) {
+      kernels.pair(c, k, start, coarse, fine, n, dt, drive);
+    } else {
+      kernels.integrate(c, k, start, coarse, n, dt, drive);
+      kernels.integrate(c, k, start, fine, 2 * n, dt, drive);
+    }
+  }
+
+  void Once(const EarState& start, EarState& out, int n) {
+    kernels.integrate(c, k, start, out, n, dt, drive);
+  }
+
+  static double Disagreement(const EarState& coarse, const EarState& fine) {
+    return RefinementError(coarse, fine);
+  }
+};
+
 bool StateFinite(const EarState& s) {
   double sum = 0.0;
   for (int j = 0; j < 24; ++j) sum += s.Q[j] * 0.0 + s.V[j] * 0.0;
@@ -216,16 +275,17 @@ MiddleEarStats Integrate(EarVariant variant, bool prediction, const EarModelCons
   const PassKernels kernels = KernelsFor(variant, width);
   const EarLaneCoefficients coefficients = LaneCoefficients(variant, c);
   const double gain = prediction ? kPredictionGain : kLocationGain;
-  const double reduction = c.params.SubstepReduction();
   const std::int32_t last = count - 1;
   const std::int32_t stride = ProgressStride(last);
   const std::int32_t k0 = timing.ReflexOnsetSample;
-  const double min_n = std::clamp<std::int32_t>(options.minimum_substeps, 1, kMaxSubsteps / 2);
+  const SubstepRule rule{c.params.SubstepReduction(),
+                         std::clamp<std::int32_t>(options.minimum_substeps, 1, kMaxSubsteps / 2),
+                         kMaxSubsteps, kSubstepTolerance};
 
   EarState state;
   EarState start;
   EarState coarse;
-  std::optional<CoarsePassHelper> helper;
+  EarSamplePasses passes{kernels, c, coefficients, dt, options, 0, {}, std::nullopt};
   float f1s = 1.0f, f1e = 1.0f, f2s = 1.0f, f2e = 1.0f;
   float r = timing.ReflexStart;
   std::int32_t n = kInitialSubsteps;
@@ -248,40 +308,14 @@ MiddleEarStats Integrate(EarVariant variant, bool prediction, const EarModelCons
       f1e = c.F1;
       f2e = c.F2;
     }
-    const IntervalDrive drive{p_prev, p_next, f1s, f1e, f2s, f2e};
-
-    // N, then 2N from the same start; doubling while the velocities of the
-    // last two passes disagree.
-    const double reduced = std::nearbyint(n / reduction);
-    n = static_cast<std::int32_t>(std::clamp(reduced, min_n, kMaxSubsteps / 2.0));
+    passes.sample = i;
+    passes.drive = {p_prev, p_next, f1s, f1e, f2s, f2e};
     start = state;
-    if (options.pool != nullptr && !helper && n >= kHelpedSubsteps &&
-        i % kHelperSearchStride == 1 && options.pool->HasIdleWorker()) {
-      helper.emplace(*options.pool, kernels, c, coefficients, dt);
-    }
-    if (helper && helper->Ready() && n >= kHelpedSubsteps) {
-      helper->Post(start, n, drive);
-      kernels.integrate(c, coefficients, start, state, 2 * n, dt, drive);
-      helper->Collect(coarse);
-    } else if (options.paired_passes) {
-      kernels.pair(c, coefficients, start, coarse, state, n, dt, drive);
-    } else {
-      kernels.integrate(c, coefficients, start, coarse, n, dt, drive);
-      kernels.integrate(c, coefficients, start, state, 2 * n, dt, drive);
-    }
-    substeps_total += 3LL * n;
-    stats.passes += 2;
-    n *= 2;
-    double err = RefinementError(coarse, state);
-    while (err > kSubstepTolerance && n <= kMaxSubsteps / 2) {
-      coarse = state;
-      n *= 2;
-      kernels.integrate(c, coefficients, start, state, n, dt, drive);
-      substeps_total += n;
-      ++stats.passes;
-      err = RefinementError(coarse, state);
-    }
-    if (err > kSubstepTolerance) ++stats.capped_samples;
+    const SampleSubsteps taken = IntegrateSample(passes, rule, n, start, coarse, state);
+    n = taken.substeps;
+    substeps_total += taken.substeps_run;
+    stats.passes += taken.passes;
+    if (taken.capped) ++stats.capped_samples;
     stats.max_substeps = std::max(stats.max_substeps, n);
 
     if (!StateFinite(state)) {

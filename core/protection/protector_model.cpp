@@ -7,6 +7,7 @@
 
 #include "core/common/error.h"
 #include "core/common/numbers.h"
+#include "core/model/runge_kutta.h"
 
 namespace korva {
 
@@ -89,62 +90,124 @@ inline void Accelerations(const Constants& k, const double* x, const double* w, 
   a[3] = (k.R4 * a[0] + k.K4 * w[0] - (k.K4 + k.K1) * w[3]) * k.nodeInv;
 }
 
-template <int Law>
-void Step(const Constants& k, ProtectorState& s, double dt, std::int32_t n, float p_start,
-          float p_end) {
-  const double h = dt / n;
-  const double half = 0.5 * h;
-  const double delta = (static_cast<double>(p_end) - p_start) / n;
-  double x[4], w[4], xs[4], ws[4];
-  double a1[4], a2[4], a3[4], a4[4];
-  double v2[4], v3[4], v4[4];
+bool Finite(const ProtectorState& s) {
   for (int j = 0; j < 4; ++j) {
-    x[j] = s.x[j];
-    w[j] = s.w[j];
+    if (!std::isfinite(s.x[j]) || !std::isfinite(s.w[j])) return false;
   }
-  for (std::int32_t step = 1; step <= n; ++step) {
-    // The drive at the stage times is held in single precision, as the samples are.
-    const float p0 = static_cast<float>(p_start + (step - 1) * delta);
-    const float pm = static_cast<float>(p_start + (step - 0.5) * delta);
-    const float p1 = static_cast<float>(p_start + step * delta);
-    Accelerations<Law>(k, x, w, p0, a1);
-    for (int j = 0; j < 4; ++j) {
-      xs[j] = x[j] + half * w[j];
-      ws[j] = v2[j] = w[j] + half * a1[j];
-    }
-    Accelerations<Law>(k, xs, ws, pm, a2);
-    for (int j = 0; j < 4; ++j) {
-      xs[j] = x[j] + half * v2[j];
-      ws[j] = v3[j] = w[j] + half * a2[j];
-    }
-    Accelerations<Law>(k, xs, ws, pm, a3);
-    for (int j = 0; j < 4; ++j) {
-      xs[j] = x[j] + h * v3[j];
-      ws[j] = v4[j] = w[j] + h * a3[j];
-    }
-    Accelerations<Law>(k, xs, ws, p1, a4);
-    for (int j = 0; j < 4; ++j) {
-      x[j] += h / 6.0 * (w[j] + 2.0 * v2[j] + 2.0 * v3[j] + v4[j]);
-      w[j] += h / 6.0 * (a1[j] + 2.0 * a2[j] + 2.0 * a3[j] + a4[j]);
-    }
-  }
-  for (int j = 0; j < 4; ++j) {
-    s.x[j] = x[j];
-    s.w[j] = w[j];
-  }
+  return true;
 }
 
-using StepFn = void (*)(const Constants&, ProtectorState&, double, std::int32_t, float, float);
+// The circuit's equations over one sample interval, as the integrator takes
+// them (core/model/runge_kutta.h): the drive rises linearly from p_start to
+// p_end and is held in single precision at the stage times, as the samples
+// are.
+template <int Law>
+class CircuitInterval {
+ public:
+  using Value = double;
+  using State = ProtectorState;
+  static constexpr int kSize = 4;
+  struct Drive {
+    double p_start, delta;  // at the start, and per substep
+  };
 
-StepFn StepFor(int power_law, bool linear) {
-  if (linear) return &Step<-1>;
-  switch (power_law) {
+  CircuitInterval(const Constants& k, float p_start, float p_end)
+      : k_(k), p_start_(p_start), p_end_(p_end) {}
+
+  Drive DriveFor(int substeps) const {
+    return {p_start_, (static_cast<double>(p_end_) - p_start_) / substeps};
+  }
+
+  void Accelerations(const Drive& d, double position, const double* x, const double* w,
+                     double* a) const {
+    const float p = static_cast<float>(d.p_start + position * d.delta);
+    korva::Accelerations<Law>(k_, x, w, p, a);
+  }
+
+  static void Load(const ProtectorState& s, double* x, double* w) {
+    std::copy(s.x.begin(), s.x.end(), x);
+    std::copy(s.w.begin(), s.w.end(), w);
+  }
+
+  static void Store(const double* x, const double* w, ProtectorState& s) {
+    std::copy(x, x + kSize, s.x.begin());
+    std::copy(w, w + kSize, s.w.begin());
+  }
+
+ private:
+  const Constants& k_;
+  float p_start_, p_end_;
+};
+
+// The passes of one sample for the integrator's substep rule.
+template <int Law>
+class CircuitPasses {
+ public:
+  CircuitPasses(const Constants& k, double dt, std::int32_t sample, float p_start, float p_end)
+      : equations_(k, p_start, p_end), dt_(dt), sample_(sample) {}
+
+  void Twice(const ProtectorState& start, ProtectorState& coarse, ProtectorState& fine, int n) {
+    IntegrateIntervalTwice(equations_, start, coarse, fine, n, dt_);
+  }
+
+  void Once(const ProtectorState& start, ProtectorState& out, int n) {
+    IntegrateInterval(equations_, start, out, n, dt_);
+  }
+
+  // A pass that is no longer finite ends the run, whatever a finer one might give.
+  double Disagreement(const ProtectorState& coarse, const ProtectorState& fine) const {
+    if (!Finite(fine)) {
+      throw Error("Floating point error in the protector model at sample " +
+                  FormatInteger(sample_));
+    }
+    double e = 0.0;
+    for (int j = 0; j < 4; ++j) {
+      if (fine.w[j] != 0.0) e = std::max(e, std::fabs(coarse.w[j] / fine.w[j] - 1.0));
+    }
+    return e;
+  }
+
+ private:
+  CircuitInterval<Law> equations_;
+  double dt_;
+  std::int32_t sample_;
+};
+
+template <int Law>
+SampleSubsteps Sample(const Constants& k, const SubstepRule& rule, std::int32_t previous, double dt,
+                      std::int32_t sample, float p_start, float p_end, const ProtectorState& start,
+                      ProtectorState& coarse, ProtectorState& fine) {
+  CircuitPasses<Law> passes(k, dt, sample, p_start, p_end);
+  return IntegrateSample(passes, rule, previous, start, coarse, fine);
+}
+
+template <int Law>
+ProtectorState Step(const Constants& k, const ProtectorState& start, double dt, std::int32_t n,
+                    float p_start, float p_end) {
+  ProtectorState out;
+  IntegrateInterval(CircuitInterval<Law>(k, p_start, p_end), start, out, n, dt);
+  return out;
+}
+
+using SampleFn = SampleSubsteps (*)(const Constants&, const SubstepRule&, std::int32_t, double,
+                                    std::int32_t, float, float, const ProtectorState&,
+                                    ProtectorState&, ProtectorState&);
+
+// The law the circuit runs under: -1 when it is linear.
+int LawFor(int power_law, bool linear) {
+  return linear ? -1 : power_law == 2 || power_law == 3 ? power_law : 0;
+}
+
+SampleFn SampleFor(int law) {
+  switch (law) {
+    case -1:
+      return &Sample<-1>;
     case 2:
-      return &Step<2>;
+      return &Sample<2>;
     case 3:
-      return &Step<3>;
+      return &Sample<3>;
     default:
-      return &Step<0>;
+      return &Sample<0>;
   }
 }
 
@@ -152,13 +215,6 @@ void CheckPowerLaw(int power_law) {
   if (power_law < 0 || power_law > kMaxPowerLaw) {
     throw Error("The protector power law must be 0 to 3, not " + FormatInteger(power_law));
   }
-}
-
-bool Finite(const ProtectorState& s) {
-  for (int j = 0; j < 4; ++j) {
-    if (!std::isfinite(s.x[j]) || !std::isfinite(s.w[j])) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -222,9 +278,16 @@ ProtectorState ProtectorStep(const ProtectorCircuit& circuit, int power_law,
   CheckPowerLaw(power_law);
   if (substeps < 1) throw Error("The protector step needs at least one substep");
   const Constants k = Widen(circuit, power_law);
-  ProtectorState s = start;
-  StepFor(power_law, k.linear)(k, s, dt, substeps, p_start, p_end);
-  return s;
+  switch (LawFor(power_law, k.linear)) {
+    case -1:
+      return Step<-1>(k, start, dt, substeps, p_start, p_end);
+    case 2:
+      return Step<2>(k, start, dt, substeps, p_start, p_end);
+    case 3:
+      return Step<3>(k, start, dt, substeps, p_start, p_end);
+    default:
+      return Step<0>(k, start, dt, substeps, p_start, p_end);
+  }
 }
 
 ProtectorRunStats TimeDomainModel4(Session& session, const ProtectorCircuit& circuit, int power_law,
@@ -244,7 +307,9 @@ ProtectorRunStats TimeDomainModel4(Session& session, const ProtectorCircuit& cir
   const std::span<const float> input = std::as_const(session.Pressure).Range(0, last);
   const std::span<float> output = session.UnderProtector.Range(0, last);
   const Constants k = Widen(circuit, power_law);
-  const StepFn step = StepFor(power_law, k.linear);
+  const SampleFn sample = SampleFor(LawFor(power_law, k.linear));
+  const SubstepRule rule{substep_reduction, kProtectorMinSubsteps, kProtectorMaxSubsteps,
+                         kProtectorTolerance};
   const double dt = session.SampleInterval;
   const double dither_span =
       (static_cast<double>(session.PeakPressure) - session.MinPressure) / 131072.0;
@@ -259,41 +324,24 @@ ProtectorRunStats TimeDomainModel4(Session& session, const ProtectorCircuit& cir
   for (std::int32_t i = 1; i <= last; ++i) {
     const double r = dither.Uniform();
     const float p_end = static_cast<float>(10.0 * input[i] + (r - 0.5) * dither_span);
-    n = static_cast<std::int32_t>(std::nearbyint(n / static_cast<double>(substep_reduction)));
-    if (n < kProtectorMinSubsteps) n = kProtectorMinSubsteps;
-    if (n > kProtectorMaxSubsteps / 2) n = kProtectorMaxSubsteps / 2;
     const ProtectorState start = state;
-    step(k, state, dt, n, p_start, p_end);
-    stats.substeps += n;
-    while (true) {
-      const ProtectorState coarse = state;
-      n *= 2;
-      state = start;
-      step(k, state, dt, n, p_start, p_end);
-      stats.substeps += n;
-      if (!Finite(state)) {
-        throw Error("Floating point error in the protector model at sample " + FormatInteger(i));
-      }
-      double e = 0.0;
+    ProtectorState coarse;
+    const SampleSubsteps taken = sample(k, rule, n, dt, i, p_start, p_end, start, coarse, state);
+    n = taken.substeps;
+    stats.substeps += taken.substeps_run;
+    if (taken.capped) {
+      // No finer pass is allowed: accept when the two passes differ only by
+      // a negligible fraction of each element's motion (a velocity passing
+      // through zero), otherwise the circuit is too stiff to integrate.
       for (int j = 0; j < 4; ++j) {
-        if (state.w[j] != 0.0) e = std::max(e, std::fabs(coarse.w[j] / state.w[j] - 1.0));
-      }
-      if (e <= kProtectorTolerance) break;
-      if (n >= kProtectorMaxSubsteps) {
-        // No finer pass is allowed: accept when the two passes differ only by
-        // a negligible fraction of each element's motion (a velocity passing
-        // through zero), otherwise the circuit is too stiff to integrate.
-        for (int j = 0; j < 4; ++j) {
-          const double scale = std::max(peak_velocity[j], std::fabs(state.w[j]));
-          if (std::fabs(state.w[j] - coarse.w[j]) > kProtectorTolerance * scale) {
-            throw Error("The protector model does not converge at sample " + FormatInteger(i) +
-                        " with " + FormatInteger(kProtectorMaxSubsteps) +
-                        " substeps per sample: check the circuit values");
-          }
+        const double scale = std::max(peak_velocity[j], std::fabs(state.w[j]));
+        if (std::fabs(state.w[j] - coarse.w[j]) > kProtectorTolerance * scale) {
+          throw Error("The protector model does not converge at sample " + FormatInteger(i) +
+                      " with " + FormatInteger(kProtectorMaxSubsteps) +
+                      " substeps per sample: check the circuit values");
         }
-        ++stats.capped_samples;
-        break;
       }
+      ++stats.capped_samples;
     }
     if (n > stats.max_substeps) stats.max_substeps = n;
     for (int j = 0; j < 4; ++j)

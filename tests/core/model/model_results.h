@@ -61,6 +61,11 @@ inline HazardRunResult RunRecordedCase(const RecordedResult& r,
   return RunHazardAnalysis(session, options, none);
 }
 
+// How far a recorded hazard may move: the transforms may change the last
+// bits of a result (the order of their arithmetic is theirs to choose), never
+// more.
+inline constexpr double kRecordedHazardTolerance = 1e-6;
+
 inline double RelativeDifference(double value, double recorded) {
   return recorded == 0.0 ? std::fabs(value) : std::fabs(value / recorded - 1.0);
 }
