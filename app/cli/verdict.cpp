@@ -174,7 +174,7 @@ std::vector<std::pair<std::string, FieldValue>> SeriesCriteriaCells(const ShotSu
 
 std::vector<std::string> SeriesOnlyColumns(std::span<const Column> shot_columns) {
   ShotSummary shape;
-  shape.criteria = SeriesCriteria{};
+  shape.criteria.emplace();
   std::vector<std::string> columns;
   for (const auto& [name, value] : SeriesCriteriaCells(shape)) {
     const bool shared = std::any_of(shot_columns.begin(), shot_columns.end(),
