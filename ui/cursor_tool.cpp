@@ -48,10 +48,11 @@ void CursorTool::DrawLines() {
   DrawLine(x2_);
 }
 
-void CursorTool::MoveNearerLine(int x) {
-  const int d1 = std::abs(x - x1_);
-  const int d2 = std::abs(x - x2_);
-  int& line = d2 < d1 ? x2_ : x1_;
+int& CursorTool::NearerLine(int x) {
+  return std::abs(x - x2_) < std::abs(x - x1_) ? x2_ : x1_;
+}
+
+void CursorTool::MoveLine(int& line, int x) {
   if (line == x) return;
   DrawLine(line);
   DrawLine(x);
@@ -61,18 +62,32 @@ void CursorTool::MoveNearerLine(int x) {
 void CursorTool::Press(Qt::MouseButton button, int x) {
   if (!active_ || button != Qt::LeftButton) return;
   dragging_ = true;
-  MoveNearerLine(x);
+  // The line the press picked is the one the drag moves, however far the
+  // mouse jumps between two of its events.
+  dragged_second_ = &NearerLine(x) == &x2_;
+  MoveLine(Dragged(), x);
+}
+
+void CursorTool::Follow(int x) {
+  const int other = dragged_second_ ? x1_ : x2_;
+  if (dragged_second_ ? x < other : x > other) {
+    // Past the other line the drag pushes it on: the lines meet and the
+    // other one follows, so that they never swap.
+    MoveLine(Dragged(), other);
+    dragged_second_ = !dragged_second_;
+  }
+  MoveLine(Dragged(), x);
 }
 
 bool CursorTool::Move(int x) {
   if (!active_ || !dragging_) return false;
-  MoveNearerLine(x);
+  Follow(x);
   return true;
 }
 
 bool CursorTool::Release(int x) {
   if (!active_ || !dragging_) return false;
-  MoveNearerLine(x);
+  Follow(x);
   dragging_ = false;
   return true;
 }

@@ -53,14 +53,18 @@ class CursorTool {
   // line when both are as near) and starts a drag; other buttons move
   // nothing, then or on their release.
   void Press(Qt::MouseButton button, int x);
-  // While dragging, the nearer line follows; true when it moved.
+  // While dragging, the line the press moved follows; past the other line it
+  // pushes that one on. True when a line moved.
   bool Move(int x);
   // Ends a drag; true when there was one (a read-out is due).
   bool Release(int x);
 
  private:
   void DrawLine(int x);
-  void MoveNearerLine(int x);
+  int& NearerLine(int x);
+  int& Dragged() { return dragged_second_ ? x2_ : x1_; }
+  void MoveLine(int& line, int x);
+  void Follow(int x);
 
   Canvas& canvas_;
   PlotRect plot_;
@@ -68,6 +72,7 @@ class CursorTool {
   int x1_ = 0;
   int x2_ = 0;
   bool active_ = false;
+  bool dragged_second_ = false;  // the drag moves x2_, else x1_
   bool dragging_ = false;
 };
 

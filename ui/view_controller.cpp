@@ -243,6 +243,14 @@ void ViewController::CopyWaveform() {
 }
 
 void ViewController::CopySpectrum() {
+  // The grid stands over the upper half while a waveform's header is shown:
+  // there is no spectrum under it to copy.
+  if (workspace_.grid().Widget().isVisible()) {
+    workspace_.ShowStatus(
+        "No spectrum is shown: the grid covers the upper half of the window; nothing was copied",
+        kStatusMilliseconds);
+    return;
+  }
   CopyCanvasRows(0, workspace_.canvas().Image().height() / 2);
 }
 

@@ -112,13 +112,20 @@ TEST_F(EditTest, SelectSegmentFollowsTheNearerLineAndCutsBetweenThem) {
   EXPECT_FALSE(RedColumn(x1));
   EXPECT_TRUE(RedColumn(mid));
 
-  // A drag past the other line hands over to it once that one is nearer,
-  // so the lines never swap and the unordered count stays positive.
+  // The line pressed on follows the drag however far the mouse jumps (the
+  // other line is nearer to the drag's second event); past the other line
+  // it pushes that one on, so the lines never swap and the count stays
+  // positive.
   Drag(mid, right + 20);
-  EXPECT_EQ(X1(), mid);
+  EXPECT_EQ(X1(), right);
   EXPECT_EQ(X2(), right + 20);
   EXPECT_EQ(Cell(1, 4),
-            FormatInteger(SampleAtX(4095, right + 20, plot) - SampleAtX(4095, mid, plot) + 1));
+            FormatInteger(SampleAtX(4095, right + 20, plot) - SampleAtX(4095, right, plot) + 1));
+  Press(right);
+  Move(mid);
+  Release(mid);
+  EXPECT_EQ(X1(), mid);
+  EXPECT_EQ(X2(), right + 20);
 
   // The first line dragged left of the plot counts as the plot's left edge.
   Drag(mid, 3);

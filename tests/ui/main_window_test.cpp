@@ -399,6 +399,16 @@ TEST_F(WindowTest, ClipboardCopiesTakeTheHalvesOfAnOddClientHeight) {
   const QImage upper = clipboard->image();
   EXPECT_EQ(upper.size(), QSize(width, height / 2));
   EXPECT_EQ(upper.pixel(3, upper.height() - 1) & 0xFFFFFFu, 0xFFFFFFu);
+
+  // With the grid over the upper half there is no spectrum to copy: the
+  // clipboard keeps what it held, and the status bar says why.
+  OpenTestFile("blast.krv");
+  ASSERT_TRUE(window_->StringGrid1()->isVisible());
+  clipboard->setText("kept");
+  window_->view().CopySpectrum();
+  EXPECT_EQ(clipboard->text(), "kept");
+  EXPECT_NE(window_->statusBar()->currentMessage().toStdString().find("nothing was copied"),
+            std::string::npos);
 }
 
 TEST_F(WindowTest, HelpTextsAndTheProtectorHelpPictureUntilTheNextPress) {
