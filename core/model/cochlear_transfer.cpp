@@ -350,7 +350,10 @@ CochlearTransfers::CochlearTransfers(const EarModelParameters& params, std::int3
 }
 
 void CochlearTransfers::Compute(ThreadPool* pool) const {
-  std::call_once(computed_, [&] {
+  if (computed_.load(std::memory_order_acquire)) return;
+  const std::lock_guard<std::mutex> lock(compute_mutex_);
+  if (computed_.load(std::memory_order_relaxed)) return;
+  {
     const auto stride = static_cast<std::size_t>(half_) + 1;
     const auto places = static_cast<std::size_t>(std::max(params_.Places, 0));
     // Every value is written below; fresh pages cost enough not to clear them first.
@@ -378,7 +381,8 @@ void CochlearTransfers::Compute(ThreadPool* pool) const {
     }
     for (std::size_t c = 0; c < places; ++c) values[c * stride + stride - 1].imag(0.0f);
     values_ = std::move(values);
-  });
+    computed_.store(true, std::memory_order_release);
+  }
 }
 
 std::span<const std::complex<float>> CochlearTransfers::Place(int c) const {

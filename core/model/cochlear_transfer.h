@@ -9,6 +9,7 @@
 // processor, and kept in single precision, as they are used.
 #pragma once
 
+#include <atomic>
 #include <complex>
 #include <cstdint>
 #include <memory>
@@ -54,7 +55,11 @@ class CochlearTransfers {
   std::int32_t half_;
   double df_;
   int vector_width_;
-  mutable std::once_flag computed_;
+  // Not std::call_once: a computation that throws must leave the next
+  // caller free to try again, which pthread_once under ThreadSanitizer does
+  // not (it waits forever).
+  mutable std::mutex compute_mutex_;
+  mutable std::atomic<bool> computed_{false};
   // Place c at [(c - 1) (half + 1)], bins 0..half.
   mutable std::unique_ptr<std::complex<float>[]> values_;
 };
