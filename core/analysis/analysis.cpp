@@ -317,26 +317,15 @@ ShotReport AnalyzeFile(const std::string& file, const AnalysisOptions& options,
 std::vector<ShotReport> AnalyzeFiles(std::span<const std::string> files,
                                      const AnalysisOptions& options, ProgressSink& progress) {
   std::vector<ShotReport> shots(files.size());
-  std::vector<char> stopped(files.size(), 0);
   PartsProgress parts(progress, files.size());
-  {
-    TaskGroup group(options.pool);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      group.Run([&, i] {
-        PartsProgress::Part part = parts[i];
-        try {
-          if (part.StopRequested()) throw Cancelled();
-          shots[i] = AnalyzeFile(files[i], options, part);
-        } catch (const Cancelled&) {
-          stopped[i] = 1;
-        }
-      });
-    }
-    group.Wait();
-  }
-  for (const char s : stopped) {
-    if (s != 0) throw Cancelled();
-  }
+  // A stop request ends every file at its next checkpoint, and the
+  // Cancelled comes back once they have all ended.
+  ParallelFor(options.pool, static_cast<int>(files.size()), [&](int i) {
+    PartsProgress::Part part = parts[static_cast<std::size_t>(i)];
+    if (part.StopRequested()) throw Cancelled();
+    shots[static_cast<std::size_t>(i)] =
+        AnalyzeFile(files[static_cast<std::size_t>(i)], options, part);
+  });
   return shots;
 }
 

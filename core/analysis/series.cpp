@@ -93,29 +93,17 @@ std::vector<ShotReport> AnalyzeEach(const std::string& file, std::span<const Sho
                                     WaveformOf&& waveform_of, const AnalysisOptions& options,
                                     LoudestWaveforms& loudest, ProgressSink& progress) {
   std::vector<ShotReport> rows(shots.size());
-  std::vector<char> stopped(shots.size(), 0);
   PartsProgress parts(progress, shots.size());
-  {
-    TaskGroup group(options.pool);
-    for (std::size_t i = 0; i < shots.size(); ++i) {
-      group.Run([&, i] {
-        PartsProgress::Part part = parts[i];
-        try {
-          if (part.StopRequested()) throw Cancelled();
-          rows[i] = AnalyzeMade(
-              file, [&] { return waveform_of(i); }, options, part);
-        } catch (const Cancelled&) {
-          stopped[i] = 1;
-          return;
-        }
-        rows[i].shot = shots[i].number;
-        rows[i].time_s = shots[i].time_s;
-        loudest.Offer(rows[i]);
-      });
-    }
-    group.Wait();
-  }
-  if (std::find(stopped.begin(), stopped.end(), 1) != stopped.end()) throw Cancelled();
+  ParallelFor(options.pool, static_cast<int>(shots.size()), [&](int index) {
+    const auto i = static_cast<std::size_t>(index);
+    PartsProgress::Part part = parts[i];
+    if (part.StopRequested()) throw Cancelled();
+    rows[i] = AnalyzeMade(
+        file, [&] { return waveform_of(i); }, options, part);
+    rows[i].shot = shots[i].number;
+    rows[i].time_s = shots[i].time_s;
+    loudest.Offer(rows[i]);
+  });
   return rows;
 }
 
@@ -210,25 +198,14 @@ bool IsRecordingFile(const std::filesystem::path& path) {
 InputsReport AnalyzeInputs(std::span<const std::string> files, const InputOptions& inputs,
                            const AnalysisOptions& options, ProgressSink& progress) {
   std::vector<InputResult> results(files.size());
-  std::vector<char> stopped(files.size(), 0);
   LoudestWaveforms loudest(options.keep_waveform ? inputs.keep_loudest : std::nullopt);
   PartsProgress parts(progress, files.size());
-  {
-    TaskGroup group(options.pool);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      group.Run([&, i] {
-        PartsProgress::Part part = parts[i];
-        try {
-          if (part.StopRequested()) throw Cancelled();
-          results[i] = AnalyzeInput(files[i], inputs, options, loudest, part);
-        } catch (const Cancelled&) {
-          stopped[i] = 1;
-        }
-      });
-    }
-    group.Wait();
-  }
-  if (std::find(stopped.begin(), stopped.end(), 1) != stopped.end()) throw Cancelled();
+  ParallelFor(options.pool, static_cast<int>(files.size()), [&](int index) {
+    const auto i = static_cast<std::size_t>(index);
+    PartsProgress::Part part = parts[i];
+    if (part.StopRequested()) throw Cancelled();
+    results[i] = AnalyzeInput(files[i], inputs, options, loudest, part);
+  });
   InputsReport report;
   for (InputResult& result : results) {
     for (ShotReport& row : result.rows) report.rows.push_back(std::move(row));
