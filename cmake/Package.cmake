@@ -33,6 +33,12 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
 
 # Dependencies that dpkg-shlibdeps cannot see in the binaries.
 set(korva_package_depends)
+# matio is loaded when the first MAT file is read, not linked.
+get_filename_component(matio_file ${KORVA_MATIO_PATH} REALPATH)
+execute_process(COMMAND dpkg -S ${matio_file} OUTPUT_VARIABLE matio_owner ERROR_QUIET)
+if(matio_owner MATCHES "^([^:]+):")
+  list(APPEND korva_package_depends ${CMAKE_MATCH_1})
+endif()
 
 # The korva Python package installs itself into the interpreter's site folder
 # (lib/python3.X/dist-packages, on Debian's path under /usr as under

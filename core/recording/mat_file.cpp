@@ -2,6 +2,7 @@
 // (or, when it is wider than tall, rows) are the channels. MAT v5 files keep
 // a variable's data in one piece, v7.3 files are HDF5 files; matio reads a
 // channel of either without reading the rest.
+#include <dlfcn.h>
 #include <matio.h>
 
 #include <cmath>
@@ -18,6 +19,59 @@
 
 namespace korva {
 namespace {
+
+// The MAT library (with HDF5 and the network and crypto libraries HDF5
+// brings) is loaded when the first MAT file is read, not when a program that
+// may read one starts: loading it costs every korva-cli command about 20 ms.
+struct MatioCalls {
+  decltype(&::Mat_LogInitFunc) LogInitFunc;
+  decltype(&::Mat_Open) Open;
+  decltype(&::Mat_Close) Close;
+  decltype(&::Mat_GetVersion) GetVersion;
+  decltype(&::Mat_VarReadNextInfo) VarReadNextInfo;
+  decltype(&::Mat_VarReadInfo) VarReadInfo;
+  decltype(&::Mat_VarRead) VarRead;
+  decltype(&::Mat_VarReadDataLinear) VarReadDataLinear;
+  decltype(&::Mat_VarFree) VarFree;
+  decltype(&::Mat_SizeOfClass) SizeOfClass;
+};
+
+template <class Function>
+void Resolve(void* library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(dlsym(library, name));
+  if (function == nullptr) {
+    throw Error(std::string("the MAT file library ") + KORVA_MATIO_LIBRARY + " has no " + name);
+  }
+}
+
+MatioCalls LoadMatio() {
+  void* library = dlopen(KORVA_MATIO_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    const char* reason = dlerror();
+    throw Error(std::string("reading MAT files needs the library ") + KORVA_MATIO_LIBRARY +
+                " (Debian: apt-get install libmatio11)" +
+                (reason != nullptr ? std::string(": ") + reason : std::string()));
+  }
+  MatioCalls calls{};
+  Resolve(library, "Mat_LogInitFunc", calls.LogInitFunc);
+  Resolve(library, "Mat_Open", calls.Open);
+  Resolve(library, "Mat_Close", calls.Close);
+  Resolve(library, "Mat_GetVersion", calls.GetVersion);
+  Resolve(library, "Mat_VarReadNextInfo", calls.VarReadNextInfo);
+  Resolve(library, "Mat_VarReadInfo", calls.VarReadInfo);
+  Resolve(library, "Mat_VarRead", calls.VarRead);
+  Resolve(library, "Mat_VarReadDataLinear", calls.VarReadDataLinear);
+  Resolve(library, "Mat_VarFree", calls.VarFree);
+  Resolve(library, "Mat_SizeOfClass", calls.SizeOfClass);
+  return calls;
+}
+
+// The library's calls; the first call loads it (once: it stays for the
+// process, as a linked library would) or throws why it cannot.
+const MatioCalls& Matio() {
+  static const MatioCalls calls = LoadMatio();
+  return calls;
+}
 
 // matio keeps one log function for the process and reads v7.3 files through
 // the HDF5 library, which Debian builds without thread safety: every call
@@ -36,7 +90,7 @@ void KeepMatMessage(int, char* message) {
 
 void RouteMatMessages() {
   static std::once_flag once;
-  std::call_once(once, [] { Mat_LogInitFunc("korva", &KeepMatMessage); });
+  std::call_once(once, [] { Matio().LogInitFunc("korva", &KeepMatMessage); });
 }
 
 std::string WithMatMessage(std::string reason) {
@@ -46,12 +100,12 @@ std::string WithMatMessage(std::string reason) {
 }
 
 struct MatVarDeleter {
-  void operator()(matvar_t* v) const { Mat_VarFree(v); }
+  void operator()(matvar_t* v) const { Matio().VarFree(v); }
 };
 using MatVar = std::unique_ptr<matvar_t, MatVarDeleter>;
 
 struct MatDeleter {
-  void operator()(mat_t* m) const { Mat_Close(m); }
+  void operator()(mat_t* m) const { Matio().Close(m); }
 };
 using MatHandle = std::unique_ptr<mat_t, MatDeleter>;
 
@@ -153,11 +207,11 @@ class MatFile final : public RecordingSource {
     const std::size_t start =
         columns_ ? channel * rows + first : static_cast<std::size_t>(first) * rows + channel;
     const std::size_t stride = columns_ ? 1 : rows;
-    const std::size_t size = Mat_SizeOfClass(var_->class_type);
+    const std::size_t size = Matio().SizeOfClass(var_->class_type);
     raw_.resize(static_cast<std::size_t>(count) * size);
     const std::lock_guard hold(MatLock());
     mat_message.clear();
-    if (Mat_VarReadDataLinear(mat_.get(), var_.get(), raw_.data(), static_cast<int>(start),
+    if (Matio().VarReadDataLinear(mat_.get(), var_.get(), raw_.data(), static_cast<int>(start),
                               static_cast<int>(stride), static_cast<int>(count)) != 0) {
       throw FormatError(
           WithFile(name_, WithMatMessage("cannot read frames " + FormatInteger(first) + " to " +
@@ -210,7 +264,7 @@ double ReadScalar(mat_t* mat, const std::string& file, const std::string& name,
         WithFile(file, "no numeric scalar variable " + name +
                            " for the sample rate; numeric variables: " + NumericList(variables)));
   }
-  MatVar var(Mat_VarRead(mat, name.c_str()));
+  MatVar var(Matio().VarRead(mat, name.c_str()));
   if (var == nullptr || var->data == nullptr) {
     throw FormatError(WithFile(file, WithMatMessage("cannot read variable " + name)));
   }
@@ -227,13 +281,13 @@ std::unique_ptr<RecordingSource> OpenMatFile(const std::filesystem::path& path,
   RouteMatMessages();
   const std::lock_guard hold(MatLock());
   mat_message.clear();
-  MatHandle mat(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
+  MatHandle mat(Matio().Open(path.c_str(), MAT_ACC_RDONLY));
   if (mat == nullptr) {
     throw FormatError(WithFile(file, WithMatMessage("cannot be read as a MATLAB file")));
   }
-  const mat_ft version = Mat_GetVersion(mat.get());
+  const mat_ft version = Matio().GetVersion(mat.get());
   std::vector<MatVar> variables;
-  while (MatVar v{Mat_VarReadNextInfo(mat.get())}) variables.push_back(std::move(v));
+  while (MatVar v{Matio().VarReadNextInfo(mat.get())}) variables.push_back(std::move(v));
 
   std::string name;
   if (options.variable) {
@@ -265,7 +319,7 @@ std::unique_ptr<RecordingSource> OpenMatFile(const std::filesystem::path& path,
     }
   }
 
-  MatVar var(Mat_VarReadInfo(mat.get(), name.c_str()));
+  MatVar var(Matio().VarReadInfo(mat.get(), name.c_str()));
   if (var == nullptr) {
     throw FormatError(WithFile(file, WithMatMessage("cannot read variable " + name)));
   }
@@ -287,7 +341,7 @@ std::unique_ptr<RecordingSource> OpenMatFile(const std::filesystem::path& path,
   info.variable = name;
   info.encoding = ClassName(*var);
   info.integer = IsIntegerClass(var->class_type);
-  info.bits = static_cast<int>(8 * Mat_SizeOfClass(var->class_type));
+  info.bits = static_cast<int>(8 * Matio().SizeOfClass(var->class_type));
   info.frames = static_cast<std::int64_t>(columns ? rows : cols);
   info.channels = static_cast<int>(columns ? cols : rows);
 
