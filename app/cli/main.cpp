@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli/drawing.h"
 #include "core/common/data_dir.h"
 #include "core/common/error.h"
 #include "core/model/ear_model.h"
@@ -17,6 +18,8 @@
 namespace {
 
 void PrintUsage(std::ostream& out) {
+  // Without the drawing module the list shows the commands there are.
+  korva::cli::LoadDrawing();
   out << "Usage: korva-cli COMMAND [options] FILE...\n"
          "Impulse-noise hazard analysis with a model of the human ear.\n\n"
          "Commands:\n";
@@ -63,7 +66,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   const auto& commands = korva::cli::Commands();
-  const auto found = commands.find(args[0]);
+  auto found = commands.find(args[0]);
+  if (found == commands.end()) {
+    // Perhaps a command that draws.
+    const std::string& no_drawing = korva::cli::LoadDrawing();
+    found = commands.find(args[0]);
+    if (found == commands.end() && !no_drawing.empty()) {
+      std::cerr << "korva-cli: " << no_drawing << "\n";
+    }
+  }
   if (found == commands.end()) {
     std::cerr << "korva-cli: unknown command '" << args[0] << "'\n";
     PrintUsage(std::cerr);

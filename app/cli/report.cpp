@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/cli/command.h"
+#include "app/cli/drawing.h"
 #include "app/cli/interval.h"
 #include "app/cli/json.h"
 #include "app/cli/recording_options.h"
@@ -322,8 +323,9 @@ int RunReport(const std::vector<std::string>& argv, Streams& io) {
   const std::string pdf = args.Value("--pdf").value_or("");
   std::unique_ptr<ReportPages> pages;
   if (!html.empty() || !pdf.empty()) {
+    const std::string& no_drawing = LoadDrawing();
     if (ReportPagesMaker() == nullptr) {
-      throw UsageError("this korva-cli was built without Qt: --html and --pdf are not available");
+      throw UsageError(no_drawing + ": --html and --pdf are not available");
     }
     if (!html.empty() && html == pdf) throw UsageError("--html and --pdf name the same file");
     pages = ReportPagesMaker()();

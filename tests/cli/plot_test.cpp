@@ -18,6 +18,7 @@ namespace {
 
 using testing::Quoted;
 using testing::RunShell;
+using testing::Shell;
 using testing::TempDir;
 
 // `environment`: env's options for korva-cli (NAME=VALUE, -C FOLDER).
@@ -200,6 +201,32 @@ TEST(PlotCommand, BadUsageAndBadFilesFailWithoutTouchingTheOutput) {
   EXPECT_EQ(RunPlot(Quoted(empty) + " -o " + Quoted(previous), &out), 1);
   EXPECT_NE(out.find("EMPTY.KRV"), std::string::npos) << out;
   EXPECT_EQ(ReadWholeFile(previous), "old picture");
+}
+
+// The drawing commands come from a module loaded when one is run: without it,
+// the others still work and the drawing ones say what is missing.
+TEST(PlotCommand, AProgramWithoutItsDrawingModuleSaysSoAndStillAnalyses) {
+  if (!testing::CliDraws()) GTEST_SKIP() << "korva-cli was built without the Qt window";
+  TempDir dir;
+  const auto krv = dir.Write("PULSE.KRV", testing::PulseKrv());
+  const std::filesystem::path lone = dir / "korva-cli";
+  std::filesystem::copy_file(KORVA_CLI_PATH, lone);
+  const std::string data = "KORVA_DATA_DIR=" + Quoted(KORVA_SOURCE_DATA_DIR) + " ";
+  std::string out;
+  EXPECT_EQ(
+      Shell(data + Quoted(lone.string()) + " plot " + Quoted(krv) + " -o " + Quoted(dir / "x.png"),
+            &out),
+      2);
+  EXPECT_NE(out.find("the drawing commands' module is missing"), std::string::npos) << out;
+  EXPECT_EQ(Shell(data + Quoted(lone.string()) + " report " + Quoted(krv) + " --html " +
+                      Quoted(dir / "x.html"),
+                  &out),
+            2);
+  EXPECT_NE(out.find("--html and --pdf are not available"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.html"));
+  EXPECT_EQ(Shell(data + Quoted(lone.string()) + " hazard --warned " + Quoted(krv), &out), 0)
+      << out;
+  EXPECT_NE(out.find("A.R.U."), std::string::npos) << out;
 }
 
 }  // namespace

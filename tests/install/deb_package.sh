@@ -73,6 +73,11 @@ if [ -n "$python" ]; then
   [ "$out" = "$(realpath "$tmp/root/usr/share/korva")/Human.par" ] || fail "Python: $out"
 fi
 if [ "$window" = ON ]; then
+  # The drawing commands' module is found from the unpacked program.
+  (cd "$tmp" && env -u KORVA_DATA_DIR "$tmp/root/usr/bin/korva-cli" plot \
+    "$tmp/root/usr/share/korva/examples/FRIED150.KRV" -o "$tmp/picture.svg" --format svg) ||
+    fail "the packaged korva-cli does not draw"
+  grep -q '<svg' "$tmp/picture.svg" || fail "no picture drawn"
   if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$tmp/root/usr/share/applications/korva.desktop"
   fi

@@ -78,9 +78,18 @@ grep -q "A.R.U." <<<"$("$tmp/moved/b/bin/korva-cli" hazard --warned FRIED150.KRV
   fail "moved tree"
 
 # korva-cli draws its pictures with Qt GUI alone: it must run where the Qt
-# Widgets library is not installed (a server, a cluster node).
+# Widgets library is not installed (a server, a cluster node). Qt and the MAT
+# file library are loaded only by the commands that need them, so the others
+# start at once.
 widgets=$(ldd "$tmp/moved/b/bin/korva-cli" | grep -c Widgets || true)
 [ "$widgets" = 0 ] || fail "korva-cli links Qt Widgets: $(ldd "$tmp/moved/b/bin/korva-cli")"
+needed=$(objdump -p "$tmp/moved/b/bin/korva-cli" | awk '$1 == "NEEDED" { print $2 }')
+if grep -qE 'Qt|matio' <<<"$needed"; then fail "korva-cli itself loads Qt or matio: $needed"; fi
+if [ -n "$(find "$tmp/moved/b" -name 'korva-cli-draw.so')" ]; then
+  "$tmp/moved/b/bin/korva-cli" plot FRIED150.KRV -o picture.png >/dev/null ||
+    fail "the moved tree's korva-cli does not draw"
+  [ -s picture.png ] || fail "no picture drawn"
+fi
 
 # The build tree's binary uses the source tree's data.
 out=$("$build/app/korva-cli" --version)
