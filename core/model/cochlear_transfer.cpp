@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/common/error.h"
+#include "core/common/large_array.h"
 #include "core/common/numbers.h"
 #include "core/common/pool.h"
 #include "core/model/cochlea.h"
@@ -357,7 +358,7 @@ void CochlearTransfers::Compute(ThreadPool* pool) const {
     const auto stride = static_cast<std::size_t>(half_) + 1;
     const auto places = static_cast<std::size_t>(std::max(params_.Places, 0));
     // Every value is written below; fresh pages cost enough not to clear them first.
-    auto values = std::make_unique_for_overwrite<std::complex<float>[]>(places * stride);
+    LargeArray<std::complex<float>> values = MakeLargeArray<std::complex<float>>(places * stride);
     std::vector<PlaceAt> at;
     for (int c = 1; c <= params_.Places; ++c) {
       const double x = PlaceDistance(params_, c);

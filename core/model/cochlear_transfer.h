@@ -17,6 +17,7 @@
 #include <span>
 #include <vector>
 
+#include "core/common/large_array.h"
 #include "core/common/pool.h"
 #include "core/model/ear_model.h"
 
@@ -61,7 +62,7 @@ class CochlearTransfers {
   mutable std::mutex compute_mutex_;
   mutable std::atomic<bool> computed_{false};
   // Place c at [(c - 1) (half + 1)], bins 0..half.
-  mutable std::unique_ptr<std::complex<float>[]> values_;
+  mutable LargeArray<std::complex<float>> values_;
 };
 
 // The transfer functions for (params, length, dt), computed by the first
