@@ -212,7 +212,7 @@ class MatFile final : public RecordingSource {
     const std::lock_guard hold(MatLock());
     mat_message.clear();
     if (Matio().VarReadDataLinear(mat_.get(), var_.get(), raw_.data(), static_cast<int>(start),
-                              static_cast<int>(stride), static_cast<int>(count)) != 0) {
+                                  static_cast<int>(stride), static_cast<int>(count)) != 0) {
       throw FormatError(
           WithFile(name_, WithMatMessage("cannot read frames " + FormatInteger(first) + " to " +
                                          FormatInteger(first + count - 1) + " of variable " +
