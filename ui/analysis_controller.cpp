@@ -205,6 +205,7 @@ void AnalysisController::RunHazard(bool warned) {
           workspace_.progress().setValue(kProgressSteps);
           workspace_.progress().show();
           workspace_.readout().setText(Latin1(document.last_run->HazardText + "  A.R.U."));
+          workspace_.readout().show();
           workspace_.SetPopupOn(true);
           analyze->setEnabled(document.session.WaveformLoaded &&
                               !document.session.ImportedWaveform);

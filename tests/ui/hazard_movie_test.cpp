@@ -388,6 +388,8 @@ TEST_F(HazardMovieTest, ACancelledRunLeavesThePreviousRunsMovieAndPicture) {
   EXPECT_EQ(BarCaptions(*window_), offered);
   EXPECT_EQ(window_->document().last_run->listener, Listener::Unwarned);
   EXPECT_TRUE(window_->StringGrid1()->isVisible());
+  EXPECT_TRUE(window_->Edit1()->isVisible());
+  EXPECT_TRUE(window_->Edit1()->text().endsWith("  A.R.U."));
   EXPECT_GT(CountColour(image, 0x00AAAAu, image.height() / 2, image.height()), 100);
 }
 
