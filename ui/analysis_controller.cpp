@@ -114,6 +114,9 @@ void AnalysisController::RunHazard(bool warned) {
     bool popup = false;
     // The zoom, which the run's fresh plot resets.
     std::optional<render::PressureView> view;
+    // The last run's hazard, which the running word replaces.
+    QString readout;
+    bool readout_shown = false;
   };
   auto before = std::make_shared<Before>();
   std::optional<HazardPlan> plan;
@@ -134,6 +137,8 @@ void AnalysisController::RunHazard(bool warned) {
     before->analyze = analyze->isEnabled();
     before->popup = workspace_.PopupOn();
     before->view = workspace_.picture().State().view;
+    before->readout = workspace_.readout().text();
+    before->readout_shown = workspace_.readout().isVisible();
     workspace_.SetPopupItemsEnabled(false);
     if (warned) analyze->setEnabled(false);
     // The run's picture starts from the window as it was before the pop-up
@@ -181,7 +186,8 @@ void AnalysisController::RunHazard(bool warned) {
     }
     analyze->setEnabled(before->analyze);
     workspace_.SetPopupOn(before->popup);
-    workspace_.readout().hide();
+    workspace_.readout().setText(before->readout);
+    workspace_.readout().setVisible(before->readout_shown);
     workspace_.picture().State().view = before->view;
     workspace_.picture().EndPreview();
   };

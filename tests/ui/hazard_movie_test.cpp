@@ -349,6 +349,7 @@ TEST_F(HazardMovieTest, ACancelledRunLeavesThePreviousRunsMovieAndPicture) {
   ASSERT_TRUE(Informed().empty()) << Informed().front();
   const QStringList offered = BarCaptions(*window_);
   const QString hazard = window_->StringGrid1()->item(5, 2)->text();
+  const QString readout = window_->Edit1()->text();
   const QImage& image = window_->canvas().Image();
   auto expect_kept = [&](const QImage& picture, const QStringList& bar) {
     EXPECT_TRUE(Informed().empty()) << Informed().front();
@@ -356,6 +357,8 @@ TEST_F(HazardMovieTest, ACancelledRunLeavesThePreviousRunsMovieAndPicture) {
     EXPECT_TRUE(window_->session().MovieAvailable);
     EXPECT_EQ(window_->document().last_run->listener, Listener::Warned);
     EXPECT_EQ(window_->StringGrid1()->item(5, 2)->text(), hazard);
+    EXPECT_TRUE(window_->Edit1()->isVisible());
+    EXPECT_EQ(window_->Edit1()->text(), readout);
     EXPECT_EQ(image, picture);
   };
 
