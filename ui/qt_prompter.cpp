@@ -2,10 +2,12 @@
 
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QScreen>
-#include <cmath>
+#include <QTreeView>
+#include <algorithm>
 
 namespace korva::ui {
 namespace {
@@ -21,6 +23,19 @@ std::filesystem::path ToPath(const QString& file) {
   return std::filesystem::path(file.toStdString());
 }
 
+// The dialog's list shows whole names, sizes, types and dates: the name
+// takes the room the others leave.
+void ShowWholeColumns(QFileDialog& dialog) {
+  auto* list = dialog.findChild<QTreeView*>("treeView");
+  if (list == nullptr) return;
+  QHeaderView* header = list->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(0, QHeaderView::Stretch);
+  for (int column = 1; column < header->count(); ++column) {
+    header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+}
+
 std::optional<std::filesystem::path> RunDialog(QFileDialog& dialog,
                                                const FileDialogRequest& request, QWidget* parent) {
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -28,16 +43,16 @@ std::optional<std::filesystem::path> RunDialog(QFileDialog& dialog,
   dialog.setNameFilters(request.filters);
   dialog.setViewMode(QFileDialog::Detail);
   if (!request.directory.isEmpty()) dialog.setDirectory(request.directory);
-  if (request.place_centred) {
-    // Centred, top at 0 and nearly the full screen height, so long folders
-    // of recordings show many rows at once.
-    QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-      const QRect area = screen->geometry();
-      dialog.adjustSize();
-      const int width = dialog.width();
-      const int height = static_cast<int>(std::nearbyint(0.975 * area.height()));
-      dialog.setGeometry(area.x() + (area.width() - width) / 2, area.y(), width, height);
+  ShowWholeColumns(dialog);
+  // Room for long names and many rows, within the screen.
+  QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+  if (screen) {
+    const QRect area = screen->availableGeometry();
+    const QSize size(std::min(960, area.width() * 9 / 10), std::min(640, area.height() * 4 / 5));
+    dialog.resize(size);
+    if (request.place_centred) {
+      dialog.move(area.x() + (area.width() - size.width()) / 2,
+                  area.y() + (area.height() - size.height()) / 2);
     }
   }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
