@@ -111,6 +111,22 @@ TEST_F(HazardMovieTest, StepsOfManySamplesAndSeekingWhilePaused) {
   EXPECT_EQ(movie.MovieFrame(), movie.LastFrame());
 }
 
+TEST_F(HazardMovieTest, AShorterFrameLabelLeavesNothingOfALongerOne) {
+  StartMovie();
+  ui::HazardMovie& movie = window_->movie().Player();
+  movie.SetStep(100);
+  for (int i = 0; i < 20; ++i) movie.Tick();
+  movie.SetStep(1);  // "step 100" becomes "step 1": the label shrinks
+  movie.Tick();
+  // The label's rows at the top right, as the frames left them and as the
+  // whole picture draws them.
+  const QImage& image = window_->canvas().Image();
+  const QRect label(image.width() / 2, 0, image.width() / 2, image.height() / 25);
+  const QImage ticked = image.copy(label);
+  window_->workspace().picture().Redraw();
+  EXPECT_EQ(image.copy(label), ticked);
+}
+
 TEST_F(HazardMovieTest, KeysPauseReplayAndPace) {
   StartMovie();
   ui::HazardMovie& movie = window_->movie().Player();
