@@ -1,11 +1,13 @@
 #include "ui/qt_prompter.h"
 
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSpacerItem>
 #include <QTreeView>
 #include <algorithm>
 
@@ -59,6 +61,26 @@ std::optional<std::filesystem::path> RunDialog(QFileDialog& dialog,
   return ToPath(dialog.selectedFiles().front());
 }
 
+// Room for the title bar's buttons beside a dialog's title.
+constexpr int kTitleBarButtons = 160;
+
+// A message box sizes itself to its text: a title longer than that (a
+// command's full name over a one-line message) would be cut short by the
+// window manager in the middle of a word. A spacer as wide as the title
+// keeps it whole.
+QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                    const QString& text, QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton default_button) {
+  QMessageBox box(icon, title, text, buttons, parent);
+  box.setDefaultButton(default_button);
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    const int title_width = box.fontMetrics().horizontalAdvance(title) + kTitleBarButtons;
+    grid->addItem(new QSpacerItem(title_width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
 }  // namespace
 
 std::string QtPrompter::AskText(const std::string& title, const std::string& question,
@@ -70,41 +92,42 @@ std::string QtPrompter::AskText(const std::string& title, const std::string& que
   // Wide enough for the whole title: window managers cut a long one short
   // in the middle of a word.
   const int title_width = dialog.fontMetrics().horizontalAdvance(dialog.windowTitle());
-  dialog.setMinimumWidth(title_width + 160);
+  dialog.setMinimumWidth(title_width + kTitleBarButtons);
   if (dialog.exec() != QDialog::Accepted) return proposed;
   return dialog.textValue().toLatin1().toStdString();
 }
 
 Answer QtPrompter::AskYesNoCancel(const std::string& title, const std::string& question) {
-  const auto button = QMessageBox::question(
-      parent_, FromLatin1(title), FromLatin1(question),
-      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+  const auto button =
+      ShowBox(parent_, QMessageBox::Question, FromLatin1(title), FromLatin1(question),
+              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
   if (button == QMessageBox::Yes) return Answer::kYes;
   if (button == QMessageBox::No) return Answer::kNo;
   return Answer::kCancel;
 }
 
 Answer QtPrompter::AskSaveDiscardCancel(const std::string& title, const std::string& question) {
-  const auto button = QMessageBox::warning(
-      parent_, FromLatin1(title), FromLatin1(question),
-      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+  const auto button =
+      ShowBox(parent_, QMessageBox::Warning, FromLatin1(title), FromLatin1(question),
+              QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
   if (button == QMessageBox::Save) return Answer::kYes;
   if (button == QMessageBox::Discard) return Answer::kNo;
   return Answer::kCancel;
 }
 
 bool QtPrompter::AskOkCancel(const std::string& title, const std::string& question) {
-  return QMessageBox::question(parent_, FromLatin1(title), FromLatin1(question),
-                               QMessageBox::Ok | QMessageBox::Cancel,
-                               QMessageBox::Ok) == QMessageBox::Ok;
+  return ShowBox(parent_, QMessageBox::Question, FromLatin1(title), FromLatin1(question),
+                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
 }
 
 void QtPrompter::Inform(const std::string& title, const std::string& text) {
-  QMessageBox::information(parent_, FromLatin1(title), FromLatin1(text));
+  ShowBox(parent_, QMessageBox::Information, FromLatin1(title), FromLatin1(text), QMessageBox::Ok,
+          QMessageBox::Ok);
 }
 
 void QtPrompter::ShowError(const std::string& title, const std::string& text) {
-  QMessageBox::critical(parent_, FromLatin1(title), FromLatin1(text));
+  ShowBox(parent_, QMessageBox::Critical, FromLatin1(title), FromLatin1(text), QMessageBox::Ok,
+          QMessageBox::Ok);
 }
 
 std::optional<std::filesystem::path> QtFileChooser::ChooseOpenFile(
