@@ -6,8 +6,8 @@
 // everything until the next press.
 #pragma once
 
-#include <QImage>
 #include <QEvent>
+#include <QImage>
 #include <QObject>
 #include <QWidget>
 #include <cstdint>
