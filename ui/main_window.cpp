@@ -345,7 +345,7 @@ void MainWindow::LayoutReadouts() {
 
 void MainWindow::ShowHelp() {
   workspace_->Run("Help", [this] {
-    workspace_->prompter().Inform("Information", kHelpText);
+    workspace_->prompter().Inform("KORVA Help", kHelpText);
     workspace_->document().RestoreForm();
   });
 }
