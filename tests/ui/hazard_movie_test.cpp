@@ -358,7 +358,7 @@ TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
 }
 
 TEST_F(HazardMovieTest, ACancelledRunLeavesThePreviousRunsMovieAndPicture) {
-  OpenTestFile("blast.krv");
+  OpenTestFile("blast.krv", 1 << 15);
   base_bar_ = BarCaptions(*window_);
   window_->analysis().RunWarned();
   Settle();

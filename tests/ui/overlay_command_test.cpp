@@ -91,8 +91,9 @@ TEST_F(OverlayCommandTest, UnreadableSecondFileLeavesSessionAndTable) {
 }
 
 TEST_F(OverlayCommandTest, TheLastRunsMovieStaysUntilAnOverlaySucceeds) {
-  OpenTestFile("FIRST.KRV", 4096, 2000.0);
-  const fs::path second = work_.Write("SECOND.KRV", TestKrvText("UNDER", 4096, 500.0));
+  // Long enough for the overlay to be cancelled while it reads the second file.
+  OpenTestFile("FIRST.KRV", 1 << 16, 2000.0);
+  const fs::path second = work_.Write("SECOND.KRV", TestKrvText("UNDER", 1 << 16, 500.0));
   window_->analysis().RunWarned();
   Settle();
   ASSERT_EQ(window_->movie().Items().size(), 2u);
