@@ -271,17 +271,29 @@ void MovieFrames::SetStep(int step) {
 
 void MovieFrames::DrawFrameLabel(Surface& target) const {
   const plot::Layout layout = plot::TwoRangeBandLayout(target.width(), target.height(), 0);
-  const double ms = 1000.0 * (input_.start_time + static_cast<double>(frame_) * input_.dt);
-  const QString text = QString("t = %1 ms   frame %2 of %3   step %4")
-                           .arg(ms, 0, 'f', 3)
-                           .arg(frame_)
-                           .arg(input_.last_frame)
-                           .arg(step_);
+  auto text_at = [this](std::int32_t frame, int step) {
+    const double ms = 1000.0 * (input_.start_time + static_cast<double>(frame) * input_.dt);
+    return QString("t = %1 ms   frame %2 of %3   step %4")
+        .arg(ms, 0, 'f', 3)
+        .arg(frame)
+        .arg(input_.last_frame)
+        .arg(step);
+  };
   SurfacePainter paint(target);
   QPainter& painter = *paint;
   painter.setFont(PlotFont(target.width(), target.height()));
+  // The label is drawn over the last one: the room of the widest label of
+  // this movie is cleared first, so that a shorter one (a seek back, a
+  // smaller step) leaves nothing of a longer one beside it.
+  const QFontMetrics metrics(painter.font());
+  const int right = layout.PlotLeft + layout.PlotWidth;
+  int widest = 0;
+  for (const std::int32_t frame : {std::int32_t{1}, input_.last_frame}) {
+    widest = std::max(widest, metrics.horizontalAdvance(text_at(frame, kMovieSteps.back())));
+  }
+  painter.fillRect(QRect(right - widest - 2, 2, widest + 4, metrics.height()), Qt::white);
   painter.setPen(Qt::black);
-  LabelOverOut(painter, layout.PlotLeft + layout.PlotWidth, 2, text, 2);
+  LabelOverOut(painter, right, 2, text_at(frame_, step_), 2);
 }
 
 std::array<plot::Frame, 2> MovieFrames::DrawFrame(Surface& target, const plot::Frame& lower,

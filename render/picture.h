@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/plot/frame.h"
 #include "render/plot_painter.h"
 #include "render/surface.h"
 
@@ -27,10 +28,18 @@ struct Picture {
   std::vector<Layer> upper;
   std::vector<Layer> lower;
 
-  void Render(Surface& image, PlotState& state) const {
+  // With `upper_covered` the upper band lies under a widget (the window's
+  // header grid), which leaves a strip of it uncovered above the lower band:
+  // what the upper band drew is wiped before the lower band is drawn, so
+  // that nothing of it (an axis caption at its foot) shows beside the widget.
+  void Render(Surface& image, PlotState& state, bool upper_covered = false) const {
     SurfacePainter(image)->fillRect(QRect(0, 0, image.width(), image.height()), Qt::white);
     if (background) background(image, state);
     for (const Layer& layer : upper) layer(image, state);
+    if (upper_covered) {
+      const int band = plot::PressureBandLayout(image.width(), image.height()).PlotTop;
+      SurfacePainter(image)->fillRect(QRect(0, 0, image.width(), band), Qt::white);
+    }
     for (const Layer& layer : lower) layer(image, state);
   }
 };

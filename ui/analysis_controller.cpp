@@ -112,6 +112,11 @@ void AnalysisController::RunHazard(bool warned) {
     std::array<bool, 9> items{};
     bool analyze = false;
     bool popup = false;
+    // The zoom, which the run's fresh plot resets.
+    std::optional<render::PressureView> view;
+    // The last run's hazard, which the running word replaces.
+    QString readout;
+    bool readout_shown = false;
   };
   auto before = std::make_shared<Before>();
   std::optional<HazardPlan> plan;
@@ -131,16 +136,16 @@ void AnalysisController::RunHazard(bool warned) {
     }
     before->analyze = analyze->isEnabled();
     before->popup = workspace_.PopupOn();
+    before->view = workspace_.picture().State().view;
+    before->readout = workspace_.readout().text();
+    before->readout_shown = workspace_.readout().isVisible();
     workspace_.SetPopupItemsEnabled(false);
     if (warned) analyze->setEnabled(false);
     // The run's picture starts from the window as it was before the pop-up
-    // menu opened, or before the previous run's movie.
-    *shown = document.SavedForm();
-    if (document.session.MovieAvailable) {
-      document.RestoreForm();
-      movie_.CloseMovie();
-      *shown = document.picture;
-    }
+    // menu opened, or before the previous run's movie. That movie stays
+    // until the run succeeds: a run cancelled or failed leaves it offered.
+    const render::Picture* before_movie = movie_.PictureBeforeMovie();
+    *shown = before_movie ? *before_movie : document.SavedForm();
 
     // The waveform as the run will analyse it, drawn with the reflex curve
     // of the run's timing: the document's picture once the run succeeds; a
@@ -181,7 +186,9 @@ void AnalysisController::RunHazard(bool warned) {
     }
     analyze->setEnabled(before->analyze);
     workspace_.SetPopupOn(before->popup);
-    workspace_.readout().hide();
+    workspace_.readout().setText(before->readout);
+    workspace_.readout().setVisible(before->readout_shown);
+    workspace_.picture().State().view = before->view;
     workspace_.picture().EndPreview();
   };
   workspace_.Start(
@@ -192,6 +199,7 @@ void AnalysisController::RunHazard(bool warned) {
             std::make_shared<HazardRunResult>(RunHazardPlan(plan, *work, worker.progress));
         return [this, work, shown, result, analyze] {
           Document& document = workspace_.document();
+          if (document.session.MovieAvailable) movie_.CloseMovie();
           document.session = std::move(*work);
           document.picture = std::move(*shown);
           document.last_run = std::move(*result);
@@ -203,6 +211,7 @@ void AnalysisController::RunHazard(bool warned) {
           workspace_.progress().setValue(kProgressSteps);
           workspace_.progress().show();
           workspace_.readout().setText(Latin1(document.last_run->HazardText + "  A.R.U."));
+          workspace_.readout().show();
           workspace_.SetPopupOn(true);
           analyze->setEnabled(document.session.WaveformLoaded &&
                               !document.session.ImportedWaveform);

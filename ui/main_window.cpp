@@ -20,11 +20,30 @@
 namespace korva::ui {
 
 const char* const kHelpText =
-    "Edit the waveform header with a left click on each text block. The right mouse button "
-    "gives waveform edit options.  The left mouse button controls the nearest red cursor line.  "
-    "The center DONE button completes each edit action.  Click Analyze to compute unwarned or "
-    "warned hazard.  This creates an Animate option to show graphs and a movie of the hazard.  "
-    "The movie has a MVI file extension with an store and recall option by File|Movie.";
+    "KORVA judges the hearing hazard of one impulse from its pressure waveform.\n\n"
+    "File: Open KRV waveform (Ctrl+O) opens a waveform to analyse. Import waveform (Ctrl+I) "
+    "and Open recording... read WAV, FLAC, text or raw files; save them with Save KRV "
+    "waveform as (Ctrl+Shift+S) to analyse them. Save (Ctrl+S) writes where the waveform was "
+    "opened or last saved as. A file dropped on the window opens too. Export picture... "
+    "(Ctrl+E), Export report... (Ctrl+Shift+E), the clipboard copies, Save movie... and Exit "
+    "(Ctrl+Q) are there as well.\n\n"
+    "Edit: Undo (Ctrl+Z) and Redo (Ctrl+Shift+Z) every change to the waveform or its header.\n\n"
+    "Analyze: the ear model for a warned (Ctrl+R) or an unwarned (Ctrl+Shift+R) listener. The "
+    "hazard in A.R.U. and the allowed exposures go to the grid; the items then added at the "
+    "right of the menu bar show the stapes displacement, the unwrapped cochlea and the hazard "
+    "animation (Enter pauses, Home replays, End stops, Up and Down pace it, + and - change the "
+    "step, Left and Right move while paused).\n\n"
+    "The grid: type into a cell (or double-click it) and press Enter to change the header.\n\n"
+    "The plot: a right click gives the edits, Statistics, the Leq300ms spectrum, Resample and "
+    "the hearing protectors; an edit's red lines follow the left button, Done applies it, "
+    "Cancel or Esc abandons it. Ctrl+wheel zooms the plot, the wheel pans, a rectangle dragged "
+    "with the middle button (or Shift and the left) zooms to it, Home or a double click shows "
+    "it whole.\n\n"
+    "Long commands show a progress bar with Cancel (or Esc); a cancelled command changes "
+    "nothing.\n\n"
+    "Files: the .HAZ place table, the .TOB band table and protected waveforms are written next "
+    "to the waveform analysed; the protector table and TOB.txt are changed in a copy in "
+    "~/.local/share/korva. The status bar names every file written.";
 
 namespace {
 
@@ -325,7 +344,7 @@ void MainWindow::LayoutReadouts() {
 
 void MainWindow::ShowHelp() {
   workspace_->Run("Help", [this] {
-    workspace_->prompter().Inform("Information", kHelpText);
+    workspace_->prompter().Inform("KORVA Help", kHelpText);
     workspace_->document().RestoreForm();
   });
 }

@@ -40,6 +40,11 @@ class MovieController : public QObject {
   // animation's upper plot: the place and its hazard; empty elsewhere.
   QString CochleaReadout(QPoint position) const;
 
+  // The picture the movie's pictures stand in for (null when none do).
+  const render::Picture* PictureBeforeMovie() const {
+    return before_movie_ ? &before_movie_->picture : nullptr;
+  }
+
   // Ends the previous run's movie: items removed, closing message, the
   // picture and the grid as before the movie.
   void CloseMovie();

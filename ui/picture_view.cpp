@@ -43,10 +43,10 @@ void PictureView::Redraw() {
   canvas_.FollowWidgetSize();
   render::Surface surface(canvas_.Image());
   if (preview_) {
-    preview_->Render(surface, state_);
+    preview_->Render(surface, state_, UpperCovered());
     drawn_.reset();
   } else {
-    document_.picture.Render(surface, state_);
+    document_.picture.Render(surface, state_, UpperCovered());
     drawn_ = document_.PictureRevision();
   }
   if (help_) {
@@ -75,6 +75,19 @@ void PictureView::ShowPreview(render::Picture preview) {
 void PictureView::EndPreview() {
   preview_.reset();
   Redraw();
+}
+
+void PictureView::CoverUpperBandWith(QWidget& cover) {
+  cover_ = &cover;
+  cover.installEventFilter(this);
+}
+
+bool PictureView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == cover_ &&
+      (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent)) {
+    Redraw();
+  }
+  return QObject::eventFilter(watched, event);
 }
 
 void PictureView::ShowHelpPicture(const QImage& picture) {

@@ -6,8 +6,10 @@
 // everything until the next press.
 #pragma once
 
+#include <QEvent>
 #include <QImage>
 #include <QObject>
+#include <QWidget>
 #include <cstdint>
 #include <optional>
 
@@ -50,6 +52,10 @@ class PictureView : public QObject {
   void ShowPreview(render::Picture preview);
   void EndPreview();
 
+  // `cover` (the header grid) hides the upper band while it is shown: the
+  // picture is drawn again without the upper band whenever it shows or hides.
+  void CoverUpperBandWith(QWidget& cover);
+
   void ShowHelpPicture(const QImage& picture);
   void HideHelpPicture();
   bool HelpPictureShowing() const { return help_.has_value(); }
@@ -59,14 +65,19 @@ class PictureView : public QObject {
   // picture (the cursor lines) goes on now.
   void Redrawn();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void Refresh();
+  bool UpperCovered() const { return cover_ != nullptr && !cover_->isHidden(); }
 
   Document& document_;
   Canvas& canvas_;
   render::PlotState state_;
   std::optional<render::Picture> preview_;
   std::optional<QImage> help_;
+  QWidget* cover_ = nullptr;
   // The revision of the document's picture on the canvas; none after a
   // preview or a help picture.
   std::optional<std::uint64_t> drawn_;

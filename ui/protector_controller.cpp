@@ -184,7 +184,6 @@ void ProtectorController::OverlayWaveform() {
   std::optional<fs::path> chosen;
   fs::path table;
   const bool ran = workspace_.Run(name, [this, &chosen, &table] {
-    if (workspace_.session().MovieAvailable) movie_.CloseMovie();
     chosen = workspace_.chooser().ChooseOpenFile(KrvOpenDialog(workspace_.document()));
     table = DataFileForWriting(workspace_.options().data_dir, kNoiseReductionTablePath);
   });
@@ -206,6 +205,12 @@ void ProtectorController::OverlayWaveform() {
         return [this, work, dither, result, replace] {
           Document& document = workspace_.document();
           Workspace::WaveformCommands& commands = workspace_.Commands();
+          // The last run's movie goes when the overlay succeeds; a cancelled
+          // or failed one leaves it offered.
+          if (document.session.MovieAvailable) {
+            movie_.CloseMovie();
+            work->MovieAvailable = false;
+          }
           // The picture before the first overlay is the one to come back to.
           if (document.session.ClearPlotFirst) document.SaveForm();
           document.protector_state.dither = *dither;

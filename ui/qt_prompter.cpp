@@ -1,11 +1,15 @@
 #include "ui/qt_prompter.h"
 
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QScreen>
-#include <cmath>
+#include <QSpacerItem>
+#include <QTreeView>
+#include <algorithm>
 
 namespace korva::ui {
 namespace {
@@ -21,6 +25,19 @@ std::filesystem::path ToPath(const QString& file) {
   return std::filesystem::path(file.toStdString());
 }
 
+// The dialog's list shows whole names, sizes, types and dates: the name
+// takes the room the others leave.
+void ShowWholeColumns(QFileDialog& dialog) {
+  auto* list = dialog.findChild<QTreeView*>("treeView");
+  if (list == nullptr) return;
+  QHeaderView* header = list->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(0, QHeaderView::Stretch);
+  for (int column = 1; column < header->count(); ++column) {
+    header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+}
+
 std::optional<std::filesystem::path> RunDialog(QFileDialog& dialog,
                                                const FileDialogRequest& request, QWidget* parent) {
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -28,20 +45,40 @@ std::optional<std::filesystem::path> RunDialog(QFileDialog& dialog,
   dialog.setNameFilters(request.filters);
   dialog.setViewMode(QFileDialog::Detail);
   if (!request.directory.isEmpty()) dialog.setDirectory(request.directory);
-  if (request.place_centred) {
-    // Centred, top at 0 and nearly the full screen height, so long folders
-    // of recordings show many rows at once.
-    QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-      const QRect area = screen->geometry();
-      dialog.adjustSize();
-      const int width = dialog.width();
-      const int height = static_cast<int>(std::nearbyint(0.975 * area.height()));
-      dialog.setGeometry(area.x() + (area.width() - width) / 2, area.y(), width, height);
+  ShowWholeColumns(dialog);
+  // Room for long names and many rows, within the screen.
+  QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+  if (screen) {
+    const QRect area = screen->availableGeometry();
+    const QSize size(std::min(960, area.width() * 9 / 10), std::min(640, area.height() * 4 / 5));
+    dialog.resize(size);
+    if (request.place_centred) {
+      dialog.move(area.x() + (area.width() - size.width()) / 2,
+                  area.y() + (area.height() - size.height()) / 2);
     }
   }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return ToPath(dialog.selectedFiles().front());
+}
+
+// Room for the title bar's buttons beside a dialog's title.
+constexpr int kTitleBarButtons = 160;
+
+// A message box sizes itself to its text: a title longer than that (a
+// command's full name over a one-line message) would be cut short by the
+// window manager in the middle of a word. A spacer as wide as the title
+// keeps it whole.
+QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                    const QString& text, QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton default_button) {
+  QMessageBox box(icon, title, text, buttons, parent);
+  box.setDefaultButton(default_button);
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    const int title_width = box.fontMetrics().horizontalAdvance(title) + kTitleBarButtons;
+    grid->addItem(new QSpacerItem(title_width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+  return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 }  // namespace
@@ -55,41 +92,42 @@ std::string QtPrompter::AskText(const std::string& title, const std::string& que
   // Wide enough for the whole title: window managers cut a long one short
   // in the middle of a word.
   const int title_width = dialog.fontMetrics().horizontalAdvance(dialog.windowTitle());
-  dialog.setMinimumWidth(title_width + 160);
+  dialog.setMinimumWidth(title_width + kTitleBarButtons);
   if (dialog.exec() != QDialog::Accepted) return proposed;
   return dialog.textValue().toLatin1().toStdString();
 }
 
 Answer QtPrompter::AskYesNoCancel(const std::string& title, const std::string& question) {
-  const auto button = QMessageBox::question(
-      parent_, FromLatin1(title), FromLatin1(question),
-      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+  const auto button =
+      ShowBox(parent_, QMessageBox::Question, FromLatin1(title), FromLatin1(question),
+              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
   if (button == QMessageBox::Yes) return Answer::kYes;
   if (button == QMessageBox::No) return Answer::kNo;
   return Answer::kCancel;
 }
 
 Answer QtPrompter::AskSaveDiscardCancel(const std::string& title, const std::string& question) {
-  const auto button = QMessageBox::warning(
-      parent_, FromLatin1(title), FromLatin1(question),
-      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+  const auto button =
+      ShowBox(parent_, QMessageBox::Warning, FromLatin1(title), FromLatin1(question),
+              QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
   if (button == QMessageBox::Save) return Answer::kYes;
   if (button == QMessageBox::Discard) return Answer::kNo;
   return Answer::kCancel;
 }
 
 bool QtPrompter::AskOkCancel(const std::string& title, const std::string& question) {
-  return QMessageBox::question(parent_, FromLatin1(title), FromLatin1(question),
-                               QMessageBox::Ok | QMessageBox::Cancel,
-                               QMessageBox::Ok) == QMessageBox::Ok;
+  return ShowBox(parent_, QMessageBox::Question, FromLatin1(title), FromLatin1(question),
+                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
 }
 
 void QtPrompter::Inform(const std::string& title, const std::string& text) {
-  QMessageBox::information(parent_, FromLatin1(title), FromLatin1(text));
+  ShowBox(parent_, QMessageBox::Information, FromLatin1(title), FromLatin1(text), QMessageBox::Ok,
+          QMessageBox::Ok);
 }
 
 void QtPrompter::ShowError(const std::string& title, const std::string& text) {
-  QMessageBox::critical(parent_, FromLatin1(title), FromLatin1(text));
+  ShowBox(parent_, QMessageBox::Critical, FromLatin1(title), FromLatin1(text), QMessageBox::Ok,
+          QMessageBox::Ok);
 }
 
 std::optional<std::filesystem::path> QtFileChooser::ChooseOpenFile(

@@ -37,7 +37,7 @@ struct FileDialogRequest {
   QString directory;           // initial folder
   QString proposed_name;       // save dialogs: the name filled in
   QString default_suffix;      // save dialogs: added when the name has none
-  bool place_centred = false;  // centred on the screen, top at 0, 97.5 % of its height
+  bool place_centred = false;  // centred on the screen (else over the window)
 };
 
 class FileChooser {

@@ -22,6 +22,7 @@ Workspace::Workspace(Prompter& prompter, FileChooser& chooser, WindowOptions opt
       runner_(prompter_),
       picture_(document_, frame.canvas),
       grid_(document_, picture_, runner_, prompter_, frame.grid) {
+  picture_.CoverUpperBandWith(frame.grid);
   connect(&runner_, &CommandRunner::Started, this, [this] { SetWorking(true); });
   connect(&runner_, &CommandRunner::Ended, this, [this] { SetWorking(false); });
   connect(&runner_, &CommandRunner::Finished, this, &Workspace::Idle);

@@ -111,6 +111,22 @@ TEST_F(HazardMovieTest, StepsOfManySamplesAndSeekingWhilePaused) {
   EXPECT_EQ(movie.MovieFrame(), movie.LastFrame());
 }
 
+TEST_F(HazardMovieTest, AShorterFrameLabelLeavesNothingOfALongerOne) {
+  StartMovie();
+  ui::HazardMovie& movie = window_->movie().Player();
+  movie.SetStep(100);
+  for (int i = 0; i < 20; ++i) movie.Tick();
+  movie.SetStep(1);  // "step 100" becomes "step 1": the label shrinks
+  movie.Tick();
+  // The label's rows at the top right, as the frames left them and as the
+  // whole picture draws them.
+  const QImage& image = window_->canvas().Image();
+  const QRect label(image.width() / 2, 0, image.width() / 2, image.height() / 25);
+  const QImage ticked = image.copy(label);
+  window_->workspace().picture().Redraw();
+  EXPECT_EQ(image.copy(label), ticked);
+}
+
 TEST_F(HazardMovieTest, KeysPauseReplayAndPace) {
   StartMovie();
   ui::HazardMovie& movie = window_->movie().Player();
@@ -339,6 +355,61 @@ TEST_F(HazardMovieTest, CancelRemovesExactlyTheMovieItemsAndStops) {
   ASSERT_EQ(BarCaptions(*window_).size(), base_bar_.size() + 2);
   window_->movie().CancelMovie();
   EXPECT_EQ(BarCaptions(*window_), base_bar_);
+}
+
+TEST_F(HazardMovieTest, ACancelledRunLeavesThePreviousRunsMovieAndPicture) {
+  OpenTestFile("blast.krv", 1 << 15);
+  base_bar_ = BarCaptions(*window_);
+  window_->analysis().RunWarned();
+  Settle();
+  ASSERT_TRUE(Informed().empty()) << Informed().front();
+  const QStringList offered = BarCaptions(*window_);
+  const QString hazard = window_->StringGrid1()->item(5, 2)->text();
+  const QString readout = window_->Edit1()->text();
+  const QImage& image = window_->canvas().Image();
+  auto expect_kept = [&](const QImage& picture, const QStringList& bar) {
+    EXPECT_TRUE(Informed().empty()) << Informed().front();
+    EXPECT_EQ(BarCaptions(*window_), bar);
+    EXPECT_TRUE(window_->session().MovieAvailable);
+    EXPECT_EQ(window_->document().last_run->listener, Listener::Warned);
+    EXPECT_EQ(window_->StringGrid1()->item(5, 2)->text(), hazard);
+    EXPECT_TRUE(window_->Edit1()->isVisible());
+    EXPECT_EQ(window_->Edit1()->text(), readout);
+    EXPECT_EQ(image, picture);
+  };
+
+  // Over the run's picture (the reflex curve, zoomed) and over the movie's
+  // first picture, a second run cancelled leaves everything as it stood.
+  const render::PressureView zoom{0.002f, 0.01f, -500.0f, 2500.0f};
+  window_->view().SetZoom(zoom);
+  const QImage reflex = image.copy();
+  ASSERT_GT(CountColour(image, 0x00AAAAu, image.height() / 2, image.height()), 100);
+  window_->analysis().RunUnwarned();
+  CancelOnceWorking();
+  expect_kept(reflex, offered);
+  EXPECT_EQ(window_->workspace().picture().State().view, zoom);
+  window_->view().SetZoom(std::nullopt);
+  window_->movie().Items().back()->trigger();
+  const QImage stapes = image.copy();
+  window_->analysis().RunUnwarned();
+  CancelOnceWorking();
+  expect_kept(stapes, With(base_bar_, {"Movie[Cancel ,", "Unwrap Cochlea]"}));
+  EXPECT_FALSE(window_->StringGrid1()->isVisible());
+  window_->movie().Items().back()->trigger();
+  EXPECT_EQ(BarCaptions(*window_), With(base_bar_, {"Movie[Cancel ,", "Hazard Animation]"}));
+
+  // One that succeeds closes the old movie as it commits and offers its own,
+  // over the grid and the reflex curve.
+  window_->analysis().RunUnwarned();
+  Settle();
+  ASSERT_EQ(Informed().size(), 1u);
+  EXPECT_EQ(Informed()[0], ui::kMovieClosingMessage);
+  EXPECT_EQ(BarCaptions(*window_), offered);
+  EXPECT_EQ(window_->document().last_run->listener, Listener::Unwarned);
+  EXPECT_TRUE(window_->StringGrid1()->isVisible());
+  EXPECT_TRUE(window_->Edit1()->isVisible());
+  EXPECT_TRUE(window_->Edit1()->text().endsWith("  A.R.U."));
+  EXPECT_GT(CountColour(image, 0x00AAAAu, image.height() / 2, image.height()), 100);
 }
 
 TEST_F(HazardMovieTest, AResizeDrawsTheFrameReachedAgain) {

@@ -7,6 +7,7 @@
 
 #include "core/common/files.h"
 #include "tests/ui/window_fixture.h"
+#include "ui/movie_controller.h"
 
 namespace korva::testing {
 namespace {
@@ -87,6 +88,32 @@ TEST_F(OverlayCommandTest, UnreadableSecondFileLeavesSessionAndTable) {
   EXPECT_EQ(window_->session().LastSample, last_sample);
   EXPECT_TRUE(window_->session().WaveformLoaded);
   EXPECT_TRUE(window_->findChild<QAction*>("SaveKRVwaveform1")->isEnabled());
+}
+
+TEST_F(OverlayCommandTest, TheLastRunsMovieStaysUntilAnOverlaySucceeds) {
+  // Long enough for the overlay to be cancelled while it reads the second file.
+  OpenTestFile("FIRST.KRV", 1 << 16, 2000.0);
+  const fs::path second = work_.Write("SECOND.KRV", TestKrvText("UNDER", 1 << 16, 500.0));
+  window_->analysis().RunWarned();
+  Settle();
+  ASSERT_EQ(window_->movie().Items().size(), 2u);
+
+  chooser_.Choose(second);
+  window_->protector().OverlayWaveform();
+  CancelOnceWorking();
+  EXPECT_TRUE(Informed().empty()) << Informed().front();
+  EXPECT_EQ(window_->movie().Items().size(), 2u);
+  EXPECT_TRUE(window_->session().MovieAvailable);
+  EXPECT_FALSE(window_->document().last_overlay.has_value());
+
+  chooser_.Choose(second);
+  window_->protector().OverlayWaveform();
+  Settle();
+  ASSERT_EQ(Informed().size(), 1u);
+  EXPECT_EQ(Informed()[0], ui::kMovieClosingMessage);
+  EXPECT_TRUE(window_->movie().Items().empty());
+  EXPECT_FALSE(window_->session().MovieAvailable);
+  EXPECT_TRUE(window_->document().last_overlay.has_value());
 }
 
 }  // namespace

@@ -91,6 +91,21 @@ TEST_F(ProtectorCommandTest, SeededRecordDrawsPictureWritesTableAndFile) {
   // The predicted waveform in green over the free-field one.
   EXPECT_GT(CountColour(image, 0x008000u, half, image.height()), 50);
 
+  // Opening the menu again brings the grid back over the picture: nothing of
+  // the picture under it (its frequency caption) shows between the grid and
+  // the pressure plot.
+  window_->protector().PrepareProtectorMenu();
+  ASSERT_TRUE(window_->StringGrid1()->isVisible());
+  const int below_grid = window_->StringGrid1()->geometry().bottom() + 1;
+  ASSERT_LT(below_grid, half);
+  int dark = 0;
+  for (int row = below_grid; row < half; ++row) {
+    for (int column = image.width() / 3; column < 2 * image.width() / 3; ++column) {
+      if (qGray(image.pixel(column, row)) < 128) ++dark;
+    }
+  }
+  EXPECT_EQ(dark, 0);
+
   // The next run reads the seeded values back from the table.
   window_->protector().ProtectorItems().front()->trigger();
   Settle();
