@@ -176,7 +176,16 @@ void FileController::OpenChosen(const fs::path& chosen) {
 }
 
 void FileController::OpenUnsaved(const QString& command, const fs::path& named, Reader read) {
-  OpenRead(command, named, std::move(read), false);
+  if (PutAsideShown(command)) OpenRead(command, named, std::move(read), false);
+}
+
+bool FileController::PutAsideShown(const QString& command) {
+  return workspace_.Run(command, [this] {
+    Document& document = workspace_.document();
+    workspace_.SetPopupItemsEnabled(true);
+    document.RestoreForm();
+    if (document.session.MovieAvailable) movie_.CloseMovie();
+  });
 }
 
 void FileController::OpenRead(const QString& command, const fs::path& chosen, Reader read,
@@ -346,13 +355,7 @@ void FileController::OpenFile(const fs::path& file) {
   }
   if (!MaySetAside()) return;
   const bool krv = ToUpperAscii(file.extension().string()) == ".KRV";
-  const bool ran = workspace_.Run(krv ? kOpenName : kImportName, [this] {
-    Document& document = workspace_.document();
-    workspace_.SetPopupItemsEnabled(true);
-    document.RestoreForm();
-    if (document.session.MovieAvailable) movie_.CloseMovie();
-  });
-  if (!ran) return;
+  if (!PutAsideShown(krv ? kOpenName : kImportName)) return;
   if (krv) {
     OpenChosen(file);
   } else {

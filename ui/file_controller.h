@@ -94,6 +94,9 @@ class FileController : public QObject {
  private:
   // Open and Import once a file is chosen.
   void OpenChosen(const std::filesystem::path& chosen);
+  // Before a waveform opened without a dialog: the picture as it was before
+  // any menu, the movie closed. False when a command is running.
+  bool PutAsideShown(const QString& command);
   // Reads with `read` and shows the waveform as Open does; `has_file`: it
   // came from `chosen`, which Save writes to and the recent files keep.
   void OpenRead(const QString& command, const std::filesystem::path& chosen, Reader read,

@@ -49,10 +49,14 @@ QTableWidget* Table(const char* name, const QStringList& headers) {
   return table;
 }
 
-void SetRow(QTableWidget& table, int row, const std::vector<QString>& cells) {
+// Numbers to the right; a last column of words (the series' notes) to the left.
+void SetRow(QTableWidget& table, int row, const std::vector<QString>& cells,
+            bool words_last = false) {
   for (std::size_t column = 0; column < cells.size(); ++column) {
     auto* item = new QTableWidgetItem(cells[column]);
-    if (column + 1 < cells.size()) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (!words_last || column + 1 < cells.size()) {
+      item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
     table.setItem(row, static_cast<int>(column), item);
   }
 }
@@ -150,7 +154,8 @@ void ShotsController::BuildPanel(QMainWindow& window) {
   }
   layout->addLayout(top);
 
-  auto* split = new QSplitter(Qt::Horizontal);
+  split_ = new QSplitter(Qt::Horizontal);
+  QSplitter* split = split_;
   overview_ = new ShotsOverview;
   split->addWidget(overview_);
   tabs_ = new QTabWidget;
@@ -170,8 +175,9 @@ void ShotsController::BuildPanel(QMainWindow& window) {
   tabs_->addTab(shot_table_, "Shots");
   tabs_->addTab(series_page, "Series");
   split->addWidget(tabs_);
-  split->setStretchFactor(0, 3);
-  split->setStretchFactor(1, 2);
+  // The series' eight columns need about half the width.
+  split->setStretchFactor(0, 1);
+  split->setStretchFactor(1, 1);
   layout->addWidget(split, 1);
   dock_->setWidget(body);
   window.addDockWidget(Qt::BottomDockWidgetArea, dock_);
@@ -360,6 +366,11 @@ void ShotsController::AnalyzeAllShots() {
                        series_ = std::move(*rows);
                        ShowSeries();
                        tabs_->setCurrentIndex(1);
+                       // The series' columns get the larger part of the panel.
+                       const int width = split_->width();
+                       if (split_->sizes().value(1) < width / 2) {
+                         split_->setSizes({width * 2 / 5, width * 3 / 5});
+                       }
                      };
                    });
 }
@@ -380,7 +391,8 @@ void ShotsController::ShowSeries() {
            {Cell(shot, "", "shot"), Cell(shot, "", "time_s"), Cell(shot, "", "peak_db"),
             Cell(shot, "warned", "aru_text"), Cell(shot, "warned", "allowed_text"),
             Cell(shot, "unwarned", "aru_text"), Cell(shot, "unwarned", "allowed_text"),
-            Text(shot.error)});
+            Text(shot.error)},
+           true);
   }
   // The series as one day's exposure.
   const ShotSummary summary = SummariseShots(series_);
@@ -391,7 +403,8 @@ void ShotsController::ShowSeries() {
           Allowed(summary.day_allowed_by_model[0]),
           Text(HazardText(static_cast<float>(summary.day_aru[1]))),
           Allowed(summary.day_allowed_by_model[1]),
-          summary.failed > 0 ? QString::number(summary.failed) + " failed" : QString()});
+          summary.failed > 0 ? QString::number(summary.failed) + " failed" : QString()},
+         true);
   for (int column = 0; column < series_table_->columnCount(); ++column) {
     QFont bold = series_table_->item(rows, column)->font();
     bold.setBold(true);

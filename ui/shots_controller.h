@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QObject>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <filesystem>
@@ -74,6 +75,7 @@ class ShotsController : public QObject {
   QMainWindow& window_;
   QDockWidget* dock_ = nullptr;
   QLabel* status_ = nullptr;
+  QSplitter* split_ = nullptr;
   ShotsOverview* overview_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   QTableWidget* shot_table_ = nullptr;

@@ -130,13 +130,20 @@ TEST_F(ShotsPanelTest, AnOpenedShotIsTheWaveformItsWrittenFileOpensTo) {
   NoProgress quiet;
   const Waveform expected = ReadWaveform(written, quiet);
 
-  // A double click on the mark opens it.
+  // The shot before it, opened and run, leaves a movie; a double click on
+  // the next mark opens that shot and closes the movie.
+  Shots().OpenShot(0);
+  Settle();
+  window_->analysis().RunWarned();
+  Settle();
+  ASSERT_TRUE(window_->session().MovieAvailable);
   ui::ShotsOverview& overview = Shots().Overview();
   Click(overview, overview.MarkArea(1).center(), QEvent::MouseButtonDblClick);
   Settle();
   ASSERT_TRUE(Errors().empty()) << Errors().front();
   const Session& session = window_->session();
   EXPECT_EQ(Samples(), expected.samples);
+  EXPECT_FALSE(session.MovieAvailable);
   EXPECT_EQ(session.SampleRate, expected.SampleRate);
   EXPECT_EQ(session.MicLocation, expected.MicLocation);
   EXPECT_EQ(session.WaveformTitle, ShotTitle(core.source, core.shots[1]));
