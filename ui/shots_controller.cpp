@@ -160,9 +160,9 @@ void ShotsController::BuildPanel(QMainWindow& window) {
   split->addWidget(overview_);
   tabs_ = new QTabWidget;
   shot_table_ = Table("ShotTable", {"Shot", "Time (s)", "Peak (dB)"});
-  series_table_ = Table("SeriesTable", {"Shot", "Time (s)", "Peak (dB)", "Warned A.R.U.",
-                                        "Warned allowed", "Unwarned A.R.U.", "Unwarned allowed",
-                                        "Note"});
+  series_table_ =
+      Table("SeriesTable", {"Shot", "Time (s)", "Peak (dB)", "Warned A.R.U.", "Warned allowed",
+                            "Unwarned A.R.U.", "Unwarned allowed", "Note"});
   auto* series_page = new QWidget;
   auto* series_layout = new QVBoxLayout(series_page);
   series_layout->setContentsMargins(0, 0, 0, 0);
@@ -326,20 +326,20 @@ void ShotsController::OpenShot(int index) {
   const Shot& shot = found->shots[static_cast<std::size_t>(index)];
   const std::string name = ShotFileName(found->source, shot);
   const fs::path named = last_->file.parent_path() / name;
-  file_.OpenUnsaved(
-      "Open shot", named, [found, index, name, named](Session& session, ProgressSink& progress) {
-        // What Open does with the file korva-cli shots --out writes, read
-        // from the text that file would hold.
-        const Shot& chosen = found->shots[static_cast<std::size_t>(index)];
-        ChooseWaveformFile(session, named);
-        session.KeepPlotRange = false;
-        OpenKrvText(session, SaveAsText(ShotSession(found->source, chosen), name), named.string(),
-                    progress);
-        session.ImportedWaveform = false;
-        session.ClearPlotFirst = true;
-        session.SavedStartTime = session.StartTime;
-        session.SavedEndTime = session.EndTime;
-      });
+  file_.OpenUnsaved("Open shot", named,
+                    [found, index, name, named](Session& session, ProgressSink& progress) {
+                      // What Open does with the file korva-cli shots --out writes, read
+                      // from the text that file would hold.
+                      const Shot& chosen = found->shots[static_cast<std::size_t>(index)];
+                      ChooseWaveformFile(session, named);
+                      session.KeepPlotRange = false;
+                      OpenKrvText(session, SaveAsText(ShotSession(found->source, chosen), name),
+                                  named.string(), progress);
+                      session.ImportedWaveform = false;
+                      session.ClearPlotFirst = true;
+                      session.SavedStartTime = session.StartTime;
+                      session.SavedEndTime = session.EndTime;
+                    });
 }
 
 void ShotsController::AnalyzeAllShots() {
@@ -356,23 +356,23 @@ void ShotsController::AnalyzeAllShots() {
   options.pool = &workspace_.pool();
   const std::shared_ptr<const RecordingShots> found = found_;
   const std::string file = last_->file.string();
-  workspace_.Start(kAnalyzeName,
-                   [this, found, file, options](CommandRunner::Worker& worker)
-                       -> CommandRunner::Commit {
-                     auto rows = std::make_shared<std::vector<ShotReport>>(
-                         AnalyzeShots(file, *found, options, worker.progress));
-                     return [this, found, rows] {
-                       if (found != found_) return;
-                       series_ = std::move(*rows);
-                       ShowSeries();
-                       tabs_->setCurrentIndex(1);
-                       // The series' columns get the larger part of the panel.
-                       const int width = split_->width();
-                       if (split_->sizes().value(1) < width / 2) {
-                         split_->setSizes({width * 2 / 5, width * 3 / 5});
-                       }
-                     };
-                   });
+  workspace_.Start(
+      kAnalyzeName,
+      [this, found, file, options](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+        auto rows = std::make_shared<std::vector<ShotReport>>(
+            AnalyzeShots(file, *found, options, worker.progress));
+        return [this, found, rows] {
+          if (found != found_) return;
+          series_ = std::move(*rows);
+          ShowSeries();
+          tabs_->setCurrentIndex(1);
+          // The series' columns get the larger part of the panel.
+          const int width = split_->width();
+          if (split_->sizes().value(1) < width / 2) {
+            split_->setSizes({width * 2 / 5, width * 3 / 5});
+          }
+        };
+      });
 }
 
 void ShotsController::ShowSeries() {
@@ -410,14 +410,13 @@ void ShotsController::ShowSeries() {
     bold.setBold(true);
     series_table_->item(rows, column)->setFont(bold);
   }
-  QString text = Text(RowsText(summary)) + " in one day: LAeq8hr " +
-                 (summary.day_LAeq8hr ? Text(FormatFixed(*summary.day_LAeq8hr, 2)) + " dB"
-                                      : QString("n/a")) +
-                 ", allowed by energy " +
-                 (summary.day_LAeq8hr ? Allowed(summary.day_allowed_by_energy) : QString("n/a")) +
-                 " times; by the model (warned, unwarned) " +
-                 Allowed(summary.day_allowed_by_model[0]) + ", " +
-                 Allowed(summary.day_allowed_by_model[1]) + " times.";
+  QString text =
+      Text(RowsText(summary)) + " in one day: LAeq8hr " +
+      (summary.day_LAeq8hr ? Text(FormatFixed(*summary.day_LAeq8hr, 2)) + " dB" : QString("n/a")) +
+      ", allowed by energy " +
+      (summary.day_LAeq8hr ? Allowed(summary.day_allowed_by_energy) : QString("n/a")) +
+      " times; by the model (warned, unwarned) " + Allowed(summary.day_allowed_by_model[0]) + ", " +
+      Allowed(summary.day_allowed_by_model[1]) + " times.";
   if (summary.verdict) text += "\n" + Text(summary.verdict->sentence);
   verdict_->setText(text);
   if (Selected() >= 0) SelectShot(Selected());

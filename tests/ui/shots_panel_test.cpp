@@ -75,8 +75,7 @@ class ShotsPanelTest : public WindowTest {
 
   std::vector<float> Samples() {
     const Session& session = window_->session();
-    const std::span<const float> s =
-        std::as_const(session.Pressure).Range(0, session.LastSample);
+    const std::span<const float> s = std::as_const(session.Pressure).Range(0, session.LastSample);
     return {s.begin(), s.end()};
   }
 
@@ -183,7 +182,8 @@ TEST_F(ShotsPanelTest, AnalyzeAllShotsGivesTheDriversRowsCancelKeepsAllAndTheRep
   ThreadPool pool(2);
   options.pool = &pool;
   NoProgress quiet;
-  const std::vector<ShotReport> driver = AnalyzeShots(file.string(), CoreShots(file), options, quiet);
+  const std::vector<ShotReport> driver =
+      AnalyzeShots(file.string(), CoreShots(file), options, quiet);
   const std::vector<ShotReport>& rows = Shots().Series();
   ASSERT_EQ(rows.size(), driver.size());
   QTableWidget& table = Shots().SeriesTable();
@@ -200,7 +200,8 @@ TEST_F(ShotsPanelTest, AnalyzeAllShotsGivesTheDriversRowsCancelKeepsAllAndTheRep
                 driver[k].hazard[listener]->cochlea.TotalHazardARU);
     }
     const int row = static_cast<int>(k);
-    EXPECT_EQ(table.item(row, 3)->text().toStdString(), driver[k].Run(Listener::Warned)->HazardText);
+    EXPECT_EQ(table.item(row, 3)->text().toStdString(),
+              driver[k].Run(Listener::Warned)->HazardText);
     EXPECT_EQ(table.item(row, 6)->text().toStdString(),
               driver[k].Run(Listener::Unwarned)->AllowedText);
   }
