@@ -217,12 +217,21 @@ bool ShotsController::SeriesShown() const {
   });
 }
 
+bool ShotsController::Refused() {
+  // An armed edit holds a step of the history and a backup of the waveform
+  // open until its Done or Cancel: no other command may come between.
+  if (!workspace_.Editing()) return false;
+  workspace_.ShowStatus("Finish the edit on the plot (Done or Cancel) first", kStatusMilliseconds);
+  return true;
+}
+
 void ShotsController::FindShots(const fs::path& file, const RecordingRequest& request) {
   Search search{file, {request, ShotOptions{}, 1}};
   // The whole recording is searched, whatever part of it the window opened.
   search.search.recording.from_s.reset();
   search.search.recording.to_s.reset();
   last_ = search;
+  if (Refused()) return;
   if (workspace_.Busy()) {
     pending_ = search;
     status_->setText("Finding the shots of " + Text(file.filename().string()) + "...");
@@ -259,11 +268,9 @@ void ShotsController::ShowFound() {
   shot_table_->setRowCount(0);
   overview_->SetInput({});
   if (!found_) {
-    if (!workspace_.Busy() || !last_) {
-      status_->setText(last_ ? "The shots of " + Text(last_->file.filename().string()) +
-                                   " were not found: Find shots searches again."
-                             : QString("Open a recording to see its shots."));
-    }
+    status_->setText(last_ ? "The shots of " + Text(last_->file.filename().string()) +
+                                 " were not found: Find shots searches again."
+                           : QString("Open a recording to see its shots."));
     ShowButtons();
     return;
   }
@@ -319,7 +326,7 @@ void ShotsController::SelectShot(int index) {
 
 void ShotsController::OpenShot(int index) {
   if (!found_ || index < 0 || static_cast<std::size_t>(index) >= found_->shots.size()) return;
-  if (workspace_.Busy() || workspace_.Editing()) return;
+  if (workspace_.Busy() || Refused()) return;
   SelectShot(index);
   if (!file_.MaySetAside()) return;
   const std::shared_ptr<const RecordingShots> found = found_;
@@ -343,7 +350,7 @@ void ShotsController::OpenShot(int index) {
 }
 
 void ShotsController::AnalyzeAllShots() {
-  if (!found_ || found_->shots.empty() || workspace_.Busy()) return;
+  if (!found_ || found_->shots.empty() || workspace_.Busy() || Refused()) return;
   AnalysisOptions options;
   const bool ran = workspace_.Run(kAnalyzeName, [&] {
     options.model_file = workspace_.ModelFileForRun();
@@ -423,7 +430,7 @@ void ShotsController::ShowSeries() {
 }
 
 void ShotsController::ExportSeriesReport() {
-  if (workspace_.Busy() || !SeriesShown()) return;
+  if (workspace_.Busy() || !SeriesShown() || Refused()) return;
   std::optional<fs::path> chosen;
   fs::path model_file;
   const bool ran = workspace_.Run(kExportName, [&] {

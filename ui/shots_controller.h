@@ -69,6 +69,8 @@ class ShotsController : public QObject {
   void ShowFound();
   void ShowSeries();
   void ShowButtons();
+  // True, with a word in the status bar, while an edit is armed.
+  bool Refused();
 
   Workspace& workspace_;
   FileController& file_;
