@@ -147,6 +147,7 @@ void MainWindow::BuildMenus() {
   file_->AddOpenItem(*file);
   protector_->AddOverlayItem(*file);
   file_->AddImportItems(*file);
+  shots_->AddFileItems(*file);
   file->addSeparator();
   file_->AddSaveItems(*file);
   report_->AddFileItems(*file);

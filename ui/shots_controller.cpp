@@ -207,6 +207,14 @@ void ShotsController::BuildPanel(QMainWindow& window) {
   ShowSeries();
 }
 
+void ShotsController::AddFileItems(QMenu& file) {
+  QAction* toggle = dock_->toggleViewAction();
+  toggle->setText("Shots panel");
+  toggle->setObjectName("ShotsPanel1");
+  toggle->setToolTip("Show or hide the shots of the recording opened last");
+  file.addAction(toggle);
+}
+
 bool ShotsController::SeriesShown() const {
   if (series_.empty() || !found_ || !last_ || dock_->isHidden()) return false;
   const fs::path& chosen = workspace_.document().chosen_file;

@@ -10,6 +10,7 @@
 #include <QDockWidget>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QObject>
 #include <QPushButton>
 #include <QSplitter>
@@ -36,6 +37,9 @@ class ShotsController : public QObject {
   // is opened.
   ShotsController(Workspace& workspace, FileController& file, QMainWindow& window,
                   QObject* parent = nullptr);
+
+  // File > "Shots panel": shows or hides the panel.
+  void AddFileItems(QMenu& file);
 
   QDockWidget& Dock() { return *dock_; }
   QTableWidget& ShotTable() { return *shot_table_; }
