@@ -240,12 +240,11 @@ void ShotsController::FindShots(const fs::path& file, const RecordingRequest& re
   search.search.recording.to_s.reset();
   last_ = search;
   if (Refused()) return;
+  status_->setText("Finding the shots of " + Text(file.filename().string()) + "...");
   if (workspace_.Busy()) {
     pending_ = search;
-    status_->setText("Finding the shots of " + Text(file.filename().string()) + "...");
     return;
   }
-  status_->setText("Finding the shots of " + Text(file.filename().string()) + "...");
   const bool started = workspace_.Start(
       kFindName,
       [this, search](CommandRunner::Worker& worker) -> CommandRunner::Commit {
