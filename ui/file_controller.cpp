@@ -167,53 +167,79 @@ void FileController::OpenWaveform() {
 }
 
 void FileController::OpenChosen(const fs::path& chosen) {
+  OpenRead(
+      kOpenName, chosen,
+      [chosen](Session& session, ProgressSink& progress) {
+        korva::OpenWaveform(session, chosen, progress);
+      },
+      true);
+}
+
+void FileController::OpenUnsaved(const QString& command, const fs::path& named, Reader read) {
+  if (PutAsideShown(command)) OpenRead(command, named, std::move(read), false);
+}
+
+bool FileController::PutAsideShown(const QString& command) {
+  return workspace_.Run(command, [this] {
+    Document& document = workspace_.document();
+    workspace_.SetPopupItemsEnabled(true);
+    document.RestoreForm();
+    if (document.session.MovieAvailable) movie_.CloseMovie();
+  });
+}
+
+void FileController::OpenRead(const QString& command, const fs::path& chosen, Reader read,
+                              bool has_file) {
   auto work = std::make_shared<Session>(workspace_.session());
-  workspace_.Start(kOpenName,
-                   [this, work, chosen](CommandRunner::Worker& worker) -> CommandRunner::Commit {
-                     try {
-                       korva::OpenWaveform(*work, chosen, worker.progress);
-                     } catch (const Cancelled&) {
-                       throw;
-                     } catch (const Error& e) {
-                       throw Error(workspace_.FileErrorText(chosen, e.what()));
-                     }
-                     return [this, work, chosen] {
-                       Document& document = workspace_.document();
-                       document.session = std::move(*work);
-                       const Session& session = document.session;
-                       workspace_.SetPopupOn(true);
-                       workspace_.picture().State().TraceCount = 1;
-                       document.new_spectrum_scale = true;
-                       document.pending = {};
-                       document.runs = {};
-                       document.chosen_file = chosen;
-                       const fs::path folder = chosen.parent_path();
-                       document.output_folder = folder;
-                       document.krv_folder = folder;
-                       document.work_folder = folder;
-                       document.open_folder = session.WaveformDir;
-                       document.ResetHistory();
-                       SetCaption(QString(kOpenCaption) + Latin1(session.BaseName));
-                       SetImportLayout(false);
-                       workspace_.grid().Widget().show();
-                       workspace_.readout().hide();
-                       // The start-up picture would show between the grid and the plot.
-                       document.picture.background = {};
-                       document.Changed(Document::kWaveform | Document::kHeader |
-                                        Document::kResults | Document::kPicture);
-                       workspace_.picture().PlotWaveform();
-                       Workspace::WaveformCommands& commands = workspace_.Commands();
-                       for (QAction* action : {commands.analyze, commands.overlay, commands.save,
-                                               commands.save_as, commands.save_wav}) {
-                         action->setEnabled(true);
-                       }
-                       document.SaveForm();
-                       RememberRecent(chosen);
-                       if (!session.ReadWarning.empty()) {
-                         workspace_.prompter().Inform("Warning", session.ReadWarning);
-                       }
-                     };
-                   });
+  workspace_.Start(
+      command,
+      [this, work, chosen, read, has_file](CommandRunner::Worker& worker) -> CommandRunner::Commit {
+        try {
+          read(*work, worker.progress);
+        } catch (const Cancelled&) {
+          throw;
+        } catch (const Error& e) {
+          throw Error(workspace_.FileErrorText(chosen, e.what()));
+        }
+        return [this, work, chosen, has_file] {
+          Document& document = workspace_.document();
+          document.session = std::move(*work);
+          const Session& session = document.session;
+          workspace_.SetPopupOn(true);
+          workspace_.picture().State().TraceCount = 1;
+          document.new_spectrum_scale = true;
+          document.pending = {};
+          document.runs = {};
+          document.chosen_file = chosen;
+          const fs::path folder = chosen.parent_path();
+          document.output_folder = folder;
+          document.krv_folder = folder;
+          document.work_folder = folder;
+          document.open_folder = session.WaveformDir;
+          document.ResetHistory();
+          SetCaption(QString(kOpenCaption) + Latin1(session.BaseName));
+          SetImportLayout(false);
+          workspace_.grid().Widget().show();
+          workspace_.readout().hide();
+          // The start-up picture would show between the grid and the plot.
+          document.picture.background = {};
+          document.Changed(Document::kWaveform | Document::kHeader | Document::kResults |
+                           Document::kPicture);
+          workspace_.picture().PlotWaveform();
+          Workspace::WaveformCommands& commands = workspace_.Commands();
+          for (QAction* action : {commands.analyze, commands.overlay, commands.save,
+                                  commands.save_as, commands.save_wav}) {
+            action->setEnabled(true);
+          }
+          // No file to write back to until Save As has made one.
+          commands.save->setEnabled(has_file);
+          document.SaveForm();
+          if (has_file) RememberRecent(chosen);
+          if (!session.ReadWarning.empty()) {
+            workspace_.prompter().Inform("Warning", session.ReadWarning);
+          }
+        };
+      });
 }
 
 void FileController::ImportWaveform() {
@@ -285,7 +311,7 @@ void FileController::ImportChosen(const fs::path& chosen,
           throw Error(workspace_.FileErrorText(chosen, e.what()));
         }
         if (outcome == ImportOutcome::kCancelled) return {};
-        return [this, work, chosen] {
+        return [this, work, chosen, request] {
           Document& document = workspace_.document();
           document.session = std::move(*work);
           Session& session = document.session;
@@ -315,6 +341,7 @@ void FileController::ImportChosen(const fs::path& chosen,
           workspace_.picture().PlotWaveform();
           document.SaveForm();
           RememberRecent(chosen);
+          if (request) emit RecordingOpened(chosen, *request);
         };
       });
 }
@@ -328,13 +355,7 @@ void FileController::OpenFile(const fs::path& file) {
   }
   if (!MaySetAside()) return;
   const bool krv = ToUpperAscii(file.extension().string()) == ".KRV";
-  const bool ran = workspace_.Run(krv ? kOpenName : kImportName, [this] {
-    Document& document = workspace_.document();
-    workspace_.SetPopupItemsEnabled(true);
-    document.RestoreForm();
-    if (document.session.MovieAvailable) movie_.CloseMovie();
-  });
-  if (!ran) return;
+  if (!PutAsideShown(krv ? kOpenName : kImportName)) return;
   if (krv) {
     OpenChosen(file);
   } else {

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -75,13 +76,31 @@ class FileController : public QObject {
   // else), without a file dialog: the command line, drops, recent files.
   void OpenFile(const std::filesystem::path& file);
 
+ public:
+  // Opens a waveform that has no file yet as Open opens a KRV file (a new
+  // undo history, Analyze on), `read` filling a copy of the session on the
+  // worker as reading `named` would. Save stays off until Save As has
+  // written it somewhere; Save As proposes `named`. The caller asks about
+  // unsaved work first (MaySetAside).
+  using Reader = std::function<void(Session& session, ProgressSink& progress)>;
+  void OpenUnsaved(const QString& command, const std::filesystem::path& named, Reader read);
+
  signals:
   // The grid's layout changed (import or KRV columns).
   void LayoutChanged();
+  // File > Open recording opened the channel `request` names of `file`.
+  void RecordingOpened(const std::filesystem::path& file, const korva::RecordingRequest& request);
 
  private:
   // Open and Import once a file is chosen.
   void OpenChosen(const std::filesystem::path& chosen);
+  // Before a waveform opened without a dialog: the picture as it was before
+  // any menu, the movie closed. False when a command is running.
+  bool PutAsideShown(const QString& command);
+  // Reads with `read` and shows the waveform as Open does; `has_file`: it
+  // came from `chosen`, which Save writes to and the recent files keep.
+  void OpenRead(const QString& command, const std::filesystem::path& chosen, Reader read,
+                bool has_file);
   // With a request, through the recording reader as Open recording asks;
   // without, through the importer and its questions.
   void ImportChosen(const std::filesystem::path& chosen,

@@ -74,6 +74,12 @@ MainWindow::MainWindow(Prompter& prompter, FileChooser& chooser, WindowOptions o
   view_ = new ViewController(*workspace_, *edit_, *analysis_, *movie_, this);
   report_ = new ReportController(*workspace_, this);
   history_ = new HistoryController(*workspace_, this);
+  shots_ = new ShotsController(*workspace_, *file_, *this, this);
+  report_->SetSeriesReport([this] {
+    if (!shots_->SeriesShown()) return false;
+    shots_->ExportSeriesReport();
+    return true;
+  });
   BuildMenus();
   AddShortcutsAndTips();
   ConnectCanvas();
@@ -160,6 +166,7 @@ void MainWindow::BuildMenus() {
   file_->AddOpenItem(*file);
   protector_->AddOverlayItem(*file);
   file_->AddImportItems(*file);
+  shots_->AddFileItems(*file);
   file->addSeparator();
   file_->AddSaveItems(*file);
   report_->AddFileItems(*file);

@@ -10,7 +10,8 @@
 //   ProtectorController  the protector command and the overlay;
 //   ViewController       zoom, read-outs, clipboard copies, Export picture;
 //   ReportController     Export report;
-//   HistoryController    Edit > Undo and Redo.
+//   HistoryController    Edit > Undo and Redo;
+//   ShotsController      the Shots panel of a recording opened, its series.
 // A new feature is one more controller, wired here.
 #pragma once
 
@@ -32,6 +33,7 @@
 #include "ui/protector_controller.h"
 #include "ui/qt_prompter.h"
 #include "ui/report_controller.h"
+#include "ui/shots_controller.h"
 #include "ui/view_controller.h"
 #include "ui/workspace.h"
 
@@ -78,6 +80,7 @@ class MainWindow : public QMainWindow {
   ViewController& view() { return *view_; }
   ReportController& report() { return *report_; }
   HistoryController& history() { return *history_; }
+  ShotsController& shots() { return *shots_; }
 
   QMenu* PopupMenu1() const { return popup_menu_; }
   QMenu* Analyze1() const { return analyze_menu_; }
@@ -131,6 +134,7 @@ class MainWindow : public QMainWindow {
   ViewController* view_ = nullptr;
   ReportController* report_ = nullptr;
   HistoryController* history_ = nullptr;
+  ShotsController* shots_ = nullptr;
   bool close_pending_ = false;
 };
 

@@ -99,7 +99,7 @@ void ReportController::ChooseReportProtectors() {
 }
 
 void ReportController::ExportReport() {
-  if (workspace_.Busy()) return;
+  if (workspace_.Busy() || (series_ && series_())) return;
   workspace_.grid().ProcessPendingEdits();
   std::array<std::optional<HazardPlan>, 2> plans;
   fs::path model_file;

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QObject>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ class ReportController : public QObject {
   // kept for the session.
   const std::vector<std::string>& ReportProtectors() const { return protectors_; }
   void SetReportProtectors(std::vector<std::string> names) { protectors_ = std::move(names); }
+  // While another feature shows a report of its own (a series of shots),
+  // Export report writes that: `series` writes it and returns true, or
+  // returns false when it shows none.
+  void SetSeriesReport(std::function<bool()> series) { series_ = std::move(series); }
 
  public slots:
   void ExportReport();
@@ -39,6 +44,7 @@ class ReportController : public QObject {
   QAction* export_ = nullptr;
   QAction* choose_protectors_ = nullptr;
   std::vector<std::string> protectors_;
+  std::function<bool()> series_;
 };
 
 }  // namespace korva::ui
