@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -564,6 +565,12 @@ void OpenWaveform(Session& session, const fs::path& chosen, ProgressSink& progre
   ChooseWaveformFile(session, chosen);
   session.KeepPlotRange = false;
   try {
+    // A name that is not there, nor its KRV file, is reported as given
+    // ("day.flac: no such file"), not as the KRV file the rule looked for.
+    std::error_code ec;
+    if (!fs::exists(chosen, ec) && !fs::exists(WaveformPath(session), ec)) {
+      throw IoError(WithFile(chosen.string(), "no such file"));
+    }
     OpenNewFileType5(session, progress);
   } catch (...) {
     session.WaveformDir = dir;

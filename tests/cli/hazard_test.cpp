@@ -105,14 +105,17 @@ TEST(CliHazard, OneListenerCsvAndBadFilesReportedWithoutStoppingTheOthers) {
   bad.replace(cell, bad.find(' ', cell) - cell, "7");
   dir.Write("BAD.KRV", bad);
   std::string out;
-  EXPECT_EQ(
-      Cli("hazard --csv --unwarned --model " + Quoted(kTestModel) + " " + Quoted(dir / "BAD.KRV") +
-              " " + Quoted(dir / "GOOD.KRV") + " " + Quoted(dir / "NONE.KRV"),
-          &out),
-      1);
+  EXPECT_EQ(Cli("hazard --csv --unwarned --model " + Quoted(kTestModel) + " " +
+                    Quoted(dir / "BAD.KRV") + " " + Quoted(dir / "GOOD.KRV") + " " +
+                    Quoted(dir / "NONE.KRV") + " " + Quoted(dir / "day.flac"),
+                &out),
+            1);
   EXPECT_NE(out.find("korva-cli: " + d + "/BAD.KRV: " + kBadLocationMessage), std::string::npos)
       << out;
-  EXPECT_NE(out.find("NONE.KRV"), std::string::npos) << out;
+  EXPECT_NE(out.find(d + "/NONE.KRV: no such file"), std::string::npos) << out;
+  // A missing file is named as given, not as the KRV file it would stand for.
+  EXPECT_NE(out.find(d + "/day.flac: no such file"), std::string::npos) << out;
+  EXPECT_EQ(out.find("DAY.KRV"), std::string::npos) << out;
   EXPECT_NE(out.find("file,listener,samples,mic_location,aru,aru_text,allowed,worst_section,"
                      "fft_length\n"),
             std::string::npos)
