@@ -28,9 +28,6 @@ namespace fs = std::filesystem;
 constexpr const char* kFindName = "Find shots";
 constexpr const char* kAnalyzeName = "Analyze all shots";
 constexpr const char* kExportName = "Export report...";
-// A long series' report pictures its loudest shots; the others stand in the
-// tables, as korva-cli report --shots does by default.
-constexpr std::size_t kPicturedShots = 20;
 
 QString Text(const std::string& text) {
   return QString::fromStdString(text);
@@ -86,7 +83,7 @@ std::vector<bool> Pictured(const std::vector<Shot>& shots) {
     return shots[a].peak_db > shots[b].peak_db;
   });
   std::vector<bool> pictured(shots.size(), false);
-  for (std::size_t k = 0; k < std::min(kPicturedShots, order.size()); ++k) {
+  for (std::size_t k = 0; k < std::min(kDefaultPicturedShots, order.size()); ++k) {
     pictured[order[k]] = true;
   }
   return pictured;

@@ -293,7 +293,7 @@ InputOptions ReadInputOptions(const Args& args, bool split) {
     inputs.search.recording.to_s.reset();
   }
   // The loudest shots get pictures: a series of a few hundred stays readable.
-  inputs.keep_loudest = split ? std::optional<std::size_t>(20) : std::nullopt;
+  inputs.keep_loudest = split ? std::optional<std::size_t>(kDefaultPicturedShots) : std::nullopt;
   if (const auto pictures = args.Value("--pictures")) {
     if (*pictures == "all") {
       inputs.keep_loudest.reset();

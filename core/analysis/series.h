@@ -36,6 +36,10 @@ struct InputOptions {
   std::optional<std::size_t> keep_loudest;
 };
 
+// How many of a series' shots a report pictures by default, the loudest by
+// peak level; the others stand in its tables, so a long day stays readable.
+inline constexpr std::size_t kDefaultPicturedShots = 20;
+
 struct InputsReport {
   // One row per KRV file and per recording analysed whole, one per shot of
   // a split recording (in order of time), in the order of the inputs. A
